@@ -1,0 +1,58 @@
+// edogtool: the command-line front end. Dispatches to the registered commands and maps
+// an escaping exception to an exit status; nothing else lives here.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+#include "cli/Command.h"
+
+namespace edog::cli {
+
+std::vector<Command>& Commands() {
+  static std::vector<Command> commands;
+  return commands;
+}
+
+namespace {
+void PrintUsage(FILE* out) {
+  std::fprintf(out,
+               "Usage: edogtool COMMAND [OPTIONS] [ARGS]\n\n"
+               "Update tool and developer tools for the GPS speed-camera warning device.\n\n"
+               "Commands:\n");
+  auto cmds = Commands();
+  std::sort(cmds.begin(), cmds.end(),
+            [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
+  for (const auto& c : cmds) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
+  std::fprintf(out,
+               "\nRun 'edogtool COMMAND --help' for a command's options.\n"
+               "Exit status: 0 success, 1 refused or failed, 2 usage error, 130 interrupted.\n");
+}
+}  // namespace
+}  // namespace edog::cli
+
+int main(int argc, char** argv) {
+  using namespace edog::cli;
+  if (argc < 2) {
+    PrintUsage(stderr);
+    return kExitUsage;
+  }
+  const std::string name = argv[1];
+  if (name == "-h" || name == "--help" || name == "help") {
+    PrintUsage(stdout);
+    return kExitOk;
+  }
+  for (const auto& c : Commands()) {
+    if (name == c.name) {
+      try {
+        return c.run(argc - 1, argv + 1);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "edogtool %s: %s\n", c.name, e.what());
+        return kExitFailed;
+      }
+    }
+  }
+  std::fprintf(stderr, "edogtool: unknown command '%s'\n", name.c_str());
+  PrintUsage(stderr);
+  return kExitUsage;
+}

@@ -1,0 +1,66 @@
+#pragma once
+// Small file helpers shared by the tools and the update job. Failures are values.
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+using Bytes = std::vector<uint8_t>;
+
+std::optional<Bytes> ReadWholeFile(const std::string& path);
+bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size);
+inline bool WriteWholeFile(const std::string& path, const Bytes& data) {
+  return WriteWholeFile(path, data.data(), data.size());
+}
+bool FileExists(const std::string& path);       // a regular file
+bool DirectoryExists(const std::string& path);
+std::optional<uint64_t> FileSize(const std::string& path);
+bool RemoveFile(const std::string& path);
+bool RemoveDirectory(const std::string& path);   // an empty one
+bool MakeDirectory(const std::string& path);     // true when it exists afterwards
+
+// Creates a fresh directory "<temp>/tmpXXXXXX" without a race; temp is $TMP when that
+// names a directory, else the system's temp folder. Empty string on failure.
+std::string MakeUniqueTempDirectory();
+
+// The platform's folder separator, and a join that uses it.
+char PathSeparator();
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// RAII FILE* (binary mode always).
+class StdFile {
+ public:
+  StdFile() = default;
+  StdFile(const std::string& path, const char* mode) { Open(path, mode); }
+  StdFile(const StdFile&) = delete;
+  StdFile& operator=(const StdFile&) = delete;
+  StdFile(StdFile&& o) noexcept : f_(o.f_) { o.f_ = nullptr; }
+  ~StdFile() { Close(); }
+  bool Open(const std::string& path, const char* mode);
+  bool Close();  // false when a buffered write failed
+  bool IsOpen() const { return f_ != nullptr; }
+  FILE* Get() const { return f_; }
+  bool Write(const void* data, size_t size);
+  size_t Read(void* data, size_t size);
+
+ private:
+  FILE* f_ = nullptr;
+};
+
+// Text files the tools write have CR LF line ends on every platform: every "\n" written
+// through Write becomes "\r\n" (the file itself is opened in binary mode).
+class CrlfTextWriter {
+ public:
+  bool Open(const std::string& path) { return file_.Open(path, "wb"); }
+  bool IsOpen() const { return file_.IsOpen(); }
+  bool Write(const std::string& text);
+  bool Close() { return file_.Close(); }
+
+ private:
+  StdFile file_;
+};
+
+}  // namespace edog

@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need. Idempotent: does
+# nothing when everything is present; runs apt-get update only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  cmake ninja-build g++ clang pkg-config python3   # build tools; clang for fuzzing
+  libgtest-dev libbenchmark-dev                   # tests and benchmarks
+  libwxgtk3.2-dev                                 # the windows
+  libserialport-dev                               # serial port listing
+  libstb-dev                                      # BMP decoding
+  libspandsp-dev                                  # G.726 ADPCM for the voice encoder
+  xvfb xauth fonts-arphic-uming                   # window tests under a virtual display
+  srecord socat sox lrzsz                         # independent tools the tests compare with
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "install-deps: installing ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,49 @@
+#pragma once
+// Helpers shared by every test program: scratch folders, files, running edogtool.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace edog::test {
+
+// A fresh folder removed with everything in it at the end of the scope.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data);
+void WriteFile(const std::string& path, const std::string& text);
+std::vector<uint8_t> ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);
+
+struct ProgramResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+  std::string err;
+};
+// Runs a program of the build's bin folder (e.g. "edogtool") with arguments, optional
+// standard input text, in `cwd` when given.
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& cwd = {}, const std::string& input = {});
+inline ProgramResult RunTool(const std::vector<std::string>& args, const std::string& cwd = {}) {
+  return RunProgram("edogtool", args, cwd);
+}
+
+std::string BinDir();      // build/bin
+std::string CorpusDir();   // ../shared/corpus
+std::string SourceDir();   // the repository
+std::string GoldenDir();   // tests/golden
+
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+
+}  // namespace edog::test

@@ -1,0 +1,39 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tools/MappedFile.h"
+
+namespace edog {
+
+bool MappedFile::Open(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  size_ = static_cast<uint64_t>(st.st_size);
+  if (size_ > 0) {
+    void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p == MAP_FAILED) {
+      ::close(fd);
+      size_ = 0;
+      return false;
+    }
+    data_ = static_cast<const uint8_t*>(p);
+  }
+  ::close(fd);
+  return true;
+}
+
+void MappedFile::Close() {
+  if (data_) munmap(const_cast<uint8_t*>(data_), size_);
+  data_ = nullptr;
+  size_ = 0;
+}
+
+}  // namespace edog

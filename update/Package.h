@@ -1,0 +1,64 @@
+#pragma once
+// The update package "qzkt.dll": three 32-byte entry records (28-byte name, 32-bit size),
+// then the three entries' data, each byte k XORed with key[k mod 16].
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+constexpr const char* kPackageFileName = "qzkt.dll";
+constexpr int kPackageEntries = 3;
+constexpr size_t kEntryRecordSize = 32;
+constexpr size_t kEntryNameSize = 28;
+constexpr size_t kPackageTableSize = kPackageEntries * kEntryRecordSize;  // 96
+constexpr int kDefaultEncryptionMethod = 3;
+
+using PackageKey = std::array<uint8_t, 16>;
+
+// The 15-character key string of a method 0..7, or null outside that range.
+const char* KeyString(int method);
+// Copies the method's key over `key`; a method outside 0..7 leaves it as it was.
+void SelectKey(int method, PackageKey& key);
+PackageKey KeyForMethod(int method);
+
+// Whether an entry name is safe to use as a file name inside the extraction directory.
+bool IsSafeEntryName(const std::string& name);
+
+// One extraction directory and the files the last extraction wrote into it.
+class PackageExtraction {
+ public:
+  // Creates a fresh directory (see MakeUniqueTempDirectory). False on failure.
+  bool MakeDirectory();
+  // Uses an existing directory instead (the CLI's -d); created when absent.
+  bool UseDirectory(const std::string& dir);
+  const std::string& Directory() const { return directory_; }
+
+  // Extracts the three entries into Directory(). Files written so far stay on failure
+  // and stay listed, so CleanUp removes them too.
+  bool Extract(const std::string& packagePath, const PackageKey& key);
+  const std::vector<std::string>& Files() const { return files_; }
+  // Why the last extraction failed, in plain words (for logs and the CLI).
+  const std::string& Error() const { return error_; }
+
+  // Deletes the listed files, then the directory; failures are ignored.
+  void CleanUp();
+
+ private:
+  bool Fail(std::string why);
+  std::string directory_;
+  std::vector<std::string> files_;
+  std::string error_;
+};
+
+// Writes a package from three named entries, scrambled with `key`.
+struct PackageEntry {
+  std::string name;
+  std::vector<uint8_t> data;
+};
+// Returns an empty string on success, else the reason.
+std::string WritePackage(const std::string& path, const std::vector<PackageEntry>& entries,
+                         const PackageKey& key);
+
+}  // namespace edog
