@@ -1,0 +1,22 @@
+#pragma once
+// The names for the COM port box: the system's serial ports (device paths on POSIX, COMn
+// on Windows) sorted as the box sorts them, plus the simulator's serial line when one runs.
+#include <string>
+#include <vector>
+
+namespace edog {
+
+// Every serial port the system knows, unsorted. Empty when there is none.
+std::vector<std::string> SystemSerialPorts();
+
+// Alphabetical, ignoring case, as a sorted combo box orders its entries: COM1, COM10, COM2.
+void SortPortNames(std::vector<std::string>& names);
+
+// The system's ports plus `extra` (the simulator's line), without duplicates, sorted.
+std::vector<std::string> ListSerialPorts(const std::vector<std::string>& extra = {});
+
+// The port number of a box entry: the integer after its first three characters (COM12
+// gives 12), 0 when there is none.
+int PortNumberFromName(const std::string& name);
+
+}  // namespace edog
