@@ -189,9 +189,12 @@ bool CComm::WaitReadable(uint32_t ms) {
   if (fd < 0) return false;
   pollfd pfd{fd, POLLIN, 0};
   const int r = PollRetry(&pfd, 1, static_cast<int>(ms));
-  if (r > 0 && (pfd.revents & POLLIN)) return true;
-  // A hung-up line reports at once and for ever: spend the time rather than spin.
-  if (r > 0) PollRetry(nullptr, 0, static_cast<int>(ms));
+  if (r <= 0) return false;
+  int waiting = 0;
+  if (::ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0) return true;
+  // Readable with nothing to read: a hung-up line, which reports at once and for ever.
+  // Spend the time rather than spin.
+  PollRetry(nullptr, 0, static_cast<int>(ms));
   return false;
 }
 
