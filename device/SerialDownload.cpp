@@ -62,7 +62,11 @@ SerialDownload::~SerialDownload() {
 void SerialDownload::Start(bool connected, const std::string& path) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
-  thread_ = std::thread([this, connected, path] { result_ = Run(connected, path); });
+  finished_ = false;
+  thread_ = std::thread([this, connected, path] {
+    result_ = Run(connected, path);
+    finished_ = true;
+  });
 }
 
 SerialDownloadResult SerialDownload::Wait() {

@@ -82,6 +82,8 @@ class SerialDownload {
   SerialDownloadResult Run(bool connected, const std::string& path);
   // Waits for a started download; its result.
   SerialDownloadResult Wait();
+  // True once a started download has ended (its last report made).
+  bool Finished() const { return finished_; }
   void Cancel() { cancel_ = true; }
 
  private:
@@ -96,6 +98,7 @@ class SerialDownload {
   Clock& clock_;
   SerialDownloadOptions options_;
   std::atomic<bool> cancel_{false};
+  std::atomic<bool> finished_{false};
   std::thread thread_;
   SerialDownloadResult result_ = SerialDownloadResult::kCancelled;
 };

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+
+#include "common/Files.h"
 
 namespace edog {
 
@@ -35,6 +38,19 @@ std::vector<std::string> ListSerialPorts(const std::vector<std::string>& extra) 
     if (!e.empty() && std::find(names.begin(), names.end(), e) == names.end()) names.push_back(e);
   SortPortNames(names);
   return names;
+}
+
+std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir) {
+  if (stateDir.empty()) return std::nullopt;
+  const auto text = ReadWholeFile(JoinPath(stateDir, kSerialLineFile));
+  if (!text) return std::nullopt;
+  std::string path(text->begin(), text->end());
+  while (!path.empty() && (path.back() == '\n' || path.back() == '\r' || path.back() == ' '))
+    path.pop_back();
+  // A line left behind by a simulator that did not stop cleanly names nothing any more.
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_character_file(path, ec)) return std::nullopt;
+  return path;
 }
 
 int PortNumberFromName(const std::string& name) {

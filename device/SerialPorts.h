@@ -1,6 +1,7 @@
 #pragma once
 // The names for the COM port box: the system's serial ports (device paths on POSIX, COMn
 // on Windows) sorted as the box sorts them, plus the simulator's serial line when one runs.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,12 @@ void SortPortNames(std::vector<std::string>& names);
 
 // The system's ports plus `extra` (the simulator's line), without duplicates, sorted.
 std::vector<std::string> ListSerialPorts(const std::vector<std::string>& extra = {});
+
+// The simulator announces its serial line (a pseudo-terminal's path) in this file of its
+// state folder while it runs.
+constexpr const char* kSerialLineFile = "serial-line";
+// The announced line, when the file names a terminal that exists; nothing otherwise.
+std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir);
 
 // The port number of a box entry: the integer after its first three characters (COM12
 // gives 12), 0 when there is none.

@@ -13,54 +13,8 @@
 
 namespace edog {
 namespace {
-
-struct PeerResult {
-  std::vector<uint8_t> command;               // the bytes before the "C"
-  std::vector<std::vector<uint8_t>> blocks;   // every 1029-byte block as received
-  std::vector<uint8_t> tail;                  // the end sequence
-  std::string problem;                        // the first thing the loader objected to
-};
-
-// A loader: answers "C" to "upgrade" CR, checks and answers each block, and takes the end.
-// `refuse(i)` makes it NAK the i-th block received; `silentAfter` stops answering.
-PeerResult PlayLoader(const test::PtyPair& pty, std::function<bool(size_t)> refuse,
-                      size_t silentAfter = SIZE_MAX, const std::string& hello = {}) {
-  PeerResult r;
-  r.command = pty.Receive(8);
-  if (r.command != std::vector<uint8_t>{'u', 'p', 'g', 'r', 'a', 'd', 'e', '\r'}) {
-    r.problem = "no upgrade command";
-    return r;
-  }
-  pty.Send("C");
-  // A silent loader ends its own wait soon after the download has given up.
-  const int idleMs = silentAfter == SIZE_MAX ? 3000 : 500;
-  for (;;) {
-    const auto first = pty.Receive(1, idleMs);
-    if (first.empty()) {
-      r.problem = "line went quiet";
-      return r;
-    }
-    if (first[0] == 0x04) {
-      r.tail = {0x04};
-      const auto rest = pty.Receive(2);
-      r.tail.insert(r.tail.end(), rest.begin(), rest.end());
-      if (!hello.empty()) pty.Send(hello);
-      return r;
-    }
-    auto rest = pty.Receive(1028);
-    std::vector<uint8_t> block = first;
-    block.insert(block.end(), rest.begin(), rest.end());
-    if (block.size() != 1029 || block[0] != 0x02 || (block[1] ^ block[2]) != 0xFF ||
-        test::BitwiseCrc16(&block[3], 1024) != (block[1027] << 8 | block[1028])) {
-      r.problem = "bad block " + std::to_string(r.blocks.size());
-      return r;
-    }
-    r.blocks.push_back(block);
-    if (r.blocks.size() > silentAfter) continue;
-    const uint8_t answer = refuse(r.blocks.size() - 1) ? 0x15 : 0x06;
-    pty.Send(&answer, 1);
-  }
-}
+using test::PeerResult;
+using test::PlayLoader;
 
 class ReaderResumer final : public SerialDownloadObserver {
  public:

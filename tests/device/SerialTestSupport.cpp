@@ -29,4 +29,43 @@ std::vector<uint16_t> PythonCrcs(const std::vector<std::vector<uint8_t>>& record
   return crcs;
 }
 
+PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, size_t silentAfter,
+                      const std::string& hello) {
+  PeerResult r;
+  r.command = pty.Receive(8);
+  if (r.command != std::vector<uint8_t>{'u', 'p', 'g', 'r', 'a', 'd', 'e', '\r'}) {
+    r.problem = "no upgrade command";
+    return r;
+  }
+  pty.Send("C");
+  // A silent loader ends its own wait soon after the download has given up.
+  const int idleMs = silentAfter == SIZE_MAX ? 3000 : 500;
+  for (;;) {
+    const auto first = pty.Receive(1, idleMs);
+    if (first.empty()) {
+      r.problem = "line went quiet";
+      return r;
+    }
+    if (first[0] == 0x04) {
+      r.tail = {0x04};
+      const auto rest = pty.Receive(2);
+      r.tail.insert(r.tail.end(), rest.begin(), rest.end());
+      if (!hello.empty()) pty.Send(hello);
+      return r;
+    }
+    auto rest = pty.Receive(1028);
+    std::vector<uint8_t> block = first;
+    block.insert(block.end(), rest.begin(), rest.end());
+    if (block.size() != 1029 || block[0] != 0x02 || (block[1] ^ block[2]) != 0xFF ||
+        BitwiseCrc16(&block[3], 1024) != (block[1027] << 8 | block[1028])) {
+      r.problem = "bad block " + std::to_string(r.blocks.size());
+      return r;
+    }
+    r.blocks.push_back(block);
+    if (r.blocks.size() > silentAfter) continue;
+    const uint8_t answer = refuse(r.blocks.size() - 1) ? 0x15 : 0x06;
+    pty.Send(&answer, 1);
+  }
+}
+
 }  // namespace edog::test

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,15 +22,14 @@ namespace edog::test {
 class PtyPair {
  public:
   PtyPair() {
-    int slave = -1;
     char name[128] = {};
-    if (openpty(&master_, &slave, name, nullptr, nullptr) == 0) {
-      path_ = name;
-      ::close(slave);  // the product opens it by name
-    }
+    // The product opens the slave by name. The test keeps its own slave descriptor, unused,
+    // so that the master does not report a hang-up before the product has opened it.
+    if (openpty(&master_, &slave_, name, nullptr, nullptr) == 0) path_ = name;
   }
   ~PtyPair() {
     if (master_ >= 0) ::close(master_);
+    if (slave_ >= 0) ::close(slave_);
   }
   int Master() const { return master_; }
   const std::string& SlavePath() const { return path_; }
@@ -60,6 +60,7 @@ class PtyPair {
 
  private:
   int master_ = -1;
+  int slave_ = -1;
   std::string path_;
 };
 
@@ -158,6 +159,20 @@ inline std::vector<uint8_t> ExpectedBlock(unsigned number, const uint8_t* data, 
   out[1028] = static_cast<uint8_t>(crc % 256);
   return out;
 }
+
+struct PeerResult {
+  std::vector<uint8_t> command;               // the bytes before the "C"
+  std::vector<std::vector<uint8_t>> blocks;   // every 1029-byte block as received
+  std::vector<uint8_t> tail;                  // the end sequence
+  std::string problem;                        // the first thing the loader objected to
+};
+
+// A device loader written independently of the product: answers "C" to "upgrade" CR,
+// checks each block (STX, number, complement, CRC) and answers it, takes the end sequence
+// and then sends `hello`. `refuse(i)` makes it NAK the i-th block received; after
+// `silentAfter` blocks it stops answering.
+PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse,
+                      size_t silentAfter = SIZE_MAX, const std::string& hello = {});
 
 // CRC-16 of each record by Python's binascii.crc_hqx(data, 0), a CRC written by others.
 // Records are written to a file of `recordSize`-byte records; empty when Python is missing.
