@@ -18,10 +18,11 @@ namespace {
 
 constexpr int kPollMs = 50;  // how often the main thread looks at Ctrl-C
 
-// Where a running simulator announces its serial line.
+// Where a running simulator announces its serial line: $EDOG_SIM_STATE, else the
+// simulator's own default state folder.
 std::string DefaultSimulatorState() {
   const char* env = std::getenv("EDOG_SIM_STATE");
-  return env ? env : "";
+  return env && *env ? env : "edog-sim-state";
 }
 
 // Logs every byte that crosses the line, with a time stamp, to standard error.
@@ -127,7 +128,7 @@ int Ports(int argc, char** argv) {
             "Lists the serial ports as the COM port box shows them (sorted by name), with\n"
             "the device simulator's serial line when one is running.");
   args.Option("--state", &state, "DIR",
-              "the simulator's state folder (default $EDOG_SIM_STATE)");
+              "the simulator's state folder (default $EDOG_SIM_STATE, else ./edog-sim-state)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   std::vector<std::string> extra;
   if (auto line = AnnouncedSerialLine(state)) extra.push_back(*line);

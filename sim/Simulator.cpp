@@ -27,10 +27,25 @@ bool Simulator::Start(std::string* error) {
     flash_.Close();
     return false;
   }
+  if (options_.serial.enabled) {
+    serial_ = std::make_unique<SerialLoader>(options_.serial, options_.firmwareVersion,
+                                             options_.databaseVersion, flash_, journal_);
+    if (!serial_->Start(options_.stateDir, error)) {
+      serial_.reset();
+      usb_->Stop();
+      usb_.reset();
+      flash_.Close();
+      return false;
+    }
+  }
   return true;
 }
 
 void Simulator::Stop() {
+  if (serial_) {
+    serial_->Stop();
+    serial_.reset();
+  }
   if (usb_) {
     usb_->Stop();
     usb_.reset();
@@ -39,6 +54,15 @@ void Simulator::Stop() {
 }
 
 bool Simulator::IsRunning() const { return usb_ && usb_->IsRunning(); }
+
+std::string Simulator::SerialLinePath() const {
+  return serial_ && serial_->IsRunning() ? serial_->LinePath() : std::string();
+}
+
+void Simulator::SetSerialFaults(const SerialFaults& faults) {
+  options_.serial.faults = faults;
+  if (serial_) serial_->SetFaults(faults);
+}
 
 void Simulator::SetFaults(const FaultOptions& faults) {
   options_.faults = faults;

@@ -10,6 +10,7 @@
 
 #include "sim/FlashModel.h"
 #include "sim/Journal.h"
+#include "sim/SerialLoader.h"
 
 namespace edog::sim {
 
@@ -35,6 +36,7 @@ struct SimulatorOptions {
   std::string firmwareVersion = "1.00";
   std::string databaseVersion = "2026.12";
   FaultOptions faults;
+  SerialLoaderOptions serial;           // the serial line (a pseudo-terminal) and its faults
 };
 
 class UsbSide;
@@ -58,6 +60,10 @@ class Simulator {
   // Replaces the fault set; takes effect for pipes opened afterwards and at the next block.
   void SetFaults(const FaultOptions& faults);
 
+  // The serial line's path while running (also in STATE/serial-line); empty otherwise.
+  std::string SerialLinePath() const;
+  void SetSerialFaults(const SerialFaults& faults);
+
   FlashModel& Flash() { return flash_; }
   Journal& JournalFile() { return journal_; }
   std::vector<JournalRecord> JournalRecords() const { return journal_.ReadAll(); }
@@ -75,6 +81,7 @@ class Simulator {
   FlashModel flash_;
   Journal journal_;
   std::unique_ptr<UsbSide> usb_;
+  std::unique_ptr<SerialLoader> serial_;
 };
 
 }  // namespace edog::sim
