@@ -194,8 +194,14 @@ struct SerialLoader::Impl {
   }
 
   int64_t NextTimeout(int64_t now) const {
-    int64_t until = state == State::kIdle ? nextConsoleMs : lastByteMs + options.blockGapMs;
-    if (state == State::kEnding) until = lastByteMs + kEndWaitMs;
+    int64_t until = nextConsoleMs;
+    if (state == State::kReceiving) {
+      const uint32_t quiet = block.empty() ? options.abandonMs
+                                           : std::min(options.blockGapMs, options.abandonMs);
+      until = lastByteMs + quiet;
+    } else if (state == State::kEnding) {
+      until = lastByteMs + kEndWaitMs;
+    }
     return std::clamp<int64_t>(until - now, 1, 1000);
   }
 

@@ -15,36 +15,8 @@ namespace edog {
 namespace {
 using test::PeerResult;
 using test::PlayLoader;
-
-class ReaderResumer final : public SerialDownloadObserver {
- public:
-  explicit ReaderResumer(CComm& comm) : comm_(comm) {}
-  void AppendLine(const std::string& l) override { rec.AppendLine(l); }
-  void DeleteLastLine() override { rec.DeleteLastLine(); }
-  void SetProgress(unsigned p) override { rec.SetProgress(p); }
-  void MessageBox(const std::string& t) override { rec.MessageBox(t); }
-  void ResumeReader() override {
-    rec.ResumeReader();
-    comm_.ResumeReader();
-  }
-  void EnableUpdateButton() override { rec.EnableUpdateButton(); }
-  test::RecordingObserver rec;
-
- private:
-  CComm& comm_;
-};
-
-class TextCollector final : public CommNotifySink {
- public:
-  void OnSerialText(const CComm& comm) override {
-    std::lock_guard<std::mutex> lock(m);
-    text.append(comm.Text(), comm.TextLength() - 1);
-    arrived.notify_all();
-  }
-  std::mutex m;
-  std::condition_variable arrived;
-  std::string text;
-};
+using test::ReaderResumer;
+using test::TextCollector;
 
 class DownloadOverPty : public ::testing::Test {
  protected:

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "common/Clock.h"
+#include "device/Comm.h"
 #include "device/SerialDownload.h"
 
 namespace edog::test {
@@ -133,6 +135,46 @@ class RecordingObserver final : public SerialDownloadObserver {
   std::mutex m_;
   std::vector<std::string> events_, list_;
   std::vector<unsigned> percents_;
+};
+
+// Records the reports and resumes the link's reader as the main window does.
+class ReaderResumer final : public SerialDownloadObserver {
+ public:
+  explicit ReaderResumer(CComm& comm) : comm_(comm) {}
+  void AppendLine(const std::string& l) override { rec.AppendLine(l); }
+  void DeleteLastLine() override { rec.DeleteLastLine(); }
+  void SetProgress(unsigned p) override { rec.SetProgress(p); }
+  void MessageBox(const std::string& t) override { rec.MessageBox(t); }
+  void ResumeReader() override {
+    rec.ResumeReader();
+    comm_.ResumeReader();
+  }
+  void EnableUpdateButton() override { rec.EnableUpdateButton(); }
+  RecordingObserver rec;
+
+ private:
+  CComm& comm_;
+};
+
+class TextCollector final : public CommNotifySink {
+ public:
+  void OnSerialText(const CComm& comm) override {
+    std::lock_guard<std::mutex> lock(m);
+    text.append(comm.Text(), comm.TextLength() - 1);
+    arrived.notify_all();
+  }
+  // Waits up to 5 s until `done` holds for the text received so far.
+  bool WaitFor(const std::function<bool(const std::string&)>& done) {
+    std::unique_lock<std::mutex> lock(m);
+    return arrived.wait_for(lock, std::chrono::seconds(5), [&] { return done(text); });
+  }
+  std::string Text() {
+    std::lock_guard<std::mutex> lock(m);
+    return text;
+  }
+  std::mutex m;
+  std::condition_variable arrived;
+  std::string text;
 };
 
 // CRC-16 with polynomial 0x1021, initial 0, shifted bit by bit: the textbook form, not the
