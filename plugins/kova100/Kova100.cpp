@@ -41,6 +41,9 @@ int EncodeFile(const char* bitsSwitch, const char* input, const char* output, in
   if (const int r = ReadPcmWave(input, wave); r != kEncoderOk) return r;
   const size_t count = wave.samples.size();
   wave.samples.resize(PaddedCount(count, bits), 0);
+  // The codec keeps the top 14 bits by truncation; rounding instead removes a bias of
+  // half a step from what the decoder gives back.
+  for (auto& s : wave.samples) s = static_cast<int16_t>(std::min(32767, s + 2));
 
   g726_state_t* codec = g726_init(nullptr, bits == 4 ? 32000 : 24000, G726_ENCODING_LINEAR,
                                   G726_PACKING_NONE);
