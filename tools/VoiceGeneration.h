@@ -80,7 +80,7 @@ VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t st
 std::string VoiceCompletionText(long files, const std::string& outputName);
 
 // Path handed to the encoder for a listed wave file: lower case where the file system
-// ignores case (as the original tool did), the path as listed where case matters.
+// ignores case, the path as listed where case matters.
 std::string EncoderInputPath(const std::string& listedPath);
 // ASCII letters to lower case; bytes of multibyte (UTF-8) characters stay as they are.
 std::string LowerCasePath(const std::string& path);

@@ -2,7 +2,7 @@
 
 namespace edog {
 
-// The file system ignores case; the encoder has always been given lower-case paths.
+// The file system ignores case: the encoder is given the path in lower case.
 std::string EncoderInputPath(const std::string& listedPath) { return LowerCasePath(listedPath); }
 
 }  // namespace edog
