@@ -101,6 +101,13 @@ TEST(VoiceCommand, RefusalsAndFailures) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("junk.wav"), std::string::npos);
 
+  // Outputs that would overwrite an input or each other.
+  r = RunTool({"voice", "-o", "ok.wav", "--encoder", TestEncoderPath(), dir / "ok.wav"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("would overwrite the wave file"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir / "ok.wav"), DirectiveWave("LEN=4"));
+  EXPECT_EQ(RunTool({"voice", "-o", "X.h", "--encoder", TestEncoderPath(), dir / "ok.wav"}).status, 1);
+
   EXPECT_EQ(RunTool({"voice"}).status, 2);
   EXPECT_EQ(RunTool({"voice", "--flash", "eflash", dir / "ok.wav"}).status, 2);
   EXPECT_EQ(RunTool({"voice", "--port", "com1", dir / "ok.wav"}).status, 2);
