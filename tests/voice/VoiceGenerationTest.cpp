@@ -280,6 +280,18 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
               0);
   }
   {
+    Fixture f;  // A full disk: the failed writes are reported, not taken for success.
+    f.Add("a.wav", "LEN=5000");
+    std::filesystem::create_symlink("/dev/full", f.dir / "KOVA_DATA.HDR");
+    RecordingObserver obs;
+    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+    ASSERT_EQ(obs.boxes.size(), 1u);
+    EXPECT_EQ(obs.boxes[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
+    EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
+                            [](auto m) { return m.first == kGeneratorFinished; }),
+              0);
+  }
+  {
     Fixture f;  // Stopped between files.
     f.Add("a.wav", "LEN=1");
     f.Add("b.wav", "LEN=1");
