@@ -353,6 +353,21 @@ BmpDecode DecodeBmp(const uint8_t* data, size_t size, int maxSide) {
 }
 
 BmpDecode DecodeBmpFile(const std::string& path, int maxSide) {
+  // A file far larger than any picture the caller accepts is judged by its header alone,
+  // so a wrong choice of file is not read whole into memory.
+  const uint64_t limit = kFileHeaderSize + 124 + 1024 + 16 * RowStride(maxSide, 32) * maxSide;
+  if (const auto length = FileSize(path); length && *length > limit) {
+    StdFile file(path, "rb");
+    std::vector<uint8_t> head(kFileHeaderSize + 124);
+    head.resize(file.Read(head.data(), head.size()));
+    BmpDecode out = DecodeBmp(head.data(), head.size(), maxSide);
+    if (out.status != BmpDecode::kTooLarge) {
+      out.status = BmpDecode::kInvalid;
+      out.reason = Format("the file is too large for a picture (%llu bytes)",
+                          (unsigned long long)*length);
+    }
+    return out;
+  }
   const auto bytes = ReadWholeFile(path);
   if (!bytes) {
     BmpDecode out;

@@ -2,7 +2,8 @@
 // Image table generator: turns a list of bitmap pictures into one headered image (a table of
 // picture addresses, then each picture as a run-length image) and a C header text naming
 // the pictures, their paths and their flash addresses. The dialog runs it on a worker
-// thread; edogtool runs it directly. It reports through ImageTableObserver and never sleeps.
+// thread; edogtool runs it directly. It reports through ImageTableObserver (called on the
+// thread that runs it) and never sleeps: pauses for the preview are the observer's.
 #include <cstddef>
 #include <cstdint>
 #include <string>

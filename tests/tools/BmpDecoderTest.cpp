@@ -200,6 +200,24 @@ TEST(BmpDecoder, SidesOverTheLimitAreReportedWithTheirSize) {
   EXPECT_EQ(d.height, 300);
 }
 
+TEST(BmpDecoder, HugeFilesAreJudgedByTheirHeader) {
+  test::TempDir dir;
+  BmpSpec s;
+  s.width = 4000, s.height = 3000;
+  test::WriteFile(dir / "big.bmp", MakeBmp(s));
+  std::filesystem::resize_file(dir / "big.bmp", 36000054);  // sparse: nothing is written
+  auto d = DecodeBmpFile(dir / "big.bmp", kMax);
+  EXPECT_EQ(d.status, BmpDecode::kTooLarge);
+  EXPECT_EQ(d.width, 4000);
+  EXPECT_EQ(d.height, 3000);
+  s.width = 10, s.height = 10;
+  test::WriteFile(dir / "big.bmp", MakeBmp(s));
+  std::filesystem::resize_file(dir / "big.bmp", 36000054);
+  d = DecodeBmpFile(dir / "big.bmp", kMax);
+  EXPECT_EQ(d.status, BmpDecode::kInvalid);
+  EXPECT_EQ(d.reason, "the file is too large for a picture (36000054 bytes)");
+}
+
 // --- the bmpsuite corpus -------------------------------------------------------------
 
 std::string Suite(const std::string& name) { return test::CorpusDir() + "/bmp/bmpsuite/" + name; }
