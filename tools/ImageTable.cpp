@@ -1,5 +1,6 @@
 #include "tools/ImageTable.h"
 
+#include <algorithm>
 #include <map>
 
 #include "common/Files.h"
