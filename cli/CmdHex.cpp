@@ -96,7 +96,7 @@ int Hex2Hdr(int argc, char** argv) {
   }
 
   PrintReport(OptionReportLine(option));
-  PrintReport(settings.inputPath + " Selected ...\r\n");
+  PrintReport(FileSelectedReportLine(settings.inputPath));
   PrintingObserver observer;
   return ConvertToHeaderedImage(settings, observer) == HeaderGenStatus::kDone ? kExitOk
                                                                              : kExitFailed;

@@ -194,6 +194,8 @@ std::string OptionReportLine(ConvertOption option) {
   return {};
 }
 
+std::string FileSelectedReportLine(const std::string& path) { return path + " Selected ...\r\n"; }
+
 uint32_t HexTextValue(const std::string& text) {
   uint32_t value = 0;
   for (size_t i = 2; i < text.size() && IsHexDigit(text[i]); ++i)

@@ -29,6 +29,8 @@ const OptionLayout& LayoutOf(ConvertOption option);
 std::optional<ConvertOption> ParseConvertFlag(const std::string& flag);
 // The line the report receives when the option is chosen (the -C line also opens the report).
 std::string OptionReportLine(ConvertOption option);
+// The line the report receives when an input file has been chosen.
+std::string FileSelectedReportLine(const std::string& path);
 
 constexpr uint32_t kDefaultOffset = 0x1000;
 constexpr uint32_t kFlatImageCapacity = 0x20000;  // 128 KB: HEX data must lie in 0..0x1FFFF

@@ -143,6 +143,7 @@ TEST(HeaderGenOptions, LayoutsAndReportLines) {
     EXPECT_EQ(l.addressEditable, w.editable) << w.flag;
     EXPECT_EQ(l.flashSelectable, w.flash) << w.flag;
   }
+  EXPECT_EQ(FileSelectedReportLine("C:\\fw\\a.hex"), "C:\\fw\\a.hex Selected ...\r\n");
   EXPECT_FALSE(ParseConvertFlag("-c"));
   EXPECT_FALSE(ParseConvertFlag("C"));
 }
