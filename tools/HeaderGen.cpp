@@ -246,7 +246,7 @@ FlatImageBuilder::Result FlatImageBuilder::AddLine(std::string_view line) {
       extension_ = (byteAt(9) * 256 + byteAt(11)) * 16;
       break;
     case 0x04:
-      // The device's loader counts this value in units of 0x8000, not 0x10000.
+      // Counted in units of 0x8000 (not 0x10000); images made so far depend on it.
       if (line.size() < 13) return kShortRecord;
       extension_ = (byteAt(9) * 256 + byteAt(11)) << 15;
       break;
