@@ -330,12 +330,12 @@ struct SerialLoader::Impl {
 
   std::string WriteImage(JournalRecord& r, Sha256& sha) {
     const auto& d = job.data;
-    if (d.size() < kHeaderBlockSize) return "no header";
+    if (d.size() < kHeaderBlockSize) return "no-header";
     const HeaderFields h = ParseHeaderFields(d.data());
     r.Set("magic", h.magic).Set("port", h.port).Set("flash", h.flash).Set("start", h.startAddress)
         .Set("size", h.fileSize).Set("packets", h.packetCount);
-    if (h.magic != kHeaderMagic) return "bad header";
-    if (FlashModel::Capacity(h.flash) == 0) return "bad flash code";
+    if (h.magic != kHeaderMagic) return "bad-header";
+    if (FlashModel::Capacity(h.flash) == 0) return "bad-header";
     const uint64_t address = FlashModel::ByteAddress(h.flash, h.startAddress);
     r.Set("address", address);
     const size_t available = d.size() - kHeaderBlockSize;
@@ -344,9 +344,9 @@ struct SerialLoader::Impl {
     sha.Update(payload, length);
     const size_t written = flash.Write(h.flash, address, payload, length);
     r.Set("written", written);
-    if (written < length) return "beyond the flash";
+    if (written < length) return "out-of-range";
     if (length < h.fileSize) return "short";
-    return "ok";
+    return "complete";
   }
 };
 

@@ -81,7 +81,7 @@ TEST_F(SerialLoaderTest, ImageOf258BlocksLandsInSerialFlash) {
   EXPECT_EQ(Send(image), SerialDownloadResult::kDone);
   const JournalRecord job = LastJob();
   EXPECT_EQ(job.Text("kind"), "serial-download");
-  EXPECT_EQ(job.Text("outcome"), "ok");
+  EXPECT_EQ(job.Text("outcome"), "complete");
   EXPECT_EQ(job.Number("blocks"), 258u);
   EXPECT_EQ(job.Number("naks"), 0u);
   EXPECT_EQ(job.Number("address"), 0x2000u);
@@ -105,7 +105,7 @@ TEST_F(SerialLoaderTest, File2500BytesShortLastBlockAndNandAddress) {
                                                             "Code Download End..."}));
   EXPECT_EQ(observer_.rec.Percents(), (std::vector<unsigned>{0, 40, 81, 122, 100}));
   const JournalRecord job = LastJob();
-  EXPECT_EQ(job.Text("outcome"), "ok");
+  EXPECT_EQ(job.Text("outcome"), "complete");
   EXPECT_EQ(job.Number("address"), 0x40000u);
   EXPECT_EQ(sim_->ReadFlash(kFlashNand, 0x40000, payload.size()), payload);
 }
@@ -120,7 +120,7 @@ TEST_F(SerialLoaderTest, RefusedAndDamagedBlocksAreSentAgainUntilTheImageIsWhole
   const auto image = UartImage(kFlashSerial, 0, payload);
   EXPECT_EQ(Send(image), SerialDownloadResult::kDone);
   const JournalRecord job = LastJob();
-  EXPECT_EQ(job.Text("outcome"), "ok");
+  EXPECT_EQ(job.Text("outcome"), "complete");
   EXPECT_EQ(job.Number("blocks"), 7u);
   // Receptions 0 (first), 2 (damaged), 3, 7 (every 4th): four refusals.
   EXPECT_EQ(job.Number("naks"), 4u);
@@ -163,7 +163,7 @@ TEST_F(SerialLoaderTest, ConsoleTextReachesTheReaderBeforeAndAfterADownload) {
   const auto payload = test::RandomBytes(100, 2);
   EXPECT_EQ(Send(UartImage(kFlashSerial, 0x100, payload)), SerialDownloadResult::kDone);
   ASSERT_TRUE(console_.WaitFor([](const std::string& t) {
-    return t.find("edog loader: ok (2048 bytes)") != std::string::npos;
+    return t.find("edog loader: complete (2048 bytes)") != std::string::npos;
   }));
 }
 
@@ -174,7 +174,7 @@ TEST_F(SerialLoaderTest, PacedLineTakesAtLeastTheTimeOfItsBits) {
   EXPECT_EQ(Send(image), SerialDownloadResult::kDone);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_GE(ms, 3 * 1029 * 10 * 1000 / 115200) << "3 blocks of 1029 bytes at 10 bits a byte";
-  EXPECT_EQ(LastJob().Text("outcome"), "ok");
+  EXPECT_EQ(LastJob().Text("outcome"), "complete");
 }
 
 TEST_F(SerialLoaderTest, EdogtoolFindsAndUsesTheSimulatorsLine) {
@@ -190,7 +190,7 @@ TEST_F(SerialLoaderTest, EdogtoolFindsAndUsesTheSimulatorsLine) {
   r = test::RunTool({"send-serial", "--port", line, dir_ / "fw.hdr"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("Code Download End...\nFile Transfer is completed!\n"), std::string::npos);
-  EXPECT_EQ(LastJob().Text("outcome"), "ok");
+  EXPECT_EQ(LastJob().Text("outcome"), "complete");
   EXPECT_EQ(sim_->ReadFlash(kFlashSerial, 0x800, payload.size()), payload);
 
   sim_->Stop();
