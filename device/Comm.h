@@ -6,6 +6,7 @@
 // One class, one file per OS behind it (CommPosix.cpp over termios + poll(),
 // CommWin32.cpp over the overlapped COM API).
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +46,29 @@ class SerialLink {
   // Waits up to `ms` for a byte to arrive; true when one is waiting.
   virtual bool WaitReadable(uint32_t ms) = 0;
 
-  // Downloads over one link take turns: each holds this for its whole run.
-  std::timed_mutex& DownloadTurn() { return downloadTurn_; }
+  // Downloads over one link take turns: each holds the turn for its whole run.
+  // Take waits for it and gives up (false) once `cancel` is set.
+  bool TakeDownloadTurn(const std::atomic<bool>& cancel) {
+    std::unique_lock<std::mutex> lock(turnMutex_);
+    while (turnTaken_) {
+      if (cancel) return false;
+      turnFree_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+    turnTaken_ = true;
+    return true;
+  }
+  void GiveDownloadTurn() {
+    {
+      std::lock_guard<std::mutex> lock(turnMutex_);
+      turnTaken_ = false;
+    }
+    turnFree_.notify_all();
+  }
 
  private:
-  std::timed_mutex downloadTurn_;
+  std::mutex turnMutex_;
+  std::condition_variable turnFree_;
+  bool turnTaken_ = false;
 };
 
 // DCB codes the settings use.

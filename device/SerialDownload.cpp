@@ -24,7 +24,7 @@ constexpr uint32_t kBeforeFirstBlockMs = 700;  // the loader needs it after its 
 constexpr uint32_t kAfterStartMs = 100;
 constexpr uint32_t kBeforeQuitMs = 500;
 constexpr uint32_t kProgressPerBlock = 102400;  // 1024 bytes x 100 percent
-constexpr uint32_t kWaitSliceMs = 50;           // how often a wait looks at Cancel
+constexpr uint32_t kWaitSliceMs = 50;  // how often a wait looks at Cancel
 }  // namespace
 
 uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
@@ -76,15 +76,15 @@ SerialDownloadResult SerialDownload::Wait() {
 
 SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
   // Take our turn on the link; a cancel while waiting for it ends quietly.
-  auto& turn = link_.DownloadTurn();
-  while (!turn.try_lock_for(std::chrono::milliseconds(kWaitSliceMs))) {
-    if (cancel_) {
-      if (connected) observer_.ResumeReader();
-      observer_.EnableUpdateButton();
-      return SerialDownloadResult::kCancelled;
-    }
+  if (!link_.TakeDownloadTurn(cancel_)) {
+    if (connected) observer_.ResumeReader();
+    observer_.EnableUpdateButton();
+    return SerialDownloadResult::kCancelled;
   }
-  std::lock_guard<std::timed_mutex> hold(turn, std::adopt_lock);
+  struct Turn {
+    SerialLink& link;
+    ~Turn() { link.GiveDownloadTurn(); }
+  } turn{link_};
   return Body(connected, path);
 }
 

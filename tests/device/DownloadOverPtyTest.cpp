@@ -52,8 +52,8 @@ class DownloadOverPty : public ::testing::Test {
   test::TempDir dir_;
   test::PtyPair pty_;
   test::FastClock clock_;
+  TextCollector console_;  // outlives the port, whose reader calls it
   CComm comm_;
-  TextCollector console_;
   ReaderResumer observer_{comm_};
 };
 

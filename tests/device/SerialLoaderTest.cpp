@@ -67,8 +67,8 @@ class SerialLoaderTest : public ::testing::Test {
 
   test::TempDir dir_;
   std::unique_ptr<sim::Simulator> sim_;
+  TextCollector console_;  // outlives the port, whose reader calls it
   CComm comm_;
-  TextCollector console_;
   test::FastClock clock_;
   ReaderResumer observer_{comm_};
 };
