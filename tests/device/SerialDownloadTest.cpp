@@ -31,7 +31,7 @@ class ScriptedDevice final : public SerialLink {
   int Write(const void* data, size_t length) override {
     std::lock_guard<std::mutex> lock(m_);
     const auto* p = static_cast<const uint8_t*>(data);
-    writes_.emplace_back(p, p + length);
+    if (keepWrites) writes_.emplace_back(p, p + length);
     if (std::string(p, p + length) == "upgrade\r") {
       for (uint8_t b : beforeStart) incoming_.push_back(b);
       if (answerStart) incoming_.push_back('C');
@@ -60,6 +60,7 @@ class ScriptedDevice final : public SerialLink {
     return writes_;
   }
 
+  bool keepWrites = true;
   bool answerStart = true;
   std::vector<uint8_t> beforeStart;  // console text ahead of the "C"
   std::vector<uint8_t> noise;        // bytes ahead of every answer
@@ -227,6 +228,19 @@ TEST_F(DownloadOnScript, Block257CarriesNumberZeroAgain) {
   EXPECT_EQ(writes[1 + 256], Block(256, 0));
   EXPECT_EQ(writes[1 + 258], Block(258, 2));
   EXPECT_EQ(observer_.List()[2], "Download Size... 265216 bytes");
+}
+
+TEST_F(DownloadOnScript, PercentOfAFileBeyond42MegabytesDoesNotWrap) {
+  // 41946 blocks: 100 x 1024 x 41946 exceeds 32 bits; the bar must still reach 100 with
+  // the last block, not fall back and stay at 99.
+  const size_t blocks = 41946;
+  test::WriteFile(dir_ / "big.bin", std::vector<uint8_t>(blocks * 1024, 0x5A));
+  device_.keepWrites = false;
+  EXPECT_EQ(Run(dir_ / "big.bin"), SerialDownloadResult::kDone);
+  const auto percents = observer_.Percents();
+  ASSERT_EQ(percents.size(), 102u) << "0, 1 .. 100 as the blocks go, and the final 100";
+  for (unsigned p = 0; p <= 100; ++p) ASSERT_EQ(percents[p], p);
+  EXPECT_EQ(observer_.List()[2], "Download Size... 42952704 bytes");
 }
 
 TEST_F(DownloadOnScript, CancelStopsWithoutErrorLineOrEndOfFile) {
