@@ -1,7 +1,6 @@
 // edogtool ports / send-serial / monitor: the serial link from the command line.
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 #include "cli/Args.h"
@@ -17,13 +16,6 @@ namespace edog::cli {
 namespace {
 
 constexpr int kPollMs = 50;  // how often the main thread looks at Ctrl-C
-
-// Where a running simulator announces its serial line: $EDOG_SIM_STATE, else the
-// simulator's own default state folder.
-std::string DefaultSimulatorState() {
-  const char* env = std::getenv("EDOG_SIM_STATE");
-  return env && *env ? env : "edog-sim-state";
-}
 
 // Logs every byte that crosses the line, with a time stamp, to standard error.
 class TracingLink final : public SerialLink {
@@ -123,16 +115,14 @@ bool Connect(CComm& comm, const std::string& port, uint32_t baud, const char* co
 }
 
 int Ports(int argc, char** argv) {
-  std::string state = DefaultSimulatorState();
+  std::string state = DefaultSimulatorStateDir();
   Args args("edogtool ports [--state DIR]",
             "Lists the serial ports as the COM port box shows them (sorted by name), with\n"
             "the device simulator's serial line when one is running.");
   args.Option("--state", &state, "DIR",
               "the simulator's state folder (default $EDOG_SIM_STATE, else ./edog-sim-state)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
-  std::vector<std::string> extra;
-  if (auto line = AnnouncedSerialLine(state)) extra.push_back(*line);
-  for (const auto& name : ListSerialPorts(extra)) std::printf("%s\n", name.c_str());
+  for (const auto& name : ComPortBoxEntries(state)) std::printf("%s\n", name.c_str());
   return kExitOk;
 }
 

@@ -53,6 +53,17 @@ std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir) {
   return path;
 }
 
+std::string DefaultSimulatorStateDir() {
+  const char* env = std::getenv("EDOG_SIM_STATE");
+  return env && *env ? env : "edog-sim-state";
+}
+
+std::vector<std::string> ComPortBoxEntries(const std::string& simStateDir) {
+  std::vector<std::string> extra;
+  if (auto line = AnnouncedSerialLine(simStateDir)) extra.push_back(*line);
+  return ListSerialPorts(extra);
+}
+
 int PortNumberFromName(const std::string& name) {
   return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
 }

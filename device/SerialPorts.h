@@ -22,6 +22,13 @@ constexpr const char* kSerialLineFile = "serial-line";
 // The announced line, when the file names a terminal that exists; nothing otherwise.
 std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir);
 
+// Where a running simulator is looked for: $EDOG_SIM_STATE, else the simulator's own
+// default state folder, ./edog-sim-state.
+std::string DefaultSimulatorStateDir();
+
+// The COM port box's entries: the system's ports and the line announced in `simStateDir`.
+std::vector<std::string> ComPortBoxEntries(const std::string& simStateDir);
+
 // The port number of a box entry: the integer after its first three characters (COM12
 // gives 12), 0 when there is none.
 int PortNumberFromName(const std::string& name);

@@ -164,6 +164,11 @@ TEST(PortsCommand, ListsTheSimulatorsLineWhileItExists) {
   std::vector<std::string> sorted = lines;
   SortPortNames(sorted);
   EXPECT_EQ(lines, sorted);
+  // Without --state: $EDOG_SIM_STATE.
+  setenv("EDOG_SIM_STATE", state.Path().c_str(), 1);
+  r = test::RunTool({"ports"});
+  unsetenv("EDOG_SIM_STATE");
+  EXPECT_NE(r.out.find(pty.SlavePath() + "\n"), std::string::npos) << r.out;
 
   test::WriteFile(state / kSerialLineFile, std::string("/dev/pts/999999\n"));
   r = test::RunTool({"ports", "--state", state.Path()});
