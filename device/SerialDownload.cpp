@@ -92,15 +92,14 @@ SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32
   const uint32_t start = clock_.TickMs();
   for (;;) {
     uint8_t b = 0;
-    if (link_.Read(&b, 1) == 1) {
-      if (b == first) return Answer::kAck;
-      if (second >= 0 && b == second) return Answer::kNak;
-      continue;  // anything else is dropped
-    }
+    const bool got = link_.Read(&b, 1) == 1;
+    if (got && b == first) return Answer::kAck;
+    if (got && second >= 0 && b == second) return Answer::kNak;
+    // Anything else is dropped; a line that chatters on still ends the wait on time.
     if (cancel_) return Answer::kCancelled;
     const uint32_t elapsed = clock_.TickMs() - start;
     if (elapsed >= timeoutMs) return Answer::kTimeout;
-    link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
+    if (!got) link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
   }
 }
 

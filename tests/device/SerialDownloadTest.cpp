@@ -45,7 +45,13 @@ class ScriptedDevice final : public SerialLink {
   }
   int Read(void* buffer, int maxCount) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (maxCount <= 0 || incoming_.empty()) return 0;
+    if (maxCount <= 0) return 0;
+    if (incoming_.empty() && chatter) {
+      clock_.now_ += 1;  // a byte a millisecond, for ever
+      *static_cast<uint8_t*>(buffer) = 'x';
+      return 1;
+    }
+    if (incoming_.empty()) return 0;
     *static_cast<uint8_t*>(buffer) = incoming_.front();
     incoming_.pop_front();
     return 1;
@@ -61,6 +67,7 @@ class ScriptedDevice final : public SerialLink {
   }
 
   bool keepWrites = true;
+  bool chatter = false;              // endless console text when nothing else is queued
   bool answerStart = true;
   std::vector<uint8_t> beforeStart;  // console text ahead of the "C"
   std::vector<uint8_t> noise;        // bytes ahead of every answer
@@ -182,6 +189,20 @@ TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
   // 10 s after block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
   EXPECT_GE(clock_.now_.load(), 802u + 10000u);
   EXPECT_LT(clock_.now_.load(), 802u + 10000u + 60u);
+}
+
+TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
+  device_.chatter = true;
+  device_.answers = {kAck, -1};
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
+  EXPECT_EQ(observer_.List().back(), "Error...");
+
+  ScriptedDevice noStart(clock_);
+  noStart.chatter = true;
+  noStart.answerStart = false;
+  test::RecordingObserver second;
+  SerialDownload dl(noStart, second, clock_);
+  EXPECT_EQ(dl.Run(true, File(10)), SerialDownloadResult::kNoStart);
 }
 
 TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice) {
