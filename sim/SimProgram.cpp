@@ -53,6 +53,14 @@ bool After(Fault& f, const std::string& v) {
   return ParseAmount(v, f.afterBytes);
 }
 
+// A count of serial blocks (a fault that is off while negative).
+bool BlockIndex(const std::string& v, int64_t& out) {
+  uint32_t k = 0;
+  if (!ParseMs(v, k)) return false;
+  out = k;
+  return true;
+}
+
 // One row per option; further device sides add theirs here.
 const std::vector<OptionSpec>& OptionTable() {
   static const std::vector<OptionSpec> table = {
@@ -100,19 +108,9 @@ const std::vector<OptionSpec>& OptionTable() {
       {"--serial-nak-every", "N", "the serial loader refuses every Nth block it receives",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.serial.faults.nakEvery); }},
       {"--serial-corrupt", "K", "block K (counted from 0) reaches the serial loader damaged",
-       [](const std::string& v, SimulatorOptions& o) {
-         uint32_t k = 0;
-         if (!ParseMs(v, k)) return false;
-         o.serial.faults.corruptBlock = k;
-         return true;
-       }},
+       [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.corruptBlock); }},
       {"--serial-silent-after", "K", "after K blocks the serial loader answers nothing more",
-       [](const std::string& v, SimulatorOptions& o) {
-         uint32_t k = 0;
-         if (!ParseMs(v, k)) return false;
-         o.serial.faults.silentAfter = k;
-         return true;
-       }},
+       [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.silentAfter); }},
   };
   return table;
 }
@@ -214,6 +212,8 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
               options.stateDir.c_str());
   if (!sim.SerialLinePath().empty())
     std::printf("%s: serial line on %s\n", program.c_str(), sim.SerialLinePath().c_str());
+  else if (!sim.SerialLineError().empty())
+    std::printf("%s: no serial line: %s\n", program.c_str(), sim.SerialLineError().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stopSignals, &sig);

@@ -60,8 +60,10 @@ class Simulator {
   // Replaces the fault set; takes effect for pipes opened afterwards and at the next block.
   void SetFaults(const FaultOptions& faults);
 
-  // The serial line's path while running (also in STATE/serial-line); empty otherwise.
+  // The serial line's path while running (also in STATE/serial-line); empty otherwise,
+  // and then SerialLineError() says why when the line could not be made.
   std::string SerialLinePath() const;
+  const std::string& SerialLineError() const { return serialError_; }
   void SetSerialFaults(const SerialFaults& faults);
 
   FlashModel& Flash() { return flash_; }
@@ -82,6 +84,7 @@ class Simulator {
   Journal journal_;
   std::unique_ptr<UsbSide> usb_;
   std::unique_ptr<SerialLoader> serial_;
+  std::string serialError_;
 };
 
 }  // namespace edog::sim

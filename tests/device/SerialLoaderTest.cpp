@@ -10,6 +10,7 @@
 #include "device/SerialDownload.h"
 #include "device/SerialTestSupport.h"
 #include "sim/Sha256.h"
+#include "sim/SimProgram.h"
 #include "sim/Simulator.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
@@ -197,6 +198,38 @@ TEST_F(SerialLoaderTest, EdogtoolFindsAndUsesTheSimulatorsLine) {
   EXPECT_FALSE(FileExists(dir_ / "state/serial-line"));
   r = test::RunTool({"ports", "--state", dir_ / "state"});
   EXPECT_EQ(r.out.find(line + "\n"), std::string::npos);
+}
+
+TEST(SerialLoaderOptions, ParsedFromTheSimulatorsCommandLine) {
+  std::vector<std::string> words = {"edog-sim", "--serial-baud", "57600", "--serial-nak-first",
+                                    "--serial-nak-every=3", "--serial-corrupt", "2",
+                                    "--serial-silent-after", "9", "--serial-console", "250"};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  sim::SimulatorOptions o;
+  ASSERT_EQ(sim::ParseSimulatorArgs(static_cast<int>(argv.size()), argv.data(), "edog-sim", o), -1);
+  EXPECT_TRUE(o.serial.enabled);
+  EXPECT_EQ(o.serial.baud, 57600u);
+  EXPECT_TRUE(o.serial.faults.nakFirst);
+  EXPECT_EQ(o.serial.faults.nakEvery, 3u);
+  EXPECT_EQ(o.serial.faults.corruptBlock, 2);
+  EXPECT_EQ(o.serial.faults.silentAfter, 9);
+  EXPECT_EQ(o.serial.consoleIntervalMs, 250u);
+
+  for (std::vector<std::string> bad : {std::vector<std::string>{"edog-sim", "--serial-nak-first=1"},
+                                       {"edog-sim", "--serial-corrupt", "x"},
+                                       {"edog-sim", "--serial-console", "0"}}) {
+    std::vector<char*> a;
+    for (auto& w : bad) a.push_back(w.data());
+    sim::SimulatorOptions ignored;
+    EXPECT_EQ(sim::ParseSimulatorArgs(static_cast<int>(a.size()), a.data(), "edog-sim", ignored), 2)
+        << bad[1];
+  }
+  std::vector<std::string> off = {"edog-sim", "--no-serial"};
+  std::vector<char*> a = {off[0].data(), off[1].data()};
+  sim::SimulatorOptions none;
+  ASSERT_EQ(sim::ParseSimulatorArgs(2, a.data(), "edog-sim", none), -1);
+  EXPECT_FALSE(none.serial.enabled);
 }
 
 }  // namespace
