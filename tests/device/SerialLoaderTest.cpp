@@ -200,6 +200,21 @@ TEST_F(SerialLoaderTest, EdogtoolFindsAndUsesTheSimulatorsLine) {
   EXPECT_EQ(r.out.find(line + "\n"), std::string::npos);
 }
 
+TEST(SerialLoaderStart, UsbSideRunsOnWhenTheLineCannotBeAnnounced) {
+  test::TempDir dir;
+  ASSERT_TRUE(MakeDirectory(dir / "state"));
+  ASSERT_TRUE(MakeDirectory(dir / "state/serial-line"));  // in the way of the announcement
+  sim::SimulatorOptions o;
+  o.stateDir = dir / "state";
+  o.socketPath = dir / "dev.sock";
+  sim::Simulator s(o);
+  std::string error;
+  ASSERT_TRUE(s.Start(&error)) << error;
+  EXPECT_TRUE(s.IsRunning());
+  EXPECT_TRUE(s.SerialLinePath().empty());
+  EXPECT_NE(s.SerialLineError().find("serial-line"), std::string::npos) << s.SerialLineError();
+}
+
 TEST(SerialLoaderOptions, ParsedFromTheSimulatorsCommandLine) {
   std::vector<std::string> words = {"edog-sim", "--serial-baud", "57600", "--serial-nak-first",
                                     "--serial-nak-every=3", "--serial-corrupt", "2",
