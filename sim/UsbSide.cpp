@@ -327,30 +327,34 @@ struct UsbSide::Impl {
     c.dead = true;
   }
 
-  void OnHello(Conn& c) {
+  // Returns true when the device vanished (every connection, `c` included, is gone).
+  bool OnHello(Conn& c) {
     char msg[64];
     const ssize_t n = ::recv(c.fd, msg, sizeof(msg), MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
     const std::string prefix = kDeviceOpenPrefix;
     const std::string text = n > 0 ? std::string(msg, static_cast<size_t>(n)) : std::string();
     if (text.compare(0, prefix.size(), prefix) != 0) {
       Close(c, "closed");
-      return;
+      return false;
     }
     const std::string name = text.substr(prefix.size());
     if (name == kDeviceProbeName) {
       c.kind = Conn::kProbe;
     } else if (name == USB_PIPE_OUT) {
       c.kind = Conn::kOut;
+      // A fault due at 0 bytes is in place before the host holds the pipe.
+      if (StrikeFaults(c, NowUs())) return true;
     } else if (name == USB_PIPE_IN) {
       c.kind = Conn::kIn;
       c.outbox.swap(pendingText);
     } else {
       SendAll(c.fd, kDeviceAnswerNo);
       Close(c, "closed");
-      return;
+      return false;
     }
     if (!SendAll(c.fd, kDeviceAnswerOk)) Close(c, "closed");
+    return false;
   }
 
   // True when the peer has closed and nothing is left to read.
@@ -493,7 +497,7 @@ struct UsbSide::Impl {
         if (c->dead) continue;
         switch (c->kind) {
           case Conn::kHello:
-            OnHello(*c);
+            vanishedNow = OnHello(*c);
             break;
           case Conn::kProbe: {
             char b[64];
