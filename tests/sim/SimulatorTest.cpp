@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/DynamicLibrary.h"
+#include "common/Files.h"
 #include "device/DeviceSocket.h"
 #include "device/HandleIo.h"
 #include "device/UsbLibrary.h"
@@ -167,7 +168,7 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     sim.SetFaults(FaultOptions{});
   }
   EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
-  EXPECT_FALSE(test::ReadFile(dir / "state/serial-flash.bin").empty());
+  EXPECT_EQ(FileSize(dir / "state/serial-flash.bin"), FlashModel::kSerialFlashBytes);
 }
 
 }  // namespace
