@@ -12,11 +12,13 @@ UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& la
                                   UsbTransferJob& job, const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
   if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
+  // Checked before reading: the payload size is a 32-bit count.
+  if (const auto size = FileSize(path); size && *size > uint64_t(UINT32_MAX) + kHeaderBlockSize) {
+    return UsbSetupStatus::kTooLarge;
+  }
   auto file = ReadWholeFile(path);
   if (!file) return UsbSetupStatus::kCannotRead;  // the pipe closes with `pipe`
   if (file->size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
-  // The payload size is a 32-bit count; a larger file cannot be described to the device.
-  if (file->size() - kHeaderBlockSize > UINT32_MAX) return UsbSetupStatus::kCannotRead;
   job.file = std::move(*file);
   job.pipe = std::move(pipe);
   job.label = label;
@@ -30,6 +32,8 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
     case UsbSetupStatus::kCannotRead: return "Cannot read " + path + ".\n";
     case UsbSetupStatus::kTooShort:
       return path + " is shorter than the 1024-byte header block of a device file.\n";
+    case UsbSetupStatus::kTooLarge:
+      return path + " is too large: a payload is at most 4 GiB - 1 bytes.\n";
   }
   return {};
 }

@@ -63,10 +63,11 @@ struct UsbTransferJob {
   std::string label;
 };
 
-enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort };
+enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge };
 
 // The status window's initialisation: opens "PIPE00" through the library, then reads the
-// file. A file shorter than the 1024-byte header block is refused (kTooShort). On any
+// file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
+// whose payload does not fit the transfer's 32-bit count (kTooLarge). On any
 // failure the pipe is closed again at once.
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job,

@@ -2,8 +2,12 @@
 // library: what arrives in the device's flash, and how faults look from the host.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <sstream>
 
 #include "UsbTestSupport.h"
 #include "common/DynamicLibrary.h"
@@ -300,6 +304,70 @@ TEST_F(UsbSim, TextReaderCopiesTheBannerAndStatusLinesUntilDisconnected) {
   connected = false;
   reader.Stop();
   EXPECT_FALSE(reader.Reading());
+}
+
+}  // namespace
+}  // namespace edog
+
+namespace edog {
+namespace {
+
+// The path of a loaded shared library that has no device exports (the C++ runtime).
+std::string SomeLibraryWithoutDeviceExports() {
+  std::istringstream maps(test::ReadText("/proc/self/maps"));
+  std::string line;
+  while (std::getline(maps, line)) {
+    const auto at = line.find('/');
+    if (at != std::string::npos && line.find("libstdc++") != std::string::npos) return line.substr(at);
+  }
+  return {};
+}
+
+TEST(UsbLibraryLoad, MissingLibraryOrExportsMeanNoDevice) {
+  EXPECT_EQ(UsbLibrary::Load("/nonexistent/libHaldenUSB.so"), nullptr);
+  const std::string path = SomeLibraryWithoutDeviceExports();
+  ASSERT_FALSE(path.empty());
+  const auto lib = UsbLibrary::Load(path);
+  ASSERT_TRUE(lib);
+  EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
+  EXPECT_EQ(lib->OpenFile(USB_PIPE_OUT), USB_INVALID_HANDLE);
+  EXPECT_FALSE(lib->DevicePresent());
+  EXPECT_FALSE(RequestDeviceText(*lib));
+}
+
+size_t OpenDescriptors() {
+  size_t n = 0;
+  for (int fd = 0; fd < 4096; ++fd) n += fcntl(fd, F_GETFD) != -1;
+  return n;
+}
+
+TEST_F(UsbSim, TextRequestsAndProbesLeaveNoHandleOpen) {
+  StartSim();
+  const auto lib = UsbLibrary::Load(StandInLibrary());
+  ASSERT_TRUE(lib);
+  ASSERT_TRUE(RequestDeviceText(*lib));
+  ASSERT_TRUE(lib->DevicePresent());
+  const size_t before = OpenDescriptors();
+  for (int i = 0; i < 50; ++i) {
+    ASSERT_TRUE(RequestDeviceText(*lib));
+    ASSERT_TRUE(lib->DevicePresent());
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(UsbSim, DeviceThatVanishesForAWhileComesBack) {
+  StartSim([](sim::SimulatorOptions& o) { o.faults.vanish = {true, 0, 150}; });
+  const auto lib = UsbLibrary::Load(StandInLibrary());
+  ASSERT_TRUE(lib);
+  ASSERT_TRUE(lib->DevicePresent());
+  // Opening a pipe strikes the fault: the open itself fails and the device is gone.
+  EXPECT_EQ(lib->OpenFile(USB_PIPE_OUT), USB_INVALID_HANDLE);
+  EXPECT_FALSE(lib->DevicePresent());
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!lib->DevicePresent() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  EXPECT_TRUE(lib->DevicePresent());
 }
 
 }  // namespace
