@@ -8,9 +8,11 @@
 #include "cli/Args.h"
 #include "cli/Command.h"
 #include "cli/Terminal.h"
+#include "cli/UsbSend.h"
 #include "common/Format.h"
 #include "device/DeviceTextReader.h"
 #include "device/UsbTransfer.h"
+#include "tools/PathFunctions.h"
 #include "update/HeaderedImage.h"
 
 #ifdef EDOG_HAVE_SIMLIB
@@ -64,6 +66,34 @@ class TerminalTransferObserver final : public UsbTransferObserver {
   std::vector<std::string> infos_;
 };
 
+}  // namespace
+
+UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace) {
+  UsbSendOutcome outcome;
+  UsbTransferJob job;
+  outcome.setup = PrepareUsbTransfer(path, label, job);
+  if (outcome.setup != UsbSetupStatus::kReady) {
+    outcome.setupMessage = UsbSetupMessage(outcome.setup, path);
+    return outcome;
+  }
+  if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {
+    std::printf("%s\n", info.c_str());
+  }
+  auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
+  UsbTransferWorker worker(std::move(job), observer);
+  worker.Start();
+  while (!worker.Finished()) {
+    if (Interrupted()) worker.Cancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  outcome.result = worker.Wait();
+  observer->Finish();
+  if (!observer->Infos().empty()) std::printf("%s\n", observer->Infos().back().c_str());
+  return outcome;
+}
+
+namespace {
+
 int SendUsb(int argc, char** argv) {
   std::vector<std::string> files;
   bool trace = false;
@@ -82,32 +112,15 @@ int SendUsb(int argc, char** argv) {
               "program), which talks to edog-sim; see 'edogtool sim --help'.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   const std::string& path = files[0];
-  if (label.empty()) {
-    const auto slash = path.find_last_of("/\\");
-    label = slash == std::string::npos ? path : path.substr(slash + 1);
-  }
+  if (label.empty()) label = ExtractFileName(path);
 
   InstallInterruptHandler();
-  UsbTransferJob job;
-  const UsbSetupStatus status = PrepareUsbTransfer(path, label, job);
-  if (status != UsbSetupStatus::kReady) {
-    std::fprintf(stderr, "edogtool send-usb: %s", UsbSetupMessage(status, path).c_str());
+  const UsbSendOutcome sent = SendOverUsb(path, label, trace);
+  if (sent.setup != UsbSetupStatus::kReady) {
+    std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
     return kExitFailed;
   }
-  if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {
-    std::printf("%s\n", info.c_str());
-  }
-  auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
-  UsbTransferWorker worker(std::move(job), observer);
-  worker.Start();
-  while (!worker.Finished()) {
-    if (Interrupted()) worker.Cancel();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  const UsbTransferResult r = worker.Wait();
-  observer->Finish();
-  if (!observer->Infos().empty()) std::printf("%s\n", observer->Infos().back().c_str());
-
+  const UsbTransferResult& r = sent.result;
   switch (r.outcome) {
     case UsbTransferResult::kCancelled:
       std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
