@@ -232,6 +232,11 @@ void UsbTransferWorker::Start() {
 void UsbTransferWorker::Cancel() { state_->cancel.store(1); }
 
 UsbTransferResult UsbTransferWorker::Wait() {
+  if (!thread_.joinable() && !Finished()) {
+    UsbTransferResult notStarted;
+    notStarted.outcome = UsbTransferResult::kAborted;
+    return notStarted;
+  }
   {
     std::unique_lock<std::mutex> lock(state_->mutex);
     state_->done.wait(lock, [&] { return state_->finished || !thread_.joinable(); });

@@ -204,7 +204,7 @@ TEST_F(UsbSim, RefusalForAWhileIsRiddenOutByTheRetries) {
 
 TEST_F(UsbSim, VanishingDeviceBreaksThePipeAndGoesAbsent) {
   StartSim([](sim::SimulatorOptions& o) { o.faults.vanish = {true, 16 * 1024, 0}; });
-  FakeClock clock(0);  // a broken pipe fails at once; no need to wait
+  FakeClock clock(200);  // a "1 ms" retry lets 0.2 ms of real time pass
   const Bytes payload = test::RandomBytes(200 * 1024, 8);
   RecordingObserver observer;
   const auto r = Send(MakeImage(kFlashNand, 0, payload), observer, clock);
