@@ -147,6 +147,19 @@ TEST_F(UsbCommands, ReadUsbPrintsTheDeviceText) {
   EXPECT_EQ(RunTool({"read-usb", "--seconds", "soon"}).status, 2);
 }
 
+TEST_F(UsbCommands, ReadUsbEndsWhenTheDeviceGoes) {
+  StartSim();
+  // Unplug the device once it has been asked for text.
+  std::thread unplug([&] {
+    EXPECT_TRUE(sim_->WaitForJournal(1, 10000));
+    sim_->Stop();
+  });
+  const auto r = RunTool({"read-usb"});
+  unplug.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("the device has gone"), std::string::npos);
+}
+
 TEST(SimulatorProgram, HelpAndUsageErrors) {
   auto r = test::RunProgram("edog-sim", {"--help"});
   EXPECT_EQ(r.status, 0);

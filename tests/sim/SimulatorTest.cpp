@@ -154,7 +154,8 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     EXPECT_FALSE(other.Start(&error));
     EXPECT_NE(error.find("already"), std::string::npos);
 
-    // A hung device: the probe gives up within its 50 ms.
+    // A hung device: the probe gives up after its 40 ms budget instead of hanging (the
+    // bound is loose so a busy machine cannot fail it).
     FaultOptions f;
     f.stall = {true, 0, 0};
     sim.SetFaults(f);
@@ -162,7 +163,7 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     ASSERT_TRUE(trigger.IsOpen());
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
     sim.SetFaults(FaultOptions{});
   }
   EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
