@@ -203,6 +203,7 @@ struct UsbSide::Impl {
   // --- download jobs -----------------------------------------------------------------
 
   static const char* Outcome(const Job& j) {
+    if (!j.started) return "no-command";
     if (j.badCommand) return "bad-command";
     if (j.dropped > 0) return "out-of-range";
     if (j.received == j.header.fileSize) return "complete";
@@ -211,12 +212,14 @@ struct UsbSide::Impl {
 
   void FinishJob(Conn& c, const char* ended) {
     Job& j = c.job;
-    if (!j.started) return;
+    // A pipe that carried nothing is no job, unless a fault kept its command block out.
+    if (!j.started && j.fault.empty()) return;
+    if (!j.started) j.number = ++jobCount;
     JournalRecord r;
     r.Set("kind", "download").Set("job", j.number).Set("pipe", USB_PIPE_OUT);
     if (j.badCommand) {
       r.Set("command", j.commandHex);
-    } else {
+    } else if (j.started) {
       r.Set("magic", j.header.magic)
           .Set("port", j.header.port)
           .Set("flash", j.header.flash)
@@ -231,8 +234,8 @@ struct UsbSide::Impl {
     journal.Append(std::move(r));
 
     recentJobs.push_back(
-        j.badCommand
-            ? Format("#%llu bad command, %s\r\n", static_cast<unsigned long long>(j.number), ended)
+        !j.started || j.badCommand
+            ? Format("#%llu %s, %s\r\n", static_cast<unsigned long long>(j.number), Outcome(j), ended)
             : Format("#%llu %s 0x%08llX %llu/%u bytes %s\r\n",
                      static_cast<unsigned long long>(j.number), FlashModel::Name(j.header.flash),
                      static_cast<unsigned long long>(j.byteAddress),

@@ -168,6 +168,10 @@ TEST_F(UsbSim, RefusedFromTheStartCommandBlockThenPayloadAreGivenUp) {
   EXPECT_EQ(r.outcome, UsbTransferResult::kAborted);
   EXPECT_EQ(r.sent, 0u);
   EXPECT_EQ(sim_->ReadFlash(kFlashSerial, 0, 16), Bytes(16, 0));
+  const auto rec = LastDownload();
+  EXPECT_EQ(rec.Text("outcome"), "no-command");
+  EXPECT_EQ(rec.Text("fault"), "refuse");
+  EXPECT_EQ(rec.Number("received"), 0u);
 }
 
 TEST_F(UsbSim, PayloadRefusedForGoodLeavesAPrefixOnTheDevice) {
