@@ -90,7 +90,7 @@ const std::vector<OptionSpec>& OptionTable() {
       {"--vanish-for", "MS", "... and comes back after MS milliseconds (default 0 = for good)",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.vanish.forMs); }},
       {"--stall-after", "K", "after K payload bytes the device hangs: takes no blocks, answers no "
-       "opens (open_dev gives -1 after its 50 ms)",
+       "opens (open_dev gives -1 within its 50 ms)",
        [](const std::string& v, SimulatorOptions& o) { return After(o.faults.stall, v); }},
       {"--stall-for", "MS", "... for MS milliseconds (default 0 = for good)",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.stall.forMs); }},
