@@ -101,7 +101,7 @@ class DownloadOnScript : public ::testing::Test {
   std::vector<uint8_t> data_;
   FakeClock clock_;
   ScriptedDevice device_{clock_};
-  test::RecordingObserver observer_;
+  test::DownloadRecordingObserver observer_;
 };
 
 const std::vector<uint8_t> kUpgrade = {'u', 'p', 'g', 'r', 'a', 'd', 'e', 0x0D};
@@ -134,7 +134,7 @@ TEST_F(DownloadOnScript, EmptyAndOneBlockFiles) {
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, kEnd, kQuit}));
   EXPECT_EQ(clock_.sleeps_, (std::vector<uint32_t>{100, 700, 500}));
 
-  test::RecordingObserver second;
+  test::DownloadRecordingObserver second;
   ScriptedDevice device(clock_);
   SerialDownload dl(device, second, clock_);
   EXPECT_EQ(dl.Run(true, File(1024)), SerialDownloadResult::kDone);
@@ -147,16 +147,16 @@ TEST_F(DownloadOnScript, EarlyEndsTouchOnlyWhatTheyMust) {
   EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"enable"}));
   EXPECT_TRUE(device_.Writes().empty());
 
-  test::RecordingObserver empty;
+  test::DownloadRecordingObserver empty;
   SerialDownload a(device_, empty, clock_);
   EXPECT_EQ(a.Run(true, ""), SerialDownloadResult::kNoFile);
   EXPECT_EQ(empty.Events(), (std::vector<std::string>{"progress:0", "resume", "enable"}));
 
-  test::RecordingObserver missing;
+  test::DownloadRecordingObserver missing;
   SerialDownload b(device_, missing, clock_);
   EXPECT_EQ(b.Run(true, dir_ / "nothing-here.bin"), SerialDownloadResult::kFileOpenError);
   EXPECT_EQ(missing.Events(), (std::vector<std::string>{"progress:0", "box:File Open Error!", "resume", "enable"}));
-  test::RecordingObserver folder;
+  test::DownloadRecordingObserver folder;
   SerialDownload c(device_, folder, clock_);
   EXPECT_EQ(c.Run(true, dir_.Path()), SerialDownloadResult::kFileOpenError);
   EXPECT_TRUE(device_.Writes().empty());
@@ -200,7 +200,7 @@ TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
   ScriptedDevice noStart(clock_);
   noStart.chatter = true;
   noStart.answerStart = false;
-  test::RecordingObserver second;
+  test::DownloadRecordingObserver second;
   SerialDownload dl(noStart, second, clock_);
   EXPECT_EQ(dl.Run(true, File(10)), SerialDownloadResult::kNoStart);
 }
@@ -229,7 +229,7 @@ TEST_F(DownloadOnScript, TenRefusalsOfOneBlockEndTheDownload) {
   EXPECT_EQ(events[events.size() - 2], "resume");
 
   // Refusals spread over blocks do not add up.
-  test::RecordingObserver spread;
+  test::DownloadRecordingObserver spread;
   ScriptedDevice device(clock_);
   for (int b = 0; b < 3; ++b) {
     for (int i = 0; i < 9; ++i) device.answers.push_back(kNak);
@@ -292,7 +292,7 @@ class BlockingBoxObserver final : public SerialDownloadObserver {
   }
   void ResumeReader() override { inner.ResumeReader(); }
   void EnableUpdateButton() override { inner.EnableUpdateButton(); }
-  test::RecordingObserver inner;
+  test::DownloadRecordingObserver inner;
   std::mutex m;
   std::condition_variable cv;
   bool shown = false, closed = false;
@@ -301,7 +301,7 @@ class BlockingBoxObserver final : public SerialDownloadObserver {
 TEST_F(DownloadOnScript, SecondDownloadWaitsForTheFirst) {
   const std::string path = File(3000);
   BlockingBoxObserver first;
-  test::RecordingObserver second;
+  test::DownloadRecordingObserver second;
   SerialDownload a(device_, first, clock_), b(device_, second, clock_);
   a.Start(true, path);
   {

@@ -93,7 +93,7 @@ class FastClock final : public Clock {
 };
 
 // Every report of a download, in order, as "kind:text" strings, and the list as it stands.
-class RecordingObserver final : public SerialDownloadObserver {
+class DownloadRecordingObserver final : public SerialDownloadObserver {
  public:
   void AppendLine(const std::string& line) override {
     Add("append:" + line);
@@ -150,7 +150,7 @@ class ReaderResumer final : public SerialDownloadObserver {
     comm_.ResumeReader();
   }
   void EnableUpdateButton() override { rec.EnableUpdateButton(); }
-  RecordingObserver rec;
+  DownloadRecordingObserver rec;
 
  private:
   CComm& comm_;

@@ -24,7 +24,7 @@ namespace {
 using sim::JournalRecord;
 using test::FakeClock;
 using test::MakeImage;
-using test::RecordingObserver;
+using test::UsbRecordingObserver;
 
 std::string StandInLibrary() {
   return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
@@ -45,7 +45,7 @@ class UsbSim : public ::testing::Test {
   }
 
   // Prepares and runs one transfer of `image` on this thread.
-  UsbTransferResult Send(const Bytes& image, RecordingObserver& observer, Clock& clock,
+  UsbTransferResult Send(const Bytes& image, UsbRecordingObserver& observer, Clock& clock,
                          const std::atomic<int>& cancel) {
     const std::string path = dir_ / "image.hdr";
     test::WriteFile(path, image);
@@ -53,14 +53,14 @@ class UsbSim : public ::testing::Test {
     EXPECT_EQ(PrepareUsbTransfer(path, "image", job, StandInLibrary()), UsbSetupStatus::kReady);
     return RunUsbTransfer(std::move(job), cancel, observer, clock);
   }
-  UsbTransferResult Send(const Bytes& image, RecordingObserver& observer, Clock& clock) {
+  UsbTransferResult Send(const Bytes& image, UsbRecordingObserver& observer, Clock& clock) {
     std::atomic<int> cancel{0};
     return Send(image, observer, clock, cancel);
   }
 
   // For faults: each "1 ms" retry lets 0.2 ms of real time pass, so 3002 attempts give
   // the simulator's thread time to strike without making the test slow.
-  UsbTransferResult SendPaced(const Bytes& image, RecordingObserver& observer) {
+  UsbTransferResult SendPaced(const Bytes& image, UsbRecordingObserver& observer) {
     FakeClock paced(200);
     return Send(image, observer, paced);
   }
@@ -106,7 +106,7 @@ TEST_F(UsbSim, PayloadLandsByteExactInSerialAndNandFlash) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.size);
     const Bytes payload = test::RandomBytes(c.size, c.size);
-    RecordingObserver observer;
+    UsbRecordingObserver observer;
     const auto r = Send(MakeImage(c.flash, c.startField, payload), observer, SystemClock());
     EXPECT_EQ(r.outcome, UsbTransferResult::kCompleted);
     EXPECT_EQ(r.percent, c.finalPercent);
@@ -125,7 +125,7 @@ TEST_F(UsbSim, PayloadLandsByteExactInSerialAndNandFlash) {
 
 TEST_F(UsbSim, EmptyPayloadIsACompleteJobOfNothing) {
   StartSim();
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = Send(MakeImage(kFlashSerial, 0, {}), observer, SystemClock());
   EXPECT_EQ(r.outcome, UsbTransferResult::kCompleted);
   EXPECT_EQ(observer.EventsOf("count"), (std::vector<std::string>{"0K/0K", "0K/0K"}));
@@ -141,7 +141,7 @@ TEST_F(UsbSim, EmptyPayloadIsACompleteJobOfNothing) {
 TEST_F(UsbSim, OneMebibyteGoesIn512Blocks) {
   StartSim();
   const Bytes payload = test::RandomBytes(1 << 20, 11);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = Send(MakeImage(kFlashNand, 8, payload), observer, SystemClock());
   EXPECT_EQ(r.outcome, UsbTransferResult::kCompleted);
   EXPECT_EQ(r.percent, 100u);
@@ -159,7 +159,7 @@ TEST_F(UsbSim, OneMebibyteGoesIn512Blocks) {
 TEST_F(UsbSim, EmulatedSpeedBoundsTheMeasuredSpeed) {
   StartSim([](sim::SimulatorOptions& o) { o.bytesPerSecond = 256 * 1024; });
   const Bytes payload = test::RandomBytes(320 * 1024, 12);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = Send(MakeImage(kFlashSerial, 0, payload), observer, SystemClock());
   EXPECT_EQ(r.outcome, UsbTransferResult::kCompleted);
   // The device's buffer lets the first few blocks through early; the rest is paced.
@@ -173,7 +173,7 @@ TEST_F(UsbSim, EmulatedSpeedBoundsTheMeasuredSpeed) {
 TEST_F(UsbSim, RefusedFromTheStartCommandBlockThenPayloadAreGivenUp) {
   StartSim([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 0, 0}; });
   FakeClock clock(0);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = Send(MakeImage(kFlashSerial, 0, test::RandomBytes(5000, 2)), observer, clock);
   const auto writes = observer.Writes();
   ASSERT_EQ(writes.size(), 6004u);
@@ -193,7 +193,7 @@ TEST_F(UsbSim, RefusedFromTheStartCommandBlockThenPayloadAreGivenUp) {
 TEST_F(UsbSim, PayloadRefusedForGoodLeavesAPrefixOnTheDevice) {
   StartSim([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 64 * 1024, 0}; });
   const Bytes payload = test::RandomBytes(256 * 1024, 3);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = SendPaced(MakeImage(kFlashSerial, 0x2000, payload), observer);
   EXPECT_EQ(r.outcome, UsbTransferResult::kAborted);
   EXPECT_EQ(observer.Writes().back().attempt, 3002u);
@@ -210,7 +210,7 @@ TEST_F(UsbSim, PayloadRefusedForGoodLeavesAPrefixOnTheDevice) {
 TEST_F(UsbSim, RefusalForAWhileIsRiddenOutByTheRetries) {
   StartSim([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 32 * 1024, 300}; });
   const Bytes payload = test::RandomBytes(128 * 1024, 4);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   const auto r = Send(MakeImage(kFlashSerial, 0, payload), observer, SystemClock());
   EXPECT_EQ(r.outcome, UsbTransferResult::kCompleted);
   const auto writes = observer.Writes();
@@ -223,7 +223,7 @@ TEST_F(UsbSim, RefusalForAWhileIsRiddenOutByTheRetries) {
 TEST_F(UsbSim, VanishingDeviceBreaksThePipeAndGoesAbsent) {
   StartSim([](sim::SimulatorOptions& o) { o.faults.vanish = {true, 16 * 1024, 0}; });
   const Bytes payload = test::RandomBytes(200 * 1024, 8);
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   EXPECT_EQ(SendPaced(MakeImage(kFlashNand, 0, payload), observer).outcome, UsbTransferResult::kAborted);
   const auto rec = LastDownload();
   EXPECT_EQ(rec.Text("ended"), "vanished");
@@ -241,10 +241,10 @@ TEST_F(UsbSim, CancelMidTransferLeavesAPrefixAndEndsTheWorker) {
   UsbTransferJob job;
   ASSERT_EQ(PrepareUsbTransfer(path, "voice", job, StandInLibrary()), UsbSetupStatus::kReady);
 
-  struct CancellingObserver : RecordingObserver {
+  struct CancellingObserver : UsbRecordingObserver {
     UsbTransferWorker* worker = nullptr;
     void OnPercent(uint32_t p) override {
-      RecordingObserver::OnPercent(p);
+      UsbRecordingObserver::OnPercent(p);
       if (p >= 30 && worker) worker->Cancel();  // Esc in the window
     }
   };
@@ -287,7 +287,7 @@ TEST_F(UsbSim, TextReaderCopiesTheBannerAndStatusLinesUntilDisconnected) {
     o.textIntervalMs = 20;
     o.firmwareVersion = "9.87";
   });
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   Send(MakeImage(kFlashSerial, 0, test::RandomBytes(3000, 1)), observer, SystemClock());
   ASSERT_TRUE(sim_->WaitForJournal(1, 5000));
 

@@ -20,18 +20,18 @@ std::vector<uint32_t> FakeClock::Sleeps() const {
   return sleeps_;
 }
 
-void RecordingObserver::Add(const std::string& e) {
+void UsbRecordingObserver::Add(const std::string& e) {
   std::lock_guard<std::mutex> lock(mutex_);
   events_.push_back(e);
 }
 
-void RecordingObserver::OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
+void UsbRecordingObserver::OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
                                 bool ok) {
   std::lock_guard<std::mutex> lock(mutex_);
   writes_.push_back({kind, offset, size, attempt, ok});
 }
 
-void RecordingObserver::OnFinished(const UsbTransferResult& r) {
+void UsbRecordingObserver::OnFinished(const UsbTransferResult& r) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.push_back("finished");
@@ -40,17 +40,17 @@ void RecordingObserver::OnFinished(const UsbTransferResult& r) {
   finished_ = true;
 }
 
-std::vector<std::string> RecordingObserver::Events() const {
+std::vector<std::string> UsbRecordingObserver::Events() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return events_;
 }
 
-std::vector<RecordingObserver::Write> RecordingObserver::Writes() const {
+std::vector<UsbRecordingObserver::Write> UsbRecordingObserver::Writes() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return writes_;
 }
 
-std::vector<std::string> RecordingObserver::EventsOf(const std::string& kind) const {
+std::vector<std::string> UsbRecordingObserver::EventsOf(const std::string& kind) const {
   std::vector<std::string> out;
   for (const auto& e : Events()) {
     if (e.compare(0, kind.size() + 1, kind + ":") == 0) out.push_back(e.substr(kind.size() + 1));
@@ -58,7 +58,7 @@ std::vector<std::string> RecordingObserver::EventsOf(const std::string& kind) co
   return out;
 }
 
-UsbTransferResult RecordingObserver::Result() const {
+UsbTransferResult UsbRecordingObserver::Result() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return result_;
 }

@@ -31,7 +31,7 @@ class FakeClock final : public Clock {
 };
 
 // Every report as "kind:value" in arrival order, and every write attempt.
-class RecordingObserver : public UsbTransferObserver {
+class UsbRecordingObserver : public UsbTransferObserver {
  public:
   struct Write {
     UsbWriteKind kind;

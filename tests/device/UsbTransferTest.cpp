@@ -14,7 +14,7 @@ namespace {
 
 using test::FakeClock;
 using test::MakeImage;
-using test::RecordingObserver;
+using test::UsbRecordingObserver;
 
 // Records every block it is given; `accept` decides (default: take everything).
 struct FakePipe final : UsbBlockSink {
@@ -39,7 +39,7 @@ struct FakePipe final : UsbBlockSink {
 
 struct TransferRun {
   std::shared_ptr<FakePipe::Log> log = std::make_shared<FakePipe::Log>();
-  RecordingObserver observer;
+  UsbRecordingObserver observer;
   FakeClock clock;
   std::atomic<int> cancel{0};
   UsbTransferResult result;
@@ -187,11 +187,11 @@ TEST(UsbTransfer, RefusedPayloadBlockAbortsAfter3002AttemptsAndStillEndsCleanly)
   // Command block and two payload blocks go through, then the device takes nothing more.
   run.pipe->accept = [](uint32_t attempt, uint32_t) { return attempt <= 3; };
   bool releasedBeforeEnd = false;
-  struct Observer : RecordingObserver {
+  struct Observer : UsbRecordingObserver {
     std::function<void()> atEnd;
     void OnFinished(const UsbTransferResult& r) override {
       atEnd();
-      RecordingObserver::OnFinished(r);
+      UsbRecordingObserver::OnFinished(r);
     }
   } observer;
   observer.atEnd = [&] { releasedBeforeEnd = run.log->released; };
@@ -247,8 +247,8 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
     return job;
   };
   FakeClock clock;
-  auto first = std::make_shared<RecordingObserver>();
-  auto second = std::make_shared<RecordingObserver>();
+  auto first = std::make_shared<UsbRecordingObserver>();
+  auto second = std::make_shared<UsbRecordingObserver>();
   UsbTransferWorker w1(makeJob(1, true), first, clock);
   UsbTransferWorker w2(makeJob(2, false), second, clock);
   w1.Start();
