@@ -265,6 +265,7 @@ struct SerialLoader::Impl {
         job.number = ++jobCount;
         block.clear();
         state = State::kReceiving;
+        SendNoise(CurrentFaults().noiseBeforeStart);
         SendByte('C');
       } else if (!cmd.empty()) {
         Console("edog loader: unknown command '" + cmd + "'");
@@ -274,13 +275,37 @@ struct SerialLoader::Impl {
     }
   }
 
-  void TakeBlock() {
-    SerialFaults f;
-    {
-      std::lock_guard<std::mutex> lock(faultsMutex);
-      f = faults;
+  SerialFaults CurrentFaults() {
+    std::lock_guard<std::mutex> lock(faultsMutex);
+    return faults;
+  }
+
+  // Line noise: pseudo-random bytes with every "C" left out, so it cannot start a download.
+  void SendNoise(uint32_t count) {
+    std::string noise;
+    uint32_t x = 0x9E3779B9u;
+    while (noise.size() < count) {
+      x = x * 1664525u + 1013904223u;
+      const char c = static_cast<char>(x >> 24);
+      if (c != 'C') noise += c;
     }
+    if (!noise.empty()) Send(noise);
+  }
+
+  // The line goes dead: both ends of the pseudo-terminal close, so the host sees a hang-up.
+  void HangUp() {
+    for (int* fd : {&master, &slave}) {
+      if (*fd >= 0) ::close(*fd);
+      *fd = -1;
+    }
+    job.fault = "hung up";
+    FinishJob("hung-up", false);
+  }
+
+  void TakeBlock() {
+    const SerialFaults f = CurrentFaults();
     const int64_t index = static_cast<int64_t>(job.blocksReceived++);
+    if (f.hangUpAfter >= 0 && index >= f.hangUpAfter) return HangUp();
     if (f.corruptBlock == index) {
       block[3 + static_cast<size_t>(index) % kDataBytes] ^= 0x5A;
       job.fault = Format("corrupted block %lld", static_cast<long long>(index));
@@ -380,6 +405,12 @@ void SerialLoader::Stop() {
 bool SerialLoader::IsRunning() const { return impl_->running; }
 
 const std::string& SerialLoader::LinePath() const { return impl_->linePath; }
+
+void SerialLoader::Feed(const uint8_t* data, size_t size) {
+  if (impl_->running) return;
+  impl_->lastByteMs = NowMs();
+  for (size_t i = 0; i < size; ++i) impl_->Feed(data[i]);
+}
 
 void SerialLoader::SetFaults(const SerialFaults& faults) {
   std::lock_guard<std::mutex> lock(impl_->faultsMutex);

@@ -4,6 +4,7 @@
 // 1029-byte blocks (STX, number, complement, 1024 data bytes, CRC-16 high byte first),
 // answers each with ACK or NAK, and on EOT writes the image into flash as its header
 // block says and journals the job. The line's path is announced in STATE/serial-line.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -19,6 +20,8 @@ struct SerialFaults {
   uint32_t nakEvery = 0;       // refuse every Nth block received (0: never)
   int64_t corruptBlock = -1;   // this block arrives with one data byte changed (a CRC error)
   int64_t silentAfter = -1;    // after this many blocks, answer nothing any more
+  uint32_t noiseBeforeStart = 0;  // bytes of line noise (never a "C") sent ahead of the "C"
+  int64_t hangUpAfter = -1;    // after this many blocks the line goes dead (the cable pulled)
 };
 
 struct SerialLoaderOptions {
@@ -46,6 +49,9 @@ class SerialLoader {
   // The path a host opens (for example /dev/pts/3); empty before Start.
   const std::string& LinePath() const;
   void SetFaults(const SerialFaults& faults);
+  // Takes bytes as if they had come in on the line, on the caller's thread: the parser
+  // without a pseudo-terminal, for fuzzing. Only while not started (answers go nowhere).
+  void Feed(const uint8_t* data, size_t size);
 
   static constexpr const char* kAnnouncementFile = "serial-line";
 

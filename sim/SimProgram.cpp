@@ -111,6 +111,10 @@ const std::vector<OptionSpec>& OptionTable() {
        [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.corruptBlock); }},
       {"--serial-silent-after", "K", "after K blocks the serial loader answers nothing more",
        [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.silentAfter); }},
+      {"--serial-noise", "N", "N bytes of line noise (never a \"C\") ahead of the serial loader's \"C\"",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.serial.faults.noiseBeforeStart); }},
+      {"--serial-hang-up-after", "K", "after K blocks the serial line goes dead (both ends close)",
+       [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.hangUpAfter); }},
   };
   return table;
 }

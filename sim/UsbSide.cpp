@@ -570,6 +570,15 @@ void UsbSide::Stop() {
 
 bool UsbSide::IsRunning() const { return impl_->running.load(); }
 
+void UsbSide::FeedPipeOut(const std::vector<std::vector<uint8_t>>& blocks) {
+  Impl& d = *impl_;
+  if (d.running.load()) return;
+  Conn c;
+  c.kind = Conn::kOut;
+  for (const auto& b : blocks) d.OnBlock(c, b.data(), b.size(), NowUs());
+  d.FinishJob(c, "closed");
+}
+
 void UsbSide::SetFaults(const FaultOptions& faults) {
   Impl& d = *impl_;
   {

@@ -4,6 +4,7 @@
 // "PIPE01", journals every job, and plays the configured faults. Runs one thread.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sim/FlashModel.h"
 #include "sim/Journal.h"
@@ -25,6 +26,10 @@ class UsbSide {
   void Stop();
   bool IsRunning() const;
   void SetFaults(const FaultOptions& faults);
+  // Takes the blocks as one "PIPE00" pipe would carry them (command block, then payload),
+  // then ends the job as a closed pipe does: the parser without a socket, for fuzzing.
+  // Only while not started.
+  void FeedPipeOut(const std::vector<std::vector<uint8_t>>& blocks);
 
  private:
   struct Impl;

@@ -1,0 +1,35 @@
+// The simulator's serial loader over any byte stream from the host: the command line, the
+// blocks, EOT and "q", with the first byte choosing the loader's faults.
+#include "common/Files.h"
+#include "fuzz/FuzzSupport.h"
+#include "sim/SerialLoader.h"
+
+namespace {
+struct Device {
+  Device() : flash(edog::fuzz::ScratchDir()), journal(edog::JoinPath(edog::fuzz::ScratchDir(), "journal.jsonl")) {
+    std::string error;
+    FUZZ_CHECK(flash.Open(&error));
+  }
+  edog::sim::FlashModel flash;
+  edog::sim::Journal journal;
+};
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace edog::sim;
+  static Device device;
+  if (size < 1) return 0;
+  edog::RemoveFile(device.journal.Path());  // each input starts a short journal of its own
+  SerialLoaderOptions options;
+  options.faults.nakFirst = (data[0] & 1) != 0;
+  options.faults.nakEvery = (data[0] >> 1) & 3;
+  options.faults.corruptBlock = (data[0] & 8) ? (data[0] >> 4) & 3 : -1;
+  options.faults.silentAfter = (data[0] & 0x80) ? 2 : -1;
+  SerialLoader loader(options, "1.00", "2026.12", device.flash, device.journal);
+  loader.Feed(data + 1, size - 1);
+  for (const auto& r : device.journal.ReadAll()) {
+    FUZZ_CHECK(r.Has("outcome"));
+    if (r.Text("outcome") == "complete") FUZZ_CHECK(r.Number("received") >= 1024 + r.Number("size"));
+  }
+  return 0;
+}
