@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/Files.h"
 #include "common/Format.h"
@@ -59,12 +60,31 @@ SerialDownload::~SerialDownload() {
   if (thread_.joinable()) thread_.join();
 }
 
+namespace {
+// The length of an open file; nullopt when it is not open or cannot be measured.
+std::optional<uint64_t> OpenFileSize(StdFile& file) {
+  if (!file.IsOpen() || std::fseek(file.Get(), 0, SEEK_END) != 0) return std::nullopt;
+  const long end = std::ftell(file.Get());
+  if (end < 0) return std::nullopt;
+  return static_cast<uint64_t>(end);
+}
+
+// The file is opened when the download is started, not when the thread gets to it: the
+// update job deletes its extracted files right after starting the download, and an open
+// file stays readable.
+StdFile OpenForDownload(bool connected, const std::string& path) {
+  StdFile file;
+  if (connected && !path.empty() && FileExists(path)) file.Open(path, "rb");
+  return file;
+}
+}  // namespace
+
 void SerialDownload::Start(bool connected, const std::string& path) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
   finished_ = false;
-  thread_ = std::thread([this, connected, path] {
-    result_ = Run(connected, path);
+  thread_ = std::thread([this, connected, path, file = OpenForDownload(connected, path)]() mutable {
+    result_ = RunOpened(connected, path, file);
     finished_ = true;
   });
 }
@@ -75,6 +95,12 @@ SerialDownloadResult SerialDownload::Wait() {
 }
 
 SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
+  StdFile file = OpenForDownload(connected, path);
+  return RunOpened(connected, path, file);
+}
+
+SerialDownloadResult SerialDownload::RunOpened(bool connected, const std::string& path,
+                                               StdFile& file) {
   // Take our turn on the link; a cancel while waiting for it ends quietly.
   if (!link_.TakeDownloadTurn(cancel_)) {
     if (connected) observer_.ResumeReader();
@@ -85,7 +111,7 @@ SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path
     SerialLink& link;
     ~Turn() { link.GiveDownloadTurn(); }
   } turn{link_};
-  return Body(connected, path);
+  return Body(connected, path, file);
 }
 
 SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32_t timeoutMs) {
@@ -110,7 +136,8 @@ SerialDownloadResult SerialDownload::Fail(SerialDownloadResult result) {
   return result;
 }
 
-SerialDownloadResult SerialDownload::Body(bool connected, const std::string& path) {
+SerialDownloadResult SerialDownload::Body(bool connected, const std::string& path,
+                                          StdFile& file) {
   if (!connected) {
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNotConnected;
@@ -121,8 +148,8 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNoFile;
   }
-  const auto size = FileSize(path);
-  if (!size || !FileExists(path) || !StdFile(path, "rb").IsOpen()) {
+  const auto size = OpenFileSize(file);
+  if (!size) {
     observer_.MessageBox(kFileOpenErrorText);
     observer_.ResumeReader();
     observer_.EnableUpdateButton();
@@ -140,8 +167,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
 
   observer_.AppendLine(kDownloadStartLine);
   clock_.SleepMs(kAfterStartMs);
-  StdFile file(path, "rb");
-  if (!file.IsOpen()) {
+  if (std::fseek(file.Get(), 0, SEEK_SET) != 0) {
     observer_.MessageBox(kFileOpenErrorText);
     return Fail(SerialDownloadResult::kFileOpenError);
   }
@@ -192,14 +218,17 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
         highest = percent;
       }
     }
-    link_.Write(block.data(), block.size());
+    // A line that takes no more bytes fails the download now, rather than after the wait
+    // for an answer that cannot come.
+    if (!link_.Write(block.data(), block.size())) return Fail(SerialDownloadResult::kLineFailed);
     if (firstSent) observer_.DeleteLastLine();
     observer_.AppendLine(Format(kDownloadSizeLine, bytesCounter));
     ++number;
     firstSent = true;
   }
 
-  link_.Write(kEndOfFile, sizeof kEndOfFile);
+  // The loader stores the image only on EOT: one that cannot be sent is no success.
+  if (!link_.Write(kEndOfFile, sizeof kEndOfFile)) return Fail(SerialDownloadResult::kLineFailed);
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
   observer_.AppendLine(kDownloadEndLine);

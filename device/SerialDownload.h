@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/Clock.h"
+#include "common/Files.h"
 #include "device/Comm.h"
 
 namespace edog {
@@ -64,6 +65,7 @@ enum class SerialDownloadResult {
   kNoStart,        // no "C": "Error..."
   kNoAnswer,       // no ACK/NAK within the time-out: "Error..."
   kTooManyNaks,    // one block refused nakLimit times: "Error..."
+  kLineFailed,     // the line took no more bytes (a block or the EOT): "Error..."
   kCancelled,      // Cancel(): stopped between two steps, nothing more sent
 };
 
@@ -77,7 +79,8 @@ class SerialDownload {
   SerialDownload(const SerialDownload&) = delete;
   SerialDownload& operator=(const SerialDownload&) = delete;
 
-  // `connected`: the main window's serial connected flag. The path is copied.
+  // `connected`: the main window's serial connected flag. The file is opened here, on the
+  // caller's thread, so it may be deleted once Start has returned.
   void Start(bool connected, const std::string& path);
   SerialDownloadResult Run(bool connected, const std::string& path);
   // Waits for a started download; its result.
@@ -88,7 +91,8 @@ class SerialDownload {
 
  private:
   enum class Answer { kAck, kNak, kTimeout, kCancelled };
-  SerialDownloadResult Body(bool connected, const std::string& path);
+  SerialDownloadResult RunOpened(bool connected, const std::string& path, StdFile& file);
+  SerialDownloadResult Body(bool connected, const std::string& path, StdFile& file);
   // Reads single bytes until one of `wanted` arrives; others are dropped.
   Answer WaitFor(uint8_t first, int second, uint32_t timeoutMs);
   SerialDownloadResult Fail(SerialDownloadResult result);

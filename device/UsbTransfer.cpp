@@ -60,6 +60,11 @@ uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs) {
   return ((payloadSize / elapsedMs) * 1000u) >> 10;
 }
 
+bool DeviceTookWholeFile(const UsbTransferResult& result) {
+  return result.outcome == UsbTransferResult::kCompleted && result.commandBlockAccepted &&
+         result.sent == result.payloadSize;
+}
+
 namespace {
 
 // Writes one block, retrying a refused write after a sleep: true once the device took it.

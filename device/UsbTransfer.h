@@ -37,6 +37,11 @@ struct UsbTransferResult {
   uint32_t rateKBs = 0;     // as shown in the summary line
 };
 
+// Whether the device took the whole file: the transfer completed, the command block was
+// accepted (a payload sent without it is not stored as the header says) and every payload
+// byte went. Only then may a front end report the content as updated.
+bool DeviceTookWholeFile(const UsbTransferResult& result);
+
 class UsbTransferObserver {
  public:
   virtual ~UsbTransferObserver() = default;

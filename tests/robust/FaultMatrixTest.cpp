@@ -1,0 +1,418 @@
+// The fault-injection matrix: the update job, run through a host whose USB transfer and
+// serial download are the real core classes, against the device simulator with one fault
+// per test. Every cell ends on its own (no hang), with a clear message, the update button
+// enabled again, and a success reported only for a payload the device stored whole.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "common/DynamicLibrary.h"
+#include "device/Comm.h"
+#include "device/DeviceSocket.h"
+#include "device/SerialDownload.h"
+#include "device/UsbLibrary.h"
+#include "device/UsbTransfer.h"
+#include "sim/Simulator.h"
+#include "support/TestSupport.h"
+#include "update/HeaderedImage.h"
+#include "update/Package.h"
+#include "update/UpdateJob.h"
+
+namespace edog {
+namespace {
+
+using test::TempDir;
+
+constexpr const char* kVoiceSuccess = "语音文件更新成功!\r\n";
+constexpr const char* kVoiceFailure = "语音文件更新失败!\r\n";
+constexpr uint32_t kVoiceAddress = 0x10000;     // Serial flash, bytes
+constexpr uint32_t kSoftwareAddress = 0x80000;  // Serial flash, bytes
+constexpr size_t kVoicePayload = 64 * 1024;
+constexpr size_t kSoftwarePayload = 6 * 1024;
+
+// Time on the transfer's retries runs fast: each "1 ms" sleep lets `realUsPerMs` of real
+// time pass, so 3002 retries cover a fraction of a second in which the simulator's
+// thread can act. Time on the serial waits is real, but its fixed pauses are skipped.
+class PacedClock final : public Clock {
+ public:
+  explicit PacedClock(uint32_t realUsPerMs) : realUsPerMs_(realUsPerMs) {}
+  uint32_t TickMs() override {
+    using namespace std::chrono;
+    return static_cast<uint32_t>(
+               duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count()) +
+           skipped_.load();
+  }
+  void SleepMs(uint32_t ms) override {
+    skipped_ += ms;
+    if (realUsPerMs_) std::this_thread::sleep_for(std::chrono::microseconds(ms * realUsPerMs_));
+  }
+
+ private:
+  uint32_t realUsPerMs_;
+  std::atomic<uint32_t> skipped_{0};
+};
+
+std::string StandInLibrary() {
+  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
+}
+
+Bytes HeaderedImage(Port port, uint32_t address, const Bytes& payload) {
+  const HeaderBlock h = BuildHeaderBlock(port, kFlashSerial, address,
+                                         static_cast<uint32_t>(payload.size()),
+                                         static_cast<uint32_t>(payload.size() / PacketSize(port)));
+  Bytes image(h.size() + payload.size());
+  std::copy(h.begin(), h.end(), image.begin());
+  std::copy(payload.begin(), payload.end(), image.begin() + h.size());
+  return image;
+}
+
+class Console final : public CommNotifySink {
+ public:
+  void OnSerialText(const CComm&) override {}
+};
+
+// The main window as the update job sees it, with the real transfer and download behind it.
+class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
+ public:
+  MatrixHost(CComm& comm, const SerialDownloadOptions& serialOptions)
+      : comm_(comm), serialClock_(0), download_(comm, *this, serialClock_, serialOptions) {
+    library_ = UsbLibrary::Load(StandInLibrary());
+  }
+
+  // UpdateHost
+  bool Connected() override { return library_ && library_->DevicePresent(); }
+  void AppendLog(const std::string& t) override { Record("log " + t); }
+  void AddProgressLine(const std::string& l) override { Record("line " + l); }
+  void ShowMessage(const std::string& t) override {
+    Record("box " + t);
+    std::lock_guard<std::mutex> lock(m_);
+    boxes_.push_back(t);
+  }
+  void PumpWait(uint32_t) override {}
+  void SetUpdateButtonEnabled(bool e) override {
+    Record(e ? "button on" : "button off");
+    std::lock_guard<std::mutex> lock(m_);
+    buttonEnabled_ = e;
+  }
+  void SetPath(ContentKind k, const std::string& p) override {
+    if (k == ContentKind::kSoftware) softwarePath_ = p;
+  }
+  void Reset() override { softwarePath_.clear(); }
+  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+    UsbTransferJob job;
+    const UsbSetupStatus status = PrepareUsbTransfer(path, label, job, StandInLibrary());
+    if (status != UsbSetupStatus::kReady) {
+      ShowMessage(UsbSetupMessage(status, path));
+      return TransferOutcome::kFailed;
+    }
+    auto observer = std::make_shared<TransferEnd>(*this);
+    UsbTransferWorker worker(std::move(job), observer, usbClock_);
+    worker.Start();
+    usbResult_ = worker.Wait();
+    return DeviceTookWholeFile(usbResult_) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
+  }
+  bool SerialOpen() override { return comm_.IsOpen(); }
+  void StartSerialDownload() override {
+    comm_.SuspendReader();
+    download_.Start(true, softwarePath_);
+  }
+
+  // SerialDownloadObserver
+  void AppendLine(const std::string& line) override { Record("list " + line); }
+  void DeleteLastLine() override {}
+  void SetProgress(unsigned) override {}
+  void MessageBox(const std::string& text) override { ShowMessage(text); }
+  void ResumeReader() override { comm_.ResumeReader(); }
+  void EnableUpdateButton() override { SetUpdateButtonEnabled(true); }
+
+  SerialDownloadResult WaitForSerial() { return download_.Wait(); }
+  bool ButtonEnabled() {
+    std::lock_guard<std::mutex> lock(m_);
+    return buttonEnabled_;
+  }
+  std::vector<std::string> Boxes() {
+    std::lock_guard<std::mutex> lock(m_);
+    return boxes_;
+  }
+  std::vector<std::string> Events() {
+    std::lock_guard<std::mutex> lock(m_);
+    return events_;
+  }
+  bool Saw(const std::string& event) {
+    const auto e = Events();
+    return std::find(e.begin(), e.end(), event) != e.end();
+  }
+  const UsbTransferResult& UsbResult() const { return usbResult_; }
+
+ private:
+  // The transfer worker's end message enables the update button, as the window does.
+  class TransferEnd final : public UsbTransferObserver {
+   public:
+    explicit TransferEnd(MatrixHost& host) : host_(host) {}
+    void OnFinished(const UsbTransferResult&) override { host_.SetUpdateButtonEnabled(true); }
+
+   private:
+    MatrixHost& host_;
+  };
+
+  void Record(const std::string& e) {
+    std::lock_guard<std::mutex> lock(m_);
+    events_.push_back(e);
+  }
+
+  CComm& comm_;
+  std::shared_ptr<UsbLibrary> library_;
+  PacedClock usbClock_{100};
+  PacedClock serialClock_;
+  SerialDownload download_;
+  std::string softwarePath_;
+  UsbTransferResult usbResult_;
+  std::mutex m_;
+  std::vector<std::string> events_, boxes_;
+  bool buttonEnabled_ = true;
+};
+
+class FaultMatrix : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "dev.sock").c_str(), 1);
+    if (const char* t = std::getenv("TMP")) oldTmp_ = t;
+    setenv("TMP", tmp_.Path().c_str(), 1);  // where the job makes its extraction folder
+    voice_ = test::RandomBytes(kVoicePayload, 11);
+    software_ = test::RandomBytes(kSoftwarePayload, 12);
+    const std::string error = WritePackage(
+        dir_ / kPackageFileName,
+        {{"edogvoice.hdr", HeaderedImage(Port::Usb, kVoiceAddress, voice_)},
+         {"edogmap.hdr", HeaderedImage(Port::Usb, 0, Bytes(64, 1))},
+         {"edogsoftware.hdr", HeaderedImage(Port::Uart, kSoftwareAddress, software_)}},
+        KeyForMethod(kDefaultEncryptionMethod));
+    ASSERT_EQ(error, "");
+  }
+
+  void TearDown() override {
+    if (comm_.IsOpen()) comm_.Close();
+    if (oldTmp_) setenv("TMP", oldTmp_->c_str(), 1);
+    else unsetenv("TMP");
+  }
+
+  void StartSim(const std::function<void(sim::SimulatorOptions&)>& tweak) {
+    sim::SimulatorOptions o;
+    o.stateDir = dir_ / "state";
+    o.serial.baud = 0;
+    o.serial.consoleIntervalMs = 60000;
+    o.serial.blockGapMs = 200;
+    o.serial.abandonMs = 2000;
+    tweak(o);
+    sim_ = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+  }
+
+  void OpenLine(const std::string& path) {
+    comm_.SetParams(path, 115200, 8, kOneStopBit, kNoParity);
+    ASSERT_EQ(comm_.CreateEvents(), 1);
+    comm_.SetNotifyWnd(&console_);
+    ASSERT_NE(comm_.Open(), 0);
+  }
+
+  UpdateResult RunJob(bool voice, bool software) {
+    host_ = std::make_unique<MatrixHost>(comm_, serialOptions_);
+    UpdateJob job(*host_);
+    UpdateSelection selection;
+    selection.voice = voice;
+    selection.software = software;
+    UpdateSettings settings;
+    settings.packagePath = dir_ / kPackageFileName;
+    return job.Run(selection, settings);
+  }
+
+  // The voice content over USB under the simulator's fault.
+  UpdateResult RunVoice(const std::function<void(sim::SimulatorOptions&)>& fault) {
+    StartSim(fault);
+    return RunJob(true, false);
+  }
+
+  // The software content over the serial line under the loader's fault.
+  SerialDownloadResult RunSoftware(const sim::SerialFaults& faults) {
+    StartSim([&](sim::SimulatorOptions& o) { o.serial.faults = faults; });
+    OpenLine(sim_->SerialLinePath());
+    const UpdateResult r = RunJob(false, true);
+    EXPECT_EQ(r.serialDownloadsStarted, 1);
+    return host_->WaitForSerial();
+  }
+
+  bool VoiceOnDevice() {
+    return sim_->ReadFlash(kFlashSerial, kVoiceAddress, voice_.size()) == voice_;
+  }
+  bool SoftwareOnDevice() {
+    return sim_->ReadFlash(kFlashSerial, kSoftwareAddress, software_.size()) == software_;
+  }
+
+  // A USB cell that must fail: the failure text, never the success text, the button back.
+  void ExpectVoiceFailed(const UpdateResult& r) {
+    EXPECT_EQ(r.usbCompleted, 0);
+    EXPECT_EQ(r.failed, 1);
+    EXPECT_EQ(r.summary, kVoiceFailure);
+    EXPECT_EQ(host_->Boxes().back(), kVoiceFailure);
+    EXPECT_TRUE(host_->ButtonEnabled());
+    sim_->Stop();  // a device still hanging ends its job now
+    EXPECT_NE(VoiceJobOutcome(), "complete");
+    EXPECT_FALSE(VoiceOnDevice());
+  }
+  void ExpectVoiceUpdated(const UpdateResult& r) {
+    EXPECT_EQ(r.usbCompleted, 1);
+    EXPECT_EQ(r.summary, kVoiceSuccess);
+    EXPECT_TRUE(host_->ButtonEnabled());
+    // A slow device may still be taking in what the pipe holds when the host is done.
+    EXPECT_EQ(VoiceJobOutcome(), "complete");
+    EXPECT_TRUE(VoiceOnDevice());
+  }
+  // How the device journaled the voice download once its pipe was closed.
+  std::string VoiceJobOutcome() {
+    EXPECT_TRUE(sim_->WaitForJournal(1, 10000));
+    for (const auto& rec : sim_->JournalRecords())
+      if (rec.Text("kind") == "download") return rec.Text("outcome");
+    return "";
+  }
+  // A serial cell that must fail: "Error..." in the list, no completion box, button back.
+  void ExpectSoftwareFailed(SerialDownloadResult r) {
+    EXPECT_NE(r, SerialDownloadResult::kDone);
+    EXPECT_TRUE(host_->Saw(std::string("list ") + kDownloadErrorLine));
+    EXPECT_FALSE(host_->Saw(std::string("box ") + kTransferDoneText));
+    EXPECT_EQ(host_->Events().back(), "button on");
+    EXPECT_FALSE(SoftwareOnDevice());
+  }
+  void ExpectSoftwareUpdated(SerialDownloadResult r) {
+    EXPECT_EQ(r, SerialDownloadResult::kDone);
+    EXPECT_EQ(host_->Boxes().back(), kTransferDoneText);
+    EXPECT_EQ(host_->Events().back(), "button on");
+    // The loader writes the image once the EOT has arrived.
+    for (int i = 0; i < 200 && !SoftwareOnDevice(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(SoftwareOnDevice());
+  }
+
+  TempDir dir_, tmp_;
+  std::optional<std::string> oldTmp_;
+  std::unique_ptr<sim::Simulator> sim_;
+  CComm comm_;
+  Console console_;
+  SerialDownloadOptions serialOptions_{1002, 500, 10};
+  std::unique_ptr<MatrixHost> host_;
+  Bytes voice_, software_;
+};
+
+// --- USB -------------------------------------------------------------------------------
+
+TEST_F(FaultMatrix, UsbWritesRefusedBrieflyAreRiddenOut) {
+  ExpectVoiceUpdated(RunVoice([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 16 * 1024, 60}; }));
+}
+
+TEST_F(FaultMatrix, UsbWritesRefusedForGoodMidPayloadFail) {
+  ExpectVoiceFailed(RunVoice([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 16 * 1024, 0}; }));
+  EXPECT_EQ(host_->UsbResult().outcome, UsbTransferResult::kAborted);
+}
+
+TEST_F(FaultMatrix, UsbWritesRefusedFromTheStartFail) {
+  ExpectVoiceFailed(RunVoice([](sim::SimulatorOptions& o) { o.faults.refuse = {true, 0, 0}; }));
+  EXPECT_FALSE(host_->UsbResult().commandBlockAccepted);
+}
+
+TEST_F(FaultMatrix, UsbDeviceDisappearingMidTransferFails) {
+  ExpectVoiceFailed(RunVoice([](sim::SimulatorOptions& o) { o.faults.vanish = {true, 16 * 1024, 0}; }));
+}
+
+TEST_F(FaultMatrix, UsbDeviceStallingForGoodFails) {
+  ExpectVoiceFailed(RunVoice([](sim::SimulatorOptions& o) { o.faults.stall = {true, 16 * 1024, 0}; }));
+}
+
+TEST_F(FaultMatrix, UsbDeviceStallingBrieflyIsRiddenOut) {
+  ExpectVoiceUpdated(RunVoice([](sim::SimulatorOptions& o) { o.faults.stall = {true, 16 * 1024, 60}; }));
+}
+
+TEST_F(FaultMatrix, UsbSlowLinkStillCompletes) {
+  ExpectVoiceUpdated(RunVoice([](sim::SimulatorOptions& o) { o.bytesPerSecond = 256 * 1024; }));
+}
+
+TEST_F(FaultMatrix, UsbDeviceGoneBeforeTheTransferSaysSo) {
+  StartSim([](sim::SimulatorOptions&) {});
+  sim_->Stop();
+  const UpdateResult r = RunJob(true, false);
+  EXPECT_FALSE(r.started);
+  EXPECT_EQ(host_->Boxes(), std::vector<std::string>{kNotConnectedText});
+  EXPECT_TRUE(host_->ButtonEnabled());
+}
+
+// --- serial ----------------------------------------------------------------------------
+
+TEST_F(FaultMatrix, SerialNakOnEveryBlockGivesUp) {
+  sim::SerialFaults f;
+  f.nakEvery = 1;
+  const SerialDownloadResult r = RunSoftware(f);
+  EXPECT_EQ(r, SerialDownloadResult::kTooManyNaks);
+  ExpectSoftwareFailed(r);
+}
+
+TEST_F(FaultMatrix, SerialCorruptedBlockIsSentAgain) {
+  sim::SerialFaults f;
+  f.corruptBlock = 2;
+  ExpectSoftwareUpdated(RunSoftware(f));
+}
+
+TEST_F(FaultMatrix, SerialSilentDeviceTimesOut) {
+  sim::SerialFaults f;
+  f.silentAfter = 0;
+  const SerialDownloadResult r = RunSoftware(f);
+  EXPECT_EQ(r, SerialDownloadResult::kNoAnswer);
+  ExpectSoftwareFailed(r);
+}
+
+TEST_F(FaultMatrix, SerialDeviceThatNeverSaysCTimesOut) {
+  StartSim([](sim::SimulatorOptions&) {});
+  int master = -1, slave = -1;
+  char name[128] = {};
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  OpenLine(name);
+  const UpdateResult r = RunJob(false, true);
+  EXPECT_EQ(r.serialDownloadsStarted, 1);
+  const SerialDownloadResult result = host_->WaitForSerial();
+  EXPECT_EQ(result, SerialDownloadResult::kNoStart);
+  ExpectSoftwareFailed(result);
+  comm_.Close();
+  ::close(master);
+  ::close(slave);
+}
+
+TEST_F(FaultMatrix, SerialGarbageBeforeTheCIsSkipped) {
+  sim::SerialFaults f;
+  f.noiseBeforeStart = 600;
+  ExpectSoftwareUpdated(RunSoftware(f));
+}
+
+TEST_F(FaultMatrix, SerialLineClosedMidDownloadFails) {
+  sim::SerialFaults f;
+  f.hangUpAfter = 2;
+  ExpectSoftwareFailed(RunSoftware(f));
+}
+
+// The update job deletes its extracted files right after starting the serial download;
+// the download opened the file when it was started and sends it whole all the same.
+TEST_F(FaultMatrix, SerialDownloadOutlivesTheJobsCleanUp) {
+  const SerialDownloadResult r = RunSoftware({});
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_.Path()));  // the extracted files are gone
+  ExpectSoftwareUpdated(r);
+  EXPECT_FALSE(host_->Saw(std::string("box ") + kFileOpenErrorText));
+}
+
+}  // namespace
+}  // namespace edog
