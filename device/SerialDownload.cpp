@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <optional>
 
 #include "common/Files.h"
 #include "common/Format.h"
@@ -60,31 +59,15 @@ SerialDownload::~SerialDownload() {
   if (thread_.joinable()) thread_.join();
 }
 
-namespace {
-// The length of an open file; nullopt when it is not open or cannot be measured.
-std::optional<uint64_t> OpenFileSize(StdFile& file) {
-  if (!file.IsOpen() || std::fseek(file.Get(), 0, SEEK_END) != 0) return std::nullopt;
-  const long end = std::ftell(file.Get());
-  if (end < 0) return std::nullopt;
-  return static_cast<uint64_t>(end);
-}
-
-// The file is opened when the download is started, not when the thread gets to it: the
-// update job deletes its extracted files right after starting the download, and an open
-// file stays readable.
-StdFile OpenForDownload(bool connected, const std::string& path) {
-  StdFile file;
-  if (connected && !path.empty() && FileExists(path)) file.Open(path, "rb");
-  return file;
-}
-}  // namespace
-
 void SerialDownload::Start(bool connected, const std::string& path) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
   finished_ = false;
-  thread_ = std::thread([this, connected, path, file = OpenForDownload(connected, path)]() mutable {
-    result_ = RunOpened(connected, path, file);
+  // The file is taken now, on the caller's thread: the update job removes its extracted
+  // files as soon as it has started the download.
+  auto file = std::make_shared<FileSnapshot>(TakeSnapshot(path));
+  thread_ = std::thread([this, connected, file] {
+    result_ = RunWith(connected, *file);
     finished_ = true;
   });
 }
@@ -94,13 +77,23 @@ SerialDownloadResult SerialDownload::Wait() {
   return result_;
 }
 
-SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
-  StdFile file = OpenForDownload(connected, path);
-  return RunOpened(connected, path, file);
+SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const std::string& path) {
+  FileSnapshot snapshot;
+  snapshot.named = !path.empty();
+  if (snapshot.named) {
+    if (auto data = ReadWholeFile(path)) {
+      snapshot.readable = true;
+      snapshot.data = std::move(*data);
+    }
+  }
+  return snapshot;
 }
 
-SerialDownloadResult SerialDownload::RunOpened(bool connected, const std::string& path,
-                                               StdFile& file) {
+SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
+  return RunWith(connected, TakeSnapshot(path));
+}
+
+SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot& file) {
   // Take our turn on the link; a cancel while waiting for it ends quietly.
   if (!link_.TakeDownloadTurn(cancel_)) {
     if (connected) observer_.ResumeReader();
@@ -111,7 +104,7 @@ SerialDownloadResult SerialDownload::RunOpened(bool connected, const std::string
     SerialLink& link;
     ~Turn() { link.GiveDownloadTurn(); }
   } turn{link_};
-  return Body(connected, path, file);
+  return Body(connected, file);
 }
 
 SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32_t timeoutMs) {
@@ -136,26 +129,24 @@ SerialDownloadResult SerialDownload::Fail(SerialDownloadResult result) {
   return result;
 }
 
-SerialDownloadResult SerialDownload::Body(bool connected, const std::string& path,
-                                          StdFile& file) {
+SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& file) {
   if (!connected) {
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNotConnected;
   }
   observer_.SetProgress(0);
-  if (path.empty()) {
+  if (!file.named) {
     observer_.ResumeReader();
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNoFile;
   }
-  const auto size = OpenFileSize(file);
-  if (!size) {
+  if (!file.readable) {
     observer_.MessageBox(kFileOpenErrorText);
     observer_.ResumeReader();
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kFileOpenError;
   }
-  const uint64_t length = *size;
+  const uint64_t length = file.data.size();
   observer_.AppendLine(Format(kFileSizeLine, static_cast<unsigned>(length)));
 
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
@@ -167,10 +158,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
 
   observer_.AppendLine(kDownloadStartLine);
   clock_.SleepMs(kAfterStartMs);
-  if (std::fseek(file.Get(), 0, SEEK_SET) != 0) {
-    observer_.MessageBox(kFileOpenErrorText);
-    return Fail(SerialDownloadResult::kFileOpenError);
-  }
 
   uint8_t number = 0;
   bool firstSent = false;
@@ -178,7 +165,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
   uint64_t progress = 0;  // wide, so files past 42 MB do not wrap the percent
   unsigned highest = 0;
   unsigned naks = 0;
-  long blockStart = 0;
+  size_t position = 0, blockStart = 0;
   uint8_t data[kSerialBlockData];
   for (;;) {
     bool repeat = false;
@@ -197,14 +184,16 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
     }
     if (repeat) {
       // The refused block goes again, under its own number, as XMODEM receivers expect.
-      std::fseek(file.Get(), blockStart, SEEK_SET);
+      position = blockStart;
       --number;
     } else {
-      blockStart = std::ftell(file.Get());
+      blockStart = position;
     }
     std::memset(data, 0, sizeof data);
-    const size_t got = file.Read(data, sizeof data);
+    const size_t got = std::min(sizeof data, file.data.size() - position);
     if (got == 0) break;
+    std::memcpy(data, file.data.data() + position, got);
+    position += got;
     if (!repeat) {  // a repeat sends no new data: the counters stay
       bytesCounter += kSerialBlockData;
       progress += kProgressPerBlock;
@@ -232,7 +221,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
   observer_.AppendLine(kDownloadEndLine);
-  file.Close();
   observer_.SetProgress(100);
   observer_.MessageBox(kTransferDoneText);
   observer_.ResumeReader();

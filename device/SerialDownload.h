@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/Clock.h"
-#include "common/Files.h"
 #include "device/Comm.h"
 
 namespace edog {
@@ -79,8 +79,8 @@ class SerialDownload {
   SerialDownload(const SerialDownload&) = delete;
   SerialDownload& operator=(const SerialDownload&) = delete;
 
-  // `connected`: the main window's serial connected flag. The file is opened here, on the
-  // caller's thread, so it may be deleted once Start has returned.
+  // `connected`: the main window's serial connected flag. The file is read at once, so it
+  // may be removed while the download still waits for its turn or for the device.
   void Start(bool connected, const std::string& path);
   SerialDownloadResult Run(bool connected, const std::string& path);
   // Waits for a started download; its result.
@@ -91,8 +91,15 @@ class SerialDownload {
 
  private:
   enum class Answer { kAck, kNak, kTimeout, kCancelled };
-  SerialDownloadResult RunOpened(bool connected, const std::string& path, StdFile& file);
-  SerialDownloadResult Body(bool connected, const std::string& path, StdFile& file);
+  // The file as it was when the download was started.
+  struct FileSnapshot {
+    bool named = false;     // a path was given
+    bool readable = false;  // and the whole file could be read
+    std::vector<uint8_t> data;
+  };
+  static FileSnapshot TakeSnapshot(const std::string& path);
+  SerialDownloadResult RunWith(bool connected, const FileSnapshot& file);
+  SerialDownloadResult Body(bool connected, const FileSnapshot& file);
   // Reads single bytes until one of `wanted` arrives; others are dropped.
   Answer WaitFor(uint8_t first, int second, uint32_t timeoutMs);
   SerialDownloadResult Fail(SerialDownloadResult result);
