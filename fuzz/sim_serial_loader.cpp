@@ -1,25 +1,12 @@
 // The simulator's serial loader over any byte stream from the host: the command line, the
 // blocks, EOT and "q", with the first byte choosing the loader's faults.
-#include "common/Files.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzSimDevice.h"
 #include "sim/SerialLoader.h"
-
-namespace {
-struct Device {
-  Device() : flash(edog::fuzz::ScratchDir()), journal(edog::JoinPath(edog::fuzz::ScratchDir(), "journal.jsonl")) {
-    std::string error;
-    FUZZ_CHECK(flash.Open(&error));
-  }
-  edog::sim::FlashModel flash;
-  edog::sim::Journal journal;
-};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace edog::sim;
-  static Device device;
+  auto& device = edog::fuzz::SimDevice::ForInput();
   if (size < 1) return 0;
-  edog::RemoveFile(device.journal.Path());  // each input starts a short journal of its own
   SerialLoaderOptions options;
   options.faults.nakFirst = (data[0] & 1) != 0;
   options.faults.nakEvery = (data[0] >> 1) & 3;

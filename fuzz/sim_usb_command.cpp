@@ -3,25 +3,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "common/Files.h"
-#include "fuzz/FuzzSupport.h"
+#include "fuzz/FuzzSimDevice.h"
 #include "sim/UsbSide.h"
 
-namespace {
-struct Device {
-  Device() : flash(edog::fuzz::ScratchDir()), journal(edog::JoinPath(edog::fuzz::ScratchDir(), "journal.jsonl")) {
-    std::string error;
-    FUZZ_CHECK(flash.Open(&error));
-  }
-  edog::sim::FlashModel flash;
-  edog::sim::Journal journal;
-};
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace edog::sim;
-  static Device device;
-  edog::RemoveFile(device.journal.Path());
+  auto& device = edog::fuzz::SimDevice::ForInput();
   std::vector<std::vector<uint8_t>> blocks;
   for (size_t p = 0; p + 2 <= size;) {
     const size_t want = data[p] | static_cast<size_t>(data[p + 1]) << 8;
