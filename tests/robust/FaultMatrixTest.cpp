@@ -35,7 +35,7 @@ constexpr const char* kVoiceSuccess = "语音文件更新成功!\r\n";
 constexpr const char* kVoiceFailure = "语音文件更新失败!\r\n";
 constexpr uint32_t kVoiceAddress = 0x10000;     // Serial flash, bytes
 constexpr uint32_t kSoftwareAddress = 0x80000;  // Serial flash, bytes
-constexpr size_t kVoicePayload = 64 * 1024;
+constexpr size_t kVoicePayload = 128 * 1024;  // well past what the pipe buffers
 constexpr size_t kSoftwarePayload = 6 * 1024;
 
 // Time on the transfer's retries runs fast: each "1 ms" sleep counts a millisecond but lets
