@@ -56,8 +56,8 @@ TEST(HeaderRead, RefusesShortAndBadMagic) {
   test::TempDir dir;
   test::WriteFile(dir / "short", std::vector<uint8_t>(14, 0x24));
   test::WriteFile(dir / "hash", std::vector<uint8_t>{'#', 1, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
-  std::vector<uint8_t> good(BuildHeaderBlock(Port::Uart, kFlashE, 0x1000, 2048, 2).begin(),
-                            BuildHeaderBlock(Port::Uart, kFlashE, 0x1000, 2048, 2).begin() + 15);
+  const HeaderBlock block = BuildHeaderBlock(Port::Uart, kFlashE, 0x1000, 2048, 2);
+  const std::vector<uint8_t> good(block.begin(), block.begin() + 15);
   test::WriteFile(dir / "good", good);
   EXPECT_EQ(ReadHeaderFields(dir / "missing").status, HeaderStatus::kCannotOpen);
   EXPECT_EQ(ReadHeaderFields(dir / "short").status, HeaderStatus::kTooShort);

@@ -1,0 +1,94 @@
+// edogtool images: the image table generator (pictures -> data file + C header).
+#include <cstdio>
+
+#include "cli/Args.h"
+#include "cli/Command.h"
+#include "cli/Terminal.h"
+#include "tools/ImageTable.h"
+
+namespace edog::cli {
+namespace {
+
+class TerminalObserver : public ImageTableObserver {
+ public:
+  void OnProgress(int percent) override { progress_.Update(static_cast<unsigned>(percent)); }
+  void OnMessage(const std::string& text) override { messages_.push_back(text); }
+  bool CancelRequested() override { return Interrupted(); }
+  void Finish() { progress_.Finish(); }
+  const std::vector<std::string>& Messages() const { return messages_; }
+
+ private:
+  ProgressDisplay progress_{"images"};
+  std::vector<std::string> messages_;
+};
+
+std::string WithNewline(std::string text) {
+  if (text.empty() || text.back() != '\n') text += '\n';
+  return text;
+}
+
+int Images(int argc, char** argv) {
+  ImageTableSettings settings;
+  std::string address = "0", flash = "serial", port = "usb";
+  bool keepTemp = false;
+  Args args("edogtool images [-o NAME] [--address HEX] [--flash serial|nand] [--port usb|uart] "
+            "[--keep-temp] PICTURE...",
+            "Turns BMP pictures into one headered image for the device's flash: a table of\n"
+            "picture addresses, then each picture as a run-length image of RGB565 colours.\n"
+            "Also writes the C header text (NAME up to its last dot, then \"h\") and, beside\n"
+            "each picture, its run-length image (\".bin\"), deleted after use unless\n"
+            "--keep-temp is given. Picture paths go into the C header as given.");
+  args.Option("-o,--output", &settings.outputName, "NAME",
+              "data file to write (default Image.hdr, relative to the current folder)");
+  args.Option("-a,--address", &address, "HEX", "flash byte address of the payload (default 0)");
+  args.Option("--flash", &flash, "serial|nand", "flash memory (default serial)");
+  args.Option("--port", &port, "usb|uart", "port the file travels over (default usb)");
+  args.Flag("--keep-temp", &keepTemp, "keep the per-picture .bin files");
+  args.Positionals(&settings.pictures, "PICTURE", 1, SIZE_MAX, "BMP pictures, in table order");
+  args.Epilog("Pictures may be at most 255 x 255 pixels and need at most 65535 bytes of runs.");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+
+  if (!ParseHex(address, settings.address))
+    return args.UsageError("--address takes a hexadecimal number of at most 32 bits");
+  if (flash == "serial") {
+    settings.flash = kFlashSerial;
+  } else if (flash == "nand") {
+    settings.flash = kFlashNand;
+  } else {
+    return args.UsageError("--flash takes serial or nand");
+  }
+  if (port == "usb") {
+    settings.port = Port::Usb;
+  } else if (port == "uart") {
+    settings.port = Port::Uart;
+  } else {
+    return args.UsageError("--port takes usb or uart");
+  }
+  if (settings.outputName.empty()) return args.UsageError("-o takes a file name");
+  settings.cleanTemp = !keepTemp;
+
+  InstallInterruptHandler();
+  TerminalObserver observer;
+  const ImageTableStatus status = RunImageTable(settings, observer);
+  observer.Finish();
+  for (const std::string& text : observer.Messages()) {
+    if (status == ImageTableStatus::kFinished) {
+      std::fputs(WithNewline(text).c_str(), stdout);
+    } else {
+      std::fprintf(stderr, "edogtool images: %s", WithNewline(text).c_str());
+    }
+  }
+  switch (status) {
+    case ImageTableStatus::kFinished: return kExitOk;
+    case ImageTableStatus::kCancelled:
+      std::fprintf(stderr, "edogtool images: interrupted\n");
+      return kExitInterrupted;
+    default: return kExitFailed;
+  }
+}
+
+}  // namespace
+
+EDOG_COMMAND("images", "make the image table data file and C header from BMP pictures", Images);
+
+}  // namespace edog::cli

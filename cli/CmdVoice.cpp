@@ -1,0 +1,155 @@
+// edogtool voice: the voice data generation run from the command line, with the voice
+// data generator's defaults.
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/Args.h"
+#include "cli/Command.h"
+#include "cli/Terminal.h"
+#include "common/Format.h"
+#include "tools/PathFunctions.h"
+#include "tools/VoiceGeneration.h"
+#include "tools/WaveInfo.h"
+
+namespace edog::cli {
+namespace {
+
+// Message boxes carry their own line ends; the terminal gets one.
+std::string AsLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+class TerminalObserver : public VoiceGenerationObserver {
+ public:
+  void OnGeneratorMessage(int kind, long value) override {
+    if (kind == kGeneratorProgress) {
+      progress_.Update(static_cast<unsigned>(value));
+    } else if (kind == kGeneratorFinished) {
+      progress_.Finish();
+      finished_ = value;
+    }
+  }
+  void OnMessageBox(const std::string& text) override {
+    progress_.Finish();
+    std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
+  }
+  bool StopRequested() override { return Interrupted(); }
+  long Finished() const { return finished_; }
+
+ private:
+  ProgressDisplay progress_{"voice"};
+  long finished_ = -1;
+};
+
+// "hello.wav:3" -> path "hello.wav", bits "3". Only a trailing ":4" or ":3" is a switch, so
+// paths with colons (drives) stay whole.
+void SplitBitsSuffix(const std::string& arg, std::string& path, std::string& bits) {
+  path = arg;
+  bits = "4";
+  if (arg.size() > 2 && arg[arg.size() - 2] == ':' && (arg.back() == '4' || arg.back() == '3')) {
+    path = arg.substr(0, arg.size() - 2);
+    bits = arg.substr(arg.size() - 1);
+  }
+}
+
+// Reads each file's rate the way the dialog lists it; false after a message.
+bool AddWaveFile(VoiceGeneration& gen, const std::string& arg) {
+  std::string path, bits;
+  SplitBitsSuffix(arg, path, bits);
+  try {
+    if (ReadChannelCount(path) == 2) {
+      std::fprintf(stderr, "edogtool voice: %s\n",
+                   Format("%s : Stereo File is not supported.\nUse mono wave file.",
+                          ExtractFileName(path).c_str())
+                       .c_str());
+      return false;
+    }
+    gen.AddFile(path, Format("%d", ReadSampleRate(path)), bits);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "edogtool voice: %s: %s\n", path.c_str(), e.what());
+    return false;
+  }
+  return true;
+}
+
+// The outputs go beside the last wave file; they must not overwrite an input or each other.
+std::string OutputClash(const VoiceGeneration& gen) {
+  const std::string data =
+      VoiceOutputFolder(ReplaceExtension(gen.paths.back(), "enc")) + gen.outputName;
+  const std::string header = VoiceHeaderPath(data);
+  if (data == header) return "the voice data file and its header file would be the same file";
+  for (const auto& out : {data, header}) {
+    for (const auto& in : gen.paths) {
+      std::error_code ec;
+      if (out == in || std::filesystem::equivalent(out, in, ec))
+        return Format("%s would overwrite the wave file %s", out.c_str(), in.c_str());
+    }
+  }
+  return {};
+}
+
+bool IsPlainFileName(const std::string& name) {
+  return !name.empty() && name.find_first_of("/\\") == std::string::npos && name != "." &&
+         name != "..";
+}
+
+int Voice(int argc, char** argv) {
+  VoiceGeneration gen;
+  std::string address = "0", flash = "serial", port = "usb", encoder = kVoiceEncoderLibrary;
+  bool rateBits = false, keepTemp = false;
+  std::vector<std::string> waves;
+  Args args(
+      "edogtool voice [-o NAME] [--address HEX] [--flash serial|nand] [--port usb|uart]\n"
+      "               [--rate-bits] [--keep-temp] [--encoder LIBRARY] WAV[:4|:3]...",
+      "Encodes mono wave files with the voice encoder library and writes the voice data\n"
+      "file (a headered image: position table and encoded files) and the voice header\n"
+      "file (NAME with the extension h) into the folder of the last wave file.");
+  args.Option("-o,--output", &gen.outputName, "NAME",
+              "file name of the voice data file (default KOVA_DATA.HDR)");
+  args.Option("--address", &address, "HEX", "start byte address in the flash (default 0)");
+  args.Option("--flash", &flash, "serial|nand", "target flash memory (default serial)");
+  args.Option("--port", &port, "usb|uart", "port the file travels by (default usb)");
+  args.Flag("--rate-bits", &rateBits, "add sample rate and bits to every position entry");
+  args.Flag("--keep-temp", &keepTemp, "keep the encoded .enc files beside the wave files");
+  args.Option("--encoder", &encoder, "LIBRARY",
+              "encoder library: base name or path (default Kova100)");
+  args.Positionals(&waves, "WAV[:4|:3]", 1, static_cast<size_t>(-1),
+                   "mono wave files in table order; :3 asks for 3 bits per sample (default 4)");
+  args.Epilog("Example: edogtool voice --flash nand -o VOICE.HDR hello.wav bye.wav:3");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+
+  uint32_t start = 0;
+  if (!ParseHex(address, start)) return args.UsageError("--address takes a hexadecimal number");
+  if (flash != "serial" && flash != "nand") return args.UsageError("--flash is serial or nand");
+  if (port != "usb" && port != "uart") return args.UsageError("--port is usb or uart");
+  if (!IsPlainFileName(gen.outputName))
+    return args.UsageError("-o takes a file name; the files go beside the last wave file");
+  gen.flashSelection = flash == "nand" ? kSelectNand : kSelectSerial;
+  gen.portSelection = port == "uart" ? kSelectUart : kSelectUsb;
+  gen.rateAndBits = rateBits;
+  gen.tempFileClean = !keepTemp;
+  for (const auto& w : waves)
+    if (!AddWaveFile(gen, w)) return kExitFailed;
+  if (const std::string clash = OutputClash(gen); !clash.empty()) {
+    std::fprintf(stderr, "edogtool voice: %s\n", clash.c_str());
+    return kExitFailed;
+  }
+
+  InstallInterruptHandler();
+  TerminalObserver observer;
+  const VoiceRunResult result = RunVoiceGeneration(gen, start, observer, encoder);
+  if (result == VoiceRunResult::kStopped) {
+    std::fprintf(stderr, "edogtool voice: interrupted\n");
+    return kExitInterrupted;
+  }
+  if (result != VoiceRunResult::kCompleted) return kExitFailed;
+  std::printf("%s\n", VoiceCompletionText(observer.Finished(), gen.outputName).c_str());
+  return kExitOk;
+}
+
+}  // namespace
+
+EDOG_COMMAND("voice", "encode wave files into a voice data file and its C header", Voice);
+
+}  // namespace edog::cli

@@ -1,0 +1,48 @@
+#pragma once
+/* Where the stand-in device library finds the device simulator, and the few words they
+ * exchange when a pipe is opened. Shared, header-only, by the stand-in library, the
+ * simulator and the core, so the three can never disagree on the path.
+ *
+ * Path rule: $EDOG_DEVICE_SOCKET, else $XDG_RUNTIME_DIR/edog-device.sock, else a per-user
+ * name in the temp folder ($TMPDIR or /tmp, "edog-device-<uid>.sock").
+ *
+ * Opening: the library connects a SOCK_SEQPACKET socket and sends one message
+ * "OPEN <name>" (name "DEV" for the presence probe, or a pipe name). The device answers
+ * "OK" or "NO"; a device that does not answer in time counts as absent. After "OK" every
+ * message on the socket is one pipe block. */
+#include <cstdlib>
+#include <string>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace edog {
+
+constexpr const char* kDeviceSocketEnv = "EDOG_DEVICE_SOCKET";
+constexpr const char* kDeviceSocketName = "edog-device.sock";
+constexpr const char* kDeviceOpenPrefix = "OPEN ";
+constexpr const char* kDeviceProbeName = "DEV";
+constexpr const char* kDeviceAnswerOk = "OK";
+constexpr const char* kDeviceAnswerNo = "NO";
+
+inline std::string DefaultDeviceSocketPath() {
+  if (const char* p = std::getenv(kDeviceSocketEnv); p && *p) return p;
+  if (const char* run = std::getenv("XDG_RUNTIME_DIR"); run && *run) {
+    return std::string(run) + "/" + kDeviceSocketName;
+  }
+#ifdef _WIN32
+  const char* tmp = std::getenv("TEMP");
+  const char* user = std::getenv("USERNAME");
+  return std::string(tmp && *tmp ? tmp : ".") + "\\edog-device-" + (user ? user : "user") +
+         ".sock";
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/edog-device-" +
+         std::to_string(static_cast<unsigned long>(getuid())) + ".sock";
+#endif
+}
+
+}  // namespace edog

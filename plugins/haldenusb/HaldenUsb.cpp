@@ -1,0 +1,107 @@
+// Stand-in device library: "open_dev" and "open_file" with C linkage. The device is the
+// simulator listening on a local SOCK_SEQPACKET socket (path rule in DeviceSocket.h);
+// every handle is a connected socket, so one write is one device block, taken whole or
+// not at all.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+
+#include "device/DeviceSocket.h"
+#include "device/UsbLibraryApi.h"
+
+#define EDOG_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr int kProbeBudgetMs = 45;      // open_dev must answer within 50 ms
+constexpr int kOpenBudgetMs = 1000;     // a pipe open may wait a little longer
+constexpr int kOutBufferBytes = 16384;  // the device's receive buffer: small, like an endpoint FIFO
+constexpr int kReadTimeoutMs = 200;     // a read with nothing to read fails after this
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void CloseQuietly(int fd) {
+  if (fd >= 0) ::close(fd);
+}
+
+// Connects to the simulator and asks for `name`; the socket on "OK", else -1.
+int OpenNamed(const char* name, int budgetMs) {
+  const int64_t deadline = NowMs() + budgetMs;
+  const std::string path = edog::DefaultDeviceSocketPath();
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof(addr.sun_path)) return -1;
+  std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+
+  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  // A local connect either completes at once or fails (no listener, backlog full).
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
+    CloseQuietly(fd);
+    return -1;
+  }
+  const std::string request = std::string(edog::kDeviceOpenPrefix) + name;
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    CloseQuietly(fd);
+    return -1;
+  }
+  char answer[16];
+  for (;;) {
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    const ssize_t n = ::recv(fd, answer, sizeof(answer), 0);
+    if (n == static_cast<ssize_t>(std::strlen(edog::kDeviceAnswerOk)) &&
+        std::memcmp(answer, edog::kDeviceAnswerOk, static_cast<size_t>(n)) == 0) {
+      return fd;
+    }
+    break;
+  }
+  CloseQuietly(fd);
+  return -1;
+}
+
+bool SetBlocking(int fd, bool blocking) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return ::fcntl(fd, F_SETFL, blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK)) == 0;
+}
+
+}  // namespace
+
+EDOG_EXPORT UsbHandle open_dev(void) {
+  const int fd = OpenNamed(edog::kDeviceProbeName, kProbeBudgetMs);
+  return fd < 0 ? USB_INVALID_HANDLE : static_cast<UsbHandle>(fd);
+}
+
+EDOG_EXPORT UsbHandle open_file(const char* pipeName) {
+  if (!pipeName || !*pipeName) return USB_INVALID_HANDLE;
+  const int fd = OpenNamed(pipeName, kOpenBudgetMs);
+  if (fd < 0) return USB_INVALID_HANDLE;
+  if (std::strcmp(pipeName, USB_PIPE_IN) == 0) {
+    // Reads wait a while for the next device block, then fail so the caller can look
+    // at its own flags again.
+    timeval tv{kReadTimeoutMs / 1000, (kReadTimeoutMs % 1000) * 1000};
+    if (!SetBlocking(fd, true) || ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
+      CloseQuietly(fd);
+      return USB_INVALID_HANDLE;
+    }
+  } else {
+    // Writes never wait: a block the device has no room for fails at once.
+    const int size = kOutBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+  }
+  return static_cast<UsbHandle>(fd);
+}

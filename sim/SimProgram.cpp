@@ -1,0 +1,187 @@
+#include "sim/SimProgram.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+#include "device/DeviceSocket.h"
+
+namespace edog::sim {
+namespace {
+
+// "123", "64K" (x1024), "1M" (x1048576).
+bool ParseAmount(const std::string& text, uint64_t& out) {
+  if (text.empty()) return false;
+  uint64_t value = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (value > (UINT64_MAX - 9) / 10) return false;
+    value = value * 10 + uint64_t(text[i] - '0');
+  }
+  if (i == 0) return false;
+  const std::string suffix = text.substr(i);
+  if (suffix == "k" || suffix == "K") value *= 1024;
+  else if (suffix == "m" || suffix == "M") value *= 1024 * 1024;
+  else if (!suffix.empty()) return false;
+  out = value;
+  return true;
+}
+
+bool ParseMs(const std::string& text, uint32_t& out) {
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9' || v > UINT32_MAX / 10) return false;
+    v = v * 10 + uint64_t(c - '0');
+  }
+  if (text.empty() || v > UINT32_MAX) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+struct OptionSpec {
+  const char* name;
+  const char* metavar;  // null for a flag
+  const char* help;
+  std::function<bool(const std::string&, SimulatorOptions&)> set;
+};
+
+bool After(Fault& f, const std::string& v) {
+  f.enabled = true;
+  return ParseAmount(v, f.afterBytes);
+}
+
+// One row per option; further device sides add theirs here.
+const std::vector<OptionSpec>& OptionTable() {
+  static const std::vector<OptionSpec> table = {
+      {"--state", "DIR", "state folder: flash images and journal.jsonl (default ./edog-sim-state)",
+       [](const std::string& v, SimulatorOptions& o) { o.stateDir = v; return !v.empty(); }},
+      {"--socket", "PATH",
+       "local socket the device library connects to (default $EDOG_DEVICE_SOCKET, else "
+       "$XDG_RUNTIME_DIR/edog-device.sock, else edog-device-<uid>.sock in the temp folder)",
+       [](const std::string& v, SimulatorOptions& o) { o.socketPath = v; return !v.empty(); }},
+      {"--speed", "BYTES", "emulated link speed in bytes per second, K/M suffixes allowed (default "
+       "0 = unlimited; 1M plays full-speed USB)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseAmount(v, o.bytesPerSecond); }},
+      {"--text-interval", "MS", "period of the status lines sent after a text request (default 1000)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.textIntervalMs); }},
+      {"--firmware", "TEXT", "firmware version in the device banner (default 1.00)",
+       [](const std::string& v, SimulatorOptions& o) { o.firmwareVersion = v; return true; }},
+      {"--database", "TEXT", "camera database version in the device banner (default 2026.12)",
+       [](const std::string& v, SimulatorOptions& o) { o.databaseVersion = v; return true; }},
+      {"--refuse-after", "K", "after K payload bytes of a download the device takes no more blocks "
+       "(0: not even the command block)",
+       [](const std::string& v, SimulatorOptions& o) { return After(o.faults.refuse, v); }},
+      {"--refuse-for", "MS", "... for MS milliseconds, then takes blocks again (default 0 = for good)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.refuse.forMs); }},
+      {"--vanish-after", "K", "after K payload bytes the device disappears: pipes break, "
+       "open_dev answers -1",
+       [](const std::string& v, SimulatorOptions& o) { return After(o.faults.vanish, v); }},
+      {"--vanish-for", "MS", "... and comes back after MS milliseconds (default 0 = for good)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.vanish.forMs); }},
+      {"--stall-after", "K", "after K payload bytes the device hangs: takes no blocks, answers no "
+       "opens (open_dev gives -1 after its 50 ms)",
+       [](const std::string& v, SimulatorOptions& o) { return After(o.faults.stall, v); }},
+      {"--stall-for", "MS", "... for MS milliseconds (default 0 = for good)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.stall.forMs); }},
+  };
+  return table;
+}
+
+}  // namespace
+
+std::string SimulatorHelp(const std::string& program) {
+  std::string s = "Usage: " + program + " [OPTIONS]\n\n"
+      "Plays the GPS speed-camera warning device for the update tool. The stand-in USB\n"
+      "device library (libHaldenUSB) reaches it over a local socket, so \"device attached\"\n"
+      "means \"simulator running\". On PIPE00 it takes a 20-byte command block and then the\n"
+      "payload into the flash memory the block names (e-flash 64 KiB; Serial flash 16 MiB and\n"
+      "NAND flash 128 MiB as sparse files; NAND start addresses count 512-byte blocks). One\n"
+      "byte 0x40 asks for device text, sent on PIPE01 in blocks of at most 64 bytes. Every\n"
+      "finished or broken job is appended to STATE/journal.jsonl and echoed to standard output.\n"
+      "Stops cleanly on SIGINT or SIGTERM.\n\nOptions:\n";
+  for (const auto& o : OptionTable()) {
+    std::string head = std::string("  ") + o.name + (o.metavar ? std::string(" ") + o.metavar : "");
+    if (head.size() < 22) head.resize(22, ' ');
+    else head += "\n" + std::string(22, ' ');
+    s += head + o.help + "\n";
+  }
+  s += "  -h, --help            this text\n\n"
+       "Faults count payload bytes of each download job; refuse strikes on every download,\n"
+       "vanish and stall once per run. A refused block fails at once once the device's small\n"
+       "buffer is full, as with the real driver.\n";
+  return s;
+}
+
+int ParseSimulatorArgs(int argc, char** argv, const std::string& program, SimulatorOptions& options) {
+  if (options.stateDir.empty()) options.stateDir = "edog-sim-state";
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(SimulatorHelp(program).c_str(), stdout);
+      return 0;
+    }
+    std::string value;
+    bool inlineValue = false;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      inlineValue = true;
+    }
+    const OptionSpec* spec = nullptr;
+    for (const auto& o : OptionTable()) {
+      if (arg == o.name) spec = &o;
+    }
+    if (!spec) {
+      std::fprintf(stderr, "%s: unknown option '%s' (see --help)\n", program.c_str(), argv[i]);
+      return 2;
+    }
+    if (!inlineValue) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "%s: %s needs a value %s\n", program.c_str(), spec->name, spec->metavar);
+        return 2;
+      }
+      value = argv[++i];
+    }
+    if (!spec->set(value, options)) {
+      std::fprintf(stderr, "%s: bad value '%s' for %s\n", program.c_str(), value.c_str(), spec->name);
+      return 2;
+    }
+  }
+  return -1;
+}
+
+int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
+  SimulatorOptions options;
+  if (const int status = ParseSimulatorArgs(argc, argv, program, options); status >= 0) return status;
+
+  // The signals are taken by sigwait below; every thread started from here inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  Simulator sim(options);
+  sim.JournalFile().SetListener([](const std::string& line) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  });
+  std::string error;
+  if (!sim.Start(&error)) {
+    std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+    return 1;
+  }
+  std::printf("%s: device ready on %s (state %s)\n", program.c_str(), sim.SocketPath().c_str(),
+              options.stateDir.c_str());
+  std::fflush(stdout);
+  int sig = 0;
+  sigwait(&stopSignals, &sig);
+  sim.Stop();
+  std::printf("%s: stopped\n", program.c_str());
+  return 0;
+}
+
+}  // namespace edog::sim

@@ -1,0 +1,18 @@
+#pragma once
+// The edog-sim program (also reachable as "edogtool sim"): options, --help, start, wait
+// for SIGINT/SIGTERM, stop.
+#include <string>
+
+#include "sim/Simulator.h"
+
+namespace edog::sim {
+
+// Parses the command line into `options`. Returns -1 to go on, or an exit status to end
+// with (0 after --help, 2 after a usage error, which is printed to standard error).
+int ParseSimulatorArgs(int argc, char** argv, const std::string& program, SimulatorOptions& options);
+std::string SimulatorHelp(const std::string& program);
+
+// argv[0] is the program (or command) name.
+int RunSimulatorProgram(int argc, char** argv, const std::string& program);
+
+}  // namespace edog::sim

@@ -1,0 +1,48 @@
+#include "sim/Simulator.h"
+
+#include "common/Files.h"
+#include "device/DeviceSocket.h"
+#include "sim/UsbSide.h"
+
+namespace edog::sim {
+
+Simulator::Simulator(SimulatorOptions options)
+    : options_(std::move(options)),
+      socketPath_(options_.socketPath.empty() ? DefaultDeviceSocketPath() : options_.socketPath),
+      flash_(options_.stateDir),
+      journal_(JoinPath(options_.stateDir, Journal::kFileName)) {}
+
+Simulator::~Simulator() { Stop(); }
+
+bool Simulator::Start(std::string* error) {
+  if (IsRunning()) return true;
+  if (options_.stateDir.empty()) {
+    if (error) *error = "no state folder given";
+    return false;
+  }
+  if (!flash_.Open(error)) return false;
+  usb_ = std::make_unique<UsbSide>(options_, socketPath_, flash_, journal_);
+  if (!usb_->Start(error)) {
+    usb_.reset();
+    flash_.Close();
+    return false;
+  }
+  return true;
+}
+
+void Simulator::Stop() {
+  if (usb_) {
+    usb_->Stop();
+    usb_.reset();
+  }
+  // The flash images stay open so tests can still read what the device holds.
+}
+
+bool Simulator::IsRunning() const { return usb_ && usb_->IsRunning(); }
+
+void Simulator::SetFaults(const FaultOptions& faults) {
+  options_.faults = faults;
+  if (usb_) usb_->SetFaults(faults);
+}
+
+}  // namespace edog::sim

@@ -1,0 +1,174 @@
+// The simulator's parts on their own (flash model, journal, options) and its USB side
+// through the real stand-in library.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "common/DynamicLibrary.h"
+#include "device/DeviceSocket.h"
+#include "device/HandleIo.h"
+#include "device/UsbLibrary.h"
+#include "sim/Sha256.h"
+#include "sim/SimProgram.h"
+#include "sim/Simulator.h"
+#include "support/TestSupport.h"
+#include "update/HeaderedImage.h"
+
+namespace edog::sim {
+namespace {
+
+using test::TempDir;
+
+TEST(Sha256, KnownDigests) {
+  EXPECT_EQ(Sha256::Hex(nullptr, 0),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  const std::string abc = "abc";
+  EXPECT_EQ(Sha256::Hex(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Fed in uneven pieces across block boundaries gives the same digest as in one piece.
+  const auto data = test::RandomBytes(1000, 7);
+  Sha256 pieces;
+  for (size_t i = 0; i < data.size(); i += 37) pieces.Update(data.data() + i, std::min<size_t>(37, data.size() - i));
+  EXPECT_EQ(pieces.HexDigest(), Sha256::Hex(data.data(), data.size()));
+}
+
+TEST(FlashModel, KeepsBytesAtTheirAddressAndDropsWhatDoesNotFit) {
+  TempDir dir;
+  FlashModel flash(dir / "state");
+  std::string error;
+  ASSERT_TRUE(flash.Open(&error)) << error;
+  const auto data = test::RandomBytes(3000, 1);
+  EXPECT_EQ(flash.Write(kFlashSerial, 0x12345, data.data(), data.size()), data.size());
+  EXPECT_EQ(flash.Read(kFlashSerial, 0x12345, data.size()), data);
+  EXPECT_EQ(flash.Read(kFlashSerial, 0x12345 - 4, 4), std::vector<uint8_t>(4, 0));
+  // e-flash ends at 64 KiB: only the first 100 bytes of a write at 64 KiB - 100 land.
+  EXPECT_EQ(flash.Write(kFlashE, FlashModel::kEFlashBytes - 100, data.data(), data.size()), 100u);
+  EXPECT_EQ(flash.Write(kFlashE, FlashModel::kEFlashBytes, data.data(), 1), 0u);
+  EXPECT_EQ(flash.Write(7, 0, data.data(), 1), 0u);
+  EXPECT_EQ(test::ReadFile(flash.FilePath(kFlashE)).size(), FlashModel::kEFlashBytes);
+  // NAND start fields count 512-byte blocks.
+  EXPECT_EQ(FlashModel::ByteAddress(kFlashNand, 0x200), 0x40000u);
+  EXPECT_EQ(FlashModel::ByteAddress(kFlashSerial, 0x200), 0x200u);
+  // Contents survive a reopen (the state folder is the device's memory).
+  flash.Close();
+  FlashModel again(dir / "state");
+  ASSERT_TRUE(again.Open(&error));
+  EXPECT_EQ(again.Read(kFlashSerial, 0x12345, data.size()), data);
+}
+
+TEST(Journal, WritesFlatJsonLinesAndReadsThemBack) {
+  TempDir dir;
+  Journal journal(dir / "journal.jsonl");
+  std::vector<std::string> echoed;
+  journal.SetListener([&](const std::string& line) { echoed.push_back(line); });
+  JournalRecord r;
+  r.Set("kind", "download").Set("received", uint64_t(4096)).Set("note", "quote \" back\\slash\r\n");
+  ASSERT_TRUE(journal.Append(r));
+  ASSERT_TRUE(journal.Append(JournalRecord().Set("kind", "text-request")));
+  EXPECT_TRUE(journal.WaitForAppended(2, 0));
+  const auto records = journal.ReadAll();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].Text("kind"), "download");
+  EXPECT_EQ(records[0].Number("received"), 4096u);
+  EXPECT_EQ(records[0].Text("note"), "quote \" back\\slash\r\n");
+  EXPECT_FALSE(records[0].Text("time").empty());
+  EXPECT_EQ(test::ReadText(dir / "journal.jsonl").find("{\"time\":"), 0u);
+  ASSERT_EQ(echoed.size(), 2u);
+  EXPECT_EQ(echoed[1], records[1].ToJson());
+  EXPECT_FALSE(JournalRecord::Parse("{\"a\":1").has_value());
+  EXPECT_FALSE(JournalRecord::Parse("{\"a\":x}").has_value());
+}
+
+TEST(SimulatorOptions, ParsesFaultsSpeedAndRefusesNonsense) {
+  std::vector<std::string> words = {"edog-sim", "--state", "/s", "--socket=/x.sock", "--speed", "1M",
+                                    "--refuse-after", "64K", "--refuse-for", "300",
+                                    "--vanish-after", "10", "--stall-after", "0", "--stall-for", "50"};
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  SimulatorOptions o;
+  ASSERT_EQ(ParseSimulatorArgs(static_cast<int>(argv.size()), argv.data(), "edog-sim", o), -1);
+  EXPECT_EQ(o.stateDir, "/s");
+  EXPECT_EQ(o.socketPath, "/x.sock");
+  EXPECT_EQ(o.bytesPerSecond, 1024u * 1024u);
+  EXPECT_TRUE(o.faults.refuse.enabled);
+  EXPECT_EQ(o.faults.refuse.afterBytes, 65536u);
+  EXPECT_EQ(o.faults.refuse.forMs, 300u);
+  EXPECT_TRUE(o.faults.vanish.enabled);
+  EXPECT_EQ(o.faults.vanish.forMs, 0u);
+  EXPECT_TRUE(o.faults.stall.enabled);
+  EXPECT_EQ(o.faults.stall.afterBytes, 0u);
+
+  for (std::vector<std::string> bad : {std::vector<std::string>{"edog-sim", "--speed", "fast"},
+                                       {"edog-sim", "--bogus"},
+                                       {"edog-sim", "--refuse-for"}}) {
+    std::vector<char*> a;
+    for (auto& w : bad) a.push_back(w.data());
+    SimulatorOptions ignored;
+    EXPECT_EQ(ParseSimulatorArgs(static_cast<int>(a.size()), a.data(), "edog-sim", ignored), 2);
+  }
+  EXPECT_NE(SimulatorHelp("edog-sim").find("--vanish-after"), std::string::npos);
+}
+
+TEST(DeviceSocketPath, FollowsTheEnvironmentRule) {
+  const char* saved = std::getenv(kDeviceSocketEnv);
+  const std::string keep = saved ? saved : "";
+  setenv(kDeviceSocketEnv, "/somewhere/dev.sock", 1);
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/somewhere/dev.sock");
+  unsetenv(kDeviceSocketEnv);
+  setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/run/user/77/edog-device.sock");
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_NE(DefaultDeviceSocketPath().find("edog-device-" + std::to_string(getuid()) + ".sock"),
+            std::string::npos);
+  if (saved) setenv(kDeviceSocketEnv, keep.c_str(), 1);
+}
+
+std::string StandInLibrary() {
+  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
+}
+
+TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
+  TempDir dir;
+  setenv(kDeviceSocketEnv, (dir / "dev.sock").c_str(), 1);
+  const auto lib = UsbLibrary::Load(StandInLibrary());
+  ASSERT_TRUE(lib) << StandInLibrary();
+
+  EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
+  SimulatorOptions o;
+  o.stateDir = dir / "state";
+  {
+    Simulator sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    EXPECT_EQ(sim.SocketPath(), dir / "dev.sock");
+    const UsbHandle h = lib->OpenDev();
+    ASSERT_NE(h, USB_INVALID_HANDLE);
+    EXPECT_TRUE(HandleClose(h));
+    EXPECT_EQ(lib->OpenFile("PIPE99"), USB_INVALID_HANDLE);
+
+    // A second simulator does not take over a socket that is answered.
+    Simulator other(o);
+    EXPECT_FALSE(other.Start(&error));
+    EXPECT_NE(error.find("already"), std::string::npos);
+
+    // A hung device: the probe gives up within its 50 ms.
+    FaultOptions f;
+    f.stall = {true, 0, 0};
+    sim.SetFaults(f);
+    UsbPipe trigger(lib->OpenFile(USB_PIPE_OUT));  // the stall strikes when a pipe opens
+    ASSERT_TRUE(trigger.IsOpen());
+    for (int i = 0; i < 100 && lib->DevicePresent(); ++i) {
+    }
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+    sim.SetFaults(FaultOptions{});
+  }
+  EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
+  EXPECT_FALSE(test::ReadFile(dir / "state/serial-flash.bin").empty());
+}
+
+}  // namespace
+}  // namespace edog::sim

@@ -1,0 +1,52 @@
+#pragma once
+// Helpers of the voice tests: wave files made in memory, a recording observer, the
+// stream decoder and the quality measures.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tools/VoiceGeneration.h"
+
+namespace edog::test {
+
+// A canonical 44-byte-header PCM wave file around `data`.
+std::vector<uint8_t> MakeWave(uint32_t rate, uint16_t channels, uint16_t bits,
+                              const std::vector<uint8_t>& data);
+std::vector<uint8_t> MakeWave16(uint32_t rate, const std::vector<int16_t>& samples);
+// A mono wave file whose data is a directive for the test encoder ("LEN=1000", "FAIL=3").
+std::vector<uint8_t> DirectiveWave(const std::string& directive, uint32_t rate = 8000);
+// What the test encoder writes for LEN=n.
+std::vector<uint8_t> TestEncoded(size_t n);
+std::string TestEncoderPath();
+
+struct RecordingObserver : VoiceGenerationObserver {
+  std::vector<std::pair<int, long>> messages;
+  std::vector<std::string> boxes;
+  std::function<void(int, long)> onMessage;  // runs after recording
+  bool stop = false;
+  void OnGeneratorMessage(int kind, long value) override {
+    messages.emplace_back(kind, value);
+    if (onMessage) onMessage(kind, value);
+  }
+  void OnMessageBox(const std::string& text) override { boxes.push_back(text); }
+  bool StopRequested() override { return stop; }
+};
+
+// Reads `bits`-bit codes most significant bit first and decodes them with G.726 from its
+// reset state: bytes × 8 / bits samples.
+std::vector<int16_t> DecodeVoiceStream(const std::vector<uint8_t>& stream, int bits);
+
+// SNR of `decoded` against `reference` over the reference's length, in dB.
+double SnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& decoded);
+// Mean of per-frame SNRs (frames of `frame` samples, each clamped to -10..35 dB); frames
+// quieter than -50 dBFS are left out.
+double SegmentalSnrDb(const std::vector<int16_t>& reference, const std::vector<int16_t>& decoded,
+                      size_t frame);
+
+// Recorded speech (the ALSA channel names), resampled by sox to `rate` Hz, 16-bit mono,
+// written into `dir`. Returns the paths.
+std::vector<std::string> SpeechFiles(const std::string& dir, uint32_t rate, int bits = 16);
+
+}  // namespace edog::test

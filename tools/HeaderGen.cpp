@@ -1,0 +1,331 @@
+#include "tools/HeaderGen.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "common/Files.h"
+#include "common/Format.h"
+
+namespace edog {
+namespace {
+
+const OptionLayout kLayouts[] = {
+    {"-C", true, "0x1000", "Step 3. Offset", true, false},
+    {"-I", true, "0x0", "Step 3. Download Address", false, false},
+    {"-N", false, "0x0", "Step 3. Download Address", true, false},
+    {"-S", false, "0x0", "Step 3. Download Address", true, true},
+    {"-M", false, "0x1000", "Step 3. Offset", true, false},
+};
+
+// The flat image is the data rounded up to whole KB, plus a whole further KB when the data
+// already end on a KB boundary; the image keeps room for that last KB after 0x1FFFF.
+constexpr uint32_t kFlatPad = 1024;
+
+bool IsAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+unsigned Nibble(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= '0' && u <= '9') ? u - '0' : (u & 0x0Fu) + 9u;
+}
+
+// One line of a HEX file without its line end ("\n", or "\r\n" as text mode reads it).
+// Keeps at most kMaxHexLineLength + 1 characters, enough for the builder to see that a
+// longer line is too long, and consumes the rest. False at the end of the file.
+bool ReadHexLine(FILE* f, std::string& line) {
+  line.clear();
+  size_t length = 0;
+  int c;
+  bool any = false, lastCr = false;
+  while ((c = std::getc(f)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    lastCr = c == '\r';
+    if (line.size() <= kMaxHexLineLength + 1) line.push_back(static_cast<char>(c));
+    ++length;
+  }
+  if (lastCr) {
+    --length;
+    if (line.size() > length) line.resize(length);
+  }
+  if (line.size() > kMaxHexLineLength + 1) line.resize(kMaxHexLineLength + 1);
+  return any;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::error_code ec;
+  return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), ec);
+}
+
+// Reports and stops: the texts of the report pane, in one place.
+class Report {
+ public:
+  explicit Report(HeaderGenObserver& o) : o_(o) {}
+  void operator()(const std::string& text) { o_.OnReport(text); }
+  HeaderGenStatus Fail(HeaderGenStatus status, const std::string& text) {
+    o_.OnReport(text);
+    return status;
+  }
+
+ private:
+  HeaderGenObserver& o_;
+};
+
+// Intel HEX input to the flat image file; on success `flatSize` holds its length.
+HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& flatPath,
+                               Report& report, uint32_t& flatSize) {
+  StdFile in;
+  if (!FileExists(hexPath) || !in.Open(hexPath, "rb"))
+    return report.Fail(HeaderGenStatus::kCannotOpenHex, " >> Cannot open input(1) file.\r\n");
+  StdFile out;
+  if (!out.Open(flatPath, "wb"))
+    return report.Fail(HeaderGenStatus::kCannotCreateFlat, " >> Cannot open output file.\r\n");
+
+  FlatImageBuilder builder;
+  std::string line;
+  while (ReadHexLine(in.Get(), line)) {
+    switch (builder.AddLine(line)) {
+      case FlatImageBuilder::kOk:
+        continue;
+      case FlatImageBuilder::kAddressCheck:
+        return report.Fail(HeaderGenStatus::kAddressCheck, " >> Address Check Error!\r\n");
+      case FlatImageBuilder::kLineTooLong:
+        return report.Fail(HeaderGenStatus::kHexLineTooLong,
+                           Format(" >> Line %zu is longer than %zu characters!\r\n",
+                                  builder.LineNumber(), kMaxHexLineLength));
+      case FlatImageBuilder::kShortRecord:
+        return report.Fail(HeaderGenStatus::kHexShortRecord,
+                           Format(" >> Record in line %zu is shorter than its byte count!\r\n",
+                                  builder.LineNumber()));
+    }
+  }
+  if (std::ferror(in.Get()))
+    return report.Fail(HeaderGenStatus::kReadFailed,
+                       Format(" >> Read Error! [%s]\r\n", hexPath.c_str()));
+
+  flatSize = builder.FlatSize();
+  const bool written = out.Write(builder.Data(), flatSize);
+  if (!out.Close() || !written)
+    return report.Fail(HeaderGenStatus::kWriteFailed,
+                       Format(" >> Write Error! [%s]\r\n", flatPath.c_str()));
+  report(Format(" >> Temp Bin Hex File\t\t[%s][0x%x]\r\n", flatPath.c_str(), flatSize));
+  return HeaderGenStatus::kDone;
+}
+
+struct OpenFiles {
+  StdFile in, out;
+  std::string inPath, outPath;
+};
+
+// The header block, then `size` bytes of the positioned input padded with zero bytes to
+// whole packets of the port.
+HeaderGenStatus WriteHeaderedImage(OpenFiles& f, uint64_t size, uint32_t address, uint8_t flash,
+                                   Port port, Report& report, HeaderGenObserver& observer) {
+  const uint32_t packet = PacketSize(port);
+  if (size > UINT32_MAX - (packet - 1))
+    return report.Fail(HeaderGenStatus::kInputTooLarge,
+                       " >> Input file is too large for the header!\r\n");
+  const SizeAndPackets rounded = PacketRoundedSize(port, static_cast<uint32_t>(size));
+  const HeaderBlock header =
+      BuildHeaderBlock(port, flash, address, rounded.fileSize, rounded.packetCount);
+  bool ok = f.out.Write(header.data(), header.size());
+
+  // Whole packets at a time; the short last one is completed with zero bytes.
+  constexpr uint64_t kProgressStep = 1u << 20;
+  std::vector<uint8_t> buffer(64 * 1024);
+  uint64_t copied = 0, nextProgress = kProgressStep;
+  while (ok && copied < size) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - copied));
+    if (f.in.Read(buffer.data(), want) != want)
+      return report.Fail(HeaderGenStatus::kReadFailed,
+                         Format(" >> Read Error! [%s]\r\n", f.inPath.c_str()));
+    ok = f.out.Write(buffer.data(), want);
+    copied += want;
+    if (copied >= nextProgress || copied == size) {
+      observer.OnProgress(copied, size);
+      nextProgress = copied + kProgressStep;
+    }
+  }
+  const uint32_t padding = rounded.fileSize - static_cast<uint32_t>(size);
+  if (ok && padding) {
+    const std::vector<uint8_t> zeros(padding, 0);
+    ok = f.out.Write(zeros.data(), zeros.size());
+  }
+  if (!f.out.Close() || !ok)
+    return report.Fail(HeaderGenStatus::kWriteFailed,
+                       Format(" >> Write Error! [%s]\r\n", f.outPath.c_str()));
+  return HeaderGenStatus::kDone;
+}
+
+}  // namespace
+
+const OptionLayout& LayoutOf(ConvertOption option) {
+  return kLayouts[static_cast<size_t>(option)];
+}
+
+std::optional<ConvertOption> ParseConvertFlag(const std::string& flag) {
+  for (size_t i = 0; i < std::size(kLayouts); ++i)
+    if (flag == kLayouts[i].flag) return static_cast<ConvertOption>(i);
+  return std::nullopt;
+}
+
+std::string OptionReportLine(ConvertOption option) {
+  switch (option) {
+    case ConvertOption::kC:
+      return Format(" >> IHX 2 BIN Conversion\t[Enable] With Offset 0x%X\r\n", kDefaultOffset);
+    case ConvertOption::kI:
+      return " >> IHX 2 BIN Conversion\t[Enable] Without Offset\r\n";
+    case ConvertOption::kN:
+    case ConvertOption::kS:
+      return " >> IHX 2 BIN Conversion\t[Disable]\r\n";
+    case ConvertOption::kM:
+      // The address text the option has just set, read back as hexadecimal.
+      return Format(" >> IHX 2 BIN Conversion\t[Disable] With Offset 0x%X\r\n",
+                    HexTextValue(LayoutOf(option).addressText));
+  }
+  return {};
+}
+
+std::string FileSelectedReportLine(const std::string& path) { return path + " Selected ...\r\n"; }
+
+uint32_t HexTextValue(const std::string& text) {
+  uint32_t value = 0;
+  for (size_t i = 2; i < text.size() && IsHexDigit(text[i]); ++i)
+    value = (value << 4) + Nibble(text[i]);
+  return value;
+}
+
+uint8_t HexByte(char high, char low) {
+  return static_cast<uint8_t>((Nibble(high) << 4) + Nibble(low));
+}
+
+std::string HeaderGenOutputName(const std::string& inputPath, const char* extension) {
+  // Step back three characters; a UTF-8 character counts once.
+  const size_t nameStart = inputPath.find_last_of("\\/") + 1;  // 0 when there is no folder
+  size_t cut = inputPath.size();
+  for (int chars = 0; chars < 3; ++chars) {
+    if (cut <= nameStart) return inputPath + "." + extension;
+    do {
+      --cut;
+    } while (cut > nameStart && (static_cast<unsigned char>(inputPath[cut]) & 0xC0) == 0x80);
+  }
+  return inputPath.substr(0, cut) + extension;
+}
+
+FlatImageBuilder::FlatImageBuilder() : image_(kFlatImageCapacity + kFlatPad, 0) {}
+
+uint32_t FlatImageBuilder::FlatSize() const { return end_ + (kFlatPad - end_ % kFlatPad); }
+
+FlatImageBuilder::Result FlatImageBuilder::AddLine(std::string_view line) {
+  ++lineNumber_;
+  if (line.size() > kMaxHexLineLength) return kLineTooLong;
+  if (line.size() < 3 || line[0] != ':' || !IsAsciiAlnum(line[1]) || !IsAsciiAlnum(line[2]))
+    return kOk;  // not a record
+  if (line.size() < 9) return kShortRecord;
+  auto byteAt = [&](size_t i) -> uint32_t { return HexByte(line[i], line[i + 1]); };
+  const uint32_t count = byteAt(1);
+  const uint32_t address = byteAt(3) * 256 + byteAt(5) + extension_;
+  if (address > kFlatImageCapacity) return kAddressCheck;
+  switch (byteAt(7)) {
+    case 0x00:
+      if (line.size() < 9 + 2 * size_t(count)) return kShortRecord;
+      if (address + count > kFlatImageCapacity) return kAddressCheck;
+      for (uint32_t k = 0; k < count; ++k) image_[address + k] = HexByte(line[9 + 2 * k], line[10 + 2 * k]);
+      if (count) end_ = std::max(end_, address + count);
+      break;
+    case 0x02:
+      if (line.size() < 13) return kShortRecord;
+      extension_ = (byteAt(9) * 256 + byteAt(11)) * 16;
+      break;
+    case 0x04:
+      // Counted in units of 0x8000 (not 0x10000); images made so far depend on it.
+      if (line.size() < 13) return kShortRecord;
+      extension_ = (byteAt(9) * 256 + byteAt(11)) << 15;
+      break;
+    default:
+      break;  // end of file (01) and start addresses: reading goes on
+  }
+  return kOk;
+}
+
+HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObserver& observer) {
+  Report report(observer);
+  if (s.inputPath.empty())
+    return report.Fail(HeaderGenStatus::kNoInput, " >> Cannot open file!\r\n");
+
+  const OptionLayout& layout = LayoutOf(s.option);
+  const std::string flatPath = HeaderGenOutputName(s.inputPath, "bin");
+  const std::string outPath = HeaderGenOutputName(s.inputPath, "hdr");
+  report(" >> Checking Parameters :\r\n");
+  report(Format(" >> Convert flag\t\t\t[%s]\r\n", layout.flag));
+  report(Format(" >> Input Intel Hex/Bin File\t\t[%s]\r\n", s.inputPath.c_str()));
+  report(Format(" >> Output Bin File with Header\t[%s]\r\n", outPath.c_str()));
+  report(Format(" >> Target/Offset Address\t\t[%s]\r\n", s.addressText.c_str()));
+  if (s.addressText.compare(0, 2, "0x") != 0)
+    return report.Fail(HeaderGenStatus::kBadAddressText,
+                       " >> Enter the Hexdecimal String As Parameter....\r\n");
+  const uint32_t address = HexTextValue(s.addressText);
+
+  // Creating an output over the input would destroy it before it is read.
+  for (const std::string* name : {&flatPath, &outPath}) {
+    if ((name == &flatPath && !layout.hexConversion) || !SameFile(s.inputPath, *name)) continue;
+    return report.Fail(HeaderGenStatus::kOutputIsInput,
+                       Format(" >> Output File is the Input File! [%s]\r\n", name->c_str()));
+  }
+
+  OpenFiles f;
+  f.inPath = s.inputPath;
+  f.outPath = outPath;
+  if (layout.hexConversion) {
+    uint32_t flatSize = 0;
+    const HeaderGenStatus st = WriteFlatImage(s.inputPath, flatPath, report, flatSize);
+    if (st != HeaderGenStatus::kDone) return st;
+    f.inPath = flatPath;
+  }
+  const std::optional<uint64_t> length = FileSize(f.inPath);
+  if (!FileExists(f.inPath) || !length || !f.in.Open(f.inPath, "rb"))
+    return report.Fail(HeaderGenStatus::kCannotOpenInput, "Error opening input file.\n");
+  if (!f.out.Open(outPath, "wb"))
+    return report.Fail(HeaderGenStatus::kCannotCreateOutput, "Error opening output file.\n");
+
+  HeaderGenStatus st;
+  switch (s.option) {
+    case ConvertOption::kN:
+      st = WriteHeaderedImage(f, *length, address, kFlashE, s.port, report, observer);
+      break;
+    case ConvertOption::kS:
+      st = WriteHeaderedImage(f, *length, address, s.nand ? kFlashNand : kFlashSerial, s.port,
+                              report, observer);
+      break;
+    default: {
+      const uint32_t offset = s.option == ConvertOption::kI ? 0 : address;
+      if (address % kAddressAlignment != 0)
+        return report.Fail(HeaderGenStatus::kAlignment,
+                           " >> Download_Target_Address Check Error ..Exit.\r\n");
+      if (*length < offset)
+        return report.Fail(HeaderGenStatus::kInputTooShort,
+                           " >> Input file size check error ..Exit.\r\n");
+      const uint64_t size = *length - offset;
+      if (uint64_t(address) + size > kCodeAreaEnd)
+        return report.Fail(HeaderGenStatus::kMaxAddress, "Max_Address_Chips Error ..Exit.\n");
+      if (std::fseek(f.in.Get(), static_cast<long>(offset), SEEK_SET) != 0)
+        return report.Fail(HeaderGenStatus::kReadFailed,
+                           Format(" >> Read Error! [%s]\r\n", f.inPath.c_str()));
+      st = WriteHeaderedImage(f, size, address, kFlashE, s.port, report, observer);
+      break;
+    }
+  }
+  if (st != HeaderGenStatus::kDone) return st;
+  report(" >> All Process is Done !!!!\r\n");
+  return HeaderGenStatus::kDone;
+}
+
+}  // namespace edog

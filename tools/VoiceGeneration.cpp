@@ -1,0 +1,356 @@
+#include "tools/VoiceGeneration.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include "common/DynamicLibrary.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "tools/PathFunctions.h"
+#include "update/HeaderedImage.h"
+
+namespace edog {
+
+VoiceGeneration& VoiceGeneration::operator=(const VoiceGeneration& o) {
+  if (this == &o) return *this;
+  paths = o.paths;
+  rates = o.rates;
+  bits = o.bits;
+  tempFileClean = o.tempFileClean;
+  rateAndBits = o.rateAndBits;
+  outputName = o.outputName;
+  flashSelection = o.flashSelection.load();
+  portSelection = o.portSelection.load();
+  return *this;
+}
+
+void VoiceGeneration::ClearFiles() {
+  paths.clear();
+  rates.clear();
+  bits.clear();
+}
+
+void VoiceGeneration::AddFile(const std::string& path, const std::string& rateText,
+                              const std::string& bitsText) {
+  paths.push_back(path);
+  rates.push_back(rateText);
+  bits.push_back(bitsText);
+}
+
+std::string VoiceCompletionText(long files, const std::string& outputName) {
+  return Format("Finish up converting!!\n\n %ld file(s) has been converted to \"%s\"", files,
+                outputName.c_str());
+}
+
+std::string LowerCasePath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string VoiceOutputFolder(const std::string& lastEncodedPath) {
+  const auto sep = lastEncodedPath.find_last_of("\\/");
+  return sep == std::string::npos ? std::string() : lastEncodedPath.substr(0, sep + 1);
+}
+
+std::string VoiceHeaderPath(const std::string& dataPath) {
+  // Only a dot of the file name counts: a dot in a folder name must not send the header
+  // file elsewhere.
+  const auto sep = dataPath.find_last_of("\\/");
+  const auto nameStart = sep == std::string::npos ? 0 : sep + 1;
+  const auto dot = dataPath.rfind('.');
+  if (dot == std::string::npos || dot < nameStart) return dataPath + ".h";
+  return dataPath.substr(0, dot + 1) + "h";
+}
+
+int32_t ReadDecimalText(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  uint32_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
+    value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+  if (negative) value = 0u - value;
+  return static_cast<int32_t>(value);
+}
+
+namespace {
+
+constexpr size_t kCopyChunk = 1024;
+
+uint64_t RoundUp(uint64_t value, uint64_t multiple) {
+  const uint64_t rest = value % multiple;
+  return rest ? value + (multiple - rest) : value;
+}
+
+void PutBE24(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v >> 16);
+  p[1] = static_cast<uint8_t>(v >> 8);
+  p[2] = static_cast<uint8_t>(v);
+}
+
+// Where one encoded file lands. Serial flash: byte address and length − 1 in both the
+// position entry and the FilePos line. NAND flash: the entry counts blocks from one and
+// gives the block count − 1; the line gives the block itself and the block count.
+struct Placement {
+  uint32_t entryAddress, entrySize, lineAddress, lineSize;
+};
+
+Placement Place(bool nand, uint32_t& running, uint32_t length) {
+  Placement p{};
+  if (!nand) {
+    p.entryAddress = p.lineAddress = running;
+    p.entrySize = p.lineSize = length - 1;
+    running += length;
+  } else {
+    const uint32_t blocks = length / kNandBlockSize + (length % kNandBlockSize ? 1 : 0);
+    p.entryAddress = running + 1;
+    p.entrySize = blocks - 1;
+    p.lineAddress = running;
+    p.lineSize = blocks;
+    running += blocks;
+  }
+  return p;
+}
+
+class VoiceRun {
+ public:
+  VoiceRun(const VoiceGeneration& g, uint32_t start, VoiceGenerationObserver& o,
+           const std::string& library)
+      : gen_(g),
+        start_(start),
+        obs_(o),
+        library_(library),
+        n_(g.paths.size()),
+        // One consistent pair for the whole run, whatever the radio buttons do meanwhile.
+        nand_(g.flashSelection.load() == kSelectNand),
+        port_(g.portSelection.load() == kSelectUart ? Port::Uart : Port::Usb) {}
+
+  VoiceRunResult Run();
+
+ private:
+  bool Encode();
+  bool OpenOutputs();
+  bool WriteEnum();
+  bool WriteFileInfo();
+  bool BuildTable();
+  bool WriteData();
+  bool Fail(const std::string& text) {
+    obs_.OnMessageBox(text);
+    return false;
+  }
+  bool IoError(const std::string& path) { return Fail(Format(kVoiceIoErrorFormat, path.c_str())); }
+  bool Stopped() {
+    if (!obs_.StopRequested()) return false;
+    stopped_ = true;
+    return true;
+  }
+  void Progress(long p) { obs_.OnGeneratorMessage(kGeneratorProgress, p); }
+  std::string EncodedPath(size_t i) const { return ReplaceExtension(gen_.paths[i], "enc"); }
+  // The encoded file's length; false (after the message) when it cannot be opened.
+  bool EncodedLength(size_t i, uint32_t& length);
+  uint32_t RunningStart() const {
+    const uint32_t first = start_ + static_cast<uint32_t>(tableSize_);
+    return nand_ ? first >> 9 : first;
+  }
+  bool Text(const std::string& s) { return header_.Write(s) || IoError(headerPath_); }
+
+  const VoiceGeneration& gen_;
+  const uint32_t start_;
+  VoiceGenerationObserver& obs_;
+  const std::string library_;
+  const size_t n_;
+  const bool nand_;
+  const Port port_;
+  bool stopped_ = false;
+
+  std::unique_ptr<DynamicLibrary> encoder_;  // unloaded on every way out of the run
+  size_t tableSize_ = 0;
+  std::string lastEncodedPath_, dataPath_, headerPath_;
+  StdFile data_;
+  CrlfTextWriter header_;
+  std::vector<uint8_t> table_;
+  uint32_t end_ = 0;
+};
+
+VoiceRunResult VoiceRun::Run() {
+  if (n_ < 1) {
+    obs_.OnMessageBox(kNoWavFilesText);
+    return VoiceRunResult::kFailed;
+  }
+  obs_.OnGeneratorMessage(kGeneratorOkButton, 0);
+  tableSize_ = (gen_.rateAndBits ? 9 : 6) * n_ + 2;
+
+  const bool ok = Encode() && OpenOutputs() && WriteEnum() && WriteFileInfo() && BuildTable() &&
+                  WriteData();
+  if (!ok) return stopped_ ? VoiceRunResult::kStopped : VoiceRunResult::kFailed;
+  encoder_.reset();
+  obs_.OnGeneratorMessage(kGeneratorFinished, static_cast<long>(n_));
+  obs_.OnGeneratorMessage(kGeneratorOkButton, 1);
+  return VoiceRunResult::kCompleted;
+}
+
+bool VoiceRun::Encode() {
+  encoder_ = DynamicLibrary::Load(library_);
+  VoiceEncoderFn encode =
+      encoder_ ? encoder_->Function<VoiceEncoderFn>(kVoiceEncoderExport) : nullptr;
+  if (!encode) return Fail(kEncoderMissingText);
+
+  for (size_t i = 0; i < n_; ++i) {
+    if (Stopped()) return false;
+    std::string arg0 = "Encode";
+    std::string arg1 = "-" + gen_.bits[i];
+    std::string input = EncoderInputPath(gen_.paths[i]);
+    std::string output = ReplaceExtension(input, "enc");
+    char* argv[] = {arg0.data(), arg1.data(), input.data(), output.data(), nullptr};
+    int32_t variable;  // the encoder's own; neither set nor read here
+    const int r = encode(4, argv, &variable, 0, 0, 0);
+    if (r != 0) return Fail(Format(kInternalErrorFormat, r));
+    lastEncodedPath_ = output;
+    Progress(static_cast<long>(static_cast<double>(i) / static_cast<double>(n_) * 80.0));
+  }
+  return true;
+}
+
+bool VoiceRun::OpenOutputs() {
+  dataPath_ = VoiceOutputFolder(lastEncodedPath_) + gen_.outputName;
+  headerPath_ = VoiceHeaderPath(dataPath_);
+  if (!data_.Open(dataPath_, "wb")) return Fail(kTmpFileText);
+  if (!header_.Open(headerPath_)) return Fail(kTmpFileText);
+  return true;
+}
+
+bool VoiceRun::EncodedLength(size_t i, uint32_t& length) {
+  const std::string path = EncodedPath(i);
+  StdFile f(path, "rb");
+  if (!f.IsOpen()) return Fail(kTmpFileText);
+  const auto size = FileSize(path);
+  length = static_cast<uint32_t>(size.value_or(0));
+  return true;
+}
+
+bool VoiceRun::WriteEnum() {
+  if (!Text("enum {\n")) return false;
+  for (size_t i = 0; i < n_; ++i) {
+    if (!StdFile(EncodedPath(i), "rb").IsOpen()) return Fail(kTmpFileText);
+    const std::string title = ExtractFileTitle(gen_.paths[i], true);
+    if (!Text("\t" + title + (i + 1 < n_ ? ",\n" : "\n"))) return false;
+    Progress(80);
+  }
+  return true;
+}
+
+bool VoiceRun::WriteFileInfo() {
+  if (!Text("};\n\n"
+            "const struct _FileInfo {\n"
+            "\tchar         *FileName;\n"
+            "\tunsigned int  Fs;\n"
+            "\tunsigned char Nbit;\n"
+            "} FileInfo[] = {\n"))
+    return false;
+  for (size_t l = 0; l < n_; ++l) {
+    const std::string line = Format("\t/*%3d*/ { \"", static_cast<int>(l)) +
+                             ExtractFileTitle(gen_.paths[l], true) + ".wav\", " + gen_.rates[l] +
+                             ", " + gen_.bits[l] + (l + 1 < n_ ? " },\n" : " }\n");
+    if (!Text(line)) return false;
+    Progress(85);
+  }
+  return Text("};\n\n"
+              "const unsigned char FilePos[] = {\n"
+              "\t      //addrh addrm addrl sizeh sizem sizel\n");
+}
+
+bool VoiceRun::BuildTable() {
+  if (nand_) tableSize_ = static_cast<size_t>(RoundUp(tableSize_, kNandBlockSize));
+  table_.assign(std::max<size_t>(tableSize_, kCopyChunk), 0);
+  uint32_t running = RunningStart();
+  table_[0] = static_cast<uint8_t>(n_);
+  size_t at = 1;
+  for (size_t s = 0; s < n_; ++s) {
+    if (Stopped()) return false;
+    uint32_t length = 0;
+    if (!EncodedLength(s, length)) return false;
+    if (length > 0) {
+      const Placement p = Place(nand_, running, length);
+      PutBE24(&table_[at], p.entryAddress);
+      PutBE24(&table_[at + 3], p.entrySize);
+      at += 6;
+    }
+    if (gen_.rateAndBits) {
+      const uint32_t rate = static_cast<uint32_t>(ReadDecimalText(gen_.rates[s]));
+      table_[at++] = static_cast<uint8_t>(rate);
+      table_[at++] = static_cast<uint8_t>(rate >> 8);
+      table_[at++] = static_cast<uint8_t>(ReadDecimalText(gen_.bits[s]));
+    }
+    Progress(90);
+  }
+  end_ = running;
+  return true;
+}
+
+bool VoiceRun::WriteData() {
+  const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
+  const SizeAndPackets size = TableImageSize(port_, flash, start_, end_);
+  const HeaderBlock block = BuildHeaderBlock(port_, flash, StoredStartAddress(flash, start_),
+                                             size.fileSize, size.packetCount);
+  if (!data_.Write(block.data(), block.size()) || !data_.Write(table_.data(), tableSize_))
+    return IoError(dataPath_);
+  uint64_t written = kHeaderBlockSize + tableSize_;
+  // From here on the table buffer is the source of zero padding.
+  std::fill(table_.begin(), table_.end(), 0);
+
+  const size_t chunk = nand_ ? kNandBlockSize : kCopyChunk;
+  uint8_t buffer[kCopyChunk];
+  uint32_t running = RunningStart();
+  for (size_t i = 0; i < n_; ++i) {
+    if (Stopped()) return false;
+    const std::string path = EncodedPath(i);
+    StdFile in(path, "rb");
+    if (!in.IsOpen()) return Fail(kTmpFileText);
+    const uint32_t length = static_cast<uint32_t>(FileSize(path).value_or(0));
+    if (length > 0) {
+      const Placement p = Place(nand_, running, length);
+      std::string line = Format("\t/*%3d*/ 0x%02x", static_cast<int>(i), (p.lineAddress >> 16) & 0xFF);
+      for (uint32_t byte : {(p.lineAddress >> 8) & 0xFF, p.lineAddress & 0xFF,
+                            (p.lineSize >> 16) & 0xFF, (p.lineSize >> 8) & 0xFF, p.lineSize & 0xFF})
+        line += Format(", 0x%02x", byte);
+      line += i + 1 < n_ ? ",\n" : "\n";
+      if (!Text(line)) return false;
+    }
+    size_t got;
+    while ((got = in.Read(buffer, chunk)) > 0) {
+      if (!data_.Write(buffer, got)) return IoError(dataPath_);
+      written += got;
+      if (Stopped()) return false;
+    }
+    if (std::ferror(in.Get())) return IoError(path);
+    if (nand_ && written % kNandBlockSize) {
+      const size_t pad = kNandBlockSize - written % kNandBlockSize;
+      if (!data_.Write(table_.data(), pad)) return IoError(dataPath_);
+      written += pad;
+    }
+    in.Close();
+    if (gen_.tempFileClean) RemoveFile(path);
+    Progress(100);
+  }
+
+  const uint32_t endPad = TableImageEndPadding(port_, flash, written);
+  if (!data_.Write(table_.data(), endPad)) return IoError(dataPath_);
+  if (!Text("};\n")) return false;
+  if (!header_.Close()) return IoError(headerPath_);
+  if (!data_.Close()) return IoError(dataPath_);
+  return true;
+}
+
+}  // namespace
+
+VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t startAddress,
+                                  VoiceGenerationObserver& observer,
+                                  const std::string& encoderLibrary) {
+  return VoiceRun(generation, startAddress, observer, encoderLibrary).Run();
+}
+
+}  // namespace edog

@@ -1,0 +1,99 @@
+#pragma once
+// The voice data generation run: every wave file of the generation lists is compressed by
+// the voice encoder library, then the run writes, into the folder of the last wave file,
+// the voice data file (a headered image whose payload is the voice position table and the
+// encoded files) and the voice header file (C text: enum, FileInfo, FilePos).
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+// Base name of the voice encoder library ("libKova100.so" / "Kova100.dll").
+constexpr const char* kVoiceEncoderLibrary = "Kova100";
+constexpr const char* kVoiceEncoderExport = "Encoder";
+constexpr const char* kDefaultVoiceOutputName = "KOVA_DATA.HDR";
+
+// The encoder's export: argument count (4), argument vector ("Encode", "-4"/"-3", input
+// path, output path), a variable of the caller's, three zero ints. 0 is success.
+extern "C" {
+typedef int (*VoiceEncoderFn)(int argc, char** argv, int32_t* variable, int zero1, int zero2,
+                              int zero3);
+}
+
+// Texts the run shows in plain OK message boxes.
+constexpr const char* kNoWavFilesText = "No Wav Files";
+constexpr const char* kEncoderMissingText = "KOVA Encoder does not exist!";
+constexpr const char* kInternalErrorFormat = "Internal Error; %d";
+constexpr const char* kTmpFileText = "Tmp File could not be opened !\n";
+// A read or write on an open output or encoded file failed (%s: the file).
+constexpr const char* kVoiceIoErrorFormat = "File read/write error: %s\n";
+
+enum FlashSelection : int { kSelectSerial = 0, kSelectNand = 1 };
+enum PortSelection : int { kSelectUsb = 0, kSelectUart = 1 };
+
+// The generation lists and settings: the dialog fills them, the run only reads them.
+struct VoiceGeneration {
+  // Parallel lists, in list order: full path, the "Freq" text, the "N bit Comp" text.
+  std::vector<std::string> paths, rates, bits;
+  bool tempFileClean = true;
+  bool rateAndBits = false;
+  std::string outputName = kDefaultVoiceOutputName;
+  // The radio buttons write these at once, also while a run reads the rest.
+  std::atomic<int> flashSelection{kSelectSerial};
+  std::atomic<int> portSelection{kSelectUsb};
+
+  VoiceGeneration() = default;
+  VoiceGeneration(const VoiceGeneration& o) { *this = o; }
+  VoiceGeneration& operator=(const VoiceGeneration& o);
+
+  void ClearFiles();
+  void AddFile(const std::string& path, const std::string& rateText, const std::string& bitsText);
+  size_t FileCount() const { return paths.size(); }
+};
+
+// Generator message kinds (wParam): lParam is the file count, the progress position
+// (0..100), or the OK button state (0 disabled, 1 enabled).
+enum GeneratorMessage : int { kGeneratorFinished = 0, kGeneratorProgress = 1, kGeneratorOkButton = 2 };
+
+class VoiceGenerationObserver {
+ public:
+  virtual ~VoiceGenerationObserver() = default;
+  // In order: (2,0) at the start of work, (1,p) as it goes, then (0,n) and (2,1) on success.
+  virtual void OnGeneratorMessage(int kind, long value) = 0;
+  // A plain OK message box (errors of the run).
+  virtual void OnMessageBox(const std::string& text) = 0;
+  // Polled between files and chunks; true ends the run without completion.
+  virtual bool StopRequested() { return false; }
+};
+
+enum class VoiceRunResult { kCompleted, kFailed, kStopped };
+
+// One run. `encoderLibrary` is a base name (program folder first, then the system's search
+// path) or a path. The flash and port selections are read once, at the start.
+VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t startAddress,
+                                  VoiceGenerationObserver& observer,
+                                  const std::string& encoderLibrary = kVoiceEncoderLibrary);
+
+// The dialog's completion box text.
+std::string VoiceCompletionText(long files, const std::string& outputName);
+
+// Path handed to the encoder for a listed wave file: lower case where the file system
+// ignores case, the path as listed where case matters.
+std::string EncoderInputPath(const std::string& listedPath);
+// ASCII letters to lower case; bytes of multibyte (UTF-8) characters stay as they are.
+std::string LowerCasePath(const std::string& path);
+
+// The output folder: everything up to and including the last folder separator of the
+// last encoded file's path (empty: the current folder).
+std::string VoiceOutputFolder(const std::string& lastEncodedPath);
+// The header file beside the data file: its name's extension replaced by "h"
+// ("KOVA_DATA.HDR" -> "KOVA_DATA.h"); a name without a dot gets ".h" appended.
+std::string VoiceHeaderPath(const std::string& dataPath);
+
+// Decimal reading of the rate and bits texts: leading white space, an optional sign,
+// digits; no digits give 0. Wraps like a 32-bit int.
+int32_t ReadDecimalText(const std::string& text);
+
+}  // namespace edog

@@ -1,0 +1,185 @@
+#include "update/UpdateJob.h"
+
+#include "common/Files.h"
+#include "update/HeaderedImage.h"
+
+namespace edog {
+
+const char* const kNotConnectedText =
+    "         USB没连接\n\r请检查电子设备与电脑是不是连接正常!";
+const char* const kNothingSelectedText = "请选择要升级的文件！";
+const char* const kUsbDisconnectText = "USB disconnect!\n\nCheck USB!";
+const char* const kComDisconnectText = "COMx disconnect!\n\nCheck COMx port!";
+const char* const kPackageMismatchText = "数据与下载工具不配对，请更换数据！";
+
+namespace {
+
+constexpr const char* kExtractingText = "正在解压升级程序...\r\n";
+constexpr const char* kExtractedText = "升级程序解压完成！\r\n";
+
+// Every text one content kind uses, exactly as the device tool shows them.
+struct KindTexts {
+  const char* headerFile;
+  const char* missing;
+  const char* openFailedSummary;
+  const char* shortLog;
+  const char* shortSummary;
+  const char* formatLog;
+  const char* formatSummary;
+  const char* startLog;
+  const char* label;
+  const char* endLog;
+  const char* successSummary;
+  const char* transferFailedSummary;  // a USB transfer the device did not take whole
+};
+
+const KindTexts kKinds[3] = {
+    {"edogvoice.hdr", "未找到语音文件\r\n", "语音文件更新失败!\r\n",
+     "语音文件错误，请重新下载。\r\n", "语音文件更新失败!",
+     "语音文件格式不符合要求，请重新下载。\r\nn", "语音文件更新失败!",
+     "语音文件更新开始！\r\n", "语音文件", "语音文件更新完成！\r\n", "语音文件更新成功!\r\n",
+     "语音文件更新失败!\r\n"},
+    {"edogmap.hdr", "未找到数据文件\r\n", "数据库文件更新失败!",
+     "数据库文件错误，请重新下载。\r\n", "数据库文件更新失败!",
+     "数据库文件格式错误，请重新下载。\r\n", "数据库文件更新失败!",
+     "数据库文件更新开始！\r\n", "数据文件", "数据库文件更新完成！\r\n",
+     "数据库文件更新成功!\r\n", "数据库文件更新失败!\r\n"},
+    {"edogsoftware.hdr", "未找到数据文件\r\n", "软件更新失败!", "软件错误，请重新下载。\r\n",
+     "软件更新失败!", "软件格式错误，请重新下载。\r\n", "软件更新失败!\r\n",
+     "电子狗软件更新开始！\r\n", "软件文件", "电子狗软件更新完成！\r\n", "软件更新成功!\r\n",
+     "软件更新失败!\r\n"},
+};
+
+const KindTexts& Texts(ContentKind kind) { return kKinds[static_cast<int>(kind)]; }
+
+}  // namespace
+
+const char* UpdateJob::HeaderFileName(ContentKind kind) { return Texts(kind).headerFile; }
+
+UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettings& settings) {
+  UpdateResult result;
+  if (running_) return result;
+  if (!host_.Connected()) {
+    host_.ShowMessage(kNotConnectedText);
+    return result;
+  }
+  if (!selection.voice && !selection.database && !selection.software) {
+    host_.ShowMessage(kNothingSelectedText);
+    return result;
+  }
+  result.started = true;
+  running_ = true;
+  // The button stays disabled for the whole job, so a press during one of its waits
+  // cannot start a second job inside this one.
+  host_.SetUpdateButtonEnabled(false);
+
+  PackageExtraction extraction;
+  // The extraction directory and its files go on every way out of the job.
+  struct Finish {
+    UpdateJob& job;
+    PackageExtraction& extraction;
+    ~Finish() {
+      extraction.CleanUp();
+      job.running_ = false;
+    }
+  } finish{*this, extraction};
+
+  host_.AppendLog(kExtractingText);
+  host_.PumpWait(200);
+
+  PackageKey key{};
+  SelectKey(settings.encryptionMethod, key);
+  if (!extraction.MakeDirectory() || !extraction.Extract(settings.packagePath, key)) {
+    host_.SetUpdateButtonEnabled(true);
+    host_.ShowMessage(kPackageMismatchText);
+    return result;
+  }
+  result.extracted = true;
+  host_.AppendLog(kExtractedText);
+  host_.PumpWait(200);
+
+  const std::string& dir = extraction.Directory();
+  const std::pair<bool, ContentKind> steps[3] = {{selection.voice, ContentKind::kVoice},
+                                                 {selection.database, ContentKind::kDatabase},
+                                                 {selection.software, ContentKind::kSoftware}};
+  for (int i = 0; i < 3; ++i) {
+    if (steps[i].first) {
+      switch (HandleKind(steps[i].second, dir, result)) {
+        case KindEnd::kEndJob:
+          result.aborted = true;
+          return result;
+        case KindEnd::kCompleted: ++result.usbCompleted; break;
+        case KindEnd::kFailed: ++result.failed; break;
+        case KindEnd::kSerialStarted: ++result.serialDownloadsStarted; break;
+      }
+    }
+    if (i < 2) host_.PumpWait(2000);
+  }
+
+  extraction.CleanUp();
+  host_.SetUpdateButtonEnabled(true);
+  host_.ShowMessage(result.summary);
+  return result;
+}
+
+UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& directory,
+                                         UpdateResult& result) {
+  const KindTexts& t = Texts(kind);
+  const bool voice = kind == ContentKind::kVoice;
+  if (voice) host_.SetUpdateButtonEnabled(false);
+
+  const std::string path = JoinPath(directory, t.headerFile);
+  host_.SetPath(kind, path);
+  if (!FileExists(path)) host_.AppendLog(t.missing);
+
+  const HeaderRead header = ReadHeaderFields(path);
+  switch (header.status) {
+    case HeaderStatus::kCannotOpen:
+      result.summary += t.openFailedSummary;
+      return KindEnd::kFailed;
+    case HeaderStatus::kTooShort:
+      host_.AppendLog(t.shortLog);
+      result.summary += t.shortSummary;
+      return KindEnd::kFailed;
+    case HeaderStatus::kBadMagic:
+      host_.AppendLog(t.formatLog);
+      result.summary += t.formatSummary;
+      return KindEnd::kFailed;
+    case HeaderStatus::kOk:
+      break;
+  }
+  for (const auto& line : HeaderProgressLines(header.fields)) host_.AddProgressLine(line);
+
+  KindEnd end;
+  if (header.fields.port != 0) {
+    if (voice) host_.SetUpdateButtonEnabled(false);
+    if (!host_.Connected()) {
+      host_.ShowMessage(kUsbDisconnectText);
+      host_.SetUpdateButtonEnabled(true);
+      return KindEnd::kEndJob;
+    }
+    host_.AppendLog(t.startLog);
+    const TransferOutcome outcome = host_.RunUsbTransfer(path, t.label);
+    if (outcome == TransferOutcome::kCompleted) {
+      host_.AppendLog(t.endLog);
+      result.summary += t.successSummary;
+      end = KindEnd::kCompleted;
+    } else {
+      // The device did not store the whole payload: never report that as a success.
+      result.summary += t.transferFailedSummary;
+      end = KindEnd::kFailed;
+    }
+  } else {
+    if (!host_.SerialOpen()) {
+      host_.ShowMessage(kComDisconnectText);
+      host_.SetUpdateButtonEnabled(true);
+      return KindEnd::kEndJob;
+    }
+    host_.StartSerialDownload();
+    end = KindEnd::kSerialStarted;
+  }
+  host_.Reset();
+  return end;
+}
+
+}  // namespace edog

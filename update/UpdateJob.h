@@ -1,0 +1,94 @@
+#pragma once
+// The update job behind the 更新 button: extract the package, then for voice, database and
+// software (in that order, as selected) check the header, list it and send the file over
+// USB or start a serial code download. It talks to its surroundings only through
+// UpdateHost, which the main window, edogtool and the tests each implement.
+#include <cstdint>
+#include <string>
+
+#include "update/Package.h"
+
+namespace edog {
+
+enum class ContentKind { kVoice = 0, kDatabase = 1, kSoftware = 2 };
+
+// What became of one USB transfer run by the host.
+enum class TransferOutcome {
+  kCompleted,   // the device accepted the whole payload
+  kFailed,      // refused, aborted, cancelled or never started
+};
+
+class UpdateHost {
+ public:
+  virtual ~UpdateHost() = default;
+  // The connected flag as the last presence check left it.
+  virtual bool Connected() = 0;
+  // Appends to the update log and refreshes the window.
+  virtual void AppendLog(const std::string& text) = 0;
+  // Adds a line at the end of the progress list (and makes it the anchor).
+  virtual void AddProgressLine(const std::string& line) = 0;
+  // A message box with an OK button and the application's name as caption.
+  virtual void ShowMessage(const std::string& text) = 0;
+  // Waits at least `ms` while the window keeps handling its messages.
+  virtual void PumpWait(uint32_t ms) = 0;
+  virtual void SetUpdateButtonEnabled(bool enabled) = 0;
+  // The voice / database / software path fields.
+  virtual void SetPath(ContentKind kind, const std::string& path) = 0;
+  // Empties the progress list, the three paths, the progress bar and the status monitor.
+  virtual void Reset() = 0;
+  // Runs one download status window modally (returns when it has closed).
+  virtual TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) = 0;
+  // Whether the serial link is open.
+  virtual bool SerialOpen() = 0;
+  // Pauses the serial reader and starts the serial code download of the software path
+  // (the download resumes the reader and enables the update button when it ends).
+  virtual void StartSerialDownload() = 0;
+};
+
+struct UpdateSelection {
+  bool voice = false;
+  bool database = false;
+  bool software = false;
+};
+
+struct UpdateSettings {
+  std::string packagePath;                     // program folder + "qzkt.dll"
+  int encryptionMethod = kDefaultEncryptionMethod;
+};
+
+// How the job ended (for edogtool's exit status and the tests).
+struct UpdateResult {
+  bool started = false;     // got past the connection and selection checks
+  bool extracted = false;
+  bool aborted = false;     // ended early (disconnect) without a summary
+  int usbCompleted = 0;     // contents the device accepted whole over USB
+  int failed = 0;           // contents refused by the checks or not taken whole
+  int serialDownloadsStarted = 0;  // their outcome is known only when they end
+  std::string summary;      // the result summary as shown
+};
+
+class UpdateJob {
+ public:
+  explicit UpdateJob(UpdateHost& host) : host_(host) {}
+  // Runs the whole job. A call while a job runs (a press from inside one of its waits)
+  // returns at once with started == false.
+  UpdateResult Run(const UpdateSelection& selection, const UpdateSettings& settings);
+  bool Running() const { return running_; }
+
+  static const char* HeaderFileName(ContentKind kind);
+
+ private:
+  enum class KindEnd { kCompleted, kFailed, kSerialStarted, kEndJob };
+  KindEnd HandleKind(ContentKind kind, const std::string& directory, UpdateResult& result);
+  UpdateHost& host_;
+  bool running_ = false;
+};
+
+// The texts of the update job, shared with the window and the CLI.
+extern const char* const kNotConnectedText;
+extern const char* const kNothingSelectedText;
+extern const char* const kUsbDisconnectText;
+extern const char* const kComDisconnectText;
+extern const char* const kPackageMismatchText;
+
+}  // namespace edog
