@@ -253,7 +253,7 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   Refresh();
 
   // 9. The device library; a failed load only means "no device" to every probe.
-  usb_.Load(options_.usbLibrary);
+  usb_ = UsbLibrary::Load(options_.usbLibrary);
 
   // 10. Program folder, with its trailing separator.
   programDirectory_ = ProgramDirectory();
@@ -288,7 +288,7 @@ void CRS232TestDlg::OnPaint(wxPaintEvent&) {
 void CRS232TestDlg::OnTimer(wxTimerEvent& event) {
   event.Skip();  // every timer message also gets the default processing
   if (event.GetId() != kPollTimerId) return;
-  const PresenceOutcome outcome = DecidePresence(usb_.Probe(), reading_ != 0);
+  const PresenceOutcome outcome = DecidePresence(usb_ && usb_->DevicePresent(), reading_ != 0);
   usbStatus_ = outcome.statusText;
   connected_ = outcome.connected ? 1 : 0;
   if (!outcome.connected) {
@@ -360,7 +360,7 @@ void CRS232TestDlg::OnMethodRadio(int id) {
 }
 
 void CRS232TestDlg::OnExit() {
-  if (usb_.Loaded()) usb_.Release();
+  usb_.reset();
   CloseWithCode(wxID_CANCEL);
 }
 

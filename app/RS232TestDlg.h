@@ -7,10 +7,11 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <memory>
 #include <string>
 
 #include "app/SetComDlg.h"
-#include "app/UsbPresence.h"
+#include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
 
 class wxButton;
@@ -63,7 +64,8 @@ class CRS232TestDlg : public wxDialog {
   const std::string& ProgramDirectoryPath() const { return programDirectory_; }
   const wxBitmap& Background() const { return background_; }
   CSetComDlg& SerialSettings() { return setComDlg_; }
-  edog::UsbPresence& Usb() { return usb_; }
+  // The device library held since initialisation; null once released or not found.
+  const std::shared_ptr<edog::UsbLibrary>& UsbLibraryHandle() const { return usb_; }
 
   // Bound fields (the names of the window's data exchange).
   std::string softwarePath_;
@@ -112,7 +114,7 @@ class CRS232TestDlg : public wxDialog {
   int encryptionMethod_ = 0;
   unsigned char connected_ = 0;
   unsigned char reading_ = 0;
-  edog::UsbPresence usb_;
+  std::shared_ptr<edog::UsbLibrary> usb_;
   std::string programDirectory_;
   wxBitmap background_;
   wxTimer pollTimer_;

@@ -1,15 +1,10 @@
 // Decisions of the main window that need no display.
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <set>
 
 #include "app/MainWindowLogic.h"
-#include "app/UsbPresence.h"
-#include "support/TestSupport.h"
 
 namespace edog {
 namespace {
@@ -32,22 +27,6 @@ TEST(PresencePoll, PresentDeviceEnablesReadUsbUnlessReading) {
   const PresenceOutcome reading = DecidePresence(true, true);
   EXPECT_TRUE(reading.connected);
   EXPECT_FALSE(reading.readUsbEnabled);
-}
-
-TEST(PresencePoll, MissingLibraryOrExportMeansAbsent) {
-  UsbPresence none;
-  EXPECT_FALSE(none.Probe());  // nothing loaded
-  EXPECT_FALSE(none.Load("/nonexistent/libHaldenUSB.so"));
-  EXPECT_FALSE(none.Probe());
-  // A real library without "open_dev": the C runtime, by its full path.
-  Dl_info info{};
-  ASSERT_NE(dladdr(reinterpret_cast<void*>(&std::printf), &info), 0);
-  UsbPresence noExport;
-  ASSERT_TRUE(noExport.Load(info.dli_fname));
-  EXPECT_TRUE(noExport.Loaded());
-  EXPECT_FALSE(noExport.Probe());
-  noExport.Release();
-  EXPECT_FALSE(noExport.Loaded());
 }
 
 TEST(MainWindowPlacement, SizedFromTheBitmapAndCentredWithIntegerHalving) {

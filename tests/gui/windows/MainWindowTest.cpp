@@ -18,6 +18,8 @@
 #include "app/AboutDlg.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
+#include "device/DeviceSocket.h"
+#include "sim/Simulator.h"
 #include "support/TestSupport.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/WxText.h"
@@ -35,6 +37,11 @@ std::string BuiltDeviceLibrary() {
 
 class MainWindow : public ::testing::Test {
  protected:
+  // No device unless a test starts one: a socket path nobody answers on, so another
+  // simulator running on this machine is never seen.
+  void SetUp() override { setenv(kDeviceSocketEnv, (dir_ / "nobody.sock").c_str(), 1); }
+  void TearDown() override { unsetenv(kDeviceSocketEnv); }
+
   // Destroyed with Destroy(), as top-level windows are.
   struct Closer {
     void operator()(CRS232TestDlg* dlg) const {
@@ -51,6 +58,8 @@ class MainWindow : public ::testing::Test {
     return dlg;
   }
   static std::string StatusLine(CRS232TestDlg& dlg) { return ToU8(dlg.usbStatusText_->GetLabel()); }
+
+  test::TempDir dir_;
 };
 
 TEST_F(MainWindow, StartsWithUsbXThenReportsAbsentDeviceAndSlowsTo800ms) {
@@ -67,6 +76,65 @@ TEST_F(MainWindow, StartsWithUsbXThenReportsAbsentDeviceAndSlowsTo800ms) {
   EXPECT_FALSE(dlg->Connected());
   EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
   EXPECT_EQ(dlg->PollPeriodMs(), 800);
+}
+
+// The device simulator on a socket of this test's own, found by the device library
+// through the socket variable.
+class WithDevice : public MainWindow {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "device.sock").c_str(), 1);
+    sim::SimulatorOptions options;
+    options.stateDir = dir_ / "state";
+    options.socketPath = dir_ / "device.sock";
+    sim_ = std::make_unique<sim::Simulator>(options);
+  }
+  void TearDown() override {
+    sim_.reset();
+    MainWindow::TearDown();
+  }
+  void StartDevice() {
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+  }
+  std::unique_ptr<sim::Simulator> sim_;
+};
+
+TEST_F(WithDevice, FindsTheDeviceThenNoticesItGoingAway) {
+  ASSERT_TRUE(wxFileExists(BuiltDeviceLibrary())) << BuiltDeviceLibrary();
+  StartDevice();
+  auto dlg = Open();
+  EXPECT_EQ(StatusLine(*dlg), "USB: x");
+  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
+  EXPECT_TRUE(dlg->Connected());
+  EXPECT_TRUE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_EQ(dlg->PollPeriodMs(), 1000);
+
+  // Unplugged: within one poll period Read USB is off and the poll slows down.
+  sim_->Stop();
+  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) == "USB连接状态: 失败"; }, 3000));
+  EXPECT_FALSE(dlg->Connected());
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_EQ(dlg->PollPeriodMs(), 800);
+
+  // Plugged in again while the device text reader runs: Read USB stays off.
+  dlg->SetReading(true);
+  StartDevice();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }, 3000));
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  dlg->SetReading(false);
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->readUsbButton_->IsEnabled(); }, 3000));
+}
+
+TEST_F(WithDevice, ExitButtonLetsGoOfTheLibraryAndTheDeviceStaysUntouched) {
+  StartDevice();
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
+  Click(dlg->exitButton_);
+  EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
+  EXPECT_TRUE(sim_->JournalRecords().empty());  // probes are no jobs
 }
 
 TEST_F(MainWindow, InitialisationShowsTheFieldsAndPreparesTheControls) {
@@ -267,7 +335,7 @@ TEST_F(MainWindow, ResetEmptiesListPathsBarAndMonitor) {
 TEST_F(MainWindow, ExitButtonReleasesTheLibraryAndCloses) {
   auto dlg = Open();
   Click(dlg->exitButton_);
-  EXPECT_FALSE(dlg->Usb().Loaded());
+  EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
   EXPECT_FALSE(dlg->IsShown());
   EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
 }
@@ -355,9 +423,10 @@ TEST_F(MainWindow, AboutItemOpensTheAboutBoxOtherSystemCommandsDoNot) {
   EXPECT_GT(BackgroundShownShare(*dlg), 0.9);
 }
 
-TEST_F(MainWindow, ScreenshotOfTheShippedWindow) {
+TEST_F(WithDevice, ScreenshotOfTheShippedWindow) {
+  StartDevice();
   auto dlg = Open();
-  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
   Click(dlg->voiceBox_);
   guitest::Flush();
   const wxBitmap shot = guitest::Capture(dlg.get());
