@@ -215,7 +215,14 @@ bool CRS232TestDlg::UpdateData(bool saveAndValidate) {
   return true;
 }
 
+bool CRS232TestDlg::Show(bool show) {
+  if (show && !initialised_) InitDialog();
+  return wxDialog::Show(show);
+}
+
 void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
+  if (initialised_) return;  // the framework asks again once the window is shown
+  initialised_ = true;
   // 1. Controls receive the initial field values.
   UpdateData(false);
 

@@ -36,6 +36,10 @@ class CRS232TestDlg : public wxDialog {
   explicit CRS232TestDlg(wxWindow* parent = nullptr, MainWindowOptions options = {});
   ~CRS232TestDlg() override;
 
+  // Runs the initialisation before the window first appears, so it never shows at a
+  // size other than its own.
+  bool Show(bool show = true) override;
+
   // Data exchange: false copies every bound field to its control, true reads them back.
   bool UpdateData(bool saveAndValidate = true);
 
@@ -109,6 +113,7 @@ class CRS232TestDlg : public wxDialog {
   void RunAboutBox();
 
   MainWindowOptions options_;
+  bool initialised_ = false;
   CSetComDlg setComDlg_;
   int serialConnected_ = 0;
   int encryptionMethod_ = 0;

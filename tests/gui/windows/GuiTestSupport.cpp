@@ -66,6 +66,32 @@ void Click(wxWindow* control) {
   }
 }
 
+wxRect FindProgramWindow(const std::string& programName) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return wxRect();
+  wxRect found;
+  ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && found.IsEmpty(); ++i) {
+      XWindowAttributes attributes;
+      XClassHint hint{};
+      if (!XGetWindowAttributes(display, children[i], &attributes) ||
+          attributes.map_state != IsViewable || !XGetClassHint(display, children[i], &hint)) {
+        continue;
+      }
+      if (hint.res_name && programName == hint.res_name) {
+        found = wxRect(attributes.x, attributes.y, attributes.width, attributes.height);
+      }
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+    }
+    if (children) XFree(children);
+  }
+  XCloseDisplay(display);
+  return found;
+}
+
 wxBitmap Capture(wxWindow* window) {
   wxWindow* top = wxGetTopLevelParent(window);
   if (top) top->Raise();

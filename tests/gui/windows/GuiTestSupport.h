@@ -19,6 +19,10 @@ void Flush();
 // A click on a button, check box or radio button, as the control itself reports it.
 void Click(wxWindow* control);
 
+// Screen rectangle of a mapped top-level window of another program, found by the
+// program's name (its window class); an empty rectangle while there is none.
+wxRect FindProgramWindow(const std::string& programName);
+
 // What the window shows on screen, read back from the display.
 wxBitmap Capture(wxWindow* window);
 // Saves a PNG under the build's artifacts folder; returns its path.

@@ -10,6 +10,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <memory>
 #include <thread>
@@ -341,23 +342,58 @@ TEST_F(MainWindow, ExitButtonReleasesTheLibraryAndCloses) {
 }
 
 TEST_F(MainWindow, EscapeCancelsAndEnterEndsAsOk) {
+  // Real key presses through the display, to the window that has the focus.
   auto press = [](CRS232TestDlg& dlg, int key) {
-    wxKeyEvent event(wxEVT_CHAR_HOOK);
-    event.m_keyCode = key;
-    event.SetEventObject(&dlg);
-    dlg.ProcessWindowEvent(event);
+    ASSERT_TRUE(RunLoopUntil([&] { return dlg.IsShownOnScreen(); }));
+    dlg.Raise();
+    dlg.voiceBox_->SetFocus();
+    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg.voiceBox_; }));
+    wxUIActionSimulator keys;
+    keys.Char(key);
+    ASSERT_TRUE(RunLoopUntil([&] { return !dlg.IsShown(); }));
   };
   auto first = Open();
   press(*first, WXK_ESCAPE);
-  EXPECT_FALSE(first->IsShown());
   EXPECT_EQ(first->GetReturnCode(), wxID_CANCEL);
 
   auto second = Open();
-  second->voiceBox_->SetFocus();
-  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == second->voiceBox_; }));
   press(*second, WXK_RETURN);
-  EXPECT_FALSE(second->IsShown());
   EXPECT_EQ(second->GetReturnCode(), wxID_OK);
+}
+
+TEST_F(MainWindow, EnterOnAFocusedButtonClicksItInsteadOfClosing) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  bool clicked = false;
+  dlg->Bind(wxEVT_BUTTON, [&](wxCommandEvent&) { clicked = true; }, IDC_UPDATE);
+  dlg->updateButton_->SetFocus();
+  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg->updateButton_; }));
+  wxUIActionSimulator keys;
+  keys.Char(WXK_RETURN);
+  ASSERT_TRUE(RunLoopUntil([&] { return clicked; }));
+  EXPECT_TRUE(dlg->IsShown());
+}
+
+TEST_F(WithDevice, TheProgramOpensItsWindowAndEscapeEndsItWithStatusZero) {
+  StartDevice();
+  test::ProgramResult result;
+  std::thread program([&] { result = test::RunProgram("edog", {}); });
+  wxRect window;
+  const bool up = RunLoopUntil([&] {
+    window = guitest::FindProgramWindow("edog");
+    return !window.IsEmpty();
+  }, 10000);
+  if (up) {
+    EXPECT_EQ(window.GetSize(), wxSize(500, 353));
+    // Keys go to the window under the pointer (there is no window manager).
+    wxUIActionSimulator input;
+    input.MouseMove(window.GetPosition() + wxPoint(250, 100));
+    EXPECT_TRUE(RunLoopUntil([&] { return window.Contains(wxGetMousePosition()); }));
+    input.Char(WXK_ESCAPE);
+  }
+  program.join();  // ends by itself on Escape; a test time-out otherwise
+  ASSERT_TRUE(up) << result.err;
+  EXPECT_EQ(result.status, 0) << result.err;
 }
 
 // Share of sampled pixels of the window's top area that show the background picture.
