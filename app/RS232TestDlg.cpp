@@ -334,7 +334,7 @@ void CRS232TestDlg::OnCharHook(wxKeyEvent& event) {
     case WXK_NUMPAD_ENTER:
       // A focused push button takes Enter as its own click; elsewhere Enter ends the
       // window as OK does.
-      if (wxDynamicCast(FindFocus(), wxButton)) break;
+      if (dynamic_cast<wxButton*>(FindFocus())) break;
       CloseWithCode(wxID_OK);
       return;
     default:

@@ -47,13 +47,13 @@ void Flush() {
 }
 
 void Click(wxWindow* control) {
-  if (auto* box = wxDynamicCast(control, wxCheckBox)) {
+  if (auto* box = dynamic_cast<wxCheckBox*>(control)) {
     box->SetValue(!box->GetValue());
     wxCommandEvent event(wxEVT_CHECKBOX, box->GetId());
     event.SetInt(box->GetValue() ? 1 : 0);
     event.SetEventObject(box);
     box->ProcessWindowEvent(event);
-  } else if (auto* radio = wxDynamicCast(control, wxRadioButton)) {
+  } else if (auto* radio = dynamic_cast<wxRadioButton*>(control)) {
     radio->SetValue(true);
     wxCommandEvent event(wxEVT_RADIOBUTTON, radio->GetId());
     event.SetInt(1);

@@ -25,7 +25,7 @@ int RunWith(CSetComDlg& dlg, const std::function<void(CSetComDlg&)>& act) {
   return dlg.DoModal();
 }
 
-wxTextCtrl* Edit(CSetComDlg& dlg, int id) { return wxDynamicCast(dlg.FindWindow(id), wxTextCtrl); }
+wxTextCtrl* Edit(CSetComDlg& dlg, int id) { return dynamic_cast<wxTextCtrl*>(dlg.FindWindow(id)); }
 
 TEST(SetComDlg, HoldsItsFieldsWithoutAWindowUntilOpened) {
   CSetComDlg settings;  // as the main window constructs it: no window yet
