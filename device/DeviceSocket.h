@@ -13,9 +13,7 @@
 #include <cstdlib>
 #include <string>
 
-#ifdef _WIN32
-#include <process.h>
-#else
+#ifndef _WIN32
 #include <unistd.h>
 #endif
 

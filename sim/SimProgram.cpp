@@ -53,6 +53,14 @@ bool After(Fault& f, const std::string& v) {
   return ParseAmount(v, f.afterBytes);
 }
 
+// A count of serial blocks (a fault that is off while negative).
+bool BlockIndex(const std::string& v, int64_t& out) {
+  uint32_t k = 0;
+  if (!ParseMs(v, k)) return false;
+  out = k;
+  return true;
+}
+
 // One row per option; further device sides add theirs here.
 const std::vector<OptionSpec>& OptionTable() {
   static const std::vector<OptionSpec> table = {
@@ -82,10 +90,27 @@ const std::vector<OptionSpec>& OptionTable() {
       {"--vanish-for", "MS", "... and comes back after MS milliseconds (default 0 = for good)",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.vanish.forMs); }},
       {"--stall-after", "K", "after K payload bytes the device hangs: takes no blocks, answers no "
-       "opens (open_dev gives -1 after its 50 ms)",
+       "opens (open_dev gives -1 within its 50 ms)",
        [](const std::string& v, SimulatorOptions& o) { return After(o.faults.stall, v); }},
       {"--stall-for", "MS", "... for MS milliseconds (default 0 = for good)",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.faults.stall.forMs); }},
+      {"--no-serial", nullptr, "no serial line",
+       [](const std::string&, SimulatorOptions& o) { o.serial.enabled = false; return true; }},
+      {"--serial-baud", "RATE", "pace of the serial line in baud, 10 bits a byte (default 115200; "
+       "0 = as fast as the host writes)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.serial.baud); }},
+      {"--serial-console", "MS", "period of the serial console lines while idle (default 1000)",
+       [](const std::string& v, SimulatorOptions& o) {
+         return ParseMs(v, o.serial.consoleIntervalMs) && o.serial.consoleIntervalMs > 0;
+       }},
+      {"--serial-nak-first", nullptr, "the serial loader refuses the first block once",
+       [](const std::string&, SimulatorOptions& o) { o.serial.faults.nakFirst = true; return true; }},
+      {"--serial-nak-every", "N", "the serial loader refuses every Nth block it receives",
+       [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.serial.faults.nakEvery); }},
+      {"--serial-corrupt", "K", "block K (counted from 0) reaches the serial loader damaged",
+       [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.corruptBlock); }},
+      {"--serial-silent-after", "K", "after K blocks the serial loader answers nothing more",
+       [](const std::string& v, SimulatorOptions& o) { return BlockIndex(v, o.serial.faults.silentAfter); }},
   };
   return table;
 }
@@ -101,6 +126,10 @@ std::string SimulatorHelp(const std::string& program) {
       "NAND flash 128 MiB as sparse files; NAND start addresses count 512-byte blocks). One\n"
       "byte 0x40 asks for device text, sent on PIPE01 in blocks of at most 64 bytes. Every\n"
       "finished or broken job is appended to STATE/journal.jsonl and echoed to standard output.\n"
+      "On a pseudo-terminal (its path printed at start and kept in STATE/serial-line) it plays\n"
+      "the serial loader: console text while idle; \"upgrade\" CR gets \"C\", then 1029-byte\n"
+      "blocks are checked and answered with ACK or NAK, and EOT writes the image into flash\n"
+      "as its header block says.\n"
       "Stops cleanly on SIGINT or SIGTERM.\n\nOptions:\n";
   for (const auto& o : OptionTable()) {
     std::string head = std::string("  ") + o.name + (o.metavar ? std::string(" ") + o.metavar : "");
@@ -138,7 +167,12 @@ int ParseSimulatorArgs(int argc, char** argv, const std::string& program, Simula
       std::fprintf(stderr, "%s: unknown option '%s' (see --help)\n", program.c_str(), argv[i]);
       return 2;
     }
-    if (!inlineValue) {
+    if (!spec->metavar) {  // a flag
+      if (inlineValue) {
+        std::fprintf(stderr, "%s: %s takes no value\n", program.c_str(), spec->name);
+        return 2;
+      }
+    } else if (!inlineValue) {
       if (i + 1 >= argc) {
         std::fprintf(stderr, "%s: %s needs a value %s\n", program.c_str(), spec->name, spec->metavar);
         return 2;
@@ -176,6 +210,10 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   }
   std::printf("%s: device ready on %s (state %s)\n", program.c_str(), sim.SocketPath().c_str(),
               options.stateDir.c_str());
+  if (!sim.SerialLinePath().empty())
+    std::printf("%s: serial line on %s\n", program.c_str(), sim.SerialLinePath().c_str());
+  else if (!sim.SerialLineError().empty())
+    std::printf("%s: no serial line: %s\n", program.c_str(), sim.SerialLineError().c_str());
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stopSignals, &sig);

@@ -27,10 +27,21 @@ bool Simulator::Start(std::string* error) {
     flash_.Close();
     return false;
   }
+  if (options_.serial.enabled) {
+    serial_ = std::make_unique<SerialLoader>(options_.serial, options_.firmwareVersion,
+                                             options_.databaseVersion, flash_, journal_);
+    // The USB side works without the serial line (a machine without pseudo-terminals).
+    serialError_.clear();
+    if (!serial_->Start(options_.stateDir, &serialError_)) serial_.reset();
+  }
   return true;
 }
 
 void Simulator::Stop() {
+  if (serial_) {
+    serial_->Stop();
+    serial_.reset();
+  }
   if (usb_) {
     usb_->Stop();
     usb_.reset();
@@ -39,6 +50,15 @@ void Simulator::Stop() {
 }
 
 bool Simulator::IsRunning() const { return usb_ && usb_->IsRunning(); }
+
+std::string Simulator::SerialLinePath() const {
+  return serial_ && serial_->IsRunning() ? serial_->LinePath() : std::string();
+}
+
+void Simulator::SetSerialFaults(const SerialFaults& faults) {
+  options_.serial.faults = faults;
+  if (serial_) serial_->SetFaults(faults);
+}
 
 void Simulator::SetFaults(const FaultOptions& faults) {
   options_.faults = faults;

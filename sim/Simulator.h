@@ -10,6 +10,7 @@
 
 #include "sim/FlashModel.h"
 #include "sim/Journal.h"
+#include "sim/SerialLoader.h"
 
 namespace edog::sim {
 
@@ -35,6 +36,7 @@ struct SimulatorOptions {
   std::string firmwareVersion = "1.00";
   std::string databaseVersion = "2026.12";
   FaultOptions faults;
+  SerialLoaderOptions serial;           // the serial line (a pseudo-terminal) and its faults
 };
 
 class UsbSide;
@@ -58,6 +60,12 @@ class Simulator {
   // Replaces the fault set; takes effect for pipes opened afterwards and at the next block.
   void SetFaults(const FaultOptions& faults);
 
+  // The serial line's path while running (also in STATE/serial-line); empty otherwise,
+  // and then SerialLineError() says why when the line could not be made.
+  std::string SerialLinePath() const;
+  const std::string& SerialLineError() const { return serialError_; }
+  void SetSerialFaults(const SerialFaults& faults);
+
   FlashModel& Flash() { return flash_; }
   Journal& JournalFile() { return journal_; }
   std::vector<JournalRecord> JournalRecords() const { return journal_.ReadAll(); }
@@ -75,6 +83,8 @@ class Simulator {
   FlashModel flash_;
   Journal journal_;
   std::unique_ptr<UsbSide> usb_;
+  std::unique_ptr<SerialLoader> serial_;
+  std::string serialError_;
 };
 
 }  // namespace edog::sim

@@ -203,6 +203,7 @@ struct UsbSide::Impl {
   // --- download jobs -----------------------------------------------------------------
 
   static const char* Outcome(const Job& j) {
+    if (!j.started) return "no-command";
     if (j.badCommand) return "bad-command";
     if (j.dropped > 0) return "out-of-range";
     if (j.received == j.header.fileSize) return "complete";
@@ -211,12 +212,14 @@ struct UsbSide::Impl {
 
   void FinishJob(Conn& c, const char* ended) {
     Job& j = c.job;
-    if (!j.started) return;
+    // A pipe that carried nothing is no job, unless a fault kept its command block out.
+    if (!j.started && j.fault.empty()) return;
+    if (!j.started) j.number = ++jobCount;
     JournalRecord r;
     r.Set("kind", "download").Set("job", j.number).Set("pipe", USB_PIPE_OUT);
     if (j.badCommand) {
       r.Set("command", j.commandHex);
-    } else {
+    } else if (j.started) {
       r.Set("magic", j.header.magic)
           .Set("port", j.header.port)
           .Set("flash", j.header.flash)
@@ -231,8 +234,8 @@ struct UsbSide::Impl {
     journal.Append(std::move(r));
 
     recentJobs.push_back(
-        j.badCommand
-            ? Format("#%llu bad command, %s\r\n", static_cast<unsigned long long>(j.number), ended)
+        !j.started || j.badCommand
+            ? Format("#%llu %s, %s\r\n", static_cast<unsigned long long>(j.number), Outcome(j), ended)
             : Format("#%llu %s 0x%08llX %llu/%u bytes %s\r\n",
                      static_cast<unsigned long long>(j.number), FlashModel::Name(j.header.flash),
                      static_cast<unsigned long long>(j.byteAddress),
@@ -327,30 +330,34 @@ struct UsbSide::Impl {
     c.dead = true;
   }
 
-  void OnHello(Conn& c) {
+  // Returns true when the device vanished (every connection, `c` included, is gone).
+  bool OnHello(Conn& c) {
     char msg[64];
     const ssize_t n = ::recv(c.fd, msg, sizeof(msg), MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return false;
     const std::string prefix = kDeviceOpenPrefix;
     const std::string text = n > 0 ? std::string(msg, static_cast<size_t>(n)) : std::string();
     if (text.compare(0, prefix.size(), prefix) != 0) {
       Close(c, "closed");
-      return;
+      return false;
     }
     const std::string name = text.substr(prefix.size());
     if (name == kDeviceProbeName) {
       c.kind = Conn::kProbe;
     } else if (name == USB_PIPE_OUT) {
       c.kind = Conn::kOut;
+      // A fault due at 0 bytes is in place before the host holds the pipe.
+      if (StrikeFaults(c, NowUs())) return true;
     } else if (name == USB_PIPE_IN) {
       c.kind = Conn::kIn;
       c.outbox.swap(pendingText);
     } else {
       SendAll(c.fd, kDeviceAnswerNo);
       Close(c, "closed");
-      return;
+      return false;
     }
     if (!SendAll(c.fd, kDeviceAnswerOk)) Close(c, "closed");
+    return false;
   }
 
   // True when the peer has closed and nothing is left to read.
@@ -493,7 +500,7 @@ struct UsbSide::Impl {
         if (c->dead) continue;
         switch (c->kind) {
           case Conn::kHello:
-            OnHello(*c);
+            vanishedNow = OnHello(*c);
             break;
           case Conn::kProbe: {
             char b[64];

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "common/DynamicLibrary.h"
+#include "common/Files.h"
 #include "device/DeviceSocket.h"
 #include "device/HandleIo.h"
 #include "device/UsbLibrary.h"
@@ -153,21 +154,79 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     EXPECT_FALSE(other.Start(&error));
     EXPECT_NE(error.find("already"), std::string::npos);
 
-    // A hung device: the probe gives up within its 50 ms.
+    // A hung device: the probe gives up after its 40 ms budget instead of hanging (the
+    // bound is loose so a busy machine cannot fail it).
     FaultOptions f;
     f.stall = {true, 0, 0};
     sim.SetFaults(f);
-    UsbPipe trigger(lib->OpenFile(USB_PIPE_OUT));  // the stall strikes when a pipe opens
+    UsbPipe trigger(lib->OpenFile(USB_PIPE_OUT));  // the stall strikes as this pipe opens
     ASSERT_TRUE(trigger.IsOpen());
-    for (int i = 0; i < 100 && lib->DevicePresent(); ++i) {
-    }
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(50));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
     sim.SetFaults(FaultOptions{});
   }
   EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
-  EXPECT_FALSE(test::ReadFile(dir / "state/serial-flash.bin").empty());
+  EXPECT_EQ(FileSize(dir / "state/serial-flash.bin"), FlashModel::kSerialFlashBytes);
+}
+
+}  // namespace
+}  // namespace edog::sim
+
+namespace edog::sim {
+namespace {
+
+// Blocks written straight to "PIPE00", as a misbehaving host would.
+class RawPipeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "dev.sock").c_str(), 1);
+    SimulatorOptions o;
+    o.stateDir = dir_ / "state";
+    sim_ = std::make_unique<Simulator>(o);
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+    lib_ = UsbLibrary::Load(StandInLibrary());
+    ASSERT_TRUE(lib_);
+  }
+  JournalRecord SendBlocks(const std::vector<std::vector<uint8_t>>& blocks) {
+    {
+      UsbPipe pipe(lib_->OpenFile(USB_PIPE_OUT));
+      EXPECT_TRUE(pipe.IsOpen());
+      for (const auto& b : blocks) EXPECT_TRUE(pipe.Write(b.data(), static_cast<uint32_t>(b.size())));
+    }
+    EXPECT_TRUE(sim_->WaitForJournal(++jobs_, 5000));
+    return sim_->JournalRecords().back();
+  }
+  static std::vector<uint8_t> Command(uint8_t flash, uint32_t start, uint32_t size) {
+    const auto h = BuildHeaderBlock(Port::Usb, flash, start, size, size / 64);
+    return std::vector<uint8_t>(h.begin(), h.begin() + kCommandBlockSize);
+  }
+  TempDir dir_;
+  std::unique_ptr<Simulator> sim_;
+  std::shared_ptr<UsbLibrary> lib_;
+  size_t jobs_ = 0;
+};
+
+TEST_F(RawPipeTest, OutcomesNameWhatWentWrong) {
+  auto rec = SendBlocks({{'h', 'e', 'l', 'l', 'o'}, {1, 2, 3}});
+  EXPECT_EQ(rec.Text("outcome"), "bad-command");
+  EXPECT_EQ(rec.Text("command"), "68656c6c6f");
+  EXPECT_EQ(rec.Number("received"), 3u);
+
+  // 512 bytes at 64 KiB - 256 of the e-flash: only 256 fit.
+  const auto data = test::RandomBytes(512, 4);
+  rec = SendBlocks({Command(kFlashE, FlashModel::kEFlashBytes - 256, 512), data});
+  EXPECT_EQ(rec.Text("outcome"), "out-of-range");
+  EXPECT_EQ(sim_->ReadFlash(kFlashE, FlashModel::kEFlashBytes - 256, 256),
+            std::vector<uint8_t>(data.begin(), data.begin() + 256));
+
+  rec = SendBlocks({Command(kFlashSerial, 0, 64), std::vector<uint8_t>(100, 7)});
+  EXPECT_EQ(rec.Text("outcome"), "long");
+  rec = SendBlocks({Command(kFlashSerial, 0, 640), std::vector<uint8_t>(100, 7)});
+  EXPECT_EQ(rec.Text("outcome"), "short");
+  EXPECT_EQ(rec.Number("writes"), 2u);
+  EXPECT_EQ(rec.Number("size"), 640u);
 }
 
 }  // namespace

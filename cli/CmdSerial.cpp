@@ -1,0 +1,216 @@
+// edogtool ports / send-serial / monitor: the serial link from the command line.
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "cli/Args.h"
+#include "cli/Command.h"
+#include "cli/Terminal.h"
+#include "common/Files.h"
+#include "common/Format.h"
+#include "device/Comm.h"
+#include "device/SerialDownload.h"
+#include "device/SerialPorts.h"
+
+namespace edog::cli {
+namespace {
+
+constexpr int kPollMs = 50;  // how often the main thread looks at Ctrl-C
+
+// Logs every byte that crosses the line, with a time stamp, to standard error.
+class TracingLink final : public SerialLink {
+ public:
+  explicit TracingLink(SerialLink& inner) : inner_(inner) {}
+  int Write(const void* data, size_t length) override {
+    const int ok = inner_.Write(data, length);
+    Log("TX", data, length, ok ? "" : " (failed)");
+    return ok;
+  }
+  int Read(void* buffer, int maxCount) override {
+    const int n = inner_.Read(buffer, maxCount);
+    if (n > 0) Log("RX", buffer, static_cast<size_t>(n), "");
+    return n;
+  }
+  bool WaitReadable(uint32_t ms) override { return inner_.WaitReadable(ms); }
+
+ private:
+  static void Log(const char* dir, const void* data, size_t n, const char* note) {
+    std::string hex;
+    hex.reserve(n * 3);
+    const auto* p = static_cast<const uint8_t*>(data);
+    for (size_t i = 0; i < n; ++i) hex += Format(" %02X", p[i]);
+    std::fprintf(stderr, "%s %s %zu:%s%s\n", TraceStamp().c_str(), dir, n, hex.c_str(), note);
+  }
+  SerialLink& inner_;
+};
+
+// Shows the progress list as it stands: a line is printed once another line follows it,
+// so of the "Download Size..." lines only the latest one is shown. Message-box texts are
+// printed as they come; the bar follows the progress with the bytes sent and the speed.
+class TerminalObserver final : public SerialDownloadObserver {
+ public:
+  explicit TerminalObserver(uint64_t fileSize) : fileSize_(fileSize), bar_("send-serial") {}
+  void AppendLine(const std::string& line) override {
+    Flush();
+    pending_ = line;
+    hasPending_ = true;
+    unsigned bytes = 0;
+    if (std::sscanf(line.c_str(), kDownloadSizeLine, &bytes) == 1) ShowBar(bytes);
+  }
+  void DeleteLastLine() override { hasPending_ = false; }
+  void SetProgress(unsigned percent) override {
+    if (percent == 0) start_ = std::chrono::steady_clock::now();
+    percent_ = percent;
+  }
+  void MessageBox(const std::string& text) override {
+    Flush();
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+  void ResumeReader() override {}
+  void EnableUpdateButton() override { Flush(); }
+  // The last line the list holds ("Code Download End..." on success).
+  const std::string& LastLine() const { return last_; }
+
+ private:
+  void Flush() {
+    if (!hasPending_) return;
+    bar_.Finish();
+    std::printf("%s\n", pending_.c_str());
+    std::fflush(stdout);
+    last_ = pending_;
+    hasPending_ = false;
+  }
+  void ShowBar(unsigned bytes) {
+    const double secs =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    const uint64_t sent = std::min<uint64_t>(bytes, fileSize_);
+    const double rate = secs > 0 ? sent / secs : 0;
+    const unsigned left = rate > 0 ? static_cast<unsigned>((fileSize_ - sent) / rate) : 0;
+    bar_.Update(percent_, Format("%lluK/%lluK %.1fKB/s %u:%02u left",
+                                 static_cast<unsigned long long>(sent / 1024),
+                                 static_cast<unsigned long long>((fileSize_ + 1023) / 1024),
+                                 rate / 1024, left / 60, left % 60));
+  }
+  uint64_t fileSize_;
+  ProgressDisplay bar_;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+  unsigned percent_ = 0;
+  std::string pending_, last_;
+  bool hasPending_ = false;
+};
+
+bool ParseBaud(const std::string& text, uint32_t& baud) {
+  return ParseUnsigned(text, baud) && (baud == 115200 || baud == 57600);
+}
+
+// Opens the port as the Connect button does; prints "Fail connect!" when it cannot.
+bool Connect(CComm& comm, const std::string& port, uint32_t baud, const char* command) {
+  comm.SetParams(port, baud, 8, kOneStopBit, kNoParity);
+  if (!comm.CreateEvents() || !comm.Open()) {
+    std::fprintf(stderr, "edogtool %s: %s: Fail connect!\n", command, port.c_str());
+    return false;
+  }
+  return true;
+}
+
+int Ports(int argc, char** argv) {
+  std::string state = DefaultSimulatorStateDir();
+  Args args("edogtool ports [--state DIR]",
+            "Lists the serial ports as the COM port box shows them (sorted by name), with\n"
+            "the device simulator's serial line when one is running.");
+  args.Option("--state", &state, "DIR",
+              "the simulator's state folder (default $EDOG_SIM_STATE, else ./edog-sim-state)");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  for (const auto& name : ComPortBoxEntries(state)) std::printf("%s\n", name.c_str());
+  return kExitOk;
+}
+
+int SendSerial(int argc, char** argv) {
+  std::string port, baudText = "115200";
+  bool trace = false;
+  std::vector<std::string> files;
+  Args args("edogtool send-serial --port PATH [--baud 115200|57600] [--trace] FILE",
+            "Sends FILE whole to the device's loader over a serial line: \"upgrade\", then\n"
+            "1024-byte blocks with CRC-16, each answered by the device, then the end.\n"
+            "Prints the progress-list lines and the message-box texts. Exit status 0 only\n"
+            "after \"Code Download End...\"; Ctrl-C stops between blocks (status 130).");
+  args.Option("-p,--port", &port, "PATH", "the serial port (a device path such as /dev/ttyUSB0)");
+  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  args.Flag("--trace", &trace, "log every byte sent and received, time-stamped, to stderr");
+  args.Positionals(&files, "FILE", 1, 1, "the file to send (usually a headered image)");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  uint32_t baud = 0;
+  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+  if (port.empty()) return args.UsageError("--port PATH is required");
+
+  CComm comm;
+  if (!Connect(comm, port, baud, "send-serial")) return kExitFailed;
+  InstallInterruptHandler();
+  // The download reads the port itself; the reader stays out of its way.
+  comm.SuspendReader();
+  TracingLink traced(comm);
+  SerialLink& link = trace ? static_cast<SerialLink&>(traced) : comm;
+  TerminalObserver observer(FileSize(files[0]).value_or(0));
+  SerialDownload download(link, observer);
+  download.Start(true, files[0]);
+  while (!download.Finished()) {
+    if (Interrupted()) download.Cancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  }
+  const SerialDownloadResult result = download.Wait();
+  comm.ResumeReader();
+  comm.Close();
+  if (result == SerialDownloadResult::kCancelled || Interrupted()) {
+    std::fprintf(stderr, "edogtool send-serial: interrupted\n");
+    return kExitInterrupted;
+  }
+  return result == SerialDownloadResult::kDone && observer.LastLine() == kDownloadEndLine
+             ? kExitOk
+             : kExitFailed;
+}
+
+// Writes the reader's text (LF already turned into CR LF) to standard output.
+class StdoutSink final : public CommNotifySink {
+ public:
+  void OnSerialText(const CComm& comm) override {
+    std::fwrite(comm.Text(), 1, static_cast<size_t>(comm.TextLength() - 1), stdout);
+    std::fflush(stdout);
+  }
+};
+
+int Monitor(int argc, char** argv) {
+  std::string port, baudText = "115200", secondsText;
+  Args args("edogtool monitor --port PATH [--baud 115200|57600] [--seconds N]",
+            "Opens the serial port as the Connect button does and copies the text the\n"
+            "device sends to standard output, as the status monitor shows it (line feeds\n"
+            "as CR LF), until Ctrl-C or the given time has passed.");
+  args.Option("-p,--port", &port, "PATH", "the serial port");
+  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  args.Option("--seconds", &secondsText, "N", "stop after N seconds (default: until Ctrl-C)");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  uint32_t baud = 0, seconds = 0;
+  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+  if (port.empty()) return args.UsageError("--port PATH is required");
+  if (!secondsText.empty() && !ParseUnsigned(secondsText, seconds))
+    return args.UsageError("--seconds takes a whole number");
+
+  CComm comm;
+  StdoutSink sink;
+  comm.SetNotifyWnd(&sink);
+  if (!Connect(comm, port, baud, "monitor")) return kExitFailed;
+  InstallInterruptHandler();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!Interrupted() && (secondsText.empty() || std::chrono::steady_clock::now() < end))
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  comm.Close();
+  return Interrupted() ? kExitInterrupted : kExitOk;
+}
+
+}  // namespace
+
+EDOG_COMMAND("ports", "list the serial ports (and the simulator's serial line)", Ports);
+EDOG_COMMAND("send-serial", "send a file to the device's loader over a serial line", SendSerial);
+EDOG_COMMAND("monitor", "copy the text a serial port receives to standard output", Monitor);
+
+}  // namespace edog::cli

@@ -1,0 +1,200 @@
+// edogtool send-usb / read-usb / sim: the USB transfer, the device text reader and the
+// device simulator from the command line.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "cli/Args.h"
+#include "cli/Command.h"
+#include "cli/Terminal.h"
+#include "cli/UsbSend.h"
+#include "common/Format.h"
+#include "device/DeviceTextReader.h"
+#include "device/UsbTransfer.h"
+#include "tools/PathFunctions.h"
+#include "update/HeaderedImage.h"
+
+#ifdef EDOG_HAVE_SIMLIB
+#include "sim/SimProgram.h"
+#endif
+
+namespace edog::cli {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+std::string TimeLeft(SteadyClock::duration elapsed, uint32_t percent) {
+  if (percent == 0 || percent >= 100) return {};
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+  const long long left = ms * (100 - percent) / percent / 1000;
+  return Format(" %lld:%02lld left", left / 60, left % 60);
+}
+
+// The terminal's side of the status window: a bar (or plain lines) and, with --trace,
+// one line per pipe write on standard error.
+class TerminalTransferObserver final : public UsbTransferObserver {
+ public:
+  TerminalTransferObserver(const std::string& label, bool trace)
+      : display_("send " + label), trace_(trace), start_(SteadyClock::now()) {}
+
+  void OnCountText(const std::string& text) override {
+    count_ = text;
+    std::string detail = count_;
+    if (!speed_.empty()) detail += " " + speed_ + "/s";
+    display_.Update(percent_, detail + TimeLeft(SteadyClock::now() - start_, percent_));
+  }
+  void OnSpeedText(const std::string& text) override { speed_ = text; }
+  void OnPercent(uint32_t percent) override { percent_ = percent; }
+  void OnInfoText(const std::string& text) override { infos_.push_back(text); }
+  void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
+               bool accepted) override {
+    if (!trace_) return;
+    std::fprintf(stderr, "%s %s offset %u size %u attempt %u %s\n", TraceStamp().c_str(),
+                 kind == UsbWriteKind::kCommandBlock ? "PIPE00 command" : "PIPE00 payload",
+                 offset, size, attempt, accepted ? "accepted" : "refused");
+  }
+  void Finish() { display_.Finish(); }
+  const std::vector<std::string>& Infos() const { return infos_; }
+
+ private:
+  ProgressDisplay display_;
+  bool trace_;
+  SteadyClock::time_point start_;
+  uint32_t percent_ = 0;
+  std::string count_, speed_;
+  std::vector<std::string> infos_;
+};
+
+}  // namespace
+
+UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace) {
+  UsbSendOutcome outcome;
+  UsbTransferJob job;
+  outcome.setup = PrepareUsbTransfer(path, label, job);
+  if (outcome.setup != UsbSetupStatus::kReady) {
+    outcome.setupMessage = UsbSetupMessage(outcome.setup, path);
+    return outcome;
+  }
+  if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {
+    std::printf("%s\n", info.c_str());
+  }
+  auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
+  UsbTransferWorker worker(std::move(job), observer);
+  worker.Start();
+  while (!worker.Finished()) {
+    if (Interrupted()) worker.Cancel();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  outcome.result = worker.Wait();
+  observer->Finish();
+  if (!observer->Infos().empty()) std::printf("%s\n", observer->Infos().back().c_str());
+  return outcome;
+}
+
+namespace {
+
+int SendUsb(int argc, char** argv) {
+  std::vector<std::string> files;
+  bool trace = false;
+  std::string label;
+  Args args("edogtool send-usb [--trace] [--label TEXT] FILE",
+            "Sends a headered image to the device over USB as the download status window does:\n"
+            "the 20-byte command block on PIPE00, then the payload (everything after the\n"
+            "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
+            "3002 times. On a terminal a bar shows percent, KB sent, speed and time left;\n"
+            "otherwise one line per 10 %. Ctrl-C cancels after the current block (exit 130).\n"
+            "Exit 0 only when the device took the command block and the whole payload.");
+  args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
+  args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
+  args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
+  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
+              "program), which talks to edog-sim; see 'edogtool sim --help'.");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  const std::string& path = files[0];
+  if (label.empty()) label = ExtractFileName(path);
+
+  InstallInterruptHandler();
+  const UsbSendOutcome sent = SendOverUsb(path, label, trace);
+  if (sent.setup != UsbSetupStatus::kReady) {
+    std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
+    return kExitFailed;
+  }
+  const UsbTransferResult& r = sent.result;
+  switch (r.outcome) {
+    case UsbTransferResult::kCancelled:
+      std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
+      return kExitInterrupted;
+    case UsbTransferResult::kAborted:
+      std::fprintf(stderr, "edogtool send-usb: the device stopped taking data after %u of %u bytes\n",
+                   r.sent, r.payloadSize);
+      return kExitFailed;
+    case UsbTransferResult::kCompleted:
+      break;
+  }
+  if (!r.commandBlockAccepted) {
+    std::fprintf(stderr, "edogtool send-usb: the device refused the command block; the payload "
+                         "went without it\n");
+    return kExitFailed;
+  }
+  if (Interrupted()) return kExitInterrupted;  // Ctrl-C during the last block: all sent anyway
+  std::printf("sent %u bytes\n", r.sent);
+  return kExitOk;
+}
+
+int ReadUsb(int argc, char** argv) {
+  std::string seconds;
+  Args args("edogtool read-usb [--seconds N]",
+            "Asks the device for its text (one byte 0x40 on PIPE00) and copies what it sends on\n"
+            "PIPE01 to standard output, until the device goes away, N seconds have passed, or\n"
+            "Ctrl-C (exit 130).");
+  args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  uint32_t limit = 0;
+  if (!seconds.empty() && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
+
+  InstallInterruptHandler();
+  const auto library = UsbLibrary::Load();
+  if (!library || !RequestDeviceText(*library)) {
+    std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
+    return kExitFailed;
+  }
+  const auto start = SteadyClock::now();
+  auto lastPoll = start;
+  bool present = true;
+  // The connected flag: kept by a presence probe about once a second, as the main window does.
+  const auto connected = [&] {
+    const auto now = SteadyClock::now();
+    if (Interrupted()) return false;
+    if (limit && now - start >= std::chrono::seconds(limit)) return false;
+    if (now - lastPoll >= std::chrono::seconds(1)) {
+      lastPoll = now;
+      present = library->DevicePresent();
+    }
+    return present;
+  };
+  RunDeviceTextReader(
+      *library, connected,
+      [](const std::string& text) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+      },
+      SystemClock());
+  if (Interrupted()) return kExitInterrupted;
+  if (!present) std::fprintf(stderr, "edogtool read-usb: the device has gone\n");
+  return kExitOk;
+}
+
+}  // namespace
+
+EDOG_COMMAND("send-usb", "send a headered image to the device over USB", SendUsb);
+EDOG_COMMAND("read-usb", "copy the device's text to standard output", ReadUsb);
+
+#ifdef EDOG_HAVE_SIMLIB
+namespace {
+int Sim(int argc, char** argv) { return sim::RunSimulatorProgram(argc, argv, "edogtool sim"); }
+}  // namespace
+EDOG_COMMAND("sim", "run the device simulator (same as edog-sim)", Sim);
+#endif
+
+}  // namespace edog::cli

@@ -1,0 +1,20 @@
+#pragma once
+// One USB transfer with the terminal's progress display, shared by the commands that send
+// files to the device. Ctrl-C (InstallInterruptHandler) cancels it like Esc in the window.
+#include <string>
+
+#include "device/UsbTransfer.h"
+
+namespace edog::cli {
+
+struct UsbSendOutcome {
+  UsbSetupStatus setup = UsbSetupStatus::kReady;  // anything else: nothing was sent
+  std::string setupMessage;
+  UsbTransferResult result;
+};
+
+// Prints the info line, a bar (or plain 10 % lines) and the summary to stdout; with
+// `trace`, every pipe write to stderr.
+UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace);
+
+}  // namespace edog::cli

@@ -1,0 +1,214 @@
+#include "device/SerialDownload.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/Files.h"
+#include "common/Format.h"
+
+namespace edog {
+
+const char* const kFileSizeLine = "File Size: %u bytes";
+const char* const kDownloadStartLine = "Code Download Start...";
+const char* const kDownloadSizeLine = "Download Size... %u bytes";
+const char* const kDownloadEndLine = "Code Download End...";
+const char* const kDownloadErrorLine = "Error...";
+const char* const kFileOpenErrorText = "File Open Error!";
+const char* const kTransferDoneText = "File Transfer is completed!";
+
+namespace {
+constexpr uint8_t kUpgradeCommand[] = {'u', 'p', 'g', 'r', 'a', 'd', 'e', 0x0D};
+constexpr uint8_t kEndOfFile[] = {kEot, 0x00};
+constexpr uint8_t kQuit = 'q';
+constexpr uint32_t kBeforeFirstBlockMs = 700;  // the loader needs it after its "C"
+constexpr uint32_t kAfterStartMs = 100;
+constexpr uint32_t kBeforeQuitMs = 500;
+constexpr uint32_t kProgressPerBlock = 102400;  // 1024 bytes x 100 percent
+constexpr uint32_t kWaitSliceMs = 50;  // how often a wait looks at Cancel
+}  // namespace
+
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
+  for (size_t i = 0; i < length; ++i) {
+    crc = static_cast<uint16_t>((crc >> 8) | (crc << 8));
+    crc ^= data[i];
+    crc ^= static_cast<uint16_t>((crc & 0xFF) >> 4);
+    crc ^= static_cast<uint16_t>(crc << 12);
+    crc ^= static_cast<uint16_t>((crc & 0xFF) << 5);
+  }
+  return crc;
+}
+
+SerialBlock BuildSerialBlock(uint8_t number, const uint8_t* data, size_t length) {
+  SerialBlock block{};
+  block[0] = kStx;
+  block[1] = number;
+  block[2] = static_cast<uint8_t>(~number);
+  length = std::min(length, kSerialBlockData);
+  if (length) std::memcpy(&block[3], data, length);
+  const uint16_t crc = Crc16Xmodem(&block[3], kSerialBlockData);
+  block[3 + kSerialBlockData] = static_cast<uint8_t>(crc >> 8);
+  block[4 + kSerialBlockData] = static_cast<uint8_t>(crc);
+  return block;
+}
+
+SerialDownload::SerialDownload(SerialLink& link, SerialDownloadObserver& observer, Clock& clock,
+                               SerialDownloadOptions options)
+    : link_(link), observer_(observer), clock_(clock), options_(options) {}
+
+SerialDownload::~SerialDownload() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void SerialDownload::Start(bool connected, const std::string& path) {
+  if (thread_.joinable()) thread_.join();
+  cancel_ = false;
+  finished_ = false;
+  thread_ = std::thread([this, connected, path] {
+    result_ = Run(connected, path);
+    finished_ = true;
+  });
+}
+
+SerialDownloadResult SerialDownload::Wait() {
+  if (thread_.joinable()) thread_.join();
+  return result_;
+}
+
+SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
+  // Take our turn on the link; a cancel while waiting for it ends quietly.
+  if (!link_.TakeDownloadTurn(cancel_)) {
+    if (connected) observer_.ResumeReader();
+    observer_.EnableUpdateButton();
+    return SerialDownloadResult::kCancelled;
+  }
+  struct Turn {
+    SerialLink& link;
+    ~Turn() { link.GiveDownloadTurn(); }
+  } turn{link_};
+  return Body(connected, path);
+}
+
+SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32_t timeoutMs) {
+  const uint32_t start = clock_.TickMs();
+  for (;;) {
+    uint8_t b = 0;
+    const bool got = link_.Read(&b, 1) == 1;
+    if (got && b == first) return Answer::kAck;
+    if (got && second >= 0 && b == second) return Answer::kNak;
+    // Anything else is dropped; a line that chatters on still ends the wait on time.
+    if (cancel_) return Answer::kCancelled;
+    const uint32_t elapsed = clock_.TickMs() - start;
+    if (elapsed >= timeoutMs) return Answer::kTimeout;
+    if (!got) link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
+  }
+}
+
+SerialDownloadResult SerialDownload::Fail(SerialDownloadResult result) {
+  if (result != SerialDownloadResult::kCancelled) observer_.AppendLine(kDownloadErrorLine);
+  observer_.ResumeReader();
+  observer_.EnableUpdateButton();
+  return result;
+}
+
+SerialDownloadResult SerialDownload::Body(bool connected, const std::string& path) {
+  if (!connected) {
+    observer_.EnableUpdateButton();
+    return SerialDownloadResult::kNotConnected;
+  }
+  observer_.SetProgress(0);
+  if (path.empty()) {
+    observer_.ResumeReader();
+    observer_.EnableUpdateButton();
+    return SerialDownloadResult::kNoFile;
+  }
+  const auto size = FileSize(path);
+  if (!size || !FileExists(path) || !StdFile(path, "rb").IsOpen()) {
+    observer_.MessageBox(kFileOpenErrorText);
+    observer_.ResumeReader();
+    observer_.EnableUpdateButton();
+    return SerialDownloadResult::kFileOpenError;
+  }
+  const uint64_t length = *size;
+  observer_.AppendLine(Format(kFileSizeLine, static_cast<unsigned>(length)));
+
+  link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
+  switch (WaitFor(kStartChar, -1, options_.startWaitMs)) {
+    case Answer::kAck: break;
+    case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
+    default: return Fail(SerialDownloadResult::kNoStart);
+  }
+
+  observer_.AppendLine(kDownloadStartLine);
+  clock_.SleepMs(kAfterStartMs);
+  StdFile file(path, "rb");
+  if (!file.IsOpen()) {
+    observer_.MessageBox(kFileOpenErrorText);
+    return Fail(SerialDownloadResult::kFileOpenError);
+  }
+
+  uint8_t number = 0;
+  bool firstSent = false;
+  uint32_t bytesCounter = 0;
+  uint64_t progress = 0;  // wide, so files past 42 MB do not wrap the percent
+  unsigned highest = 0;
+  unsigned naks = 0;
+  long blockStart = 0;
+  uint8_t data[kSerialBlockData];
+  for (;;) {
+    bool repeat = false;
+    if (!firstSent) {
+      clock_.SleepMs(kBeforeFirstBlockMs);
+    } else {
+      switch (WaitFor(kAck, kNak, options_.answerTimeoutMs)) {
+        case Answer::kAck: naks = 0; break;
+        case Answer::kNak:
+          if (++naks >= options_.nakLimit) return Fail(SerialDownloadResult::kTooManyNaks);
+          repeat = true;
+          break;
+        case Answer::kTimeout: return Fail(SerialDownloadResult::kNoAnswer);
+        case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
+      }
+    }
+    if (repeat) {
+      // The refused block goes again, under its own number, as XMODEM receivers expect.
+      std::fseek(file.Get(), blockStart, SEEK_SET);
+      --number;
+    } else {
+      blockStart = std::ftell(file.Get());
+    }
+    std::memset(data, 0, sizeof data);
+    const size_t got = file.Read(data, sizeof data);
+    if (got == 0) break;
+    if (!repeat) {  // a repeat sends no new data: the counters stay
+      bytesCounter += kSerialBlockData;
+      progress += kProgressPerBlock;
+    }
+    const SerialBlock block = BuildSerialBlock(number, data, got);
+    clock_.SleepMs(1);
+    if (length > 0) {
+      const unsigned percent = static_cast<unsigned>(progress / length);
+      if (percent > highest) {
+        observer_.SetProgress(percent);
+        highest = percent;
+      }
+    }
+    link_.Write(block.data(), block.size());
+    if (firstSent) observer_.DeleteLastLine();
+    observer_.AppendLine(Format(kDownloadSizeLine, bytesCounter));
+    ++number;
+    firstSent = true;
+  }
+
+  link_.Write(kEndOfFile, sizeof kEndOfFile);
+  clock_.SleepMs(kBeforeQuitMs);
+  link_.Write(&kQuit, 1);
+  observer_.AppendLine(kDownloadEndLine);
+  file.Close();
+  observer_.SetProgress(100);
+  observer_.MessageBox(kTransferDoneText);
+  observer_.ResumeReader();
+  observer_.EnableUpdateButton();
+  return SerialDownloadResult::kDone;
+}
+
+}  // namespace edog

@@ -1,0 +1,106 @@
+#pragma once
+// Serial code download: sends one file to the device's loader over an open serial link
+// with a block protocol of the XMODEM-1K family ("upgrade" CR, "C", 1029-byte blocks with
+// CRC-16, ACK/NAK, EOT 0x00, "q"). Runs on its own thread and reports through an observer,
+// so the main window, edogtool and the tests share this one code path.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "common/Clock.h"
+#include "device/Comm.h"
+
+namespace edog {
+
+constexpr uint8_t kStx = 0x02, kEot = 0x04, kAck = 0x06, kNak = 0x15, kStartChar = 0x43;  // 'C'
+constexpr size_t kSerialBlockData = 1024;
+constexpr size_t kSerialBlockSize = kSerialBlockData + 5;  // STX, number, complement, CRC
+
+// CRC-16/XMODEM (polynomial 0x1021, initial 0, no reflection, no final XOR), byte by
+// byte without a table. "123456789" gives 0x31C3.
+uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc = 0);
+
+using SerialBlock = std::array<uint8_t, kSerialBlockSize>;
+// One block on the wire: STX, number, ~number, the data filled up with zero bytes to
+// 1024, the CRC of those 1024 bytes high byte first. `length` is at most 1024.
+SerialBlock BuildSerialBlock(uint8_t number, const uint8_t* data, size_t length);
+
+// The texts of the download, as the progress list and the message box show them.
+extern const char* const kFileSizeLine;       // "File Size: %u bytes"
+extern const char* const kDownloadStartLine;  // "Code Download Start..."
+extern const char* const kDownloadSizeLine;   // "Download Size... %u bytes"
+extern const char* const kDownloadEndLine;    // "Code Download End..."
+extern const char* const kDownloadErrorLine;  // "Error..."
+extern const char* const kFileOpenErrorText;  // "File Open Error!"
+extern const char* const kTransferDoneText;   // "File Transfer is completed!"
+
+// What the download reports, in the order it happens. Called on the download's thread.
+class SerialDownloadObserver {
+ public:
+  virtual ~SerialDownloadObserver() = default;
+  virtual void AppendLine(const std::string& line) = 0;  // at the end of the progress list
+  virtual void DeleteLastLine() = 0;                     // the line the previous block added
+  // Progress bar position; 0 at the start (the whole bar repainted), 100 at the end, and
+  // in between each percent that rises above the highest shown (it may exceed 100).
+  virtual void SetProgress(unsigned percent) = 0;
+  virtual void MessageBox(const std::string& text) = 0;  // OK button only; may block
+  virtual void ResumeReader() = 0;                       // the link's reader may read again
+  virtual void EnableUpdateButton() = 0;                 // the very last report
+};
+
+struct SerialDownloadOptions {
+  uint32_t startWaitMs = 1002;      // for the device's "C"
+  uint32_t answerTimeoutMs = 10000; // for each ACK or NAK
+  unsigned nakLimit = 10;           // refusals of one block before giving up
+};
+
+enum class SerialDownloadResult {
+  kDone,           // "Code Download End..."
+  kNotConnected,   // the link was not open: nothing done but the update button
+  kNoFile,         // empty path
+  kFileOpenError,  // "File Open Error!"
+  kNoStart,        // no "C": "Error..."
+  kNoAnswer,       // no ACK/NAK within the time-out: "Error..."
+  kTooManyNaks,    // one block refused nakLimit times: "Error..."
+  kCancelled,      // Cancel(): stopped between two steps, nothing more sent
+};
+
+// One download. Start() runs it on its own thread; Run() runs it on the caller's.
+// Downloads over the same link take turns: a second one waits for the first to end.
+class SerialDownload {
+ public:
+  SerialDownload(SerialLink& link, SerialDownloadObserver& observer, Clock& clock = SystemClock(),
+                 SerialDownloadOptions options = {});
+  ~SerialDownload();  // waits for the thread
+  SerialDownload(const SerialDownload&) = delete;
+  SerialDownload& operator=(const SerialDownload&) = delete;
+
+  // `connected`: the main window's serial connected flag. The path is copied.
+  void Start(bool connected, const std::string& path);
+  SerialDownloadResult Run(bool connected, const std::string& path);
+  // Waits for a started download; its result.
+  SerialDownloadResult Wait();
+  // True once a started download has ended (its last report made).
+  bool Finished() const { return finished_; }
+  void Cancel() { cancel_ = true; }
+
+ private:
+  enum class Answer { kAck, kNak, kTimeout, kCancelled };
+  SerialDownloadResult Body(bool connected, const std::string& path);
+  // Reads single bytes until one of `wanted` arrives; others are dropped.
+  Answer WaitFor(uint8_t first, int second, uint32_t timeoutMs);
+  SerialDownloadResult Fail(SerialDownloadResult result);
+
+  SerialLink& link_;
+  SerialDownloadObserver& observer_;
+  Clock& clock_;
+  SerialDownloadOptions options_;
+  std::atomic<bool> cancel_{false};
+  std::atomic<bool> finished_{false};
+  std::thread thread_;
+  SerialDownloadResult result_ = SerialDownloadResult::kCancelled;
+};
+
+}  // namespace edog

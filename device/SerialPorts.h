@@ -1,0 +1,36 @@
+#pragma once
+// The names for the COM port box: the system's serial ports (device paths on POSIX, COMn
+// on Windows) sorted as the box sorts them, plus the simulator's serial line when one runs.
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+// Every serial port the system knows, unsorted. Empty when there is none.
+std::vector<std::string> SystemSerialPorts();
+
+// Alphabetical, ignoring case, as a sorted combo box orders its entries: COM1, COM10, COM2.
+void SortPortNames(std::vector<std::string>& names);
+
+// The system's ports plus `extra` (the simulator's line), without duplicates, sorted.
+std::vector<std::string> ListSerialPorts(const std::vector<std::string>& extra = {});
+
+// The simulator announces its serial line (a pseudo-terminal's path) in this file of its
+// state folder while it runs.
+constexpr const char* kSerialLineFile = "serial-line";
+// The announced line, when the file names a terminal that exists; nothing otherwise.
+std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir);
+
+// Where a running simulator is looked for: $EDOG_SIM_STATE, else the simulator's own
+// default state folder, ./edog-sim-state.
+std::string DefaultSimulatorStateDir();
+
+// The COM port box's entries: the system's ports and the line announced in `simStateDir`.
+std::vector<std::string> ComPortBoxEntries(const std::string& simStateDir);
+
+// The port number of a box entry: the integer after its first three characters (COM12
+// gives 12), 0 when there is none.
+int PortNumberFromName(const std::string& name);
+
+}  // namespace edog

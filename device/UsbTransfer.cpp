@@ -1,0 +1,260 @@
+#include "device/UsbTransfer.h"
+
+#include <algorithm>
+
+#include "common/Bytes.h"
+#include "common/Format.h"
+#include "update/HeaderedImage.h"
+
+namespace edog {
+
+UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
+                                  UsbTransferJob& job, const std::string& library) {
+  auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
+  if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
+  // Checked before reading: the payload size is a 32-bit count.
+  if (const auto size = FileSize(path); size && *size > uint64_t(UINT32_MAX) + kHeaderBlockSize) {
+    return UsbSetupStatus::kTooLarge;
+  }
+  auto file = ReadWholeFile(path);
+  if (!file) return UsbSetupStatus::kCannotRead;  // the pipe closes with `pipe`
+  if (file->size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
+  job.file = std::move(*file);
+  job.pipe = std::move(pipe);
+  job.label = label;
+  return UsbSetupStatus::kReady;
+}
+
+std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
+  switch (status) {
+    case UsbSetupStatus::kReady: return {};
+    case UsbSetupStatus::kNoDevice: return kCantOpenUsbDevice;
+    case UsbSetupStatus::kCannotRead: return "Cannot read " + path + ".\n";
+    case UsbSetupStatus::kTooShort:
+      return path + " is shorter than the 1024-byte header block of a device file.\n";
+    case UsbSetupStatus::kTooLarge:
+      return path + " is too large: a payload is at most 4 GiB - 1 bytes.\n";
+  }
+  return {};
+}
+
+std::string UsbInfoLine(const uint8_t* header) {
+  const uint32_t packets = GetLE32(header + 11);
+  switch (header[2]) {
+    case kFlashSerial:
+      return Format("Serial Flash, Packet num: %ld, Tx size: %d",
+                    static_cast<long>(static_cast<int32_t>(packets)), static_cast<int>(kUsbTxBlockSize));
+    case kFlashNand:
+      return Format("NAND Flash, Packet num: %d, Tx size: %d", static_cast<int32_t>(packets),
+                    static_cast<int>(kUsbTxBlockSize));
+    default:
+      return {};
+  }
+}
+
+uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs) {
+  if (elapsedMs == 0) {
+    // Faster than the tick can tell: rate it as 1 ms, without the 32-bit overflow.
+    return static_cast<uint32_t>(std::min<uint64_t>((uint64_t(payloadSize) * 1000) >> 10, UINT32_MAX));
+  }
+  return ((payloadSize / elapsedMs) * 1000u) >> 10;
+}
+
+namespace {
+
+// Writes one block, retrying a refused write after a sleep: true once the device took it.
+bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, UsbWriteKind kind,
+                      uint32_t offset, uint32_t sleepMs, UsbTransferObserver& observer,
+                      Clock& clock) {
+  for (uint32_t attempt = 1; attempt <= kUsbWriteAttempts; ++attempt) {
+    const bool ok = pipe.Write(data, size);
+    observer.OnWrite(kind, offset, size, attempt, ok);
+    if (ok) return true;
+    clock.SleepMs(sleepMs);  // also after the last attempt
+  }
+  return false;
+}
+
+long AsLong(uint32_t v) { return static_cast<long>(v); }
+
+}  // namespace
+
+UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& cancel,
+                                 UsbTransferObserver& observer, Clock& clock) {
+  UsbTransferResult r;
+  if (job.file.size() < kHeaderBlockSize || !job.pipe) {
+    r.outcome = UsbTransferResult::kAborted;
+    job.pipe.reset();
+    observer.OnFinished(r);
+    return r;
+  }
+  const uint8_t* header = job.file.data();
+  const uint8_t* payload = header + kHeaderBlockSize;
+  const uint32_t payloadSize = static_cast<uint32_t>(job.file.size() - kHeaderBlockSize);
+  r.payloadSize = payloadSize;
+  uint32_t divisor = payloadSize / 100;
+  if (divisor == 0) divisor = 1;
+
+  if (const std::string info = UsbInfoLine(header); !info.empty()) observer.OnInfoText(info);
+
+  // A command block refused every time is given up on, and the payload goes anyway.
+  r.commandBlockAccepted =
+      WriteWithRetries(*job.pipe, header, kCommandBlockSize, UsbWriteKind::kCommandBlock, 0,
+                       kCommandRetrySleepMs, observer, clock);
+  observer.OnCountText(Format("0K/%ldK", AsLong(payloadSize >> 10)));
+
+  const uint32_t t0 = clock.TickMs();
+  uint32_t lastSpeedTime = t0;
+  uint32_t lastSpeedCount = 0;
+  uint32_t sent = 0;
+  uint32_t percent = 0;
+  // At least one write, so an empty payload gives one zero-length write.
+  do {
+    const uint32_t block = std::min(kUsbTxBlockSize, payloadSize - sent);
+    if (!WriteWithRetries(*job.pipe, payload + sent, block, UsbWriteKind::kPayload, sent,
+                          kPayloadRetrySleepMs, observer, clock)) {
+      r.outcome = UsbTransferResult::kAborted;
+      break;
+    }
+    sent += block;
+    percent = sent / divisor;
+    observer.OnPercent(percent);
+    const uint32_t now = clock.TickMs();
+    if (now - lastSpeedTime >= 1000) {
+      // Whole bytes per millisecond first: the speed moves in steps of about 0.98 KB/s.
+      const uint32_t speed = (((sent - lastSpeedCount) / (now - lastSpeedTime)) * 1000u) >> 10;
+      observer.OnSpeedText(Format("%dKB", static_cast<int>(speed)));
+      lastSpeedTime = now;
+      lastSpeedCount = sent;
+    }
+    observer.OnCountText(Format("%ldK/%ldK", AsLong(sent >> 10), AsLong(payloadSize >> 10)));
+    if (cancel.load() == 1) {
+      if (sent < payloadSize) r.outcome = UsbTransferResult::kCancelled;
+      break;
+    }
+  } while (sent < payloadSize);
+
+  const uint32_t elapsed = clock.TickMs() - t0;
+  // The rate uses the whole payload size, also when the loop ended early.
+  const uint32_t rate = UsbSummaryRate(payloadSize, elapsed);
+  observer.OnInfoText(Format("%ldms, %ldKB/s", AsLong(elapsed), AsLong(rate)));
+
+  r.sent = sent;
+  r.percent = percent;
+  r.elapsedMs = elapsed;
+  r.rateKBs = rate;
+  // Release the buffer and the pipe before telling anyone the transfer is over.
+  Bytes().swap(job.file);
+  job.pipe.reset();
+  observer.OnFinished(r);
+  if (percent == 100) observer.OnCloseWindow();
+  return r;
+}
+
+// ---------------------------------------------------------------------------------------
+
+namespace {
+// Transfers take turns in the order they were started.
+struct TransferTurns {
+  std::mutex mutex;
+  std::condition_variable changed;
+  uint64_t issued = 0;
+  uint64_t serving = 0;
+};
+TransferTurns& Turns() {
+  static TransferTurns turns;
+  return turns;
+}
+}  // namespace
+
+struct UsbTransferWorker::State {
+  UsbTransferJob job;
+  std::shared_ptr<UsbTransferObserver> observer;
+  Clock* clock = nullptr;
+  std::atomic<int> cancel{0};
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  UsbTransferResult result;
+};
+
+UsbTransferWorker::UsbTransferWorker(UsbTransferJob job,
+                                     std::shared_ptr<UsbTransferObserver> observer, Clock& clock)
+    : state_(std::make_shared<State>()) {
+  state_->job = std::move(job);
+  state_->observer = observer ? std::move(observer) : std::make_shared<UsbTransferObserver>();
+  state_->clock = &clock;
+}
+
+UsbTransferWorker::~UsbTransferWorker() {
+  if (!thread_.joinable()) return;
+  if (Finished()) {
+    thread_.join();
+  } else {
+    // The window is gone; the worker finishes its block and ends by itself.
+    Cancel();
+    thread_.detach();
+  }
+}
+
+void UsbTransferWorker::Start() {
+  if (thread_.joinable()) return;
+  TransferTurns& turns = Turns();
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> lock(turns.mutex);
+    ticket = turns.issued++;
+  }
+  const std::string label = state_->job.label;
+  std::shared_ptr<State> s = state_;
+  thread_ = std::thread([s, ticket] {
+    TransferTurns& t = Turns();
+    {
+      std::unique_lock<std::mutex> lock(t.mutex);
+      t.changed.wait(lock, [&] { return t.serving == ticket; });
+    }
+    UsbTransferResult r = RunUsbTransfer(std::move(s->job), s->cancel, *s->observer, *s->clock);
+    {
+      std::lock_guard<std::mutex> lock(s->mutex);
+      s->result = r;
+      s->finished = true;
+    }
+    s->done.notify_all();
+    {
+      std::lock_guard<std::mutex> lock(t.mutex);
+      ++t.serving;
+    }
+    t.changed.notify_all();
+  });
+  state_->observer->OnLabel(label);
+}
+
+void UsbTransferWorker::Cancel() { state_->cancel.store(1); }
+
+UsbTransferResult UsbTransferWorker::Wait() {
+  if (!thread_.joinable() && !Finished()) {
+    UsbTransferResult notStarted;
+    notStarted.outcome = UsbTransferResult::kAborted;
+    return notStarted;
+  }
+  {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    state_->done.wait(lock, [&] { return state_->finished || !thread_.joinable(); });
+  }
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->result;
+}
+
+bool UsbTransferWorker::Finished() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->finished;
+}
+
+void UsbTransferWorker::WaitForAll() {
+  TransferTurns& t = Turns();
+  std::unique_lock<std::mutex> lock(t.mutex);
+  t.changed.wait(lock, [&] { return t.serving == t.issued; });
+}
+
+}  // namespace edog

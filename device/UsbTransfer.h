@@ -1,0 +1,117 @@
+#pragma once
+// The USB transfer of one headered image: the 20-byte command block, then the payload in
+// blocks of at most 2048 bytes on "PIPE00", with the status window's five reports (count
+// text, speed text, percent, info text, label) in their order and wording. The window, the
+// CLI and the tests all drive this one code path through UsbTransferObserver.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "common/Clock.h"
+#include "common/Files.h"
+#include "device/UsbLibrary.h"
+
+namespace edog {
+
+constexpr const char* kCantOpenUsbDevice = "Can't open USB device.\n";
+constexpr const char* kUsbErrorCaption = "Error";
+constexpr uint32_t kUsbTxBlockSize = 2048;
+constexpr uint32_t kUsbWriteAttempts = 3002;
+constexpr uint32_t kCommandRetrySleepMs = 5;
+constexpr uint32_t kPayloadRetrySleepMs = 1;
+
+enum class UsbWriteKind { kCommandBlock, kPayload };
+
+struct UsbTransferResult {
+  enum Outcome { kCompleted, kAborted, kCancelled };
+  Outcome outcome = kCompleted;
+  bool commandBlockAccepted = false;
+  uint32_t payloadSize = 0;
+  uint32_t sent = 0;        // payload bytes the device accepted
+  uint32_t percent = 0;     // last reported percentage (can exceed 100 for small payloads)
+  uint32_t elapsedMs = 0;
+  uint32_t rateKBs = 0;     // as shown in the summary line
+};
+
+class UsbTransferObserver {
+ public:
+  virtual ~UsbTransferObserver() = default;
+  // The status window's reports (WM_USER+1 wParam 1..5).
+  virtual void OnCountText(const std::string& /*text*/) {}
+  virtual void OnSpeedText(const std::string& /*text*/) {}
+  virtual void OnPercent(uint32_t /*percent*/) {}
+  virtual void OnInfoText(const std::string& /*text*/) {}
+  virtual void OnLabel(const std::string& /*label*/) {}
+  // Every write on the pipe and whether the device took it (for tracing).
+  virtual void OnWrite(UsbWriteKind /*kind*/, uint32_t /*offset*/, uint32_t /*size*/,
+                       uint32_t /*attempt*/, bool /*accepted*/) {}
+  // The end notification, after the buffer and the pipe are released (the main window
+  // enables its update button again).
+  virtual void OnFinished(const UsbTransferResult& /*result*/) {}
+  // The final percent is exactly 100: the status window closes itself.
+  virtual void OnCloseWindow() {}
+};
+
+// What one transfer owns: the whole file (header block included) and the pipe.
+struct UsbTransferJob {
+  Bytes file;
+  std::unique_ptr<UsbBlockSink> pipe;
+  std::string label;
+};
+
+enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge };
+
+// The status window's initialisation: opens "PIPE00" through the library, then reads the
+// file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
+// whose payload does not fit the transfer's 32-bit count (kTooLarge). On any
+// failure the pipe is closed again at once.
+UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
+                                  UsbTransferJob& job,
+                                  const std::string& library = USB_LIBRARY_NAME);
+// The text to show for a failed setup ("Can't open USB device.\n" for kNoDevice).
+std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path);
+
+// The info line for a header: byte 2 (flash memory) 2 gives the Serial wording, 3 the NAND
+// wording; anything else gives none (empty).
+std::string UsbInfoLine(const uint8_t* header);
+// The closing summary's rate in KB/s. A transfer that took 0 ms counts as 1 ms.
+uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs);
+
+// The transfer worker's body, run on the calling thread. `cancel` equal to 1 stops it
+// after the current block. Releases the job's buffer and pipe before OnFinished.
+UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& cancel,
+                                 UsbTransferObserver& observer, Clock& clock);
+
+// One transfer on its own worker thread. Transfers of the process run one after another:
+// a new worker starts writing only when the previous one has ended, so a cancelled
+// transfer that is still finishing its block never mixes with the next file.
+class UsbTransferWorker {
+ public:
+  UsbTransferWorker(UsbTransferJob job, std::shared_ptr<UsbTransferObserver> observer,
+                    Clock& clock = SystemClock());
+  // A worker still running is cancelled and left to finish on its own.
+  ~UsbTransferWorker();
+  UsbTransferWorker(const UsbTransferWorker&) = delete;
+  UsbTransferWorker& operator=(const UsbTransferWorker&) = delete;
+
+  // Starts the thread, then reports the label (the window's last initialisation steps).
+  void Start();
+  // Sets the cancel flag (the window being destroyed).
+  void Cancel();
+  // Waits for the worker to end; its result.
+  UsbTransferResult Wait();
+  bool Finished() const;
+  // Waits until every worker of the process has ended (before the program exits).
+  static void WaitForAll();
+
+ private:
+  struct State;
+  std::shared_ptr<State> state_;
+  std::thread thread_;
+};
+
+}  // namespace edog

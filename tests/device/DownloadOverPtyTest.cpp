@@ -1,0 +1,137 @@
+// The whole serial stack on a real pseudo-terminal: CComm with its reader suspended, the
+// download on its own thread, and a device loader written here, independently, that
+// checks each block and records the bytes the download put on the line.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <thread>
+
+#include "device/Comm.h"
+#include "device/SerialDownload.h"
+#include "device/SerialTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace edog {
+namespace {
+using test::PeerResult;
+using test::PlayLoader;
+using test::ReaderResumer;
+using test::TextCollector;
+
+class DownloadOverPty : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    comm_.SetParams(pty_.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
+    ASSERT_EQ(comm_.CreateEvents(), 1);
+    comm_.SetNotifyWnd(&console_);
+    ASSERT_NE(comm_.Open(), 0);
+  }
+  // Runs one download of `data` against the loader as the update job does it.
+  SerialDownloadResult Download(const std::vector<uint8_t>& data, PeerResult& peer,
+                                std::function<bool(size_t)> refuse = [](size_t) { return false; },
+                                size_t silentAfter = SIZE_MAX, SerialDownloadOptions options = {},
+                                const std::string& hello = {}) {
+    test::WriteFile(dir_ / "file.bin", data);
+    std::thread device([&] { peer = PlayLoader(pty_, refuse, silentAfter, hello); });
+    comm_.SuspendReader();
+    SerialDownload dl(comm_, observer_, clock_, options);
+    dl.Start(true, dir_ / "file.bin");
+    const SerialDownloadResult result = dl.Wait();
+    device.join();
+    return result;
+  }
+  void ExpectBlocksOf(const std::vector<uint8_t>& data, const PeerResult& peer) {
+    const size_t count = (data.size() + 1023) / 1024;
+    ASSERT_EQ(peer.blocks.size(), count);
+    for (size_t i = 0; i < count; ++i) {
+      const size_t n = std::min<size_t>(1024, data.size() - i * 1024);
+      ASSERT_EQ(peer.blocks[i], test::ExpectedBlock(static_cast<unsigned>(i), &data[i * 1024], n))
+          << "block " << i;
+    }
+  }
+  test::TempDir dir_;
+  test::PtyPair pty_;
+  test::FastClock clock_;
+  TextCollector console_;  // outlives the port, whose reader calls it
+  CComm comm_;
+  ReaderResumer observer_{comm_};
+};
+
+const std::vector<uint8_t> kTail = {0x04, 0x00, 'q'};
+
+TEST_F(DownloadOverPty, File2500BytesGoesOutInThreeCheckedBlocks) {
+  const auto data = test::RandomBytes(2500, 21);
+  PeerResult peer;
+  EXPECT_EQ(Download(data, peer, [](size_t) { return false; }, SIZE_MAX, {}, "loader> done\n"),
+            SerialDownloadResult::kDone);
+  EXPECT_EQ(peer.problem, "");
+  ExpectBlocksOf(data, peer);
+  EXPECT_EQ(peer.tail, kTail);
+  EXPECT_EQ(observer_.rec.List(), (std::vector<std::string>{"File Size: 2500 bytes", "Code Download Start...",
+                                                            "Download Size... 3072 bytes",
+                                                            "Code Download End..."}));
+  EXPECT_EQ(observer_.rec.Percents(), (std::vector<unsigned>{0, 40, 81, 122, 100}));
+  // Every block's CRC as Python's binascii.crc_hqx computes it.
+  std::vector<std::vector<uint8_t>> fields;
+  for (const auto& b : peer.blocks) fields.emplace_back(b.begin() + 3, b.begin() + 1027);
+  const auto crcs = test::PythonCrcs(fields);
+  ASSERT_EQ(crcs.size(), peer.blocks.size());
+  for (size_t i = 0; i < crcs.size(); ++i)
+    EXPECT_EQ(crcs[i], peer.blocks[i][1027] << 8 | peer.blocks[i][1028]) << "block " << i;
+  // The reader was resumed at the end: the loader's text after the download reaches us.
+  std::unique_lock<std::mutex> lock(console_.m);
+  EXPECT_TRUE(console_.arrived.wait_for(lock, std::chrono::seconds(5),
+                                        [&] { return console_.text.size() >= 14; }));
+  EXPECT_EQ(console_.text, "loader> done\r\n");
+}
+
+TEST_F(DownloadOverPty, EmptyFileSendsOnlyTheEnd) {
+  PeerResult peer;
+  EXPECT_EQ(Download({}, peer), SerialDownloadResult::kDone);
+  EXPECT_TRUE(peer.blocks.empty());
+  EXPECT_EQ(peer.tail, kTail);
+  EXPECT_EQ(observer_.rec.List().front(), "File Size: 0 bytes");
+}
+
+TEST_F(DownloadOverPty, HeaderedImageOf257BlocksWrapsTheNumber) {
+  // A headered image made for the serial port: header block plus whole 1024-byte packets.
+  auto data = test::RandomBytes(257 * 1024, 9);
+  data[0] = '$';
+  data[1] = 0;
+  PeerResult peer;
+  EXPECT_EQ(Download(data, peer), SerialDownloadResult::kDone);
+  ExpectBlocksOf(data, peer);
+  ASSERT_EQ(peer.blocks.size(), 257u);
+  EXPECT_EQ(peer.blocks[256][1], 0x00);
+  EXPECT_EQ(peer.blocks[256][2], 0xFF);
+  EXPECT_EQ(observer_.rec.List()[2], "Download Size... 263168 bytes");
+}
+
+TEST_F(DownloadOverPty, RefusedFirstBlockGoesAgainUnchanged) {
+  const auto data = test::RandomBytes(3000, 4);
+  PeerResult peer;
+  EXPECT_EQ(Download(data, peer, [](size_t i) { return i == 0; }), SerialDownloadResult::kDone);
+  ASSERT_EQ(peer.blocks.size(), 4u);
+  EXPECT_EQ(peer.blocks[0], peer.blocks[1]);
+  EXPECT_EQ(peer.blocks[1], test::ExpectedBlock(0, data.data(), 1024));
+  EXPECT_EQ(peer.blocks[2], test::ExpectedBlock(1, data.data() + 1024, 1024));
+  EXPECT_EQ(peer.blocks[3], test::ExpectedBlock(2, data.data() + 2048, 952));
+}
+
+TEST_F(DownloadOverPty, SilentLoaderEndsWithErrorWithinTheTimeOut) {
+  const auto data = test::RandomBytes(4096, 2);
+  PeerResult peer;
+  SerialDownloadOptions quick;
+  quick.answerTimeoutMs = 300;
+  const uint32_t start = clock_.TickMs();
+  EXPECT_EQ(Download(data, peer, [](size_t) { return false; }, 1, quick),
+            SerialDownloadResult::kNoAnswer);
+  EXPECT_GE(clock_.TickMs() - start, 300u);
+  EXPECT_EQ(peer.blocks.size(), 2u);
+  EXPECT_EQ(observer_.rec.List().back(), "Error...");
+  const auto events = observer_.rec.Events();
+  EXPECT_EQ(events.back(), "enable");
+}
+
+}  // namespace
+}  // namespace edog

@@ -1,0 +1,331 @@
+// The serial code download against a scripted device on an injected clock: exact reports,
+// pauses and time-outs without waiting for them.
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <deque>
+
+#include "device/SerialDownload.h"
+#include "device/SerialTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace edog {
+namespace {
+
+class FakeClock final : public Clock {
+ public:
+  uint32_t TickMs() override { return now_; }
+  void SleepMs(uint32_t ms) override {
+    now_ += ms;
+    sleeps_.push_back(ms);
+  }
+  std::atomic<uint32_t> now_{0};
+  std::vector<uint32_t> sleeps_;
+};
+
+// Plays the device's loader on the injected clock: "C" after the command, then one
+// answer per block from the script (ACK once the script is used up); silent on request.
+class ScriptedDevice final : public SerialLink {
+ public:
+  explicit ScriptedDevice(FakeClock& clock) : clock_(clock) {}
+  int Write(const void* data, size_t length) override {
+    std::lock_guard<std::mutex> lock(m_);
+    const auto* p = static_cast<const uint8_t*>(data);
+    if (keepWrites) writes_.emplace_back(p, p + length);
+    if (std::string(p, p + length) == "upgrade\r") {
+      for (uint8_t b : beforeStart) incoming_.push_back(b);
+      if (answerStart) incoming_.push_back('C');
+    } else if (length == kSerialBlockSize) {
+      const int answer = blocksSeen_ < answers.size() ? answers[blocksSeen_] : kAck;
+      ++blocksSeen_;
+      for (uint8_t b : noise) incoming_.push_back(b);
+      if (answer >= 0) incoming_.push_back(static_cast<uint8_t>(answer));
+    }
+    return 1;
+  }
+  int Read(void* buffer, int maxCount) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (maxCount <= 0) return 0;
+    if (incoming_.empty() && chatter) {
+      clock_.now_ += 1;  // a byte a millisecond, for ever
+      *static_cast<uint8_t*>(buffer) = 'x';
+      return 1;
+    }
+    if (incoming_.empty()) return 0;
+    *static_cast<uint8_t*>(buffer) = incoming_.front();
+    incoming_.pop_front();
+    return 1;
+  }
+  bool WaitReadable(uint32_t ms) override {
+    std::lock_guard<std::mutex> lock(m_);
+    if (incoming_.empty()) clock_.now_ += ms;  // nothing will come: the time passes
+    return !incoming_.empty();
+  }
+  std::vector<std::vector<uint8_t>> Writes() {
+    std::lock_guard<std::mutex> lock(m_);
+    return writes_;
+  }
+
+  bool keepWrites = true;
+  bool chatter = false;              // endless console text when nothing else is queued
+  bool answerStart = true;
+  std::vector<uint8_t> beforeStart;  // console text ahead of the "C"
+  std::vector<uint8_t> noise;        // bytes ahead of every answer
+  std::vector<int> answers;          // per block: kAck, kNak or -1 (silence)
+
+ private:
+  FakeClock& clock_;
+  std::mutex m_;
+  std::deque<uint8_t> incoming_;
+  std::vector<std::vector<uint8_t>> writes_;
+  size_t blocksSeen_ = 0;
+};
+
+class DownloadOnScript : public ::testing::Test {
+ protected:
+  std::string File(size_t n, uint32_t seed = 1) {
+    data_ = test::RandomBytes(n, seed);
+    const std::string path = dir_ / "image.bin";
+    test::WriteFile(path, data_);
+    return path;
+  }
+  SerialDownloadResult Run(const std::string& path, bool connected = true) {
+    SerialDownload dl(device_, observer_, clock_);
+    return dl.Run(connected, path);
+  }
+  std::vector<uint8_t> Block(unsigned index, unsigned number) const {
+    const size_t off = index * 1024;
+    return test::ExpectedBlock(number, data_.data() + off, std::min<size_t>(1024, data_.size() - off));
+  }
+  test::TempDir dir_;
+  std::vector<uint8_t> data_;
+  FakeClock clock_;
+  ScriptedDevice device_{clock_};
+  test::DownloadRecordingObserver observer_;
+};
+
+const std::vector<uint8_t> kUpgrade = {'u', 'p', 'g', 'r', 'a', 'd', 'e', 0x0D};
+const std::vector<uint8_t> kEnd = {0x04, 0x00};
+const std::vector<uint8_t> kQuit = {'q'};
+
+TEST_F(DownloadOnScript, File2500BytesReportsAndWireInOrder) {
+  EXPECT_EQ(Run(File(2500)), SerialDownloadResult::kDone);
+  EXPECT_EQ(observer_.Events(),
+            (std::vector<std::string>{
+                "progress:0", "append:File Size: 2500 bytes", "append:Code Download Start...",
+                "progress:40", "append:Download Size... 1024 bytes",
+                "progress:81", "delete", "append:Download Size... 2048 bytes",
+                "progress:122", "delete", "append:Download Size... 3072 bytes",
+                "append:Code Download End...", "progress:100",
+                "box:File Transfer is completed!", "resume", "enable"}));
+  EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{
+                                  kUpgrade, Block(0, 0), Block(1, 1), Block(2, 2), kEnd, kQuit}));
+  // The last block: 452 data bytes, 572 zero bytes.
+  const auto last = device_.Writes()[3];
+  EXPECT_TRUE(std::all_of(last.begin() + 3 + 452, last.begin() + 1027, [](uint8_t b) { return b == 0; }));
+  // 100 ms after the start line, 700 ms before block 0, 1 ms before each block, 500 ms before "q".
+  EXPECT_EQ(clock_.sleeps_, (std::vector<uint32_t>{100, 700, 1, 1, 1, 500}));
+}
+
+TEST_F(DownloadOnScript, EmptyAndOneBlockFiles) {
+  EXPECT_EQ(Run(File(0)), SerialDownloadResult::kDone);
+  EXPECT_EQ(observer_.List(), (std::vector<std::string>{"File Size: 0 bytes", "Code Download Start...",
+                                                        "Code Download End..."}));
+  EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, kEnd, kQuit}));
+  EXPECT_EQ(clock_.sleeps_, (std::vector<uint32_t>{100, 700, 500}));
+
+  test::DownloadRecordingObserver second;
+  ScriptedDevice device(clock_);
+  SerialDownload dl(device, second, clock_);
+  EXPECT_EQ(dl.Run(true, File(1024)), SerialDownloadResult::kDone);
+  EXPECT_EQ(device.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, Block(0, 0), kEnd, kQuit}));
+  EXPECT_EQ(second.Percents(), (std::vector<unsigned>{0, 100, 100}));
+}
+
+TEST_F(DownloadOnScript, EarlyEndsTouchOnlyWhatTheyMust) {
+  EXPECT_EQ(Run(File(10), false), SerialDownloadResult::kNotConnected);
+  EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"enable"}));
+  EXPECT_TRUE(device_.Writes().empty());
+
+  test::DownloadRecordingObserver empty;
+  SerialDownload a(device_, empty, clock_);
+  EXPECT_EQ(a.Run(true, ""), SerialDownloadResult::kNoFile);
+  EXPECT_EQ(empty.Events(), (std::vector<std::string>{"progress:0", "resume", "enable"}));
+
+  test::DownloadRecordingObserver missing;
+  SerialDownload b(device_, missing, clock_);
+  EXPECT_EQ(b.Run(true, dir_ / "nothing-here.bin"), SerialDownloadResult::kFileOpenError);
+  EXPECT_EQ(missing.Events(), (std::vector<std::string>{"progress:0", "box:File Open Error!", "resume", "enable"}));
+  test::DownloadRecordingObserver folder;
+  SerialDownload c(device_, folder, clock_);
+  EXPECT_EQ(c.Run(true, dir_.Path()), SerialDownloadResult::kFileOpenError);
+  EXPECT_TRUE(device_.Writes().empty());
+}
+
+TEST_F(DownloadOnScript, NoStartCharacterEndsWithErrorAfterTheBoundedWait) {
+  device_.answerStart = false;
+  device_.beforeStart = {'c', 'o', 'n', 's', 'o', 'l', 'e', '\n'};  // dropped, not a "C"
+  EXPECT_EQ(Run(File(3000)), SerialDownloadResult::kNoStart);
+  EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"progress:0", "append:File Size: 3000 bytes",
+                                                          "append:Error...", "resume", "enable"}));
+  EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade}));
+  EXPECT_GE(clock_.now_.load(), 1002u);
+  EXPECT_LT(clock_.now_.load(), 1002u + 60u);
+}
+
+TEST_F(DownloadOnScript, StartCharacterAfterConsoleTextIsFound) {
+  device_.beforeStart = {'>', ' ', 'u', 'p', 'g', 'r', 'a', 'd', 'e', '\r', '\n'};
+  EXPECT_EQ(Run(File(100)), SerialDownloadResult::kDone);
+}
+
+TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
+  device_.answers = {kAck, -1};  // answers block 0, then nothing
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
+  const auto events = observer_.Events();
+  EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
+            (std::vector<std::string>{"append:Error...", "resume", "enable"}));
+  EXPECT_EQ(observer_.List().back(), "Error...");
+  EXPECT_EQ(device_.Writes().size(), 3u) << "command, block 0, block 1; no end of file";
+  // 10 s after block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
+  EXPECT_GE(clock_.now_.load(), 802u + 10000u);
+  EXPECT_LT(clock_.now_.load(), 802u + 10000u + 60u);
+}
+
+TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
+  device_.chatter = true;
+  device_.answers = {kAck, -1};
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
+  EXPECT_EQ(observer_.List().back(), "Error...");
+
+  ScriptedDevice noStart(clock_);
+  noStart.chatter = true;
+  noStart.answerStart = false;
+  test::DownloadRecordingObserver second;
+  SerialDownload dl(noStart, second, clock_);
+  EXPECT_EQ(dl.Run(true, File(10)), SerialDownloadResult::kNoStart);
+}
+
+TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice) {
+  device_.answers = {kNak, kAck, kNak, kAck};  // block 0 refused once, block 1 once
+  device_.noise = {'x', 0x00, 0x43};           // dropped before every answer
+  EXPECT_EQ(Run(File(2048)), SerialDownloadResult::kDone);
+  EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, Block(0, 0), Block(0, 0),
+                                                                 Block(1, 1), Block(1, 1), kEnd, kQuit}));
+  EXPECT_EQ(observer_.List(), (std::vector<std::string>{"File Size: 2048 bytes", "Code Download Start...",
+                                                        "Download Size... 2048 bytes",
+                                                        "Code Download End..."}));
+  EXPECT_EQ(observer_.Percents(), (std::vector<unsigned>{0, 50, 100, 100}));
+}
+
+TEST_F(DownloadOnScript, TenRefusalsOfOneBlockEndTheDownload) {
+  device_.answers = std::vector<int>(50, kNak);
+  EXPECT_EQ(Run(File(1500)), SerialDownloadResult::kTooManyNaks);
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 1u + 10u) << "block 0 and its nine repeats";
+  for (size_t i = 1; i < writes.size(); ++i) EXPECT_EQ(writes[i], Block(0, 0));
+  EXPECT_EQ(observer_.List().back(), "Error...");
+  const auto events = observer_.Events();
+  EXPECT_EQ(events.back(), "enable");
+  EXPECT_EQ(events[events.size() - 2], "resume");
+
+  // Refusals spread over blocks do not add up.
+  test::DownloadRecordingObserver spread;
+  ScriptedDevice device(clock_);
+  for (int b = 0; b < 3; ++b) {
+    for (int i = 0; i < 9; ++i) device.answers.push_back(kNak);
+    device.answers.push_back(kAck);
+  }
+  SerialDownload dl(device, spread, clock_);
+  EXPECT_EQ(dl.Run(true, File(3072)), SerialDownloadResult::kDone);
+}
+
+TEST_F(DownloadOnScript, Block257CarriesNumberZeroAgain) {
+  EXPECT_EQ(Run(File(258 * 1024 + 10)), SerialDownloadResult::kDone);
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 1u + 259u + 2u);
+  EXPECT_EQ(writes[1 + 255][1], 0xFF);
+  EXPECT_EQ(writes[1 + 256][1], 0x00);
+  EXPECT_EQ(writes[1 + 256][2], 0xFF);
+  EXPECT_EQ(writes[1 + 256], Block(256, 0));
+  EXPECT_EQ(writes[1 + 258], Block(258, 2));
+  EXPECT_EQ(observer_.List()[2], "Download Size... 265216 bytes");
+}
+
+TEST_F(DownloadOnScript, PercentOfAFileBeyond42MegabytesDoesNotWrap) {
+  // 41946 blocks: 100 x 1024 x 41946 exceeds 32 bits; the bar must still reach 100 with
+  // the last block, not fall back and stay at 99.
+  const size_t blocks = 41946;
+  test::WriteFile(dir_ / "big.bin", std::vector<uint8_t>(blocks * 1024, 0x5A));
+  device_.keepWrites = false;
+  EXPECT_EQ(Run(dir_ / "big.bin"), SerialDownloadResult::kDone);
+  const auto percents = observer_.Percents();
+  ASSERT_EQ(percents.size(), 102u) << "0, 1 .. 100 as the blocks go, and the final 100";
+  for (unsigned p = 0; p <= 100; ++p) ASSERT_EQ(percents[p], p);
+  EXPECT_EQ(observer_.List()[2], "Download Size... 42952704 bytes");
+}
+
+TEST_F(DownloadOnScript, CancelStopsWithoutErrorLineOrEndOfFile) {
+  device_.answers = {kAck, -1};
+  SerialDownload dl(device_, observer_, clock_);
+  dl.Cancel();
+  EXPECT_EQ(dl.Run(true, File(5000)), SerialDownloadResult::kCancelled);
+  for (const auto& w : device_.Writes()) EXPECT_NE(w, kEnd);
+  const auto list = observer_.List();
+  EXPECT_EQ(std::count(list.begin(), list.end(), "Error..."), 0);
+  const auto events = observer_.Events();
+  EXPECT_EQ(std::vector<std::string>(events.end() - 2, events.end()),
+            (std::vector<std::string>{"resume", "enable"}));
+}
+
+// A message box that stays up until the test closes it, as the real one does.
+class BlockingBoxObserver final : public SerialDownloadObserver {
+ public:
+  void AppendLine(const std::string& l) override { inner.AppendLine(l); }
+  void DeleteLastLine() override { inner.DeleteLastLine(); }
+  void SetProgress(unsigned p) override { inner.SetProgress(p); }
+  void MessageBox(const std::string& t) override {
+    inner.MessageBox(t);
+    std::unique_lock<std::mutex> lock(m);
+    shown = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return closed; });
+  }
+  void ResumeReader() override { inner.ResumeReader(); }
+  void EnableUpdateButton() override { inner.EnableUpdateButton(); }
+  test::DownloadRecordingObserver inner;
+  std::mutex m;
+  std::condition_variable cv;
+  bool shown = false, closed = false;
+};
+
+TEST_F(DownloadOnScript, SecondDownloadWaitsForTheFirst) {
+  const std::string path = File(3000);
+  BlockingBoxObserver first;
+  test::DownloadRecordingObserver second;
+  SerialDownload a(device_, first, clock_), b(device_, second, clock_);
+  a.Start(true, path);
+  {
+    std::unique_lock<std::mutex> lock(first.m);
+    ASSERT_TRUE(first.cv.wait_for(lock, std::chrono::seconds(10), [&] { return first.shown; }));
+  }
+  b.Start(true, path);
+  // While the first one's box is up, the second has not started: it reports nothing.
+  for (int i = 0; i < 20; ++i) {
+    ASSERT_TRUE(second.Events().empty());
+    std::this_thread::yield();
+  }
+  {
+    std::lock_guard<std::mutex> lock(first.m);
+    first.closed = true;
+  }
+  first.cv.notify_all();
+  EXPECT_EQ(a.Wait(), SerialDownloadResult::kDone);
+  EXPECT_EQ(b.Wait(), SerialDownloadResult::kDone);
+  const auto writes = device_.Writes();
+  ASSERT_EQ(writes.size(), 2u * 6u);
+  EXPECT_EQ(writes[6], kUpgrade) << "the second starts after the first's last byte";
+  EXPECT_EQ(writes[5], kQuit);
+}
+
+}  // namespace
+}  // namespace edog
