@@ -459,6 +459,48 @@ TEST_F(MainWindow, AboutItemOpensTheAboutBoxOtherSystemCommandsDoNot) {
   EXPECT_GT(BackgroundShownShare(*dlg), 0.9);
 }
 
+TEST_F(MainWindow, RightClickMenuOffersTheAboutItem) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  int menus = 0;
+  dlg->Bind(wxEVT_CONTEXT_MENU, [&](wxContextMenuEvent& e) {
+    ++menus;
+    e.Skip();  // on to the window's own handler, which pops the menu up
+  });
+  bool aboutSeen = false;
+  int ticksWithMenu = 0;
+  // Runs inside the menu's and then the About box's modal loops.
+  wxTimer driver;
+  bool busy = false;  // simulated input yields, and the timer may come again meanwhile
+  driver.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (busy) return;
+    busy = true;
+    if (CAboutDlg* about = OpenAboutBox()) {
+      aboutSeen = true;
+      driver.Stop();
+      about->EndModal(wxID_OK);
+    } else if (menus > 0 && ++ticksWithMenu == 3) {
+      wxUIActionSimulator keys;  // the menu is up: take its only item
+      keys.Char(WXK_DOWN);
+      keys.Char(WXK_RETURN);
+    } else if (ticksWithMenu > 60) {
+      driver.Stop();
+      wxUIActionSimulator keys;
+      keys.Char(WXK_ESCAPE);  // give up; the expectation below reports it
+    }
+    busy = false;
+  });
+  driver.Start(50);
+  wxUIActionSimulator mouse;
+  mouse.MouseMove(dlg->ClientToScreen(wxPoint(250, 100)));  // on the picture
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->GetScreenRect().Contains(wxGetMousePosition()); }));
+  mouse.MouseClick(wxMOUSE_BTN_RIGHT);
+  EXPECT_TRUE(RunLoopUntil([&] { return aboutSeen; }, 5000));
+  EXPECT_EQ(menus, 1);
+  driver.Stop();
+  EXPECT_TRUE(dlg->IsShown());
+}
+
 TEST_F(WithDevice, ScreenshotOfTheShippedWindow) {
   StartDevice();
   auto dlg = Open();
