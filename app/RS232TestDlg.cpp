@@ -295,9 +295,9 @@ void CRS232TestDlg::OnPaint(wxPaintEvent&) {
 void CRS232TestDlg::OnTimer(wxTimerEvent& event) {
   event.Skip();  // every timer message also gets the default processing
   if (event.GetId() != kPollTimerId) return;
-  const PresenceOutcome outcome = DecidePresence(usb_ && usb_->DevicePresent(), reading_ != 0);
+  const PresenceOutcome outcome = DecidePresence(usb_ && usb_->DevicePresent(), reading_);
   usbStatus_ = outcome.statusText;
-  connected_ = outcome.connected ? 1 : 0;
+  connected_ = outcome.connected;
   if (!outcome.connected) {
     readUsbButton_->Disable();
   } else if (outcome.readUsbEnabled) {

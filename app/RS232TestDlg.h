@@ -7,6 +7,7 @@
 #include <wx/dialog.h>
 #include <wx/timer.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -50,7 +51,8 @@ class CRS232TestDlg : public wxDialog {
   // queued, and the window owns the text from here on.
   void PostDeviceText(std::string text);
   // Serial text message (WM_USER+1): the serial port's received bytes for the status
-  // monitor. Runs on the window's thread; a worker thread waits until it has run.
+  // monitor. Runs on the window's thread; a worker thread waits until it has run, so
+  // the serial reader must be stopped before the window goes away.
   void SendSerialText(const char* bytes, size_t count);
 
   // The Reset routine (also run by the update job after each file).
@@ -61,9 +63,10 @@ class CRS232TestDlg : public wxDialog {
 
   // Values that later engines and tests read.
   int EncryptionMethod() const { return encryptionMethod_; }
-  bool Connected() const { return connected_ != 0; }
-  bool Reading() const { return reading_ != 0; }
-  void SetReading(bool reading) { reading_ = reading ? 1 : 0; }
+  // Flags shared with worker threads.
+  bool Connected() const { return connected_; }
+  bool Reading() const { return reading_; }
+  void SetReading(bool reading) { reading_ = reading; }
   int PollPeriodMs() const { return pollTimer_.IsRunning() ? pollTimer_.GetInterval() : 0; }
   const std::string& ProgramDirectoryPath() const { return programDirectory_; }
   const wxBitmap& Background() const { return background_; }
@@ -117,8 +120,8 @@ class CRS232TestDlg : public wxDialog {
   CSetComDlg setComDlg_;
   int serialConnected_ = 0;
   int encryptionMethod_ = 0;
-  unsigned char connected_ = 0;
-  unsigned char reading_ = 0;
+  std::atomic<bool> connected_{false};
+  std::atomic<bool> reading_{false};
   std::shared_ptr<edog::UsbLibrary> usb_;
   std::string programDirectory_;
   wxBitmap background_;
