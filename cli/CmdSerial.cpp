@@ -5,6 +5,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/SerialSend.h"
 #include "cli/Terminal.h"
 #include "common/Files.h"
 #include "common/Format.h"
@@ -44,76 +45,6 @@ class TracingLink final : public SerialLink {
   SerialLink& inner_;
 };
 
-// Shows the progress list as it stands: a line is printed once another line follows it,
-// so of the "Download Size..." lines only the latest one is shown. Message-box texts are
-// printed as they come; the bar follows the progress with the bytes sent and the speed.
-class TerminalObserver final : public SerialDownloadObserver {
- public:
-  explicit TerminalObserver(uint64_t fileSize) : fileSize_(fileSize), bar_("send-serial") {}
-  void AppendLine(const std::string& line) override {
-    Flush();
-    pending_ = line;
-    hasPending_ = true;
-    unsigned bytes = 0;
-    if (std::sscanf(line.c_str(), kDownloadSizeLine, &bytes) == 1) ShowBar(bytes);
-  }
-  void DeleteLastLine() override { hasPending_ = false; }
-  void SetProgress(unsigned percent) override {
-    if (percent == 0) start_ = std::chrono::steady_clock::now();
-    percent_ = percent;
-  }
-  void MessageBox(const std::string& text) override {
-    Flush();
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-  }
-  void ResumeReader() override {}
-  void EnableUpdateButton() override { Flush(); }
-  // The last line the list holds ("Code Download End..." on success).
-  const std::string& LastLine() const { return last_; }
-
- private:
-  void Flush() {
-    if (!hasPending_) return;
-    bar_.Finish();
-    std::printf("%s\n", pending_.c_str());
-    std::fflush(stdout);
-    last_ = pending_;
-    hasPending_ = false;
-  }
-  void ShowBar(unsigned bytes) {
-    const double secs =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    const uint64_t sent = std::min<uint64_t>(bytes, fileSize_);
-    const double rate = secs > 0 ? sent / secs : 0;
-    const unsigned left = rate > 0 ? static_cast<unsigned>((fileSize_ - sent) / rate) : 0;
-    bar_.Update(percent_, Format("%lluK/%lluK %.1fKB/s %u:%02u left",
-                                 static_cast<unsigned long long>(sent / 1024),
-                                 static_cast<unsigned long long>((fileSize_ + 1023) / 1024),
-                                 rate / 1024, left / 60, left % 60));
-  }
-  uint64_t fileSize_;
-  ProgressDisplay bar_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-  unsigned percent_ = 0;
-  std::string pending_, last_;
-  bool hasPending_ = false;
-};
-
-bool ParseBaud(const std::string& text, uint32_t& baud) {
-  return ParseUnsigned(text, baud) && (baud == 115200 || baud == 57600);
-}
-
-// Opens the port as the Connect button does; prints "Fail connect!" when it cannot.
-bool Connect(CComm& comm, const std::string& port, uint32_t baud, const char* command) {
-  comm.SetParams(port, baud, 8, kOneStopBit, kNoParity);
-  if (!comm.CreateEvents() || !comm.Open()) {
-    std::fprintf(stderr, "edogtool %s: %s: Fail connect!\n", command, port.c_str());
-    return false;
-  }
-  return true;
-}
-
 int Ports(int argc, char** argv) {
   std::string state = DefaultSimulatorStateDir();
   Args args("edogtool ports [--state DIR]",
@@ -145,13 +76,13 @@ int SendSerial(int argc, char** argv) {
   if (port.empty()) return args.UsageError("--port PATH is required");
 
   CComm comm;
-  if (!Connect(comm, port, baud, "send-serial")) return kExitFailed;
+  if (!ConnectSerial(comm, port, baud, "send-serial")) return kExitFailed;
   InstallInterruptHandler();
   // The download reads the port itself; the reader stays out of its way.
   comm.SuspendReader();
   TracingLink traced(comm);
   SerialLink& link = trace ? static_cast<SerialLink&>(traced) : comm;
-  TerminalObserver observer(FileSize(files[0]).value_or(0));
+  TerminalSerialObserver observer(FileSize(files[0]).value_or(0));
   SerialDownload download(link, observer);
   download.Start(true, files[0]);
   while (!download.Finished()) {
@@ -198,7 +129,7 @@ int Monitor(int argc, char** argv) {
   CComm comm;
   StdoutSink sink;
   comm.SetNotifyWnd(&sink);
-  if (!Connect(comm, port, baud, "monitor")) return kExitFailed;
+  if (!ConnectSerial(comm, port, baud, "monitor")) return kExitFailed;
   InstallInterruptHandler();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!Interrupted() && (secondsText.empty() || std::chrono::steady_clock::now() < end))

@@ -63,8 +63,11 @@ void SerialDownload::Start(bool connected, const std::string& path) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
   finished_ = false;
-  thread_ = std::thread([this, connected, path] {
-    result_ = Run(connected, path);
+  // The file is taken now, on the caller's thread: the update job removes its extracted
+  // files as soon as it has started the download.
+  auto file = std::make_shared<FileSnapshot>(TakeSnapshot(path));
+  thread_ = std::thread([this, connected, file] {
+    result_ = RunWith(connected, *file);
     finished_ = true;
   });
 }
@@ -74,7 +77,23 @@ SerialDownloadResult SerialDownload::Wait() {
   return result_;
 }
 
+SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const std::string& path) {
+  FileSnapshot snapshot;
+  snapshot.named = !path.empty();
+  if (snapshot.named) {
+    if (auto data = ReadWholeFile(path)) {
+      snapshot.readable = true;
+      snapshot.data = std::move(*data);
+    }
+  }
+  return snapshot;
+}
+
 SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path) {
+  return RunWith(connected, TakeSnapshot(path));
+}
+
+SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot& file) {
   // Take our turn on the link; a cancel while waiting for it ends quietly.
   if (!link_.TakeDownloadTurn(cancel_)) {
     if (connected) observer_.ResumeReader();
@@ -85,7 +104,7 @@ SerialDownloadResult SerialDownload::Run(bool connected, const std::string& path
     SerialLink& link;
     ~Turn() { link.GiveDownloadTurn(); }
   } turn{link_};
-  return Body(connected, path);
+  return Body(connected, file);
 }
 
 SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32_t timeoutMs) {
@@ -110,25 +129,24 @@ SerialDownloadResult SerialDownload::Fail(SerialDownloadResult result) {
   return result;
 }
 
-SerialDownloadResult SerialDownload::Body(bool connected, const std::string& path) {
+SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& file) {
   if (!connected) {
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNotConnected;
   }
   observer_.SetProgress(0);
-  if (path.empty()) {
+  if (!file.named) {
     observer_.ResumeReader();
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kNoFile;
   }
-  const auto size = FileSize(path);
-  if (!size || !FileExists(path) || !StdFile(path, "rb").IsOpen()) {
+  if (!file.readable) {
     observer_.MessageBox(kFileOpenErrorText);
     observer_.ResumeReader();
     observer_.EnableUpdateButton();
     return SerialDownloadResult::kFileOpenError;
   }
-  const uint64_t length = *size;
+  const uint64_t length = file.data.size();
   observer_.AppendLine(Format(kFileSizeLine, static_cast<unsigned>(length)));
 
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
@@ -140,11 +158,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
 
   observer_.AppendLine(kDownloadStartLine);
   clock_.SleepMs(kAfterStartMs);
-  StdFile file(path, "rb");
-  if (!file.IsOpen()) {
-    observer_.MessageBox(kFileOpenErrorText);
-    return Fail(SerialDownloadResult::kFileOpenError);
-  }
 
   uint8_t number = 0;
   bool firstSent = false;
@@ -152,7 +165,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
   uint64_t progress = 0;  // wide, so files past 42 MB do not wrap the percent
   unsigned highest = 0;
   unsigned naks = 0;
-  long blockStart = 0;
+  size_t position = 0, blockStart = 0;
   uint8_t data[kSerialBlockData];
   for (;;) {
     bool repeat = false;
@@ -171,14 +184,16 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
     }
     if (repeat) {
       // The refused block goes again, under its own number, as XMODEM receivers expect.
-      std::fseek(file.Get(), blockStart, SEEK_SET);
+      position = blockStart;
       --number;
     } else {
-      blockStart = std::ftell(file.Get());
+      blockStart = position;
     }
     std::memset(data, 0, sizeof data);
-    const size_t got = file.Read(data, sizeof data);
+    const size_t got = std::min(sizeof data, file.data.size() - position);
     if (got == 0) break;
+    std::memcpy(data, file.data.data() + position, got);
+    position += got;
     if (!repeat) {  // a repeat sends no new data: the counters stay
       bytesCounter += kSerialBlockData;
       progress += kProgressPerBlock;
@@ -203,7 +218,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const std::string& pat
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
   observer_.AppendLine(kDownloadEndLine);
-  file.Close();
   observer_.SetProgress(100);
   observer_.MessageBox(kTransferDoneText);
   observer_.ResumeReader();

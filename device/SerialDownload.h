@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "common/Clock.h"
 #include "device/Comm.h"
@@ -77,7 +78,8 @@ class SerialDownload {
   SerialDownload(const SerialDownload&) = delete;
   SerialDownload& operator=(const SerialDownload&) = delete;
 
-  // `connected`: the main window's serial connected flag. The path is copied.
+  // `connected`: the main window's serial connected flag. The file is read at once, so it
+  // may be removed while the download still waits for its turn or for the device.
   void Start(bool connected, const std::string& path);
   SerialDownloadResult Run(bool connected, const std::string& path);
   // Waits for a started download; its result.
@@ -88,7 +90,15 @@ class SerialDownload {
 
  private:
   enum class Answer { kAck, kNak, kTimeout, kCancelled };
-  SerialDownloadResult Body(bool connected, const std::string& path);
+  // The file as it was when the download was started.
+  struct FileSnapshot {
+    bool named = false;     // a path was given
+    bool readable = false;  // and the whole file could be read
+    std::vector<uint8_t> data;
+  };
+  static FileSnapshot TakeSnapshot(const std::string& path);
+  SerialDownloadResult RunWith(bool connected, const FileSnapshot& file);
+  SerialDownloadResult Body(bool connected, const FileSnapshot& file);
   // Reads single bytes until one of `wanted` arrives; others are dropped.
   Answer WaitFor(uint8_t first, int second, uint32_t timeoutMs);
   SerialDownloadResult Fail(SerialDownloadResult result);

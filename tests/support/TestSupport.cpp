@@ -67,6 +67,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   const std::string outPath = io / "out", errPath = io / "err", inPath = io / "in";
   WriteFile(inPath, input);
   const std::string exe = program.find('/') == std::string::npos ? BinDir() + "/" + program : program;
+  std::fflush(stdout);  // the child's freopen would flush our pending output a second time
+  std::fflush(stderr);
   const pid_t pid = fork();
   if (pid == 0) {
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);

@@ -1,0 +1,168 @@
+// edogtool update: the update job of the 更新 button, against the attached device.
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+#include "cli/Args.h"
+#include "cli/Command.h"
+#include "cli/SerialSend.h"
+#include "cli/Terminal.h"
+#include "cli/UsbSend.h"
+#include "common/DynamicLibrary.h"
+#include "common/Files.h"
+#include "device/UsbLibrary.h"
+#include "update/UpdateJob.h"
+
+namespace edog::cli {
+namespace {
+
+// The window's texts use CR LF; a terminal wants LF.
+std::string TerminalText(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+// The main window's side of the job, on a terminal.
+class TerminalUpdateHost final : public UpdateHost {
+ public:
+  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace)
+      : usb_(std::move(usb)), comm_(comm), trace_(trace) {}
+
+  // No timer polls here: each check probes the device afresh.
+  bool Connected() override { return usb_ && usb_->DevicePresent(); }
+  void AppendLog(const std::string& text) override {
+    std::printf("%s", TerminalText(text).c_str());
+    if (!text.empty() && text.back() != '\n') std::printf("\n");
+    std::fflush(stdout);
+  }
+  void AddProgressLine(const std::string& line) override {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void ShowMessage(const std::string& text) override {
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+  }
+  void PumpWait(uint32_t ms) override {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end && !Interrupted())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  void SetUpdateButtonEnabled(bool) override {}
+  void SetPath(ContentKind kind, const std::string& path) override {
+    if (kind == ContentKind::kSoftware) softwarePath_ = path;
+  }
+  void Reset() override { softwarePath_.clear(); }
+  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+    if (Interrupted()) return TransferOutcome::kFailed;
+    const UsbSendOutcome sent = SendOverUsb(path, label, trace_);
+    if (sent.setup != UsbSetupStatus::kReady) {
+      std::fprintf(stderr, "%s", sent.setupMessage.c_str());
+      return TransferOutcome::kFailed;
+    }
+    const UsbTransferResult& r = sent.result;
+    return r.outcome == UsbTransferResult::kCompleted && r.commandBlockAccepted &&
+                   r.sent == r.payloadSize
+               ? TransferOutcome::kCompleted
+               : TransferOutcome::kFailed;
+  }
+  bool SerialOpen() override { return comm_ != nullptr; }
+  void StartSerialDownload() override {
+    // The download reads the port itself until it resumes the reader at its end. It sends
+    // the software path as it stands now (empty unless this is the software kind).
+    comm_->SuspendReader();
+    auto d = std::make_unique<Download>();
+    d->observer = std::make_unique<TerminalSerialObserver>(
+        FileSize(softwarePath_).value_or(0), [comm = comm_] { comm->ResumeReader(); });
+    d->download = std::make_unique<SerialDownload>(*comm_, *d->observer);
+    d->download->Start(true, softwarePath_);
+    downloads_.push_back(std::move(d));
+  }
+
+  // Waits for the serial downloads the job started; true when each one completed.
+  bool WaitForSerialDownloads() {
+    bool ok = true;
+    for (auto& d : downloads_) {
+      while (!d->download->Finished()) {
+        if (Interrupted()) d->download->Cancel();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      ok = d->download->Wait() == SerialDownloadResult::kDone && ok;
+    }
+    return ok;
+  }
+
+ private:
+  struct Download {
+    std::unique_ptr<TerminalSerialObserver> observer;
+    std::unique_ptr<SerialDownload> download;
+  };
+  std::shared_ptr<UsbLibrary> usb_;
+  CComm* comm_;
+  bool trace_;
+  std::string softwarePath_;
+  std::vector<std::unique_ptr<Download>> downloads_;
+};
+
+int Update(int argc, char** argv) {
+  bool voice = false, map = false, software = false, trace = false;
+  std::string package = ProgramDirectory() + kPackageFileName;
+  std::string methodText = std::to_string(kDefaultEncryptionMethod), port, baudText = "115200";
+  Args args("edogtool update [--voice] [--map] [--software] [--package PATH] [--method N] "
+            "[--port PATH] [--baud N]",
+            "Runs the update job of the window's 更新 button: extracts the update package,\n"
+            "checks and lists each selected content's header and sends it to the device over\n"
+            "USB, or starts a serial code download when its header names the serial port.\n"
+            "Prints the update log, the progress-list lines, each transfer's progress and the\n"
+            "result summary; other message-box texts go to standard error. Exit status 0\n"
+            "only when every selected content reached the device whole.");
+  args.Flag("--voice", &voice, "renew the voice prompts (语音)");
+  args.Flag("--map", &map, "renew the camera database (数据)");
+  args.Flag("--software", &software, "renew the device software (软件)");
+  args.Option("--package", &package, "PATH", "the update package (default: qzkt.dll beside the program)");
+  args.Option("-m,--method", &methodText, "N", "encryption method 0..7 (default 3)");
+  args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
+  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  args.Flag("--trace", &trace, "log every USB pipe write to stderr");
+  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
+              "program); without a device the job stops with the not-connected message.");
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  uint32_t method = 0, baud = 0;
+  if (!ParseUnsigned(methodText, method) || method > 7)
+    return args.UsageError("--method takes a number from 0 to 7");
+  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+
+  InstallInterruptHandler();
+  std::unique_ptr<CComm> comm;
+  if (!port.empty()) {
+    comm = std::make_unique<CComm>();
+    if (!ConnectSerial(*comm, port, baud, "update")) return kExitFailed;
+  }
+  TerminalUpdateHost host(UsbLibrary::Load(), comm.get(), trace);
+  UpdateJob job(host);
+  UpdateSettings settings;
+  settings.packagePath = package;
+  settings.encryptionMethod = static_cast<int>(method);
+  const UpdateResult result = job.Run({voice, map, software}, settings);
+  const bool serialOk = host.WaitForSerialDownloads();
+  if (comm) comm->Close();
+
+  if (result.started && result.extracted && !result.aborted) {
+    std::printf("Result:\n%s", TerminalText(result.summary).c_str());
+    if (!result.summary.empty() && result.summary.back() != '\n') std::printf("\n");
+  }
+  if (Interrupted()) return kExitInterrupted;
+  const bool ok = result.started && result.extracted && !result.aborted && result.failed == 0 &&
+                  serialOk;
+  return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+EDOG_COMMAND("update", "run the update job against the attached device", Update);
+
+}  // namespace edog::cli

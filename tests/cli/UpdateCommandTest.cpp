@@ -1,0 +1,162 @@
+// edogtool update end to end: the real job, the real stand-in library and the real
+// simulator (in this process), USB and serial routes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "device/DeviceSocket.h"
+#include "sim/Simulator.h"
+#include "support/TestSupport.h"
+#include "update/HeaderedImage.h"
+#include "update/Package.h"
+
+namespace edog {
+namespace {
+
+using test::RunTool;
+
+struct Content {
+  std::vector<uint8_t> file;
+  std::vector<uint8_t> payload;  // what must land in flash
+};
+
+Content Make(Port port, uint8_t flash, uint32_t address, size_t length, uint32_t seed) {
+  Content c;
+  c.payload = test::RandomBytes(length, seed);
+  const auto s = PacketRoundedSize(port, static_cast<uint32_t>(length));
+  c.payload.resize(s.fileSize, 0);
+  const HeaderBlock h = BuildHeaderBlock(port, flash, address, s.fileSize, s.packetCount);
+  c.file.assign(h.begin(), h.end());
+  c.file.insert(c.file.end(), c.payload.begin(), c.payload.end());
+  return c;
+}
+
+class UpdateCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "dev.sock").c_str(), 1);
+    setenv("TMP", tmp_.Path().c_str(), 1);
+  }
+  void TearDown() override { unsetenv("TMP"); }
+  sim::Simulator& StartSim(bool serial = false) {
+    sim::SimulatorOptions o;
+    o.stateDir = dir_ / "state";
+    o.serial.enabled = serial;
+    o.serial.baud = 0;  // unpaced: the test is about the route, not the line's speed
+    sim_ = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    EXPECT_TRUE(sim_->Start(&error)) << error;
+    return *sim_;
+  }
+  std::string Pack(const Content& voice, const Content& map, const Content& soft, int method = 3) {
+    const std::string path = dir_ / "qzkt.dll";
+    EXPECT_EQ(WritePackage(path,
+                           {{"edogvoice.hdr", voice.file},
+                            {"edogmap.hdr", map.file},
+                            {"edogsoftware.hdr", soft.file}},
+                           KeyForMethod(method)),
+              "");
+    return path;
+  }
+  test::TempDir dir_, tmp_;
+  std::unique_ptr<sim::Simulator> sim_;
+};
+
+TEST_F(UpdateCommand, AllThreeOverUsbLandByteExactInOrder) {
+  auto& sim = StartSim();
+  const Content voice = Make(Port::Usb, kFlashNand, 0x200, 30000, 1);
+  const Content map = Make(Port::Usb, kFlashSerial, 0x10000, 12345, 2);
+  const Content soft = Make(Port::Usb, kFlashE, 0x1000, 4000, 3);
+  const auto r = RunTool({"update", "--voice", "--map", "--software", "--package",
+                          Pack(voice, map, soft)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("Result:\n语音文件更新成功!\n数据库文件更新成功!\n软件更新成功!\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_LT(r.out.find("语音文件更新开始！"), r.out.find("数据库文件更新开始！"));
+  EXPECT_LT(r.out.find("数据库文件更新开始！"), r.out.find("电子狗软件更新开始！"));
+  EXPECT_NE(r.out.find("-> start address: 0x00040000\n"), std::string::npos);
+
+  ASSERT_TRUE(sim.WaitForJournal(3, 5000));
+  const auto records = sim.JournalRecords();
+  ASSERT_EQ(records.size(), 3u);
+  for (const auto& rec : records) EXPECT_EQ(rec.Text("outcome"), "complete");
+  EXPECT_EQ(sim.ReadFlash(kFlashNand, 0x200 * 512, voice.payload.size()), voice.payload);
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x10000, map.payload.size()), map.payload);
+  EXPECT_EQ(sim.ReadFlash(kFlashE, 0x1000, soft.payload.size()), soft.payload);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_.Path())) << "extraction directory left behind";
+}
+
+TEST_F(UpdateCommand, NoDeviceIsRefusedWithTheNotConnectedText) {
+  const Content c = Make(Port::Usb, kFlashE, 0x1000, 100, 4);
+  const auto r = RunTool({"update", "--software", "--package", Pack(c, c, c)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("USB没连接"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("正在解压"), std::string::npos);
+}
+
+TEST_F(UpdateCommand, BadSoftwareHeaderFailsOnlyThatContent) {
+  auto& sim = StartSim();
+  const Content voice = Make(Port::Usb, kFlashSerial, 0, 500, 5);
+  Content soft = Make(Port::Usb, kFlashE, 0x1000, 500, 6);
+  soft.file[0] = '#';
+  const auto r = RunTool({"update", "--voice", "--software", "--package", Pack(voice, voice, soft)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("软件格式错误，请重新下载。\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Result:\n语音文件更新成功!\n软件更新失败!\n"), std::string::npos) << r.out;
+  ASSERT_TRUE(sim.WaitForJournal(1, 5000));
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0, voice.payload.size()), voice.payload);
+}
+
+TEST_F(UpdateCommand, DeviceRefusingForGoodIsNotReportedAsSuccess) {
+  sim::SimulatorOptions o;
+  o.stateDir = dir_ / "state";
+  o.serial.enabled = false;
+  o.faults.refuse.enabled = true;
+  o.faults.refuse.afterBytes = 4096;
+  sim_ = std::make_unique<sim::Simulator>(o);
+  ASSERT_TRUE(sim_->Start());
+  const Content map = Make(Port::Usb, kFlashSerial, 0, 40000, 7);
+  const auto r = RunTool({"update", "--map", "--package", Pack(map, map, map)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("Result:\n数据库文件更新失败!\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("数据库文件更新成功"), std::string::npos);
+}
+
+TEST_F(UpdateCommand, SoftwareOverUartGoesThroughTheSerialLoader) {
+  auto& sim = StartSim(/*serial=*/true);
+  ASSERT_FALSE(sim.SerialLinePath().empty()) << sim.SerialLineError();
+  const Content usb = Make(Port::Usb, kFlashSerial, 0, 100, 8);
+  const Content soft = Make(Port::Uart, kFlashSerial, 0x20000, 2500, 9);
+  const auto r = RunTool({"update", "--software", "--port", sim.SerialLinePath(), "--package",
+                          Pack(usb, usb, soft)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("-> port: UART\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Code Download End..."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("File Transfer is completed!"), std::string::npos);
+  EXPECT_NE(r.out.find("Result:\n"), std::string::npos);
+  ASSERT_TRUE(sim.WaitForJournal(1, 5000));
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x20000, soft.payload.size()), soft.payload);
+}
+
+TEST_F(UpdateCommand, UartContentWithoutAnOpenPortEndsWithTheComMessage) {
+  StartSim();
+  const Content soft = Make(Port::Uart, kFlashE, 0x1000, 100, 10);
+  const auto r = RunTool({"update", "--software", "--package", Pack(soft, soft, soft)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("COMx disconnect!\n\nCheck COMx port!"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out.find("Result:"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_.Path()));
+}
+
+TEST_F(UpdateCommand, UsageErrors) {
+  EXPECT_EQ(RunTool({"update", "--method", "9"}).status, 2);
+  EXPECT_EQ(RunTool({"update", "--baud", "9600"}).status, 2);
+  const auto r = RunTool({"update", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--software"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace edog
