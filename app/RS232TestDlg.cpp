@@ -14,9 +14,7 @@
 #include <wx/stattext.h>
 #include <wx/strconv.h>
 #include <wx/textctrl.h>
-#include <wx/thread.h>
 
-#include <future>
 #include <utility>
 
 #include "app/AboutDlg.h"
@@ -24,6 +22,7 @@
 #include "app/Resources.h"
 #include "common/DynamicLibrary.h"
 #include "widgets/GradientProgressCtrl.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 using namespace edog;
@@ -51,7 +50,8 @@ wxString DecodeDeviceText(const std::string& bytes) {
 CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
     : methodRadio_(kInitialMethodRadio),
       options_(std::move(options)),
-      pollTimer_(this, kPollTimerId) {
+      pollTimer_(this, kPollTimerId),
+      ui_(UiCallTarget::Create()) {
   usbStatus_ = UsbStatusBeforePoll();
   // A pop-up window with caption, system menu and minimise box; not resizable. Without
   // a parent it is an application window with its own task bar button.
@@ -90,7 +90,10 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
        IDC_METHOD_FIRST, IDC_METHOD_LAST);
 }
 
-CRS232TestDlg::~CRS232TestDlg() { pollTimer_.Stop(); }
+CRS232TestDlg::~CRS232TestDlg() {
+  pollTimer_.Stop();
+  StopWorkers();
+}
 
 void CRS232TestDlg::CreateControls() {
   auto at = [this](int x, int y) { return ConvertDialogToPixels(wxPoint(x, y)); };
@@ -103,8 +106,9 @@ void CRS232TestDlg::CreateControls() {
     w->SetSize(placed);
     return w;
   };
-  auto hidden = [](wxWindow* w) {
+  auto hidden = [this](wxWindow* w) {
     w->Hide();
+    developerControls_.push_back(w);
     return w;
   };
   auto group = [&](const char* text, int x, int y, int w, int h) {
@@ -270,6 +274,7 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   baudRateBox_->Clear();
   baudRateBox_->Append("115200");
   baudRateBox_->Append("57600");
+  baudRateBox_->SetSelection(0);  // sorted: "115200" comes first
 
   // 12. Update log; shown at the next refresh.
   updateLog_ = InitialUpdateLog();
@@ -277,6 +282,8 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   // 13. First presence probe in 100 ms; default focus.
   pollTimer_.Start(kFirstPollMs);
   voiceBox_->SetFocus();
+
+  if (options_.developerControls) ShowDeveloperControls();
 }
 
 void CRS232TestDlg::OnPaint(wxPaintEvent&) {
@@ -382,26 +389,17 @@ void CRS232TestDlg::Reset() {
 }
 
 void CRS232TestDlg::PostUpdateButtonState(bool enable) {
-  CallAfter([this, enable] { OnWindowUpdate(enable); });
+  ui_->Post([this, enable] { OnWindowUpdate(enable); });
 }
 
 void CRS232TestDlg::PostDeviceText(std::string text) {
-  CallAfter([this, text = std::move(text)] { OnDeviceText(text); });
+  ui_->Post([this, text = std::move(text)] { OnDeviceText(text); });
 }
 
 void CRS232TestDlg::SendSerialText(const char* bytes, size_t count) {
   const std::string text = SerialBufferText(bytes, count);
-  if (wxThread::IsMain()) {
-    AppendToStatusMonitor(DecodeDeviceText(text));
-    return;
-  }
   // The sender waits until the text is shown, so its receive buffer stays untouched.
-  std::promise<void> done;
-  CallAfter([this, &text, &done] {
-    AppendToStatusMonitor(DecodeDeviceText(text));
-    done.set_value();
-  });
-  done.get_future().wait();
+  ui_->Send([this, &text] { AppendToStatusMonitor(DecodeDeviceText(text)); });
 }
 
 void CRS232TestDlg::OnWindowUpdate(bool enable) {

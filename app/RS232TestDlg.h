@@ -10,8 +10,13 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/SetComDlg.h"
+#include "common/Clock.h"
+#include "device/Comm.h"
+#include "device/DeviceTextReader.h"
+#include "update/UpdateJob.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
 
@@ -23,6 +28,14 @@ class wxRadioButton;
 class wxStaticText;
 class wxTextCtrl;
 class CGradientProgressCtrl;
+class UiCallTarget;
+namespace edog {
+class SerialDownload;
+}
+
+// The developer switch: EDOG_DEVELOPER=1 in the environment shows the developer controls
+// that the shipped layout hides.
+bool DeveloperControlsRequested();
 
 // What the environment gives the main window; the defaults are the shipped program's.
 struct MainWindowOptions {
@@ -30,9 +43,15 @@ struct MainWindowOptions {
   std::string usbLibrary = USB_LIBRARY_NAME;
   // Replaces the background picture (resource 1024) when valid.
   wxBitmap background;
+  // The update package; empty: "qzkt.dll" in the program folder.
+  std::string packagePath;
+  // Time of the update job's message-pump waits and of the transfers' figures.
+  edog::Clock* clock = nullptr;  // null: the system clock
+  // Shows the developer controls (and the whole template) instead of the shipped layout.
+  bool developerControls = DeveloperControlsRequested();
 };
 
-class CRS232TestDlg : public wxDialog {
+class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
  public:
   explicit CRS232TestDlg(wxWindow* parent = nullptr, MainWindowOptions options = {});
   ~CRS232TestDlg() override;
@@ -56,7 +75,26 @@ class CRS232TestDlg : public wxDialog {
   void SendSerialText(const char* bytes, size_t count);
 
   // The Reset routine (also run by the update job after each file).
-  void Reset();
+  void Reset() override;
+
+  // The update job's host (the 更新 button runs the job with this window as its host).
+  bool Connected() override { return connected_; }
+  void AppendLog(const std::string& text) override;
+  void AddProgressLine(const std::string& line) override;
+  void ShowMessage(const std::string& text) override;
+  // A nested event loop until `ms` have passed on the window's clock.
+  void PumpWait(uint32_t ms) override;
+  void SetUpdateButtonEnabled(bool enabled) override;
+  void SetPath(edog::ContentKind kind, const std::string& path) override;
+  // One download status window, run modally.
+  edog::TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override;
+  bool SerialOpen() override { return serialConnected_ != 0 && comm_.IsOpen(); }
+  void StartSerialDownload() override;
+  // The last job's result (for tests and the developer's eye).
+  const edog::UpdateResult& LastUpdateResult() const { return lastResult_; }
+  bool SerialConnected() const { return serialConnected_ != 0; }
+  // True once every serial code download started from this window has ended.
+  bool SerialDownloadsFinished() const;
 
   // System command: id 16 (masked with 0xFFF0) opens the About box.
   void OnSysCommand(unsigned id);
@@ -86,18 +124,19 @@ class CRS232TestDlg : public wxDialog {
   int methodRadio_;
 
  protected:
-  // Handlers whose engines arrive with the update, serial and tool windows.
-  virtual void OnUpdate() {}
-  virtual void OnConnect() {}
-  virtual void OnBrowse() {}
-  virtual void OnReadUsb() {}
+  // The update job, the serial link and its download, and the device text reader.
+  virtual void OnUpdate();
+  virtual void OnConnect();
+  virtual void OnBrowse();
+  virtual void OnReadUsb();
+  // Handlers whose engines arrive with the tool windows.
   virtual void OnKovaDataGeneration() {}
   virtual void OnHeaderGeneration() {}
   virtual void OnSelectImageFiles() {}
-  virtual void OnComPortChanged() {}
-  virtual void OnBaudRateChanged() {}
+  virtual void OnComPortChanged();
+  virtual void OnBaudRateChanged();
   // Fills the COM port box with the system's serial ports.
-  virtual void FillComPorts() {}
+  virtual void FillComPorts();
 
  private:
   void CreateControls();
@@ -114,6 +153,13 @@ class CRS232TestDlg : public wxDialog {
   void AppendToStatusMonitor(const wxString& text);
   void CloseWithCode(int code);
   void RunAboutBox();
+  // Shows every developer control and the whole template (the developer switch).
+  void ShowDeveloperControls();
+  // Ends the workers that talk to the window: before it goes away.
+  void StopWorkers();
+  edog::Clock& WindowClock() const;
+  class SerialSink;
+  class DownloadReports;
 
   MainWindowOptions options_;
   bool initialised_ = false;
@@ -126,6 +172,17 @@ class CRS232TestDlg : public wxDialog {
   std::string programDirectory_;
   wxBitmap background_;
   wxTimer pollTimer_;
+  // Worker threads reach the window through this; detached when the window goes.
+  std::shared_ptr<UiCallTarget> ui_;
+  edog::CComm comm_;
+  std::shared_ptr<SerialSink> serialSink_;  // shared: complete only where it is made
+  std::string comPortName_;  // the chosen entry of the COM port box (a device path here)
+  struct Download;
+  std::vector<std::shared_ptr<Download>> downloads_;
+  std::unique_ptr<edog::DeviceTextReader> textReader_;
+  edog::UpdateJob job_{*this};
+  edog::UpdateResult lastResult_;
+  std::vector<wxWindow*> developerControls_;
 
  public:
   // Controls, by their template ids.
