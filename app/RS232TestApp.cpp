@@ -1,6 +1,7 @@
 #include "app/RS232TestApp.h"
 
 #include "app/RS232TestDlg.h"
+#include "device/UsbTransfer.h"
 
 bool CRS232TestApp::OnInit() {
   // The program takes no arguments, so the base class's command-line parsing is skipped.
@@ -13,5 +14,7 @@ int CRS232TestApp::OnRun() {
   SetTopWindow(&dlg);
   dlg.ShowModal();
   SetTopWindow(nullptr);
+  // A transfer cancelled with Esc may still be finishing its block: let it end first.
+  edog::UsbTransferWorker::WaitForAll();
   return 0;
 }

@@ -106,7 +106,7 @@ class StatusWindows final : public wxEventFilter {
     int finalPosition = -1;
     std::optional<UsbTransferResult> result;
   };
-  explicit StatusWindows(int limitMs = 30000) : limitMs_(limitMs) {
+  explicit StatusWindows(int limitMs = 15000) : limitMs_(limitMs) {
     wxEvtHandler::AddFilter(this);
     timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
     timer_.Start(10);
@@ -335,7 +335,9 @@ TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
   EXPECT_TRUE(RunLoopUntil([&] { return !dlg.statusMonitor_->IsEmpty(); }, 5000));
 
   Click(dlg.softwareBox_);
+  StatusWindows windows;
   Click(dlg.updateButton_);
+  EXPECT_TRUE(windows.seen.empty());  // port 0: no status window
   ASSERT_GE(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "");  // no summary text for a serial content
   ASSERT_TRUE(RunLoopUntil([&] { return dlg.SerialDownloadsFinished(); }, 20000));
@@ -466,6 +468,7 @@ TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
     }
   };
   status.ShowModal();
+  EXPECT_FALSE(windows.timedOut) << "the window did not close itself at 100 %";
   EXPECT_FALSE(shot.empty());
   ASSERT_TRUE(status.Result().has_value());
   EXPECT_EQ(status.Result()->percent, 100u);
