@@ -5,7 +5,6 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
-#include <wx/evtloop.h>
 #include <wx/listbox.h>
 #include <wx/textctrl.h>
 
@@ -16,6 +15,7 @@
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
 #include "device/UsbDwn.h"
+#include "widgets/EventLoop.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
@@ -145,23 +145,18 @@ void CRS232TestDlg::ShowMessage(const std::string& text) {
 }
 
 void CRS232TestDlg::PumpWait(uint32_t ms) {
-  // Inside a running loop (the window's modal one) that loop dispatches; otherwise one of
-  // our own runs for the time of the wait.
-  wxEventLoopBase* running = wxEventLoopBase::GetActive();
-  std::unique_ptr<wxGUIEventLoop> own;
-  std::unique_ptr<wxEventLoopActivator> activate;
-  if (!running || !running->IsRunning()) {
-    own = std::make_unique<wxGUIEventLoop>();
-    activate = std::make_unique<wxEventLoopActivator>(own.get());
-    running = own.get();
-  }
+  // The window keeps handling its messages (the presence poll goes on) until the time
+  // has passed; at least one round of them is dispatched.
   Clock& clock = WindowClock();
   const uint32_t start = clock.TickMs();
-  do {
-    if (wxTheApp) wxTheApp->ProcessPendingEvents();
-    while (running->Pending()) running->Dispatch();
-    running->DispatchTimeout(10);
-  } while (clock.TickMs() - start < ms);
+  bool first = true;
+  DispatchEventsUntil([&] {
+    if (first) {
+      first = false;
+      return false;
+    }
+    return clock.TickMs() - start >= ms;
+  });
 }
 
 void CRS232TestDlg::SetUpdateButtonEnabled(bool enabled) { updateButton_->Enable(enabled); }

@@ -21,6 +21,7 @@
 #include "app/MainWindowLogic.h"
 #include "app/Resources.h"
 #include "common/DynamicLibrary.h"
+#include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/UiCall.h"
 #include "widgets/WxText.h"
@@ -350,14 +351,7 @@ void CRS232TestDlg::OnCharHook(wxKeyEvent& event) {
   event.Skip();
 }
 
-void CRS232TestDlg::CloseWithCode(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    SetReturnCode(code);
-    Hide();
-  }
-}
+void CRS232TestDlg::CloseWithCode(int code) { EndDialogWith(*this, code); }
 
 void CRS232TestDlg::OnCheckBox(int id) {
   int& field = id == IDC_VOICE ? voiceSelected_ : id == IDC_DATABASE ? databaseSelected_

@@ -6,6 +6,7 @@
 
 #include <utility>
 
+#include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
 #include "widgets/UiCall.h"
@@ -20,33 +21,13 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   Reports(CUsbDwn* dlg, std::shared_ptr<UiCallTarget> ui, std::function<void()> ended)
       : dlg_(dlg), ui_(std::move(ui)), ended_(std::move(ended)) {}
 
-  void OnCountText(const std::string& text) override {
-    ui_->Send([&] {
-      dlg_->countText_ = text;
-      dlg_->UpdateData();
-    });
-  }
-  void OnSpeedText(const std::string& text) override {
-    ui_->Send([&] {
-      dlg_->speedText_ = text;
-      dlg_->UpdateData();
-    });
-  }
+  void OnCountText(const std::string& text) override { ShowText(&CUsbDwn::countText_, text); }
+  void OnSpeedText(const std::string& text) override { ShowText(&CUsbDwn::speedText_, text); }
   void OnPercent(uint32_t percent) override {
     ui_->Send([&] { dlg_->progressBar_->SetPos(static_cast<int>(percent)); });
   }
-  void OnInfoText(const std::string& text) override {
-    ui_->Send([&] {
-      dlg_->infoText_ = text;
-      dlg_->UpdateData();
-    });
-  }
-  void OnLabel(const std::string& label) override {
-    ui_->Send([&] {
-      dlg_->fileNameText_ = label;
-      dlg_->UpdateData();
-    });
-  }
+  void OnInfoText(const std::string& text) override { ShowText(&CUsbDwn::infoText_, text); }
+  void OnLabel(const std::string& label) override { ShowText(&CUsbDwn::fileNameText_, label); }
   void OnFinished(const UsbTransferResult& result) override {
     ui_->Send([&] { dlg_->RecordResult(result); });
     if (ended_) ended_();
@@ -58,6 +39,13 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   }
 
  private:
+  // A text report: the field takes the text and the controls are updated from the fields.
+  void ShowText(std::string CUsbDwn::*field, const std::string& text) {
+    ui_->Send([&] {
+      dlg_->*field = text;
+      dlg_->UpdateData();
+    });
+  }
   CUsbDwn* dlg_;
   std::shared_ptr<UiCallTarget> ui_;
   std::function<void()> ended_;
@@ -169,14 +157,7 @@ void CUsbDwn::OnCharHook(wxKeyEvent& event) {
   }
 }
 
-void CUsbDwn::End(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    SetReturnCode(code);
-    Hide();
-  }
-}
+void CUsbDwn::End(int code) { EndDialogWith(*this, code); }
 
 bool CUsbDwn::Destroy() {
   CancelTransfer();

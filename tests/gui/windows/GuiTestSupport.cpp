@@ -1,5 +1,10 @@
 #include "GuiTestSupport.h"
 
+#include "common/DynamicLibrary.h"
+#include "device/UsbLibraryApi.h"
+#include "support/TestSupport.h"
+#include "widgets/EventLoop.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
@@ -19,26 +24,17 @@
 namespace edog::guitest {
 
 bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
-  // Inside a running loop (a modal dialog's) that loop dispatches; a second loop made
-  // active there would leave the windows unpainted once the modal loop ends.
-  wxEventLoopBase* running = wxEventLoopBase::GetActive();
-  std::unique_ptr<wxGUIEventLoop> own;
-  std::unique_ptr<wxEventLoopActivator> activate;
-  if (!running || !running->IsRunning()) {
-    own = std::make_unique<wxGUIEventLoop>();
-    activate = std::make_unique<wxEventLoopActivator>(own.get());
-    running = own.get();
-  }
-  wxEventLoopBase& loop = *running;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  for (;;) {
-    if (wxTheApp) wxTheApp->ProcessPendingEvents();
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    while (loop.Pending()) loop.Dispatch();
-    loop.DispatchTimeout(5);
-    loop.ProcessIdle();
-  }
+  bool held = false;
+  DispatchEventsUntil([&] {
+    held = done();
+    return held || std::chrono::steady_clock::now() > deadline;
+  });
+  return held;
+}
+
+std::string BuiltDeviceLibrary() {
+  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
 }
 
 void Flush() {

@@ -13,6 +13,8 @@ namespace edog::guitest {
 // Runs the event loop (timers, queued calls, paints) until `done` holds; false when it
 // still does not hold after `timeoutMs` (a bound against hanging, not a timing check).
 bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// The device library as built beside the programs; without it every probe is "absent".
+std::string BuiltDeviceLibrary();
 // Lets pending paints and queued calls run.
 void Flush();
 

@@ -31,10 +31,7 @@ namespace {
 using guitest::Click;
 using guitest::RunLoopUntil;
 
-// The device library as built beside the programs; without it every probe is "absent".
-std::string BuiltDeviceLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
-}
+using guitest::BuiltDeviceLibrary;
 
 class MainWindow : public ::testing::Test {
  protected:

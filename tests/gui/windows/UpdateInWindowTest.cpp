@@ -25,6 +25,7 @@
 #include "device/SerialPorts.h"
 #include "device/UsbDwn.h"
 #include "sim/Simulator.h"
+#include "support/HeaderedContent.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
 #include "update/Package.h"
@@ -39,9 +40,7 @@ namespace {
 using guitest::Click;
 using guitest::RunLoopUntil;
 
-std::string BuiltDeviceLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
-}
+using guitest::BuiltDeviceLibrary;
 
 // Waits of the update job run twenty times faster than the wall clock.
 class FastClock final : public Clock {
@@ -56,21 +55,8 @@ class FastClock final : public Clock {
   }
 };
 
-struct Content {
-  std::vector<uint8_t> file;
-  std::vector<uint8_t> payload;
-};
-
-Content Make(Port port, uint8_t flash, uint32_t address, size_t length, uint32_t seed) {
-  Content c;
-  c.payload = test::RandomBytes(length, seed);
-  const auto s = PacketRoundedSize(port, static_cast<uint32_t>(length));
-  c.payload.resize(s.fileSize, 0);
-  const HeaderBlock h = BuildHeaderBlock(port, flash, address, s.fileSize, s.packetCount);
-  c.file.assign(h.begin(), h.end());
-  c.file.insert(c.file.end(), c.payload.begin(), c.payload.end());
-  return c;
-}
+using Content = test::HeaderedContent;
+constexpr auto Make = test::MakeHeaderedContent;
 
 // Every message box, answered with OK at once.
 struct Boxes {
