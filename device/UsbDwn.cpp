@@ -1,9 +1,11 @@
 #include "device/UsbDwn.h"
 
 #include <wx/button.h>
+#include <wx/panel.h>
 #include <wx/settings.h>
 #include <wx/stattext.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "widgets/EventLoop.h"
@@ -76,16 +78,29 @@ void CUsbDwn::CreateControls() {
   auto label = [&](int id, const char* text, int x, int y, int w, int h, long style) {
     return new wxStaticText(this, id, U8(text), at(x, y), size(w, h), style | wxST_NO_AUTORESIZE);
   };
+  // GTK draws no frame around static text: the sunken ones sit in a sunken panel.
+  auto sunken = [&](int id, int x, int y, int w, int h) {
+    auto* frame = new wxPanel(this, wxID_ANY, at(x, y), size(w, h), wxBORDER_SUNKEN);
+    const wxSize inside = frame->GetClientSize();
+    auto* text = new wxStaticText(frame, id, "", wxPoint(0, 0), wxSize(inside.x, -1),
+                                  wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+    text->Move(0, std::max(0, (inside.y - text->GetSize().y) / 2));
+    return text;
+  };
+  auto hidden = [](wxStaticText* text) {
+    text->Hide();
+    if (auto* frame = dynamic_cast<wxPanel*>(text->GetParent())) frame->Hide();
+  };
   label(wxID_STATIC, "File name:", 7, 7, 34, 8, 0);
   fileNameLabel_ = label(IDC_DWN_FILE_NAME, "", 42, 7, 227, 8, wxALIGN_LEFT | wxST_ELLIPSIZE_MIDDLE);
   label(wxID_STATIC, "下载:", 7, 21, 20, 8, 0);
   progressBar_ = new CGradientProgressCtrl(this, IDC_DWN_PROGRESS, at(33, 19), size(187, 10));
   label(wxID_STATIC, "下载速度:", 7, 34, 46, 9, 0);
-  speedLabel_ = label(IDC_DWN_SPEED, "", 44, 34, 42, 9, wxALIGN_CENTRE_HORIZONTAL | wxBORDER_SUNKEN);
-  countLabel_ = label(IDC_DWN_COUNT, "", 197, 21, 60, 8, wxALIGN_CENTRE_HORIZONTAL | wxBORDER_SUNKEN);
-  countLabel_->Hide();
+  speedLabel_ = sunken(IDC_DWN_SPEED, 44, 34, 42, 9);
+  countLabel_ = sunken(IDC_DWN_COUNT, 197, 21, 60, 8);
+  hidden(countLabel_);
   infoLabel_ = label(IDC_DWN_INFO, "", 7, 49, 148, 8, wxALIGN_LEFT | wxST_ELLIPSIZE_MIDDLE);
-  infoLabel_->Hide();
+  hidden(infoLabel_);
   // The hidden OK and Cancel keep their meaning through the key handler below.
   (new wxButton(this, wxID_OK, "OK", at(57, 49), size(50, 6)))->Hide();
   (new wxButton(this, wxID_CANCEL, "Cancel", at(124, 49), size(50, 6)))->Hide();

@@ -441,7 +441,8 @@ TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
   std::string shot;
   bool taken = false;
   windows.onTick = [&](CUsbDwn& d) {
-    if (!taken && d.progressBar_->GetPos() >= 30) {
+    // Past a second of sending, so the speed is shown too.
+    if (!taken && d.progressBar_->GetPos() >= 50) {
       taken = true;  // before Capture: it runs the loop, and this tick again
       shot = guitest::SaveArtifact(guitest::Capture(&d), "status-window-midway.png");
       // The texts shown so far.
@@ -449,6 +450,10 @@ TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
       EXPECT_NE(d.countText_.find("K/300K"), std::string::npos) << d.countText_;
       EXPECT_EQ(d.infoText_, "NAND Flash, Packet num: " + std::to_string(300 * 1024 / 64) +
                                  ", Tx size: 2048");
+      EXPECT_EQ(d.progressBar_->GetStartColor(), 0x808000u);
+      EXPECT_EQ(d.progressBar_->GetEndColor(), 0x800000u);
+      EXPECT_EQ(d.progressBar_->GetTextColor(), 0x008000u);
+      EXPECT_TRUE(d.progressBar_->IsPercentShown());
       EXPECT_FALSE(d.countLabel_->IsShown());
       EXPECT_FALSE(d.infoLabel_->IsShown());
     }
@@ -459,6 +464,8 @@ TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
   ASSERT_TRUE(status.Result().has_value());
   EXPECT_EQ(status.Result()->percent, 100u);
   EXPECT_EQ(status.countText_, "300K/300K");
+  EXPECT_NE(status.speedText_.find("KB"), std::string::npos) << status.speedText_;
+  EXPECT_EQ(ToU8(status.speedLabel_->GetLabel()), status.speedText_);
   EXPECT_NE(status.infoText_.find("ms, "), std::string::npos) << status.infoText_;
   EXPECT_EQ(status.progressBar_->GetPos(), 100);
   EXPECT_TRUE(RunLoopUntil([&] { return ended_ == 1; }));
