@@ -240,32 +240,41 @@ TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary
 }
 
 TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) {
-  // 400 KB at 200 KB/s: Esc comes long before the end.
+  // 400 KB at 200 KB/s: Esc comes long before the end. The database file is small.
   auto& sim = StartDevice(200 * 1024);
   const Content voice = Make(Port::Usb, kFlashSerial, 0, 400 * 1024, 4);
-  auto& dlg = OpenWindow(Pack(voice, voice, voice), &fast_);
+  const Content map = Make(Port::Usb, kFlashSerial, 0x100000, 20 * 1024, 11);
+  auto& dlg = OpenWindow(Pack(voice, map, voice), &fast_);
   Boxes boxes;
   StatusWindows windows;
   bool pressed = false;
+  std::optional<bool> buttonAtSecondWindow;
   windows.onTick = [&](CUsbDwn& status) {
     if (!pressed && status.progressBar_->GetPos() >= 5) {
       pressed = true;
       PressKey(&status, WXK_ESCAPE);
+    } else if (pressed && !buttonAtSecondWindow && status.label_ == "数据文件") {
+      buttonAtSecondWindow = dlg.updateButton_->IsEnabled();
     }
   };
   Click(dlg.voiceBox_);
+  Click(dlg.databaseBox_);
   Click(dlg.updateButton_);
 
   ASSERT_TRUE(pressed);
-  ASSERT_EQ(windows.seen.size(), 1u);
+  ASSERT_EQ(windows.seen.size(), 2u);
   EXPECT_LT(windows.seen[0].finalPosition, 100);
+  EXPECT_EQ(windows.seen[1].finalPosition, 100);
+  // The job keeps the button disabled; the cancelled transfer's end enabled it again.
+  ASSERT_TRUE(buttonAtSecondWindow.has_value());
+  EXPECT_TRUE(*buttonAtSecondWindow);
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n");
-  // The worker's end notification reaches the window once it has finished its block.
-  ASSERT_TRUE(RunLoopUntil([&] { return sim.WaitForJournal(1, 0); }, 10000));
-  EXPECT_TRUE(RunLoopUntil([&] { return dlg.updateButton_->IsEnabled(); }));
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n数据库文件更新成功!\r\n");
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+
+  ASSERT_TRUE(sim.WaitForJournal(2, 10000));
   const auto records = sim.JournalRecords();
-  ASSERT_EQ(records.size(), 1u);
+  ASSERT_EQ(records.size(), 2u);
   const uint64_t received = records[0].Number("received");
   EXPECT_GT(received, 0u);
   EXPECT_LT(received, voice.payload.size());
@@ -273,6 +282,8 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) 
   const std::vector<uint8_t> prefix(voice.payload.begin(),
                                     voice.payload.begin() + static_cast<long>(received));
   EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0, received), prefix);
+  EXPECT_EQ(records[1].Text("outcome"), "complete");
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x100000, map.payload.size()), map.payload);
 }
 
 TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSummary) {
