@@ -16,9 +16,9 @@
 #include "common/Clock.h"
 #include "device/Comm.h"
 #include "device/DeviceTextReader.h"
-#include "update/UpdateJob.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
+#include "update/UpdateJob.h"
 
 class wxButton;
 class wxCheckBox;
@@ -29,9 +29,6 @@ class wxStaticText;
 class wxTextCtrl;
 class CGradientProgressCtrl;
 class UiCallTarget;
-namespace edog {
-class SerialDownload;
-}
 
 // The developer switch: EDOG_DEVELOPER=1 in the environment shows the developer controls
 // that the shipped layout hides.
@@ -45,7 +42,7 @@ struct MainWindowOptions {
   wxBitmap background;
   // The update package; empty: "qzkt.dll" in the program folder.
   std::string packagePath;
-  // Time of the update job's message-pump waits and of the transfers' figures.
+  // Time of the update job's message-pump waits (tests pass a faster one).
   edog::Clock* clock = nullptr;  // null: the system clock
   // Shows the developer controls (and the whole template) instead of the shipped layout.
   bool developerControls = DeveloperControlsRequested();
