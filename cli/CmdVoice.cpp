@@ -11,6 +11,7 @@
 #include "tools/PathFunctions.h"
 #include "tools/VoiceGeneration.h"
 #include "tools/WaveInfo.h"
+#include "tools/WaveListRow.h"
 
 namespace edog::cli {
 namespace {
@@ -58,19 +59,14 @@ void SplitBitsSuffix(const std::string& arg, std::string& path, std::string& bit
 bool AddWaveFile(VoiceGeneration& gen, const std::string& arg) {
   std::string path, bits;
   SplitBitsSuffix(arg, path, bits);
-  try {
-    if (ReadChannelCount(path) == 2) {
-      std::fprintf(stderr, "edogtool voice: %s\n",
-                   Format("%s : Stereo File is not supported.\nUse mono wave file.",
-                          ExtractFileName(path).c_str())
-                       .c_str());
-      return false;
-    }
-    gen.AddFile(path, Format("%d", ReadSampleRate(path)), bits);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "edogtool voice: %s: %s\n", path.c_str(), e.what());
+  // The same checks and row as the dialog's wave list.
+  CWaveInfo working;
+  const WaveListEntry entry = MakeWaveListEntry(working, path);
+  if (entry.kind != WaveListEntry::kAdded) {
+    std::fprintf(stderr, "edogtool voice: %s\n", entry.message.c_str());
     return false;
   }
+  gen.AddFile(path, entry.row.freq, bits);
   return true;
 }
 
