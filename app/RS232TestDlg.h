@@ -14,6 +14,7 @@
 #include "app/SetComDlg.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
+#include "tools/VoiceGeneration.h"
 
 class wxButton;
 class wxCheckBox;
@@ -84,6 +85,9 @@ class CRS232TestDlg : public wxDialog {
   int softwareSelected_ = 0;
   std::string updateLog_;
   int methodRadio_;
+  // The voice data generator's generation lists and settings: the next opening shows
+  // the files of the last OK again.
+  edog::VoiceGeneration voiceGeneration_;
 
  protected:
   // Handlers whose engines arrive with the update, serial and tool windows.
@@ -91,9 +95,10 @@ class CRS232TestDlg : public wxDialog {
   virtual void OnConnect() {}
   virtual void OnBrowse() {}
   virtual void OnReadUsb() {}
-  virtual void OnKovaDataGeneration() {}
-  virtual void OnHeaderGeneration() {}
-  virtual void OnSelectImageFiles() {}
+  // The developer tool windows (app/RS232TestDlgTools.cpp).
+  virtual void OnKovaDataGeneration();
+  virtual void OnHeaderGeneration();
+  virtual void OnSelectImageFiles();
   virtual void OnComPortChanged() {}
   virtual void OnBaudRateChanged() {}
   // Fills the COM port box with the system's serial ports.

@@ -1,0 +1,28 @@
+#pragma once
+// Placing controls of a dialog template in dialog units, as the tool windows are laid out.
+#include <wx/font.h>
+#include <wx/window.h>
+
+// Converts template coordinates (dialog units of the window's font) to pixels.
+class DialogLayout {
+ public:
+  explicit DialogLayout(wxWindow* dialog) : dialog_(dialog) {}
+  wxPoint At(int x, int y) const { return dialog_->ConvertDialogToPixels(wxPoint(x, y)); }
+  wxSize Size(int w, int h) const { return dialog_->ConvertDialogToPixels(wxSize(w, h)); }
+  // GTK has minimum sizes (tick areas, button padding): where its minimum is larger than
+  // the template's place, the control gets GTK's.
+  template <typename W>
+  static W* Fit(W* w) {
+    wxSize placed = w->GetSize();
+    placed.IncTo(w->GetBestSize());
+    w->SetSize(placed);
+    return w;
+  }
+
+ private:
+  wxWindow* dialog_;
+};
+
+// The tool windows' font: 8 pt in the first of the shell dialog faces the system has
+// (checked with the font enumerator), else the system's GUI font at 8 pt.
+wxFont LoadToolDialogFont();
