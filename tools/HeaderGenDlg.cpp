@@ -64,14 +64,13 @@ void CHeaderGenDlg::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(330, 318));
   auto group = [&](int id, const char* text, int x, int y, int w, int h) {
-    return new wxStaticBox(this, id, text, du.At(x, y), du.Size(w, h));
+    return du.Group(id, text, x, y, w, h);
   };
   auto radio = [&](int id, const char* text, int x, int y, int w, bool first) {
-    return DialogLayout::Fit(
-        new wxRadioButton(this, id, text, du.At(x, y), du.Size(w, 10), first ? wxRB_GROUP : 0));
+    return du.Radio(id, text, x, y, w, first);
   };
   auto button = [&](int id, const char* text, int x, int y, int w) {
-    return DialogLayout::Fit(new wxButton(this, id, text, du.At(x, y), du.Size(w, 14)));
+    return du.Button(id, text, x, y, w);
   };
 
   group(wxID_ANY, "Step 1. File selection", 7, 4, 316, 32);

@@ -143,15 +143,12 @@ CSelImgFiles::~CSelImgFiles() { StopWorker(); }
 void CSelImgFiles::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(484, 268));
-  auto label = [&](const char* text, int x, int y, int w) {
-    return new wxStaticText(this, wxID_STATIC, text, du.At(x, y), du.Size(w, 9));
-  };
+  auto label = [&](const char* text, int x, int y, int w) { return du.Label(text, x, y, w); };
   auto button = [&](int id, const char* text, int x, int y, int w) {
-    return DialogLayout::Fit(new wxButton(this, id, text, du.At(x, y), du.Size(w, 14)));
+    return du.Button(id, text, x, y, w);
   };
   auto radio = [&](int id, const char* text, int x, int y, bool first) {
-    return DialogLayout::Fit(new wxRadioButton(this, id, text, du.At(x, y), du.Size(40, 10),
-                                               first ? wxRB_GROUP : 0));
+    return du.Radio(id, text, x, y, 40, first);
   };
 
   label("Source Wave Files:", 7, 5, 100);
@@ -175,10 +172,10 @@ void CSelImgFiles::CreateControls() {
   tempCleanBox_ = DialogLayout::Fit(
       new wxCheckBox(this, IDC_TEMP_CLEAN, "Temp file clean", du.At(195, 217), du.Size(80, 10)));
 
-  new wxStaticBox(this, wxID_ANY, "Flash Select", du.At(7, 234), du.Size(110, 30));
+  du.Group(wxID_ANY, "Flash Select", 7, 234, 110, 30);
   serialRadio_ = radio(IDC_SERIAL, "Serial", 14, 247, true);
   nandRadio_ = radio(IDC_NAND, "NAND", 62, 247, false);
-  new wxStaticBox(this, wxID_ANY, "Port Select", du.At(125, 234), du.Size(110, 30));
+  du.Group(wxID_ANY, "Port Select", 125, 234, 110, 30);
   usbRadio_ = radio(IDC_USB, "USB", 132, 247, true);
   uartRadio_ = radio(IDC_UART, "UART", 180, 247, false);
 

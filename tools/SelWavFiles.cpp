@@ -89,15 +89,10 @@ CSelWavFiles::~CSelWavFiles() { StopWorker(); }
 void CSelWavFiles::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(514, 288));
-  auto label = [&](const char* text, int x, int y, int w) {
-    return new wxStaticText(this, wxID_STATIC, text, du.At(x, y), du.Size(w, 9));
-  };
-  auto button = [&](int id, const char* text, int x, int y) {
-    return DialogLayout::Fit(new wxButton(this, id, text, du.At(x, y), du.Size(75, 14)));
-  };
+  auto label = [&](const char* text, int x, int y, int w) { return du.Label(text, x, y, w); };
+  auto button = [&](int id, const char* text, int x, int y) { return du.Button(id, text, x, y, 75); };
   auto radio = [&](int id, const char* text, int x, int y, bool first) {
-    return DialogLayout::Fit(new wxRadioButton(this, id, text, du.At(x, y), du.Size(38, 10),
-                                               first ? wxRB_GROUP : 0));
+    return du.Radio(id, text, x, y, 38, first);
   };
 
   label("Source Wave Files:", 7, 5, 100);
@@ -119,10 +114,10 @@ void CSelWavFiles::CreateControls() {
   rateBitsBox_ = DialogLayout::Fit(new wxCheckBox(this, IDC_RATE_BITS, "Freq, N bit Comp save",
                                                   du.At(95, 238), du.Size(100, 10)));
 
-  new wxStaticBox(this, wxID_ANY, "Flash Select", du.At(320, 210), du.Size(92, 34));
+  du.Group(wxID_ANY, "Flash Select", 320, 210, 92, 34);
   serialRadio_ = radio(IDC_SERIAL, "Serial", 326, 225, true);
   nandRadio_ = radio(IDC_NAND, "NAND", 368, 225, false);
-  new wxStaticBox(this, wxID_ANY, "Port Select", du.At(416, 210), du.Size(91, 34));
+  du.Group(wxID_ANY, "Port Select", 416, 210, 91, 34);
   usbRadio_ = radio(IDC_USB, "USB", 422, 225, true);
   uartRadio_ = radio(IDC_UART, "UART", 464, 225, false);
 

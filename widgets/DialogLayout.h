@@ -3,10 +3,23 @@
 #include <wx/font.h>
 #include <wx/window.h>
 
+class wxButton;
+class wxRadioButton;
+class wxStaticBox;
+class wxStaticText;
+
 // Converts template coordinates (dialog units of the window's font) to pixels.
 class DialogLayout {
  public:
   explicit DialogLayout(wxWindow* dialog) : dialog_(dialog) {}
+
+  // Controls of the template, placed in dialog units (buttons and radios at least at
+  // GTK's minimum size). A radio button with `first` set starts a new group.
+  wxStaticText* Label(const char* text, int x, int y, int w, int h = 9) const;
+  wxStaticBox* Group(int id, const char* text, int x, int y, int w, int h) const;
+  wxButton* Button(int id, const char* text, int x, int y, int w, int h = 14) const;
+  wxRadioButton* Radio(int id, const char* text, int x, int y, int w, bool first) const;
+
   wxPoint At(int x, int y) const { return dialog_->ConvertDialogToPixels(wxPoint(x, y)); }
   wxSize Size(int w, int h) const { return dialog_->ConvertDialogToPixels(wxSize(w, h)); }
   // GTK has minimum sizes (tick areas, button padding): where its minimum is larger than

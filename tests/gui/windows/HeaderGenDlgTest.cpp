@@ -25,13 +25,6 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-struct Closer {
-  void operator()(wxWindow* w) const {
-    w->Destroy();
-    guitest::Flush();
-  }
-};
-
 class HeaderGenWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -64,7 +57,7 @@ class HeaderGenWindow : public ::testing::Test {
     Click(Control(CHeaderGenDlg::IDC_CONVERT));
   }
 
-  std::unique_ptr<CHeaderGenDlg, Closer> dlg_;
+  std::unique_ptr<CHeaderGenDlg, guitest::DestroyWindow> dlg_;
   std::vector<wxString> answer_;
   std::vector<OpenFileRequest> requests_;
   OpenFileHandler previous_;

@@ -26,13 +26,6 @@ namespace {
 using guitest::Click;
 using guitest::RunLoopUntil;
 
-struct Closer {
-  void operator()(wxWindow* w) const {
-    w->Destroy();
-    guitest::Flush();
-  }
-};
-
 const char* const kPictures[] = {"pal8.bmp", "rgb24.bmp", "rgb16-565.bmp", "pal4rle.bmp"};
 
 class ImageTableWindow : public ::testing::Test {
@@ -77,7 +70,7 @@ class ImageTableWindow : public ::testing::Test {
   std::vector<std::string> boxes_;
   OpenFileHandler previousFiles_;
   MessageBoxHandler previousBox_;
-  std::unique_ptr<CSelImgFiles, Closer> dlg_;
+  std::unique_ptr<CSelImgFiles, guitest::DestroyWindow> dlg_;
 };
 
 TEST_F(ImageTableWindow, OpensWithItsColumnsAndDefaults) {

@@ -31,13 +31,6 @@ namespace {
 using guitest::Click;
 using guitest::RunLoopUntil;
 
-struct Closer {
-  void operator()(wxWindow* w) const {
-    w->Destroy();
-    guitest::Flush();
-  }
-};
-
 std::string Encoder() {
   return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(kVoiceEncoderLibrary);
 }
@@ -106,7 +99,7 @@ class VoiceWindow : public ::testing::Test {
   std::function<void()> onBox_;
   OpenFileHandler previousFiles_;
   MessageBoxHandler previousBox_;
-  std::unique_ptr<CSelWavFiles, Closer> dlg_;
+  std::unique_ptr<CSelWavFiles, guitest::DestroyWindow> dlg_;
 };
 
 TEST_F(VoiceWindow, OpensWithFiveColumnsAndItsDefaults) {
