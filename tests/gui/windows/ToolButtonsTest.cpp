@@ -1,7 +1,9 @@
 // The main window's hidden developer buttons open the three tool windows modally.
 #include <gtest/gtest.h>
 #include <wx/listctrl.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
+#include <wx/uiaction.h>
 
 #include <filesystem>
 #include <functional>
@@ -47,7 +49,7 @@ class ToolButtons : public ::testing::Test {
       seen = true;
       EXPECT_EQ(dlg->GetParent(), main_);
       inspect(*dlg);
-      dlg->EndModal(wxID_CANCEL);
+      if (dlg->IsModal()) dlg->EndModal(wxID_CANCEL);
     });
     driver.Start(20);
     guitest::Click(main_->FindWindow(button));  // returns when the window has closed
@@ -67,6 +69,24 @@ TEST_F(ToolButtons, HeaderGenerationOpensTheHeaderGenerator) {
   }));
   guitest::Flush();
   EXPECT_EQ(wxWindow::FindWindowById(CHeaderGenDlg::IDD), nullptr);  // destroyed again
+}
+
+TEST_F(ToolButtons, EnterInAToolWindowStaysInIt) {
+  // The main window ends on Enter; a key pressed in a tool window must not reach it.
+  EXPECT_TRUE(ClickAndInspect(IDC_HEADER_GENERATION, CHeaderGenDlg::IDD, [](wxDialog& d) {
+    auto& gen = dynamic_cast<CHeaderGenDlg&>(d);
+    gen.Raise();
+    gen.addressEdit_->SetFocus();
+    gen.addressEdit_->SetInsertionPointEnd();
+    guitest::Flush();
+    wxUIActionSimulator keys;
+    keys.Char('7');
+    keys.Char(WXK_RETURN);
+    guitest::Flush();
+    EXPECT_EQ(gen.addressEdit_->GetValue(), "0x10007");  // the keys did arrive
+  }));
+  guitest::Flush();
+  EXPECT_TRUE(main_->IsShown());
 }
 
 TEST_F(ToolButtons, SelectImageFilesOpensTheImageTableGenerator) {
