@@ -63,41 +63,32 @@ CHeaderGenDlg::CHeaderGenDlg(wxWindow* parent) {
 void CHeaderGenDlg::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(330, 318));
-  auto group = [&](int id, const char* text, int x, int y, int w, int h) {
-    return du.Group(id, text, x, y, w, h);
-  };
-  auto radio = [&](int id, const char* text, int x, int y, int w, bool first) {
-    return du.Radio(id, text, x, y, w, first);
-  };
-  auto button = [&](int id, const char* text, int x, int y, int w) {
-    return du.Button(id, text, x, y, w);
-  };
 
-  group(wxID_ANY, "Step 1. File selection", 7, 4, 316, 32);
-  button(IDC_FILE_OPEN, "File Open", 14, 15, 50);
+  du.Group(wxID_ANY, "Step 1. File selection", 7, 4, 316, 32);
+  du.Button(IDC_FILE_OPEN, "File Open", 14, 15, 50);
   inputPathText_ = new wxStaticText(this, IDC_INPUT_PATH, "..", du.At(72, 18), du.Size(244, 10),
                                     wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_START);
 
-  group(wxID_ANY, "Step 2. Option", 7, 39, 316, 74);
+  du.Group(wxID_ANY, "Step 2. Option", 7, 39, 316, 74);
   for (int i = 0; i < 5; ++i)
-    optionRadios_[i] = radio(kOptionIds[i], kOptionTexts[i], 14, 50 + 12 * i, 300, i == 0);
+    optionRadios_[i] = du.Radio(kOptionIds[i], kOptionTexts[i], 14, 50 + 12 * i, 300, i == 0);
 
-  step3Box_ = group(IDC_STEP3, "Step 3. Offset", 7, 116, 150, 32);
+  step3Box_ = du.Group(IDC_STEP3, "Step 3. Offset", 7, 116, 150, 32);
   addressEdit_ = new wxTextCtrl(this, IDC_ADDRESS, "", du.At(14, 128), du.Size(90, 13));
-  group(wxID_ANY, "Flash Select", 162, 116, 78, 32);
-  serialRadio_ = radio(IDC_SERIAL, "Serial", 167, 130, 34, true);
-  nandRadio_ = radio(IDC_NAND, "NAND", 204, 130, 34, false);
-  group(wxID_ANY, "Port Select", 245, 116, 78, 32);
-  usbRadio_ = radio(IDC_USB, "USB", 250, 130, 34, true);
-  uartRadio_ = radio(IDC_UART, "UART", 287, 130, 34, false);
+  du.Group(wxID_ANY, "Flash Select", 162, 116, 78, 32);
+  serialRadio_ = du.Radio(IDC_SERIAL, "Serial", 167, 130, 34, true);
+  nandRadio_ = du.Radio(IDC_NAND, "NAND", 204, 130, 34, false);
+  du.Group(wxID_ANY, "Port Select", 245, 116, 78, 32);
+  usbRadio_ = du.Radio(IDC_USB, "USB", 250, 130, 34, true);
+  uartRadio_ = du.Radio(IDC_UART, "UART", 287, 130, 34, false);
 
-  group(wxID_ANY, "Step 4. Start convert", 7, 151, 316, 30);
-  button(IDC_CONVERT, "Convert", 14, 162, 60);
+  du.Group(wxID_ANY, "Step 4. Start convert", 7, 151, 316, 30);
+  du.Button(IDC_CONVERT, "Convert", 14, 162, 60);
 
-  new wxStaticText(this, wxID_STATIC, "Report:", du.At(7, 186), du.Size(60, 9));
+  du.Label("Report:", 7, 186, 60);
   reportEdit_ = new wxTextCtrl(this, IDC_REPORT, "", du.At(7, 196), du.Size(316, 98),
                                wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL);
-  button(wxID_OK, "End", 273, 299, 50);
+  du.Button(wxID_OK, "End", 273, 299, 50);
 }
 
 void CHeaderGenDlg::OnInitDialog(wxInitDialogEvent&) {

@@ -143,44 +143,37 @@ CSelImgFiles::~CSelImgFiles() { StopWorker(); }
 void CSelImgFiles::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(484, 268));
-  auto label = [&](const char* text, int x, int y, int w) { return du.Label(text, x, y, w); };
-  auto button = [&](int id, const char* text, int x, int y, int w) {
-    return du.Button(id, text, x, y, w);
-  };
-  auto radio = [&](int id, const char* text, int x, int y, bool first) {
-    return du.Radio(id, text, x, y, 40, first);
-  };
 
-  label("Source Wave Files:", 7, 5, 100);
+  du.Label("Source Wave Files:", 7, 5, 100);
   imageList_ = new wxListCtrl(this, IDC_IMAGE_LIST, du.At(7, 15), du.Size(290, 150),
                               wxLC_REPORT | wxBORDER_SUNKEN);
-  editButtons_[0] = button(IDC_ADD_FILES, "AddFiles", 7, 170, 55);
-  editButtons_[1] = button(IDC_DELETE, "Delete", 68, 170, 55);
-  editButtons_[2] = button(IDC_MOVE_UP, "MoveUp", 129, 170, 55);
-  editButtons_[3] = button(IDC_MOVE_DOWN, "MoveDown", 190, 170, 55);
+  editButtons_[0] = du.Button(IDC_ADD_FILES, "AddFiles", 7, 170, 55);
+  editButtons_[1] = du.Button(IDC_DELETE, "Delete", 68, 170, 55);
+  editButtons_[2] = du.Button(IDC_MOVE_UP, "MoveUp", 129, 170, 55);
+  editButtons_[3] = du.Button(IDC_MOVE_DOWN, "MoveDown", 190, 170, 55);
 
   preview_ = new CImagePreview(this, IDC_PREVIEW, du.At(306, 15), wxSize(kPreviewSide + 4, kPreviewSide + 4));
   progress_ = new wxGauge(this, IDC_PROGRESS, 100, du.At(306, 188), du.Size(170, 10));
 
-  label("Address", 7, 200, 30);
-  label("0x", 42, 200, 10);
+  du.Label("Address", 7, 200, 30);
+  du.Label("0x", 42, 200, 10);
   addressEdit_ = new wxTextCtrl(this, IDC_ADDRESS, "", du.At(54, 197), du.Size(70, 13));
-  label("Display speed:", 136, 200, 55);
+  du.Label("Display speed:", 136, 200, 55);
   speedEdit_ = new wxTextCtrl(this, IDC_DISPLAY_SPEED, "", du.At(195, 197), du.Size(40, 13));
-  label("Output file name:", 7, 218, 65);
+  du.Label("Output file name:", 7, 218, 65);
   outputEdit_ = new wxTextCtrl(this, IDC_OUTPUT_NAME, "", du.At(75, 215), du.Size(110, 13));
   tempCleanBox_ = DialogLayout::Fit(
       new wxCheckBox(this, IDC_TEMP_CLEAN, "Temp file clean", du.At(195, 217), du.Size(80, 10)));
 
   du.Group(wxID_ANY, "Flash Select", 7, 234, 110, 30);
-  serialRadio_ = radio(IDC_SERIAL, "Serial", 14, 247, true);
-  nandRadio_ = radio(IDC_NAND, "NAND", 62, 247, false);
+  serialRadio_ = du.Radio(IDC_SERIAL, "Serial", 14, 247, 40, true);
+  nandRadio_ = du.Radio(IDC_NAND, "NAND", 62, 247, 40, false);
   du.Group(wxID_ANY, "Port Select", 125, 234, 110, 30);
-  usbRadio_ = radio(IDC_USB, "USB", 132, 247, true);
-  uartRadio_ = radio(IDC_UART, "UART", 180, 247, false);
+  usbRadio_ = du.Radio(IDC_USB, "USB", 132, 247, 40, true);
+  uartRadio_ = du.Radio(IDC_UART, "UART", 180, 247, 40, false);
 
-  okButton_ = button(wxID_OK, "OK", 366, 246, 52);
-  button(wxID_CANCEL, "Cancel", 424, 246, 52);
+  okButton_ = du.Button(wxID_OK, "OK", 366, 246, 52);
+  du.Button(wxID_CANCEL, "Cancel", 424, 246, 52);
 }
 
 void CSelImgFiles::OnInitDialog(wxInitDialogEvent&) {

@@ -89,25 +89,20 @@ CSelWavFiles::~CSelWavFiles() { StopWorker(); }
 void CSelWavFiles::CreateControls() {
   const DialogLayout du(this);
   SetClientSize(du.Size(514, 288));
-  auto label = [&](const char* text, int x, int y, int w) { return du.Label(text, x, y, w); };
-  auto button = [&](int id, const char* text, int x, int y) { return du.Button(id, text, x, y, 75); };
-  auto radio = [&](int id, const char* text, int x, int y, bool first) {
-    return du.Radio(id, text, x, y, 38, first);
-  };
 
-  label("Source Wave Files:", 7, 5, 100);
+  du.Label("Source Wave Files:", 7, 5, 100);
   waveList_ = new wxListCtrl(this, IDC_WAVE_LIST, du.At(7, 15), du.Size(420, 192),
                              wxLC_REPORT | wxBORDER_SUNKEN);
-  button(IDC_ADD_FILES, "AddFiles", 433, 15);
-  deleteButton_ = button(IDC_DELETE, "Delete", 433, 37);
-  moveUpButton_ = button(IDC_MOVE_UP, "MoveUp", 433, 59);
-  moveDownButton_ = button(IDC_MOVE_DOWN, "MoveDown", 433, 81);
-  bitsChangeButton_ = button(IDC_BITS_CHANGE, "N bit Comp change", 433, 110);
+  du.Button(IDC_ADD_FILES, "AddFiles", 433, 15, 75);
+  deleteButton_ = du.Button(IDC_DELETE, "Delete", 433, 37, 75);
+  moveUpButton_ = du.Button(IDC_MOVE_UP, "MoveUp", 433, 59, 75);
+  moveDownButton_ = du.Button(IDC_MOVE_DOWN, "MoveDown", 433, 81, 75);
+  bitsChangeButton_ = du.Button(IDC_BITS_CHANGE, "N bit Comp change", 433, 110, 75);
 
-  label("Address", 7, 219, 30);
-  label("0x", 40, 219, 10);
+  du.Label("Address", 7, 219, 30);
+  du.Label("0x", 40, 219, 10);
   addressEdit_ = new wxTextCtrl(this, IDC_ADDRESS, "", du.At(52, 216), du.Size(70, 13));
-  label("Output file name:", 135, 219, 62);
+  du.Label("Output file name:", 135, 219, 62);
   outputEdit_ = new wxTextCtrl(this, IDC_OUTPUT_NAME, "", du.At(200, 216), du.Size(110, 13));
   tempCleanBox_ = DialogLayout::Fit(new wxCheckBox(this, IDC_TEMP_CLEAN, "Temp file clean",
                                                    du.At(7, 238), du.Size(75, 10)));
@@ -115,16 +110,16 @@ void CSelWavFiles::CreateControls() {
                                                   du.At(95, 238), du.Size(100, 10)));
 
   du.Group(wxID_ANY, "Flash Select", 320, 210, 92, 34);
-  serialRadio_ = radio(IDC_SERIAL, "Serial", 326, 225, true);
-  nandRadio_ = radio(IDC_NAND, "NAND", 368, 225, false);
+  serialRadio_ = du.Radio(IDC_SERIAL, "Serial", 326, 225, 38, true);
+  nandRadio_ = du.Radio(IDC_NAND, "NAND", 368, 225, 38, false);
   du.Group(wxID_ANY, "Port Select", 416, 210, 91, 34);
-  usbRadio_ = radio(IDC_USB, "USB", 422, 225, true);
-  uartRadio_ = radio(IDC_UART, "UART", 464, 225, false);
+  usbRadio_ = du.Radio(IDC_USB, "USB", 422, 225, 38, true);
+  uartRadio_ = du.Radio(IDC_UART, "UART", 464, 225, 38, false);
 
   progress_ = new CGradientProgressCtrl(this, IDC_PROGRESS, du.At(7, 258), du.Size(420, 14));
-  okButton_ = button(wxID_OK, "OK", 433, 244);
+  okButton_ = du.Button(wxID_OK, "OK", 433, 244, 75);
   okButton_->SetDefault();
-  button(wxID_CANCEL, "Cancel", 433, 266);
+  du.Button(wxID_CANCEL, "Cancel", 433, 266, 75);
 }
 
 void CSelWavFiles::OnInitDialog(wxInitDialogEvent&) {
