@@ -60,6 +60,7 @@ void CImagePreview::ShowPicture(const Picture& picture) {
     wxMemoryDC dc(canvas_);
     dc.DrawBitmap(wxBitmap(ToImage(picture), 24), 0, 0);
   }
+  ++picturesShown_;
   Refresh(false);
 }
 

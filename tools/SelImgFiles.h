@@ -31,10 +31,12 @@ class CImagePreview : public wxWindow {
   void ClearArea(int width, int height);
   void Clear() { ClearArea(canvas_.GetWidth(), canvas_.GetHeight()); }
   const wxBitmap& Canvas() const { return canvas_; }
+  int PicturesShown() const { return picturesShown_; }
 
  private:
   void OnPaint(wxPaintEvent& event);
   wxBitmap canvas_;
+  int picturesShown_ = 0;
 };
 
 class CSelImgFiles : public wxDialog {

@@ -141,20 +141,17 @@ TEST_F(ImageTableWindow, FullRunGivesTheSameBytesAsTheCommandLine) {
   EXPECT_FALSE(dlg_->serialRadio_->GetValue());
   EXPECT_FALSE(dlg_->usbRadio_->GetValue());
 
-  // The preview shows the pictures while the run goes on; the list is locked meanwhile.
-  bool sawLockedList = false, sawPicture = false;
-  const wxColour background = dlg_->GetBackgroundColour();
+  // The list is locked from OK to the end of the run; the preview shows every picture as
+  // decoded and again as read back from its run-length image.
   Click(dlg_->okButton_);
   EXPECT_FALSE(dlg_->okButton_->IsEnabled());
-  ASSERT_TRUE(RunLoopUntil([&] {
-    if (dlg_->Running() && !dlg_->imageList_->IsEnabled()) sawLockedList = true;
-    wxImage canvas = dlg_->preview_->Canvas().ConvertToImage();
-    const wxColour corner(canvas.GetRed(0, 0), canvas.GetGreen(0, 0), canvas.GetBlue(0, 0));
-    if (corner != background) sawPicture = true;
-    return RunEnded();
-  }, 20000));
-  EXPECT_TRUE(sawLockedList);
-  EXPECT_TRUE(sawPicture);
+  EXPECT_FALSE(dlg_->imageList_->IsEnabled());
+  EXPECT_FALSE(dlg_->FindWindow(CSelImgFiles::IDC_ADD_FILES)->IsEnabled());
+  ASSERT_TRUE(RunLoopUntil([&] { return RunEnded(); }, 20000));
+  EXPECT_EQ(dlg_->preview_->PicturesShown(), 8);
+  const wxImage canvas = dlg_->preview_->Canvas().ConvertToImage();
+  EXPECT_EQ(wxColour(canvas.GetRed(0, 0), canvas.GetGreen(0, 0), canvas.GetBlue(0, 0)),
+            dlg_->GetBackgroundColour());  // cleared after the last one
   EXPECT_TRUE(dlg_->imageList_->IsEnabled());
   EXPECT_EQ(dlg_->progress_->GetValue(), 100);
   ASSERT_EQ(boxes_, std::vector<std::string>{
