@@ -126,6 +126,10 @@ TEST_F(VoiceWindow, OpensWithFiveColumnsAndItsDefaults) {
   EXPECT_TRUE(dynamic_cast<wxCheckBox*>(dlg_->FindWindow(CSelWavFiles::IDC_TEMP_CLEAN))->GetValue());
   EXPECT_TRUE(dlg_->serialRadio_->GetValue());
   EXPECT_TRUE(dlg_->usbRadio_->GetValue());
+  auto* address = dynamic_cast<wxTextCtrl*>(dlg_->FindWindow(CSelWavFiles::IDC_ADDRESS));
+  EXPECT_EQ(address->GetValue(), "0");
+  address->SetValue("4ab0");  // the address field takes upper case
+  EXPECT_EQ(address->GetValue(), "4AB0");
 }
 
 TEST_F(VoiceWindow, RefusedFilesAreNamedAndTheRestIsAdded) {
