@@ -32,7 +32,7 @@ bool DeveloperControlsRequested() {
 namespace {
 
 // The Browse filter "All File(*.*) |*.*||" in the framework's wildcard form.
-constexpr const char* kBrowseWildcard = "All File(*.*) |*.*";
+constexpr const char* kBrowseFilter = "All File(*.*) |*.*||";
 constexpr const char* kSelectedSuffix = " Selected ...";
 constexpr const char* kConnectText = "Connect";
 constexpr const char* kConnectedText = "Connect OK!";
@@ -260,9 +260,12 @@ void CRS232TestDlg::OnConnect() {
 }
 
 void CRS232TestDlg::OnBrowse() {
-  const wxString chosen = ShowOpenFileDialog(this, kBrowseWildcard);
+  OpenFileRequest request;
+  request.filter = kBrowseFilter;
+  request.parent = this;
+  const std::vector<wxString> chosen = ShowOpenFileDialog(request);
   if (!chosen.empty()) {
-    softwarePath_ = ToU8(chosen);
+    softwarePath_ = ToU8(chosen.front());
     AddProgressLine(softwarePath_ + kSelectedSuffix);
     updateButton_->Enable();
   }

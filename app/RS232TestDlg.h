@@ -18,6 +18,7 @@
 #include "device/DeviceTextReader.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
+#include "tools/VoiceGeneration.h"
 #include "update/UpdateJob.h"
 
 class wxButton;
@@ -119,6 +120,9 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   int softwareSelected_ = 0;
   std::string updateLog_;
   int methodRadio_;
+  // The voice data generator's generation lists and settings: the next opening shows
+  // the files of the last OK again.
+  edog::VoiceGeneration voiceGeneration_;
 
  protected:
   // The update job, the serial link and its download, and the device text reader.
@@ -126,10 +130,10 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   virtual void OnConnect();
   virtual void OnBrowse();
   virtual void OnReadUsb();
-  // Handlers whose engines arrive with the tool windows.
-  virtual void OnKovaDataGeneration() {}
-  virtual void OnHeaderGeneration() {}
-  virtual void OnSelectImageFiles() {}
+  // The developer tool windows (app/RS232TestDlgTools.cpp).
+  virtual void OnKovaDataGeneration();
+  virtual void OnHeaderGeneration();
+  virtual void OnSelectImageFiles();
   virtual void OnComPortChanged();
   virtual void OnBaudRateChanged();
   // Fills the COM port box with the system's serial ports.

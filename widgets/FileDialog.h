@@ -1,15 +1,26 @@
 #pragma once
-// Every open-file dialog of the windows goes through here, so tests can answer them
+// Every file-open dialog of the windows goes through here, so tests can answer them
 // (native GTK file dialogs cannot be closed from code).
 #include <wx/string.h>
 #include <wx/window.h>
 
 #include <functional>
+#include <vector>
 
-// Returns the chosen file's full path, or an empty string when the user cancelled.
-using OpenFileDialogHandler = std::function<wxString(wxWindow* parent, const wxString& wildcard)>;
+struct OpenFileRequest {
+  wxString title;     // empty: the toolkit's default title
+  wxString filter;    // as the tools state it: "Text|pattern|Text|pattern||"
+  bool multiple = false;
+  wxWindow* parent = nullptr;
+};
 
-// A standard open-file dialog over `parent`; the file must exist.
-wxString ShowOpenFileDialog(wxWindow* parent, const wxString& wildcard);
+// The chosen paths in the order the dialog returns them; empty when the user cancels.
+using OpenFileHandler = std::function<std::vector<wxString>(const OpenFileRequest& request)>;
+
+std::vector<wxString> ShowOpenFileDialog(const OpenFileRequest& request);
 // Replaces the real dialog; an empty handler restores it. Returns the previous handler.
-OpenFileDialogHandler SetOpenFileDialogHandler(OpenFileDialogHandler handler);
+OpenFileHandler SetOpenFileHandler(OpenFileHandler handler);
+
+// "Wav(*.wav) |*.wav| All File(*.*) |*.*||" -> the toolkit's wildcard: the trailing
+// separators dropped, and each pattern without its padding.
+wxString FilterToWildcard(const wxString& filter);

@@ -21,6 +21,14 @@ void Flush();
 // A click on a button, check box or radio button, as the control itself reports it.
 void Click(wxWindow* control);
 
+// Deleter for a top-level window a test owns: Destroy(), then let the destruction run.
+struct DestroyWindow {
+  void operator()(wxWindow* window) const {
+    window->Destroy();
+    Flush();
+  }
+};
+
 // Screen rectangle of a mapped top-level window of another program, found by the
 // program's name (its window class); an empty rectangle while there is none.
 wxRect FindProgramWindow(const std::string& programName);

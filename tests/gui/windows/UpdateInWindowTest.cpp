@@ -379,14 +379,15 @@ TEST_F(UpdateInWindow, ConnectToAPortThatIsNotThereFailsAndBaudBoxSetsTheSpeed) 
 TEST_F(UpdateInWindow, BrowseChoosesTheSerialFileAndCancelChangesNothing) {
   auto& dlg = OpenWindow("", &fast_);
   wxString answer = U8(dir_ / "firmware.hdr");
-  wxString wildcardSeen;
-  auto previous = SetOpenFileDialogHandler([&](wxWindow*, const wxString& wildcard) {
-    wildcardSeen = wildcard;
-    return answer;
+  wxString filterSeen;
+  auto previous = SetOpenFileHandler([&](const OpenFileRequest& request) {
+    filterSeen = request.filter;
+    return answer.empty() ? std::vector<wxString>{} : std::vector<wxString>{answer};
   });
   dlg.updateButton_->Disable();
   Click(dlg.FindWindow(IDC_BROWSE));
-  EXPECT_EQ(wildcardSeen, "All File(*.*) |*.*");
+  EXPECT_EQ(filterSeen, "All File(*.*) |*.*||");
+  EXPECT_EQ(FilterToWildcard(filterSeen), "All File(*.*) |*.*");
   EXPECT_EQ(dlg.softwarePath_, ToU8(answer));
   EXPECT_EQ(dlg.softwarePathEdit_->GetValue(), answer);
   EXPECT_EQ(ListLines(dlg), std::vector<std::string>{ToU8(answer) + " Selected ..."});
@@ -397,7 +398,7 @@ TEST_F(UpdateInWindow, BrowseChoosesTheSerialFileAndCancelChangesNothing) {
   Click(dlg.FindWindow(IDC_BROWSE));
   EXPECT_EQ(dlg.progressList_->GetCount(), 1u);
   EXPECT_FALSE(dlg.updateButton_->IsEnabled());
-  SetOpenFileDialogHandler(previous);
+  SetOpenFileHandler(previous);
 }
 
 TEST_F(UpdateInWindow, ReadUsbShowsTheDeviceBannerAndStopsWithTheDevice) {
