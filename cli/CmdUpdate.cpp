@@ -33,8 +33,16 @@ class TerminalUpdateHost final : public UpdateHost {
   TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace)
       : usb_(std::move(usb)), comm_(comm), trace_(trace) {}
 
-  // No timer polls here: each check probes the device afresh.
-  bool Connected() override { return usb_ && usb_->DevicePresent(); }
+  // No timer polls here: each check probes the device afresh. A probe answers within
+  // 50 ms; a device that misses one answer on a busy machine gets two more chances, as
+  // the window's poll would try again a second later.
+  bool Connected() override {
+    for (int attempt = 0; usb_ && attempt < 3; ++attempt) {
+      if (usb_->DevicePresent()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
   void AppendLog(const std::string& text) override {
     std::printf("%s", TerminalText(text).c_str());
     if (!text.empty() && text.back() != '\n') std::printf("\n");

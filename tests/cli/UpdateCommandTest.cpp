@@ -7,6 +7,7 @@
 
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
+#include "support/HeaderedContent.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
 #include "update/Package.h"
@@ -16,21 +17,8 @@ namespace {
 
 using test::RunTool;
 
-struct Content {
-  std::vector<uint8_t> file;
-  std::vector<uint8_t> payload;  // what must land in flash
-};
-
-Content Make(Port port, uint8_t flash, uint32_t address, size_t length, uint32_t seed) {
-  Content c;
-  c.payload = test::RandomBytes(length, seed);
-  const auto s = PacketRoundedSize(port, static_cast<uint32_t>(length));
-  c.payload.resize(s.fileSize, 0);
-  const HeaderBlock h = BuildHeaderBlock(port, flash, address, s.fileSize, s.packetCount);
-  c.file.assign(h.begin(), h.end());
-  c.file.insert(c.file.end(), c.payload.begin(), c.payload.end());
-  return c;
-}
+using Content = test::HeaderedContent;
+constexpr auto Make = test::MakeHeaderedContent;
 
 class UpdateCommand : public ::testing::Test {
  protected:

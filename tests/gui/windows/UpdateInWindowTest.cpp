@@ -1,0 +1,548 @@
+// The update in the window, end to end on the virtual display: the real main window, the
+// real download status windows and serial code download, the stand-in device library and
+// the device simulator in this process. Message boxes and file dialogs are answered
+// through their injectable functions.
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/eventfilter.h>
+#include <wx/combobox.h>
+#include <wx/listbox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/MainWindowLogic.h"
+#include "app/RS232TestDlg.h"
+#include "device/DeviceSocket.h"
+#include "device/SerialPorts.h"
+#include "device/UsbDwn.h"
+#include "sim/Simulator.h"
+#include "support/HeaderedContent.h"
+#include "support/TestSupport.h"
+#include "update/HeaderedImage.h"
+#include "update/Package.h"
+#include "widgets/FileDialog.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/MessageBox.h"
+#include "widgets/WxText.h"
+
+namespace edog {
+namespace {
+
+using guitest::Click;
+using guitest::RunLoopUntil;
+
+using guitest::BuiltDeviceLibrary;
+
+// Waits of the update job run twenty times faster than the wall clock.
+class FastClock final : public Clock {
+ public:
+  uint32_t TickMs() override {
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(now).count() * 20);
+  }
+  void SleepMs(uint32_t ms) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms / 20));
+  }
+};
+
+using Content = test::HeaderedContent;
+constexpr auto Make = test::MakeHeaderedContent;
+
+// Every message box, answered with OK at once.
+struct Boxes {
+  struct Box {
+    std::string text, caption;
+  };
+  Boxes() {
+    previous = SetMessageBoxHandler([this](const wxString& t, const wxString& c, long, wxWindow*) {
+      shown.push_back({ToU8(t), ToU8(c)});
+      return wxOK;
+    });
+  }
+  ~Boxes() { SetMessageBoxHandler(previous); }
+  std::vector<Box> shown;
+  MessageBoxHandler previous;
+};
+
+// A key press as the dialog's key handler sees it.
+void PressKey(wxWindow* window, int key) {
+  wxKeyEvent event(wxEVT_CHAR_HOOK);
+  event.m_keyCode = key;
+  event.SetEventObject(window);
+  window->GetEventHandler()->ProcessEvent(event);
+}
+
+// Watches the download status windows as they appear and go, and runs `onTick` every
+// 10 ms while a modal loop runs (so a test can act on an open status window). A window
+// still open after `limitMs` is ended with Esc, so a failing test cannot hang.
+class StatusWindows final : public wxEventFilter {
+ public:
+  struct Seen {
+    std::string label;
+    int finalPosition = -1;
+    std::optional<UsbTransferResult> result;
+  };
+  explicit StatusWindows(int limitMs = 15000) : limitMs_(limitMs) {
+    wxEvtHandler::AddFilter(this);
+    timer_.Bind(wxEVT_TIMER, [this](wxTimerEvent&) { Tick(); });
+    timer_.Start(10);
+  }
+  ~StatusWindows() override {
+    timer_.Stop();
+    wxEvtHandler::RemoveFilter(this);
+  }
+  int FilterEvent(wxEvent& event) override {
+    if (event.GetEventType() != wxEVT_SHOW) return Event_Skip;
+    auto* dlg = dynamic_cast<CUsbDwn*>(event.GetEventObject());
+    if (!dlg) return Event_Skip;
+    if (static_cast<wxShowEvent&>(event).IsShown()) {
+      current = dlg;
+      opened_ = std::chrono::steady_clock::now();
+    } else if (dlg == current) {
+      seen.push_back({dlg->label_, dlg->progressBar_->GetPos(), dlg->Result()});
+      current = nullptr;
+    }
+    return Event_Skip;
+  }
+  std::function<void(CUsbDwn&)> onTick;
+  CUsbDwn* current = nullptr;
+  std::vector<Seen> seen;
+  bool timedOut = false;
+
+ private:
+  void Tick() {
+    if (!current) return;
+    if (onTick) onTick(*current);
+    if (current && std::chrono::steady_clock::now() - opened_ > std::chrono::milliseconds(limitMs_)) {
+      timedOut = true;
+      PressKey(current, WXK_ESCAPE);
+    }
+  }
+  int limitMs_;
+  wxTimer timer_;
+  std::chrono::steady_clock::time_point opened_;
+};
+
+class UpdateInWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "device.sock").c_str(), 1);
+    setenv("TMP", (dir_ / "tmp").c_str(), 1);
+    std::filesystem::create_directories(dir_ / "tmp");
+    setenv("EDOG_SIM_STATE", (dir_ / "state").c_str(), 1);
+  }
+  void TearDown() override {
+    dlg_.reset();
+    sim_.reset();
+    unsetenv(kDeviceSocketEnv);
+    unsetenv("TMP");
+    unsetenv("EDOG_SIM_STATE");
+  }
+  sim::Simulator& StartDevice(uint64_t bytesPerSecond = 0, bool serial = false) {
+    sim::SimulatorOptions o;
+    o.stateDir = dir_ / "state";
+    o.socketPath = dir_ / "device.sock";
+    o.bytesPerSecond = bytesPerSecond;
+    o.serial.enabled = serial;
+    o.serial.baud = 0;
+    sim_ = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    EXPECT_TRUE(sim_->Start(&error)) << error;
+    return *sim_;
+  }
+  std::string Pack(const Content& voice, const Content& map, const Content& soft) {
+    const std::string path = dir_ / "qzkt.dll";
+    EXPECT_EQ(WritePackage(path,
+                           {{"edogvoice.hdr", voice.file},
+                            {"edogmap.hdr", map.file},
+                            {"edogsoftware.hdr", soft.file}},
+                           KeyForMethod(3)),
+              "");
+    return path;
+  }
+  struct Closer {
+    void operator()(CRS232TestDlg* dlg) const {
+      dlg->Destroy();
+      guitest::Flush();
+    }
+  };
+  // The main window, shown, once it has found the device (when one runs).
+  CRS232TestDlg& OpenWindow(const std::string& package, Clock* clock) {
+    MainWindowOptions options;
+    options.usbLibrary = BuiltDeviceLibrary();
+    options.packagePath = package;
+    options.clock = clock;
+    options.developerControls = false;
+    dlg_.reset(new CRS232TestDlg(nullptr, options));
+    dlg_->Show();
+    if (sim_ && sim_->IsRunning()) {
+      EXPECT_TRUE(RunLoopUntil([&] { return dlg_->Connected(); }));
+    }
+    return *dlg_;
+  }
+  static std::vector<std::string> ListLines(CRS232TestDlg& dlg) {
+    std::vector<std::string> lines;
+    for (unsigned i = 0; i < dlg.progressList_->GetCount(); ++i)
+      lines.push_back(ToU8(dlg.progressList_->GetString(i)));
+    return lines;
+  }
+
+  test::TempDir dir_;
+  std::unique_ptr<sim::Simulator> sim_;
+  std::unique_ptr<CRS232TestDlg, Closer> dlg_;
+  FastClock fast_;
+};
+
+TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary) {
+  auto& sim = StartDevice();
+  const Content voice = Make(Port::Usb, kFlashNand, 0x200, 30000, 1);
+  const Content map = Make(Port::Usb, kFlashSerial, 0x10000, 12345, 2);
+  const Content soft = Make(Port::Usb, kFlashE, 0x1000, 40000, 3);
+  auto& dlg = OpenWindow(Pack(voice, map, soft), &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  Click(dlg.voiceBox_);
+  Click(dlg.databaseBox_);
+  Click(dlg.softwareBox_);
+  Click(dlg.updateButton_);
+
+  EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
+  ASSERT_EQ(windows.seen.size(), 3u);
+  const char* labels[] = {"语音文件", "数据文件", "软件文件"};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(windows.seen[i].label, labels[i]);
+    EXPECT_EQ(windows.seen[i].finalPosition, 100);
+    ASSERT_TRUE(windows.seen[i].result.has_value());
+    EXPECT_EQ(windows.seen[i].result->outcome, UsbTransferResult::kCompleted);
+  }
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n数据库文件更新成功!\r\n软件更新成功!\r\n");
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  EXPECT_NE(dlg.updateLog_.find("语音文件更新开始！\r\n语音文件更新完成！\r\n"), std::string::npos)
+      << dlg.updateLog_;
+  EXPECT_TRUE(dlg.progressList_->IsEmpty());  // reset after each file
+
+  ASSERT_TRUE(sim.WaitForJournal(3, 5000));
+  EXPECT_EQ(sim.ReadFlash(kFlashNand, 0x200 * 512, voice.payload.size()), voice.payload);
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x10000, map.payload.size()), map.payload);
+  EXPECT_EQ(sim.ReadFlash(kFlashE, 0x1000, soft.payload.size()), soft.payload);
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp")) << "extraction directory left behind";
+}
+
+TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) {
+  // 400 KB at 200 KB/s: Esc comes long before the end. The database file is small.
+  auto& sim = StartDevice(200 * 1024);
+  const Content voice = Make(Port::Usb, kFlashSerial, 0, 400 * 1024, 4);
+  const Content map = Make(Port::Usb, kFlashSerial, 0x100000, 20 * 1024, 11);
+  auto& dlg = OpenWindow(Pack(voice, map, voice), &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  bool pressed = false;
+  std::optional<bool> buttonAtSecondWindow;
+  windows.onTick = [&](CUsbDwn& status) {
+    if (!pressed && status.progressBar_->GetPos() >= 5) {
+      pressed = true;
+      PressKey(&status, WXK_ESCAPE);
+    } else if (pressed && !buttonAtSecondWindow && status.label_ == "数据文件") {
+      buttonAtSecondWindow = dlg.updateButton_->IsEnabled();
+    }
+  };
+  Click(dlg.voiceBox_);
+  Click(dlg.databaseBox_);
+  Click(dlg.updateButton_);
+
+  ASSERT_TRUE(pressed);
+  ASSERT_EQ(windows.seen.size(), 2u);
+  EXPECT_LT(windows.seen[0].finalPosition, 100);
+  EXPECT_EQ(windows.seen[1].finalPosition, 100);
+  // The job keeps the button disabled; the cancelled transfer's end enabled it again.
+  ASSERT_TRUE(buttonAtSecondWindow.has_value());
+  EXPECT_TRUE(*buttonAtSecondWindow);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n数据库文件更新成功!\r\n");
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+
+  ASSERT_TRUE(sim.WaitForJournal(2, 10000));
+  const auto records = sim.JournalRecords();
+  ASSERT_EQ(records.size(), 2u);
+  const uint64_t received = records[0].Number("received");
+  EXPECT_GT(received, 0u);
+  EXPECT_LT(received, voice.payload.size());
+  EXPECT_NE(records[0].Text("outcome"), "complete");
+  const std::vector<uint8_t> prefix(voice.payload.begin(),
+                                    voice.payload.begin() + static_cast<long>(received));
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0, received), prefix);
+  EXPECT_EQ(records[1].Text("outcome"), "complete");
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x100000, map.payload.size()), map.payload);
+}
+
+TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSummary) {
+  StartDevice();
+  const Content map = Make(Port::Usb, kFlashSerial, 0, 2000, 5);
+  // The real clock: the job's 2000 ms wait gives the presence poll time to notice.
+  auto& dlg = OpenWindow(Pack(map, map, map), nullptr);
+  Boxes boxes;
+  StatusWindows windows;
+  Click(dlg.databaseBox_);
+  sim_->Stop();  // the window still believes the device is there
+  Click(dlg.updateButton_);
+
+  EXPECT_TRUE(windows.seen.empty());
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "USB disconnect!\n\nCheck USB!");
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  EXPECT_EQ(dlg.updateLog_.find("数据库文件更新开始"), std::string::npos);
+}
+
+TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
+  auto& sim = StartDevice(0, /*serial=*/true);
+  const std::string line = sim.SerialLinePath();
+  ASSERT_FALSE(line.empty()) << sim.SerialLineError();
+  const Content usb = Make(Port::Usb, kFlashSerial, 0, 100, 6);
+  const Content soft = Make(Port::Uart, kFlashSerial, 0x20000, 2500, 7);
+  auto& dlg = OpenWindow(Pack(usb, usb, soft), &fast_);
+  Boxes boxes;
+
+  // The boxes as filled at start: the simulator's line is offered; 115200 comes first.
+  ASSERT_EQ(dlg.baudRateBox_->GetCount(), 2u);
+  EXPECT_EQ(ToU8(dlg.baudRateBox_->GetString(0)), "115200");
+  EXPECT_EQ(dlg.baudRateBox_->GetSelection(), 0);
+  EXPECT_EQ(dlg.SerialSettings().speed_, 115200);
+  const int index = dlg.comPortBox_->FindString(U8(line));
+  ASSERT_NE(index, wxNOT_FOUND) << line;
+  dlg.comPortBox_->SetSelection(index);
+  wxCommandEvent select(wxEVT_COMBOBOX, dlg.comPortBox_->GetId());
+  select.SetEventObject(dlg.comPortBox_);
+  dlg.comPortBox_->ProcessWindowEvent(select);
+
+  Click(dlg.connectButton_);
+  ASSERT_TRUE(dlg.SerialConnected()) << (boxes.shown.empty() ? "" : boxes.shown[0].text);
+  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect OK!");
+  // The loader's console lines reach the status monitor while idle.
+  EXPECT_TRUE(RunLoopUntil([&] { return !dlg.statusMonitor_->IsEmpty(); }, 5000));
+
+  Click(dlg.softwareBox_);
+  StatusWindows windows;
+  Click(dlg.updateButton_);
+  EXPECT_TRUE(windows.seen.empty());  // port 0: no status window
+  ASSERT_GE(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "");  // no summary text for a serial content
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg.SerialDownloadsFinished(); }, 20000));
+  guitest::Flush();
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[1].text, "File Transfer is completed!");
+  EXPECT_EQ(ListLines(dlg),
+            (std::vector<std::string>{"File Size: " + std::to_string(soft.file.size()) + " bytes",
+                                      "Code Download Start...",
+                                      "Download Size... " + std::to_string(soft.file.size()) + " bytes",
+                                      "Code Download End..."}));
+  EXPECT_EQ(dlg.progressBar_->GetPos(), 100);
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  ASSERT_TRUE(sim.WaitForJournal(1, 5000));
+  EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x20000, soft.payload.size()), soft.payload);
+
+  Click(dlg.connectButton_);  // closes the link again
+  EXPECT_FALSE(dlg.SerialConnected());
+  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect");
+}
+
+TEST_F(UpdateInWindow, ConnectToAPortThatIsNotThereFailsAndBaudBoxSetsTheSpeed) {
+  auto& dlg = OpenWindow("", &fast_);
+  Boxes boxes;
+  const wxString missing = U8(dir_ / "no-such-tty");
+  dlg.comPortBox_->Append(missing);
+  dlg.comPortBox_->SetStringSelection(missing);
+  wxCommandEvent select(wxEVT_COMBOBOX, dlg.comPortBox_->GetId());
+  dlg.comPortBox_->ProcessWindowEvent(select);
+  dlg.baudRateBox_->SetSelection(1);
+  wxCommandEvent baud(wxEVT_COMBOBOX, dlg.baudRateBox_->GetId());
+  dlg.baudRateBox_->ProcessWindowEvent(baud);
+  EXPECT_EQ(dlg.SerialSettings().speed_, 57600);
+
+  Click(dlg.connectButton_);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "Fail connect!");
+  EXPECT_FALSE(dlg.SerialConnected());
+  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect");
+}
+
+TEST_F(UpdateInWindow, BrowseChoosesTheSerialFileAndCancelChangesNothing) {
+  auto& dlg = OpenWindow("", &fast_);
+  wxString answer = U8(dir_ / "firmware.hdr");
+  wxString filterSeen;
+  auto previous = SetOpenFileHandler([&](const OpenFileRequest& request) {
+    filterSeen = request.filter;
+    return answer.empty() ? std::vector<wxString>{} : std::vector<wxString>{answer};
+  });
+  dlg.updateButton_->Disable();
+  Click(dlg.FindWindow(IDC_BROWSE));
+  EXPECT_EQ(filterSeen, "All File(*.*) |*.*||");
+  EXPECT_EQ(FilterToWildcard(filterSeen), "All File(*.*) |*.*");
+  EXPECT_EQ(dlg.softwarePath_, ToU8(answer));
+  EXPECT_EQ(dlg.softwarePathEdit_->GetValue(), answer);
+  EXPECT_EQ(ListLines(dlg), std::vector<std::string>{ToU8(answer) + " Selected ..."});
+  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+
+  answer.clear();  // cancelled
+  dlg.updateButton_->Disable();
+  Click(dlg.FindWindow(IDC_BROWSE));
+  EXPECT_EQ(dlg.progressList_->GetCount(), 1u);
+  EXPECT_FALSE(dlg.updateButton_->IsEnabled());
+  SetOpenFileHandler(previous);
+}
+
+TEST_F(UpdateInWindow, ReadUsbShowsTheDeviceBannerAndStopsWithTheDevice) {
+  StartDevice();
+  auto& dlg = OpenWindow("", &fast_);
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg.readUsbButton_->IsEnabled(); }));
+  Click(dlg.readUsbButton_);
+  EXPECT_TRUE(dlg.Reading());
+  EXPECT_FALSE(dlg.readUsbButton_->IsEnabled());
+  ASSERT_TRUE(RunLoopUntil(
+      [&] { return ToU8(dlg.statusMonitor_->GetValue()).find("EDOG-SIM firmware 1.00") != std::string::npos; },
+      5000))
+      << ToU8(dlg.statusMonitor_->GetValue());
+  sim_->Stop();
+  EXPECT_TRUE(RunLoopUntil([&] { return !dlg.Reading(); }, 5000));
+}
+
+TEST_F(UpdateInWindow, ReadUsbWithoutADeviceSaysSoAndStartsNothing) {
+  auto& dlg = OpenWindow("", &fast_);
+  Boxes boxes;
+  Click(dlg.readUsbButton_);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "Can't open USB device.\n");
+  EXPECT_EQ(boxes.shown[0].caption, "Error");
+  EXPECT_FALSE(dlg.Reading());
+}
+
+// ---- The download status window on its own ------------------------------------------------
+
+class StatusWindow : public UpdateInWindow {
+ protected:
+  std::string WriteImage(const Content& c) {
+    const std::string path = dir_ / "image.hdr";
+    test::WriteFile(path, c.file);
+    return path;
+  }
+  UsbDwnOptions Options() {
+    UsbDwnOptions o;
+    o.usbLibrary = BuiltDeviceLibrary();
+    o.onTransferEnded = [this] { ++ended_; };
+    return o;
+  }
+  std::atomic<int> ended_{0};
+};
+
+TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
+  StartDevice(100 * 1024);
+  const Content c = Make(Port::Usb, kFlashNand, 0x40, 300 * 1024, 8);
+  CUsbDwn status(nullptr, Options());
+  status.SetTransfer(WriteImage(c), "语音文件");
+  StatusWindows windows;
+  std::string shot;
+  bool taken = false;
+  windows.onTick = [&](CUsbDwn& d) {
+    // Past a second of sending, so the speed is shown too.
+    if (!taken && d.progressBar_->GetPos() >= 50) {
+      taken = true;  // before Capture: it runs the loop, and this tick again
+      shot = guitest::SaveArtifact(guitest::Capture(&d), "status-window-midway.png");
+      // The texts shown so far.
+      EXPECT_EQ(ToU8(d.fileNameLabel_->GetLabel()), "语音文件");
+      EXPECT_NE(d.countText_.find("K/300K"), std::string::npos) << d.countText_;
+      EXPECT_EQ(d.infoText_, "NAND Flash, Packet num: " + std::to_string(300 * 1024 / 64) +
+                                 ", Tx size: 2048");
+      EXPECT_EQ(d.progressBar_->GetStartColor(), 0x808000u);
+      EXPECT_EQ(d.progressBar_->GetEndColor(), 0x800000u);
+      EXPECT_EQ(d.progressBar_->GetTextColor(), 0x008000u);
+      EXPECT_TRUE(d.progressBar_->IsPercentShown());
+      EXPECT_FALSE(d.countLabel_->IsShown());
+      EXPECT_FALSE(d.infoLabel_->IsShown());
+    }
+  };
+  status.ShowModal();
+  EXPECT_FALSE(windows.timedOut) << "the window did not close itself at 100 %";
+  EXPECT_FALSE(shot.empty());
+  ASSERT_TRUE(status.Result().has_value());
+  EXPECT_EQ(status.Result()->percent, 100u);
+  EXPECT_EQ(status.countText_, "300K/300K");
+  EXPECT_NE(status.speedText_.find("KB"), std::string::npos) << status.speedText_;
+  EXPECT_EQ(ToU8(status.speedLabel_->GetLabel()), status.speedText_);
+  EXPECT_NE(status.infoText_.find("ms, "), std::string::npos) << status.infoText_;
+  EXPECT_EQ(status.progressBar_->GetPos(), 100);
+  EXPECT_TRUE(RunLoopUntil([&] { return ended_ == 1; }));
+}
+
+TEST_F(StatusWindow, SmallPayloadEndsAbove100AndTheWindowStaysUntilEnter) {
+  StartDevice();
+  Content c = Make(Port::Usb, kFlashE, 0, 150, 9);
+  c.file.resize(1024 + 150);  // payload of 150 bytes: divisor 1, final percent 150
+  CUsbDwn status(nullptr, Options());
+  status.SetTransfer(WriteImage(c), "软件文件");
+  StatusWindows windows;
+  bool finished = false, stillOpen = false;
+  windows.onTick = [&](CUsbDwn& d) {
+    if (!finished && d.Result().has_value()) {
+      finished = true;
+      // Finished: give a close the chance to come; the window must still be open.
+      guitest::Flush();
+      stillOpen = d.IsShown();
+      PressKey(&d, WXK_RETURN);
+    }
+  };
+  EXPECT_EQ(status.ShowModal(), wxID_OK);
+  EXPECT_TRUE(stillOpen);
+  EXPECT_EQ(status.Result()->percent, 150u);
+  EXPECT_EQ(status.progressBar_->GetPos(), 150);
+}
+
+TEST_F(StatusWindow, NoDeviceShowsTheBoxAndWaitsForEsc) {
+  const Content c = Make(Port::Usb, kFlashE, 0, 5000, 10);
+  CUsbDwn status(nullptr, Options());
+  status.SetTransfer(WriteImage(c), "软件文件");
+  Boxes boxes;
+  StatusWindows windows;
+  windows.onTick = [&](CUsbDwn& d) { PressKey(&d, WXK_ESCAPE); };
+  EXPECT_EQ(status.ShowModal(), wxID_CANCEL);
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "Can't open USB device.\n");
+  EXPECT_EQ(boxes.shown[0].caption, "Error");
+  EXPECT_FALSE(status.TransferStarted());
+  EXPECT_EQ(ended_, 0);
+}
+
+TEST_F(UpdateInWindow, ScreenshotWithTheDeveloperControlsShown) {
+  MainWindowOptions options;
+  options.usbLibrary = BuiltDeviceLibrary();
+  options.developerControls = true;
+  dlg_.reset(new CRS232TestDlg(nullptr, options));
+  dlg_->Show();
+  guitest::Flush();
+  EXPECT_TRUE(dlg_->connectButton_->IsShown());
+  EXPECT_TRUE(dlg_->progressList_->IsShown());
+  EXPECT_GT(dlg_->GetClientSize().y, 353);
+  guitest::SaveArtifact(guitest::Capture(dlg_.get()), "main-window-developer.png");
+}
+
+TEST(DeveloperSwitch, OnlyEdogDeveloper1ShowsTheControls) {
+  unsetenv("EDOG_DEVELOPER");
+  EXPECT_FALSE(DeveloperControlsRequested());
+  setenv("EDOG_DEVELOPER", "0", 1);
+  EXPECT_FALSE(DeveloperControlsRequested());
+  setenv("EDOG_DEVELOPER", "1", 1);
+  EXPECT_TRUE(DeveloperControlsRequested());
+  unsetenv("EDOG_DEVELOPER");
+}
+
+}  // namespace
+}  // namespace edog
