@@ -180,9 +180,7 @@ TransferOutcome CRS232TestDlg::RunUsbTransfer(const std::string& path, const std
   status.SetTransfer(path, label);
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();
-  const bool whole = r && r->outcome == UsbTransferResult::kCompleted &&
-                     r->commandBlockAccepted && r->sent == r->payloadSize;
-  return whole ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
+  return r && DeviceTookWholeFile(*r) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
 }
 
 void CRS232TestDlg::StartSerialDownload() {
