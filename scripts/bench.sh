@@ -166,7 +166,7 @@ if want hex; then
   # Real firmware from the corpus (the build's EDOG_CORPUS_DIR, or the environment's).
   CORPUS="${EDOG_CORPUS_DIR:-$(sed -n 's/^EDOG_CORPUS_DIR:PATH=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)}"
   for f in Caterina-Leonardo.hex Genuino-COMBINED-dfu-usbserial-atmega16u2-Uno-R3.hex \
-           stk500boot_v2_mega2560.hex; do
+           Arduino-usbserial-uno.hex; do
     if [[ -n "$CORPUS" && -f "$CORPUS/hex/$f" ]]; then
       cp "$CORPUS/hex/$f" "$WORK/hex/"
       HEX_FILES+=("$WORK/hex/$f")
@@ -178,6 +178,9 @@ if want hex; then
     name=$(basename "$hex")
     a=() b=() c=() d=()
     for i in $(seq $((REPS * 3))); do
+      # Every tool writes a fresh file: replacing one by truncation makes ext4 flush it on
+      # close, which would time the disk instead of the tool.
+      rm -f "${hex%.*}.bin" "${hex%.*}.hdr" "$WORK/hex/engine.bin" "$WORK/hex/srec.bin" "$WORK/hex/objcopy.bin"
       timed "$EDOG" hex2hdr -I "$hex"; a+=("$ELAPSED_US")
       timed "$BENCHTOOL" hex2bin "$hex" "$WORK/hex/engine.bin"; b+=("$ELAPSED_US")
       timed srec_cat "$hex" -intel -o "$WORK/hex/srec.bin" -binary; c+=("$ELAPSED_US")
@@ -236,11 +239,11 @@ if want serial; then
   LRZ_FAILED=0
   lrzsz_once() {  # FILE; sets ELAPSED_US, empty when rx did not finish within its bound
     rm -f "$WORK/rx/out"
-    sx -k -q --stop-at +150 "$1" <"$WORK/ptyA" >"$WORK/ptyA" 2>/dev/null &
+    sx -k -q --stop-at +60 "$1" <"$WORK/ptyA" >"$WORK/ptyA" 2>/dev/null &
     local sxp=$! t0 t1 ok=1
     sleep 0.2
     t0=${EPOCHREALTIME/./}
-    (cd "$WORK/rx" && exec timeout 150 rx -c -q out <"$WORK/ptyB" >"$WORK/ptyB" 2>/dev/null) || ok=0
+    (cd "$WORK/rx" && exec timeout 60 rx -c -q out <"$WORK/ptyB" >"$WORK/ptyB" 2>/dev/null) || ok=0
     t1=${EPOCHREALTIME/./}
     kill "$sxp" 2>/dev/null || true; wait "$sxp" 2>/dev/null || true
     if [[ $ok == 1 ]] && cmp -s "$1" "$WORK/rx/out"; then ELAPSED_US=$((t1 - t0)); else
@@ -465,7 +468,7 @@ DOC
 | \`edogtool send-serial\` → simulator (\`--serial-baud 0\`) | $(r ser_1_ms) | $(r ser_8_ms) | $(r ser_block_us) µs |
 | \`sx -k\` → \`rx -c\` over \`socat\` | $(r lrz_1_ms) | $(r lrz_8_ms) | $(r lrz_block_us) µs |
 
-lrzsz runs (µs, 1 MiB / 8 MiB): $(r lrz_runs); runs that did not finish within 150 s or
+lrzsz runs (µs, 1 MiB / 8 MiB): $(r lrz_runs); runs that did not finish within 60 s or
 arrived damaged: $(r lrz_failed). lrzsz's receiver sometimes waits out a 10 s time-out and
 asks again, which is why its best runs are listed too.
 
