@@ -33,6 +33,13 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
       .count();
 }
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+// At most this much oversleep is credited to the bytes that follow.
+constexpr double kMaxPaceCreditUs = 2000;
 
 // The loader's own CRC-16 (polynomial 0x1021, initial 0), bit by bit as a small
 // controller computes it.
@@ -153,13 +160,16 @@ struct SerialLoader::Impl {
   }
 
   // The line carries 10 bits a byte: hold back until the bytes read could have arrived.
+  // The debt is paid with the time actually slept, so a pause that overshoots (as every
+  // sleep does, more so on a busy machine) is made good by the next one instead of
+  // slowing the line down; only sleeping lowers the debt, so idle time is never banked.
   void Pace(size_t bytes) {
     if (options.baud == 0) return;
     paceDebtUs += static_cast<double>(bytes) * 10.0 * 1e6 / options.baud;
     if (paceDebtUs >= 1000) {
-      const int ms = static_cast<int>(paceDebtUs / 1000);
-      paceDebtUs -= ms * 1000.0;
-      Pause(ms);
+      const int64_t start = NowUs();
+      Pause(static_cast<int>(paceDebtUs / 1000));
+      paceDebtUs = std::max(paceDebtUs - static_cast<double>(NowUs() - start), -kMaxPaceCreditUs);
     }
   }
 

@@ -90,4 +90,18 @@ std::vector<uint8_t> PackCodes(const uint8_t* codes, size_t count, int bits) {
   return out;
 }
 
+std::vector<uint8_t> UnpackCodes(const uint8_t* stream, size_t bytes, int bits) {
+  const size_t count = bytes * 8 / static_cast<size_t>(bits);
+  std::vector<uint8_t> codes(count);
+  for (size_t i = 0; i < count; ++i) {
+    unsigned code = 0;
+    for (int b = 0; b < bits; ++b) {
+      const size_t bit = i * static_cast<size_t>(bits) + static_cast<size_t>(b);
+      code = code << 1 | ((stream[bit / 8] >> (7 - bit % 8)) & 1u);
+    }
+    codes[i] = static_cast<uint8_t>(code);
+  }
+  return codes;
+}
+
 }  // namespace kova
