@@ -3,6 +3,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/TargetOptions.h"
 #include "cli/Terminal.h"
 #include "tools/ImageTable.h"
 
@@ -29,7 +30,7 @@ std::string WithNewline(std::string text) {
 
 int Images(int argc, char** argv) {
   ImageTableSettings settings;
-  std::string address = "0", flash = "serial", port = "usb";
+  TargetOptions target;
   bool keepTemp = false;
   Args args("edogtool images [-o NAME] [--address HEX] [--flash serial|nand] [--port usb|uart] "
             "[--keep-temp] PICTURE...",
@@ -40,30 +41,16 @@ int Images(int argc, char** argv) {
             "--keep-temp is given. Picture paths go into the C header as given.");
   args.Option("-o,--output", &settings.outputName, "NAME",
               "data file to write (default Image.hdr, relative to the current folder)");
-  args.Option("-a,--address", &address, "HEX", "flash byte address of the payload (default 0)");
-  args.Option("--flash", &flash, "serial|nand", "flash memory (default serial)");
-  args.Option("--port", &port, "usb|uart", "port the file travels over (default usb)");
+  target.AddTo(args);
   args.Flag("--keep-temp", &keepTemp, "keep the per-picture .bin files");
   args.Positionals(&settings.pictures, "PICTURE", 1, SIZE_MAX, "BMP pictures, in table order");
   args.Epilog("Pictures may be at most 255 x 255 pixels and need at most 65535 bytes of runs.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
 
-  if (!ParseHex(address, settings.address))
-    return args.UsageError("--address takes a hexadecimal number of at most 32 bits");
-  if (flash == "serial") {
-    settings.flash = kFlashSerial;
-  } else if (flash == "nand") {
-    settings.flash = kFlashNand;
-  } else {
-    return args.UsageError("--flash takes serial or nand");
-  }
-  if (port == "usb") {
-    settings.port = Port::Usb;
-  } else if (port == "uart") {
-    settings.port = Port::Uart;
-  } else {
-    return args.UsageError("--port takes usb or uart");
-  }
+  if (const std::string error = target.Parse(); !error.empty()) return args.UsageError(error);
+  settings.address = target.address;
+  settings.flash = target.flash;
+  settings.port = target.port;
   if (settings.outputName.empty()) return args.UsageError("-o takes a file name");
   settings.cleanTemp = !keepTemp;
 

@@ -5,6 +5,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/TargetOptions.h"
 #include "cli/Terminal.h"
 #include "common/Format.h"
 #include "tools/PathFunctions.h"
@@ -96,7 +97,8 @@ bool IsPlainFileName(const std::string& name) {
 
 int Voice(int argc, char** argv) {
   VoiceGeneration gen;
-  std::string address = "0", flash = "serial", port = "usb", encoder = kVoiceEncoderLibrary;
+  TargetOptions target;
+  std::string encoder = kVoiceEncoderLibrary;
   bool rateBits = false, keepTemp = false;
   std::vector<std::string> waves;
   Args args(
@@ -107,9 +109,7 @@ int Voice(int argc, char** argv) {
       "file (NAME with the extension h) into the folder of the last wave file.");
   args.Option("-o,--output", &gen.outputName, "NAME",
               "file name of the voice data file (default KOVA_DATA.HDR)");
-  args.Option("--address", &address, "HEX", "start byte address in the flash (default 0)");
-  args.Option("--flash", &flash, "serial|nand", "target flash memory (default serial)");
-  args.Option("--port", &port, "usb|uart", "port the file travels by (default usb)");
+  target.AddTo(args);
   args.Flag("--rate-bits", &rateBits, "add sample rate and bits to every position entry");
   args.Flag("--keep-temp", &keepTemp, "keep the encoded .enc files beside the wave files");
   args.Option("--encoder", &encoder, "LIBRARY",
@@ -119,14 +119,11 @@ int Voice(int argc, char** argv) {
   args.Epilog("Example: edogtool voice --flash nand -o VOICE.HDR hello.wav bye.wav:3");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
 
-  uint32_t start = 0;
-  if (!ParseHex(address, start)) return args.UsageError("--address takes a hexadecimal number");
-  if (flash != "serial" && flash != "nand") return args.UsageError("--flash is serial or nand");
-  if (port != "usb" && port != "uart") return args.UsageError("--port is usb or uart");
+  if (const std::string error = target.Parse(); !error.empty()) return args.UsageError(error);
   if (!IsPlainFileName(gen.outputName))
     return args.UsageError("-o takes a file name; the files go beside the last wave file");
-  gen.flashSelection = flash == "nand" ? kSelectNand : kSelectSerial;
-  gen.portSelection = port == "uart" ? kSelectUart : kSelectUsb;
+  gen.flashSelection = target.flash == kFlashNand ? kSelectNand : kSelectSerial;
+  gen.portSelection = target.port == Port::Uart ? kSelectUart : kSelectUsb;
   gen.rateAndBits = rateBits;
   gen.tempFileClean = !keepTemp;
   for (const auto& w : waves)
@@ -138,7 +135,7 @@ int Voice(int argc, char** argv) {
 
   InstallInterruptHandler();
   TerminalObserver observer;
-  const VoiceRunResult result = RunVoiceGeneration(gen, start, observer, encoder);
+  const VoiceRunResult result = RunVoiceGeneration(gen, target.address, observer, encoder);
   if (result == VoiceRunResult::kStopped) {
     std::fprintf(stderr, "edogtool voice: interrupted\n");
     return kExitInterrupted;

@@ -1,0 +1,17 @@
+#include "app/RS232TestApp.h"
+
+#include "app/RS232TestDlg.h"
+
+bool CRS232TestApp::OnInit() {
+  // The program takes no arguments, so the base class's command-line parsing is skipped.
+  // Returning false here would end the program with status 255: the work is in OnRun.
+  return true;
+}
+
+int CRS232TestApp::OnRun() {
+  CRS232TestDlg dlg;  // no parent; the program's only top-level window
+  SetTopWindow(&dlg);
+  dlg.ShowModal();
+  SetTopWindow(nullptr);
+  return 0;
+}

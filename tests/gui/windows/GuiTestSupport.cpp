@@ -1,0 +1,131 @@
+#include "GuiTestSupport.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <wx/app.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/dcmemory.h>
+#include <wx/evtloop.h>
+#include <wx/image.h>
+#include <wx/radiobut.h>
+#include <wx/toplevel.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+
+namespace edog::guitest {
+
+bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
+  // Inside a running loop (a modal dialog's) that loop dispatches; a second loop made
+  // active there would leave the windows unpainted once the modal loop ends.
+  wxEventLoopBase* running = wxEventLoopBase::GetActive();
+  std::unique_ptr<wxGUIEventLoop> own;
+  std::unique_ptr<wxEventLoopActivator> activate;
+  if (!running || !running->IsRunning()) {
+    own = std::make_unique<wxGUIEventLoop>();
+    activate = std::make_unique<wxEventLoopActivator>(own.get());
+    running = own.get();
+  }
+  wxEventLoopBase& loop = *running;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (wxTheApp) wxTheApp->ProcessPendingEvents();
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    while (loop.Pending()) loop.Dispatch();
+    loop.DispatchTimeout(5);
+    loop.ProcessIdle();
+  }
+}
+
+void Flush() {
+  int rounds = 0;
+  RunLoopUntil([&] { return ++rounds > 20; }, 2000);
+}
+
+void Click(wxWindow* control) {
+  if (auto* box = dynamic_cast<wxCheckBox*>(control)) {
+    box->SetValue(!box->GetValue());
+    wxCommandEvent event(wxEVT_CHECKBOX, box->GetId());
+    event.SetInt(box->GetValue() ? 1 : 0);
+    event.SetEventObject(box);
+    box->ProcessWindowEvent(event);
+  } else if (auto* radio = dynamic_cast<wxRadioButton*>(control)) {
+    radio->SetValue(true);
+    wxCommandEvent event(wxEVT_RADIOBUTTON, radio->GetId());
+    event.SetInt(1);
+    event.SetEventObject(radio);
+    radio->ProcessWindowEvent(event);
+  } else {
+    wxCommandEvent event(wxEVT_BUTTON, control->GetId());
+    event.SetEventObject(control);
+    control->ProcessWindowEvent(event);
+  }
+}
+
+wxRect FindProgramWindow(const std::string& programName) {
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return wxRect();
+  wxRect found;
+  ::Window root = DefaultRootWindow(display), parent = 0, *children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, root, &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count && found.IsEmpty(); ++i) {
+      XWindowAttributes attributes;
+      XClassHint hint{};
+      if (!XGetWindowAttributes(display, children[i], &attributes) ||
+          attributes.map_state != IsViewable || !XGetClassHint(display, children[i], &hint)) {
+        continue;
+      }
+      if (hint.res_name && programName == hint.res_name) {
+        found = wxRect(attributes.x, attributes.y, attributes.width, attributes.height);
+      }
+      if (hint.res_name) XFree(hint.res_name);
+      if (hint.res_class) XFree(hint.res_class);
+    }
+    if (children) XFree(children);
+  }
+  XCloseDisplay(display);
+  return found;
+}
+
+wxBitmap Capture(wxWindow* window) {
+  wxWindow* top = wxGetTopLevelParent(window);
+  if (top) top->Raise();
+  window->Refresh();
+  window->Update();
+  Flush();
+  const wxRect rect = window->GetScreenRect();
+  // Read straight from the display over a connection of our own: wxScreenDC keeps
+  // showing its first picture of the screen on GTK 3, so later shots would miss what
+  // changed since.
+  Display* display = XOpenDisplay(nullptr);
+  if (!display) return wxBitmap();
+  XImage* shot = XGetImage(display, DefaultRootWindow(display), rect.x, rect.y,
+                           static_cast<unsigned>(rect.width), static_cast<unsigned>(rect.height),
+                           AllPlanes, ZPixmap);
+  wxImage image(rect.width, rect.height);
+  if (shot) {
+    for (int y = 0; y < rect.height; ++y) {
+      for (int x = 0; x < rect.width; ++x) {
+        const unsigned long p = XGetPixel(shot, x, y);
+        image.SetRGB(x, y, (p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+      }
+    }
+    XDestroyImage(shot);
+  }
+  XCloseDisplay(display);
+  return wxBitmap(image, 24);
+}
+
+std::string SaveArtifact(const wxBitmap& bitmap, const std::string& name) {
+  std::filesystem::create_directories(EDOG_ARTIFACT_DIR);
+  const std::string path = std::string(EDOG_ARTIFACT_DIR) + "/" + name;
+  bitmap.ConvertToImage().SaveFile(path, wxBITMAP_TYPE_PNG);
+  return path;
+}
+
+}  // namespace edog::guitest

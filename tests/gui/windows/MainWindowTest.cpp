@@ -1,0 +1,519 @@
+// The main window, constructed for real on the virtual display.
+#include <gtest/gtest.h>
+#include <wx/button.h>
+#include <wx/checkbox.h>
+#include <wx/combobox.h>
+#include <wx/display.h>
+#include <wx/fontenum.h>
+#include <wx/listbox.h>
+#include <wx/radiobut.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+#include <wx/uiaction.h>
+
+#include <memory>
+#include <thread>
+
+#include "GuiTestSupport.h"
+#include "app/AboutDlg.h"
+#include "app/MainWindowLogic.h"
+#include "app/RS232TestDlg.h"
+#include "device/DeviceSocket.h"
+#include "sim/Simulator.h"
+#include "support/TestSupport.h"
+#include "widgets/GradientProgressCtrl.h"
+#include "widgets/WxText.h"
+
+namespace edog {
+namespace {
+
+using guitest::Click;
+using guitest::RunLoopUntil;
+
+// The device library as built beside the programs; without it every probe is "absent".
+std::string BuiltDeviceLibrary() {
+  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
+}
+
+class MainWindow : public ::testing::Test {
+ protected:
+  // No device unless a test starts one: a socket path nobody answers on, so another
+  // simulator running on this machine is never seen.
+  void SetUp() override { setenv(kDeviceSocketEnv, (dir_ / "nobody.sock").c_str(), 1); }
+  void TearDown() override { unsetenv(kDeviceSocketEnv); }
+
+  // Destroyed with Destroy(), as top-level windows are.
+  struct Closer {
+    void operator()(CRS232TestDlg* dlg) const {
+      dlg->Destroy();
+      guitest::Flush();
+    }
+  };
+  using DlgPtr = std::unique_ptr<CRS232TestDlg, Closer>;
+
+  static DlgPtr Open(MainWindowOptions options = {}) {
+    if (options.usbLibrary == USB_LIBRARY_NAME) options.usbLibrary = BuiltDeviceLibrary();
+    DlgPtr dlg(new CRS232TestDlg(nullptr, std::move(options)));
+    dlg->Show();
+    return dlg;
+  }
+  static std::string StatusLine(CRS232TestDlg& dlg) { return ToU8(dlg.usbStatusText_->GetLabel()); }
+
+  test::TempDir dir_;
+};
+
+TEST_F(MainWindow, StartsWithUsbXThenReportsAbsentDeviceAndSlowsTo800ms) {
+  MainWindowOptions options;
+  options.usbLibrary = "/nonexistent/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
+  auto dlg = Open(options);
+  EXPECT_EQ(StatusLine(*dlg), "USB: x");
+  EXPECT_EQ(dlg->PollPeriodMs(), 100);
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_TRUE(dlg->updateButton_->IsEnabled());
+  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 失败");
+  EXPECT_EQ(dlg->usbStatus_, "USB连接状态: 失败");
+  EXPECT_FALSE(dlg->Connected());
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_EQ(dlg->PollPeriodMs(), 800);
+}
+
+// The device simulator on a socket of this test's own, found by the device library
+// through the socket variable.
+class WithDevice : public MainWindow {
+ protected:
+  void SetUp() override {
+    setenv(kDeviceSocketEnv, (dir_ / "device.sock").c_str(), 1);
+    sim::SimulatorOptions options;
+    options.stateDir = dir_ / "state";
+    options.socketPath = dir_ / "device.sock";
+    sim_ = std::make_unique<sim::Simulator>(options);
+  }
+  void TearDown() override {
+    sim_.reset();
+    MainWindow::TearDown();
+  }
+  void StartDevice() {
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+  }
+  std::unique_ptr<sim::Simulator> sim_;
+};
+
+TEST_F(WithDevice, FindsTheDeviceThenNoticesItGoingAway) {
+  ASSERT_TRUE(wxFileExists(BuiltDeviceLibrary())) << BuiltDeviceLibrary();
+  StartDevice();
+  auto dlg = Open();
+  EXPECT_EQ(StatusLine(*dlg), "USB: x");
+  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
+  EXPECT_TRUE(dlg->Connected());
+  EXPECT_TRUE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_EQ(dlg->PollPeriodMs(), 1000);
+
+  // Unplugged: within one poll period Read USB is off and the poll slows down.
+  sim_->Stop();
+  ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) == "USB连接状态: 失败"; }, 3000));
+  EXPECT_FALSE(dlg->Connected());
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_EQ(dlg->PollPeriodMs(), 800);
+
+  // Plugged in again while the device text reader runs: Read USB stays off.
+  dlg->SetReading(true);
+  StartDevice();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }, 3000));
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
+  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  dlg->SetReading(false);
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->readUsbButton_->IsEnabled(); }, 3000));
+}
+
+TEST_F(WithDevice, ExitButtonLetsGoOfTheLibraryAndTheDeviceStaysUntouched) {
+  StartDevice();
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
+  Click(dlg->exitButton_);
+  EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
+  EXPECT_TRUE(sim_->JournalRecords().empty());  // probes are no jobs
+}
+
+TEST_F(MainWindow, InitialisationShowsTheFieldsAndPreparesTheControls) {
+  auto dlg = Open();
+  EXPECT_EQ(ToU8(dlg->GetTitle()), "GPS更新服务");
+  EXPECT_EQ(dlg->EncryptionMethod(), 3);
+  EXPECT_TRUE(dlg->methodRadios_[3]->GetValue());
+  EXPECT_EQ(dlg->updateLog_, "V1.0\r\n");
+  ASSERT_EQ(dlg->baudRateBox_->GetCount(), 2u);
+  EXPECT_EQ(dlg->baudRateBox_->GetString(0), "115200");
+  EXPECT_EQ(dlg->baudRateBox_->GetString(1), "57600");
+  EXPECT_FALSE(dlg->ProgramDirectoryPath().empty());
+  EXPECT_EQ(dlg->ProgramDirectoryPath().back(), '/');
+
+  int lower = -1, upper = -1;
+  dlg->progressBar_->GetRange(lower, upper);
+  EXPECT_EQ(lower, 0);
+  EXPECT_EQ(upper, 100);
+  EXPECT_EQ(dlg->progressBar_->GetPos(), 0);
+  EXPECT_EQ(dlg->progressBar_->GetStartColor(), 0x000000u);
+  EXPECT_EQ(dlg->progressBar_->GetEndColor(), 0xFF0000u);
+  EXPECT_EQ(dlg->progressBar_->GetTextColor(), 0xFFFFFFu);
+  EXPECT_TRUE(dlg->progressBar_->IsPercentShown());
+
+  // The shown part of the template; the developer controls exist hidden.
+  for (int id : {IDC_VOICE, IDC_DATABASE, IDC_SOFTWARE, IDC_UPDATE, IDC_USB_STATUS}) {
+    wxWindow* control = dlg->FindWindow(id);
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_TRUE(control->IsShown()) << id;
+  }
+  for (int id : {IDC_UPDATE_LOG, IDC_EXIT, IDC_PROGRESS_LIST, IDC_RESET, IDC_BROWSE,
+                 IDC_SOFTWARE_PATH, IDC_PROGRESS, IDC_COM_PORT, IDC_BAUD_RATE, IDC_CONNECT,
+                 IDC_KOVA_DATA, IDC_HEADER_GENERATION, IDC_SELECT_IMAGES, IDC_READ_USB,
+                 IDC_BUTTON4, IDC_STATUS_MONITOR, IDC_METHOD_FIRST, IDC_METHOD_LAST}) {
+    wxWindow* control = dlg->FindWindow(id);
+    ASSERT_NE(control, nullptr) << id;
+    EXPECT_FALSE(control->IsShown()) << id;
+  }
+  EXPECT_EQ(ToU8(dlg->FindWindow(IDC_SELECT_IMAGES)->GetLabel()), "Select Imgae Files");
+  EXPECT_EQ(ToU8(dlg->FindWindow(IDC_UPDATE)->GetLabel()), "更新");
+
+  // The update log reaches its control at the next refresh.
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->updateLogEdit_->GetValue() == "V1.0\n"; }));
+}
+
+TEST_F(MainWindow, FontIsTheFirstSongOrCjkFaceTheSystemHas) {
+  auto dlg = Open();
+  const wxFont font = dlg->GetFont();
+  EXPECT_EQ(font.GetPointSize(), 9);
+  std::string expected;
+  for (const auto& face : MainFontCandidates()) {
+    if (wxFontEnumerator::IsValidFacename(U8(face))) {
+      expected = face;
+      break;
+    }
+  }
+  ASSERT_FALSE(expected.empty()) << "no CJK face installed (fonts-arphic-uming)";
+  EXPECT_EQ(ToU8(font.GetFaceName()), expected);
+  EXPECT_EQ(ToU8(dlg->voiceBox_->GetFont().GetFaceName()), expected);
+}
+
+TEST_F(MainWindow, ShippedBackgroundGivesA500By353WindowCentred) {
+  auto dlg = Open();
+  ASSERT_TRUE(dlg->Background().IsOk());
+  EXPECT_EQ(dlg->Background().GetWidth(), 500);
+  EXPECT_EQ(dlg->Background().GetHeight(), 233);
+  EXPECT_EQ(dlg->Background().GetDepth(), 24);
+  const wxRect screen = wxDisplay(0u).GetGeometry();
+  const wxRect rect = dlg->GetRect();
+  EXPECT_EQ(rect.width, 500);
+  EXPECT_EQ(rect.height, 353);
+  EXPECT_EQ(rect.x, screen.width / 2 - 500 / 2);
+  EXPECT_EQ(rect.y, screen.height / 2 - 353 / 2);
+}
+
+TEST_F(MainWindow, OtherBackgroundSizesTheWindowToWByHPlus120) {
+  MainWindowOptions options;
+  options.background = wxBitmap(301, 151, 24);
+  auto dlg = Open(options);
+  const wxRect screen = wxDisplay(0u).GetGeometry();
+  const wxRect rect = dlg->GetRect();
+  EXPECT_EQ(rect.width, 301);
+  EXPECT_EQ(rect.height, 271);
+  EXPECT_EQ(rect.x, screen.width / 2 - 150);
+  EXPECT_EQ(rect.y, screen.height / 2 - 135);
+}
+
+TEST_F(MainWindow, CheckBoxesFlipTheirOwnFieldOnly) {
+  auto dlg = Open();
+  Click(dlg->voiceBox_);
+  EXPECT_EQ(dlg->voiceSelected_, 1);
+  EXPECT_EQ(dlg->databaseSelected_, 0);
+  EXPECT_EQ(dlg->softwareSelected_, 0);
+  Click(dlg->softwareBox_);
+  EXPECT_EQ(dlg->softwareSelected_, 1);
+  EXPECT_EQ(dlg->voiceSelected_, 1);
+  Click(dlg->voiceBox_);
+  EXPECT_EQ(dlg->voiceSelected_, 0);
+  EXPECT_FALSE(dlg->voiceBox_->GetValue());
+  EXPECT_TRUE(dlg->softwareBox_->GetValue());
+  EXPECT_FALSE(dlg->databaseBox_->GetValue());
+  Click(dlg->databaseBox_);
+  EXPECT_EQ(dlg->databaseSelected_, 1);
+  EXPECT_EQ(dlg->softwareSelected_, 1);
+  // A refresh shows the fields as they are.
+  dlg->voiceSelected_ = 1;
+  dlg->UpdateData(false);
+  EXPECT_TRUE(dlg->voiceBox_->GetValue());
+  EXPECT_TRUE(dlg->UpdateData(true));
+  EXPECT_EQ(dlg->voiceSelected_ + dlg->databaseSelected_ + dlg->softwareSelected_, 3);
+}
+
+TEST_F(MainWindow, MethodRadiosSetTheEncryptionMethodAndStayChosen) {
+  auto dlg = Open();
+  Click(dlg->methodRadios_[0]);
+  EXPECT_EQ(dlg->EncryptionMethod(), 0);
+  Click(dlg->methodRadios_[7]);
+  EXPECT_EQ(dlg->EncryptionMethod(), 7);
+  // The refresh keeps the chosen button instead of jumping back to 加密D.
+  dlg->UpdateData(false);
+  EXPECT_TRUE(dlg->methodRadios_[7]->GetValue());
+  EXPECT_FALSE(dlg->methodRadios_[3]->GetValue());
+}
+
+// Device text as it arrives: lines of 64 characters, `n` characters in all.
+wxString DeviceLines(size_t n, char c) {
+  wxString text;
+  for (size_t i = 0; i < n; ++i) text += (i % 64 == 63) ? '\n' : c;
+  return text;
+}
+
+TEST_F(MainWindow, StatusMonitorClearsAbove16384CharactersBeforeDeviceText) {
+  auto dlg = Open();
+  dlg->statusMonitor_->ChangeValue(DeviceLines(16385, 'a'));
+  ASSERT_EQ(dlg->statusMonitor_->GetLastPosition(), 16385);
+  dlg->PostDeviceText("banner\r\n");
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().size() < 100; }));
+  EXPECT_EQ(ToU8(dlg->statusMonitor_->GetValue()).find("banner"), 0u);
+
+  dlg->statusMonitor_->ChangeValue(DeviceLines(16384, 'b'));
+  dlg->PostDeviceText("tail");
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().EndsWith("tail"); }));
+  EXPECT_EQ(dlg->statusMonitor_->GetValue().size(), 16384u + 4u);
+}
+
+TEST_F(MainWindow, DeviceTextInGbkOrUtf8ReachesTheStatusMonitor) {
+  auto dlg = Open();
+  dlg->PostDeviceText("版本 1.2 ");
+  const std::string gbk = "\xca\xfd\xbe\xdd";  // 数据 in the device's code page
+  dlg->PostDeviceText(gbk);
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().EndsWith(U8("数据")); }));
+  EXPECT_EQ(ToU8(dlg->statusMonitor_->GetValue()), "版本 1.2 数据");
+}
+
+TEST_F(MainWindow, QueuedCallsFromWorkerThreads) {
+  auto dlg = Open();
+  std::thread([&] { dlg->PostUpdateButtonState(false); }).join();
+  ASSERT_TRUE(RunLoopUntil([&] { return !dlg->updateButton_->IsEnabled(); }));
+  std::thread([&] { dlg->PostUpdateButtonState(true); }).join();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->updateButton_->IsEnabled(); }));
+
+  // The serial reader waits until its text is shown.
+  bool returned = false;
+  std::thread reader([&] {
+    const char bytes[] = "upgrade\r\n";
+    dlg->SendSerialText(bytes, sizeof bytes - 1);
+    returned = true;
+  });
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().Contains("upgrade"); }));
+  reader.join();
+  EXPECT_TRUE(returned);
+  // Serial text is appended, never cleared by the 16384 rule.
+  dlg->statusMonitor_->ChangeValue(DeviceLines(20000, 'c'));
+  dlg->SendSerialText("x", 1);
+  EXPECT_EQ(dlg->statusMonitor_->GetValue().size(), 20001u);
+  EXPECT_TRUE(dlg->statusMonitor_->GetValue().EndsWith("x"));
+}
+
+TEST_F(MainWindow, ResetEmptiesListPathsBarAndMonitor) {
+  auto dlg = Open();
+  dlg->progressList_->Append("Port : USB");
+  dlg->softwarePath_ = "/tmp/tmpAbc/edogsoftware.hdr";
+  dlg->voicePath_ = "/tmp/tmpAbc/edogvoice.hdr";
+  dlg->databasePath_ = "/tmp/tmpAbc/edogmap.hdr";
+  dlg->UpdateData(false);
+  dlg->progressBar_->SetPos(40);
+  dlg->statusMonitor_->ChangeValue("text");
+  Click(dlg->FindWindow(IDC_RESET));
+  EXPECT_EQ(dlg->progressList_->GetCount(), 0u);
+  EXPECT_TRUE(dlg->softwarePath_.empty());
+  EXPECT_TRUE(dlg->voicePath_.empty());
+  EXPECT_TRUE(dlg->databasePath_.empty());
+  EXPECT_TRUE(dlg->softwarePathEdit_->GetValue().empty());
+  EXPECT_EQ(dlg->progressBar_->GetPos(), 0);
+  EXPECT_TRUE(dlg->statusMonitor_->GetValue().empty());
+}
+
+TEST_F(MainWindow, ExitButtonReleasesTheLibraryAndCloses) {
+  auto dlg = Open();
+  Click(dlg->exitButton_);
+  EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
+  EXPECT_FALSE(dlg->IsShown());
+  EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
+}
+
+TEST_F(MainWindow, EscapeCancelsAndEnterEndsAsOk) {
+  // Real key presses through the display, to the window that has the focus.
+  auto press = [](CRS232TestDlg& dlg, int key) {
+    ASSERT_TRUE(RunLoopUntil([&] { return dlg.IsShownOnScreen(); }));
+    dlg.Raise();
+    dlg.voiceBox_->SetFocus();
+    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg.voiceBox_; }));
+    wxUIActionSimulator keys;
+    keys.Char(key);
+    ASSERT_TRUE(RunLoopUntil([&] { return !dlg.IsShown(); }));
+  };
+  auto first = Open();
+  press(*first, WXK_ESCAPE);
+  EXPECT_EQ(first->GetReturnCode(), wxID_CANCEL);
+
+  auto second = Open();
+  press(*second, WXK_RETURN);
+  EXPECT_EQ(second->GetReturnCode(), wxID_OK);
+}
+
+TEST_F(MainWindow, EnterOnAFocusedButtonClicksItInsteadOfClosing) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  bool clicked = false;
+  dlg->Bind(wxEVT_BUTTON, [&](wxCommandEvent&) { clicked = true; }, IDC_UPDATE);
+  dlg->updateButton_->SetFocus();
+  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg->updateButton_; }));
+  wxUIActionSimulator keys;
+  keys.Char(WXK_RETURN);
+  ASSERT_TRUE(RunLoopUntil([&] { return clicked; }));
+  EXPECT_TRUE(dlg->IsShown());
+}
+
+TEST_F(WithDevice, TheProgramOpensItsWindowAndEscapeEndsItWithStatusZero) {
+  StartDevice();
+  test::ProgramResult result;
+  std::thread program([&] { result = test::RunProgram("edog", {}); });
+  wxRect window;
+  const bool up = RunLoopUntil([&] {
+    window = guitest::FindProgramWindow("edog");
+    return !window.IsEmpty();
+  }, 10000);
+  if (up) {
+    EXPECT_EQ(window.GetSize(), wxSize(500, 353));
+    // Keys go to the window under the pointer (there is no window manager).
+    wxUIActionSimulator input;
+    input.MouseMove(window.GetPosition() + wxPoint(250, 100));
+    EXPECT_TRUE(RunLoopUntil([&] { return window.Contains(wxGetMousePosition()); }));
+    input.Char(WXK_ESCAPE);
+  }
+  program.join();  // ends by itself on Escape; a test time-out otherwise
+  ASSERT_TRUE(up) << result.err;
+  EXPECT_EQ(result.status, 0) << result.err;
+}
+
+// Share of sampled pixels of the window's top area that show the background picture.
+double BackgroundShownShare(CRS232TestDlg& dlg) {
+  const wxImage screen = guitest::Capture(&dlg).ConvertToImage();
+  const wxImage picture = dlg.Background().ConvertToImage();
+  int same = 0, total = 0;
+  for (int y = 5; y < picture.GetHeight() && y < screen.GetHeight(); y += 17) {
+    for (int x = 3; x < picture.GetWidth() && x < screen.GetWidth(); x += 23) {
+      ++total;
+      if (screen.GetRed(x, y) == picture.GetRed(x, y) &&
+          screen.GetGreen(x, y) == picture.GetGreen(x, y) &&
+          screen.GetBlue(x, y) == picture.GetBlue(x, y)) {
+        ++same;
+      }
+    }
+  }
+  return total ? static_cast<double>(same) / total : 0.0;
+}
+
+// Finds the About box among the open windows.
+CAboutDlg* OpenAboutBox() {
+  for (wxWindow* w : wxTopLevelWindows) {
+    if (auto* about = dynamic_cast<CAboutDlg*>(w); about && about->IsModal()) return about;
+  }
+  return nullptr;
+}
+
+TEST_F(MainWindow, AboutItemOpensTheAboutBoxOtherSystemCommandsDoNot) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  bool seen = false;
+  std::string shot;
+  // Closes the About box from inside its modal loop, once it is up.
+  wxTimer closer;
+  closer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    CAboutDlg* about = OpenAboutBox();
+    if (!about) return;  // not up yet: the timer comes again
+    closer.Stop();
+    seen = true;
+    EXPECT_EQ(ToU8(about->GetTitle()), "关于 GPS更新服务");
+    EXPECT_NE(about->FindWindow(wxID_OK), nullptr);
+    guitest::Flush();
+    shot = guitest::SaveArtifact(guitest::Capture(about), "about-box.png");
+    about->EndModal(wxID_OK);
+  });
+  closer.Start(20);
+  // The right-click menu's item carries command 16, as the system menu's does.
+  wxCommandEvent item(wxEVT_MENU, IDM_ABOUTBOX);
+  dlg->ProcessWindowEvent(item);
+  EXPECT_TRUE(seen);
+  EXPECT_FALSE(shot.empty());
+
+  seen = false;
+  closer.Start(20);
+  dlg->OnSysCommand(0x0010 | 0x0002);  // the low four bits are the system's own
+  EXPECT_TRUE(seen);
+
+  dlg->OnSysCommand(0xF060);  // close: not the About box
+  EXPECT_EQ(OpenAboutBox(), nullptr);
+  EXPECT_TRUE(dlg->IsShown());
+  // The main window shows its picture again where the About box was.
+  EXPECT_GT(BackgroundShownShare(*dlg), 0.9);
+}
+
+TEST_F(MainWindow, RightClickMenuOffersTheAboutItem) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  int menus = 0;
+  dlg->Bind(wxEVT_CONTEXT_MENU, [&](wxContextMenuEvent& e) {
+    ++menus;
+    e.Skip();  // on to the window's own handler, which pops the menu up
+  });
+  bool aboutSeen = false;
+  int ticksWithMenu = 0;
+  // Runs inside the menu's and then the About box's modal loops.
+  wxTimer driver;
+  bool busy = false;  // simulated input yields, and the timer may come again meanwhile
+  driver.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (busy) return;
+    busy = true;
+    if (CAboutDlg* about = OpenAboutBox()) {
+      aboutSeen = true;
+      driver.Stop();
+      about->EndModal(wxID_OK);
+    } else if (menus > 0 && ++ticksWithMenu == 3) {
+      wxUIActionSimulator keys;  // the menu is up: take its only item
+      keys.Char(WXK_DOWN);
+      keys.Char(WXK_RETURN);
+    } else if (ticksWithMenu > 60) {
+      driver.Stop();
+      wxUIActionSimulator keys;
+      keys.Char(WXK_ESCAPE);  // give up; the expectation below reports it
+    }
+    busy = false;
+  });
+  driver.Start(50);
+  wxUIActionSimulator mouse;
+  mouse.MouseMove(dlg->ClientToScreen(wxPoint(250, 100)));  // on the picture
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->GetScreenRect().Contains(wxGetMousePosition()); }));
+  mouse.MouseClick(wxMOUSE_BTN_RIGHT);
+  EXPECT_TRUE(RunLoopUntil([&] { return aboutSeen; }, 5000));
+  EXPECT_EQ(menus, 1);
+  driver.Stop();
+  EXPECT_TRUE(dlg->IsShown());
+}
+
+TEST_F(WithDevice, ScreenshotOfTheShippedWindow) {
+  StartDevice();
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
+  Click(dlg->voiceBox_);
+  guitest::Flush();
+  const wxBitmap shot = guitest::Capture(dlg.get());
+  const std::string path = guitest::SaveArtifact(shot, "main-window.png");
+  EXPECT_EQ(shot.GetWidth(), 500);
+  EXPECT_EQ(shot.GetHeight(), 353);
+  // The background picture is on screen at (0, 0) in its own size.
+  EXPECT_GT(BackgroundShownShare(*dlg), 0.9) << path;
+}
+
+}  // namespace
+}  // namespace edog
