@@ -6,6 +6,8 @@
 #   scripts/bench.sh [--reps N] [--out FILE] [--build DIR] [--no-build] [--only LIST]
 #
 # LIST is a comma-separated subset of: micro,unpack,hex,serial,serial-paced,usb,voice.
+# EDOG_CORPUS_DIR (environment) names the real-world files; their HEX firmware joins the
+# HEX comparison (default: the build's EDOG_CORPUS_DIR).
 # Needs: cmake, ninja, srecord (srec_cat), binutils (objcopy), lrzsz (sx, rx), socat, sox.
 # A run takes about ten minutes on two cores; the serial line paced at 115200 baud and
 # the emulated full-speed USB link take most of it, since they run at the line's pace.
@@ -18,7 +20,7 @@ REPS=5
 DO_BUILD=1
 ONLY="micro,unpack,hex,serial,serial-paced,usb,voice"
 
-usage() { sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; }
+usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --reps) REPS="$2"; shift 2 ;;
@@ -177,6 +179,7 @@ if want hex; then
   HEX_FILES=("$WORK/hex/fw60k.hex")
   # Real firmware from the corpus (the build's EDOG_CORPUS_DIR, or the environment's).
   CORPUS="${EDOG_CORPUS_DIR:-$(sed -n 's/^EDOG_CORPUS_DIR:PATH=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)}"
+  [[ -d "$CORPUS/hex" ]] || echo "bench.sh: no HEX corpus in '$CORPUS' (set EDOG_CORPUS_DIR): generated file only" >&2
   for f in Caterina-Leonardo.hex Genuino-COMBINED-dfu-usbserial-atmega16u2-Uno-R3.hex \
            Arduino-usbserial-uno.hex; do
     if [[ -n "$CORPUS" && -f "$CORPUS/hex/$f" ]]; then
