@@ -283,8 +283,10 @@ if want serial; then
   R[lrz_block_best_us]=$(slope_us_per_block "${R[lrz_1_min]}*1000" "${R[lrz_8_min]}*1000" $S1 $S8)
   R[lrz_runs]="${c[*]} / ${d[*]}"
   R[lrz_failed]=$LRZ_FAILED
-  R[ser_ratio]=$(calc "%.2f" "${R[ser_block_us]} / ${R[lrz_block_us]}")
-  R[ser_verdict]=$(verdict "${R[ser_block_us]} <= ${R[lrz_block_us]}")
+  # lrzsz stalls now and then (its receiver waits out a 10 s time-out): the aim is judged
+  # against its stall-free cost, the fastest runs of each size.
+  R[ser_ratio]=$(calc "%.2f" "${R[ser_block_us]} / ${R[lrz_block_best_us]}")
+  R[ser_verdict]=$(verdict "${R[ser_block_us]} <= ${R[lrz_block_best_us]}")
   echo "edogtool: 1 MiB ${R[ser_1_ms]} ms, 8 MiB ${R[ser_8_ms]} ms, ${R[ser_block_us]} us/block"
   echo "lrzsz:    1 MiB ${R[lrz_1_ms]} ms, 8 MiB ${R[lrz_8_ms]} ms, ${R[lrz_block_us]} us/block (best ${R[lrz_block_best_us]}), runs ${R[lrz_runs]}"
   rm -f "$WORK"/serial-*.img
@@ -453,7 +455,7 @@ with so both see the same load.
 | --- | --- | --- | --- |
 | extraction of a $(calc "%.0f" "$(r unpack_size) / 1048576") MiB package vs \`cp\` | $(r unpack_ms) ms vs $(r cp_ms) ms: **$(r unpack_ratio)×** | within 2× | $(r unpack_verdict) |
 | HEX → flat image vs \`srec_cat\` and \`objcopy\` | see the HEX table | faster than both | $(r hex_verdict) |
-| serial download, pty, no pacing: cost per 1 KiB block | $(r ser_block_us) µs vs lrzsz $(r lrz_block_us) µs (best runs $(r lrz_block_best_us) µs): $(r ser_ratio)× | ≤ lrzsz's | $(r ser_verdict) |
+| serial download, pty, no pacing: cost per 1 KiB block | $(r ser_block_us) µs vs lrzsz's fastest runs $(r lrz_block_best_us) µs: **$(r ser_ratio)×** (lrzsz's medians, stalls included: $(r lrz_block_us) µs) | ≤ lrzsz's | $(r ser_verdict) |
 | serial download at 115200 baud: share of 11 453 B/s | $(r paced_rate) B/s = **$(r paced_share) %** ($(r paced_block_ms) ms per block) | ≥ 98 % | $(r paced_verdict) |
 | USB 16 MiB, unlimited | $(r usb_rate) MB/s ($(r usb_ms) ms); edogtool CPU $(r usb_cpu) s ($(r usb_cpu_pct) % of the time), simulator CPU $(r usb_simcpu) s | — | — |
 | USB 16 MiB, simulator at full speed (1 MiB/s) | $(r fs_rate) B/s = **$(r fs_share) %** | ≥ 95 % | $(r fs_verdict) |
@@ -480,11 +482,12 @@ DOC
 | | 1 MiB | 8 MiB | per 1 KiB block |
 | --- | --- | --- | --- |
 | \`edogtool send-serial\` → simulator (\`--serial-baud 0\`) | $(r ser_1_ms) | $(r ser_8_ms) | $(r ser_block_us) µs |
-| \`sx -k\` → \`rx -c\` over \`socat\` | $(r lrz_1_ms) | $(r lrz_8_ms) | $(r lrz_block_us) µs |
+| \`sx -k\` → \`rx -c\` over \`socat\`, medians | $(r lrz_1_ms) | $(r lrz_8_ms) | $(r lrz_block_us) µs |
+| \`sx -k\` → \`rx -c\` over \`socat\`, fastest runs | $(r lrz_1_min) | $(r lrz_8_min) | $(r lrz_block_best_us) µs |
 
 lrzsz runs (µs, 1 MiB / 8 MiB): $(r lrz_runs); runs that did not finish within 60 s or
 arrived damaged: $(r lrz_failed). lrzsz's receiver sometimes waits out a 10 s time-out and
-asks again, which is why its best runs are listed too.
+asks again; the verdict uses its fastest runs, its cost without those stalls.
 
 Each of our blocks includes the 1 ms pause that the download's timing prescribes before
 every block write, kept unchanged (like the 100, 700 and 500 ms pauses); a sleep of 1 ms
