@@ -276,17 +276,21 @@ if want serial; then
     lrzsz_once "$WORK/serial-small.img"; c+=("$ELAPSED_US")
     lrzsz_once "$WORK/serial-large.img"; d+=("$ELAPSED_US")
   done
-  R[lrz_1_ms]=$(ms "$(echo "${c[*]}" | median)"); R[lrz_8_ms]=$(ms "$(echo "${d[*]}" | median)")
-  R[lrz_1_min]=$(ms "$(echo "${c[*]}" | tr ' ' '\n' | grep -v '^$' | sort -n | head -1)")
-  R[lrz_8_min]=$(ms "$(echo "${d[*]}" | tr ' ' '\n' | grep -v '^$' | sort -n | head -1)")
-  R[lrz_block_us]=$(slope_us_per_block "${R[lrz_1_ms]}*1000" "${R[lrz_8_ms]}*1000" $S1 $S8)
-  R[lrz_block_best_us]=$(slope_us_per_block "${R[lrz_1_min]}*1000" "${R[lrz_8_min]}*1000" $S1 $S8)
   R[lrz_runs]="${c[*]} / ${d[*]}"
   R[lrz_failed]=$LRZ_FAILED
-  # lrzsz stalls now and then (its receiver waits out a 10 s time-out): the aim is judged
-  # against its stall-free cost, the fastest runs of each size.
-  R[ser_ratio]=$(calc "%.2f" "${R[ser_block_us]} / ${R[lrz_block_best_us]}")
-  R[ser_verdict]=$(verdict "${R[ser_block_us]} <= ${R[lrz_block_best_us]}")
+  if [[ -n "$(echo "${c[*]}" | tr -d ' ')" && -n "$(echo "${d[*]}" | tr -d ' ')" ]]; then
+    R[lrz_1_ms]=$(ms "$(echo "${c[*]}" | median)"); R[lrz_8_ms]=$(ms "$(echo "${d[*]}" | median)")
+    R[lrz_1_min]=$(ms "$(echo "${c[*]}" | tr ' ' '\n' | grep -v '^$' | sort -n | head -1)")
+    R[lrz_8_min]=$(ms "$(echo "${d[*]}" | tr ' ' '\n' | grep -v '^$' | sort -n | head -1)")
+    R[lrz_block_us]=$(slope_us_per_block "${R[lrz_1_ms]}*1000" "${R[lrz_8_ms]}*1000" $S1 $S8)
+    R[lrz_block_best_us]=$(slope_us_per_block "${R[lrz_1_min]}*1000" "${R[lrz_8_min]}*1000" $S1 $S8)
+    # lrzsz stalls now and then (its receiver waits out a 10 s time-out): the aim is judged
+    # against its stall-free cost, the fastest runs of each size.
+    R[ser_ratio]=$(calc "%.2f" "${R[ser_block_us]} / ${R[lrz_block_best_us]}")
+    R[ser_verdict]=$(verdict "${R[ser_block_us]} <= ${R[lrz_block_best_us]}")
+  else
+    R[ser_verdict]="not measured: every lrzsz run of one size failed"
+  fi
   echo "edogtool: 1 MiB ${R[ser_1_ms]} ms, 8 MiB ${R[ser_8_ms]} ms, ${R[ser_block_us]} us/block"
   echo "lrzsz:    1 MiB ${R[lrz_1_ms]} ms, 8 MiB ${R[lrz_8_ms]} ms, ${R[lrz_block_us]} us/block (best ${R[lrz_block_best_us]}), runs ${R[lrz_runs]}"
   rm -f "$WORK"/serial-*.img
