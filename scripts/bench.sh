@@ -476,6 +476,9 @@ DOC
 $HEX_ROWS
 The flat images agree byte for byte with srec_cat's where both have data (ours is padded
 to whole KiB as the device wants); objcopy's starts at the lowest address instead of 0.
+Every program here takes a few milliseconds just to start on this machine, so the
+differences are mostly start-up; the engine-alone helper also loads the G.726 library for
+its other jobs and starts slower than \`edogtool\`.
 
 DOC
   fi
