@@ -527,9 +527,10 @@ DOC
 | --- | --- | --- | --- |
 $VOICE_ROWS
 G.726 (spandsp's, behind the encoder library) adapts a predictor of two poles and six
-zeros for every sample, which costs more than IMA's and MS's step tables and much more than
-OKI's 12-bit codec; in exchange it gives the highest SNR of the four. There is no aim
-beyond the comparison.
+zeros for every sample, more arithmetic than the step tables of the other three (OKI's
+12-bit codec is the simplest), and gives the highest SNR of the four. sox's times include
+its start-up and its file writing; ours include reading and writing the files too. There
+is no aim beyond the comparison.
 
 DOC
   fi
