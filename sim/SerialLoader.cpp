@@ -274,6 +274,7 @@ struct SerialLoader::Impl {
       command.clear();
       if (cmd == "upgrade") {
         job = Job{};
+        paceDebtUs = 0;  // a job earns no pacing credit from the one before
         job.number = ++jobCount;
         block.clear();
         state = State::kReceiving;
