@@ -33,6 +33,15 @@ int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
       .count();
 }
+int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+// At most this much oversleep is credited to the bytes that follow: a busy machine can
+// wake a sleeper tens of milliseconds late, and only sleeping earns credit, so idle time
+// is never banked however large the bound.
+constexpr double kMaxPaceCreditUs = 250000;
 
 // The loader's own CRC-16 (polynomial 0x1021, initial 0), bit by bit as a small
 // controller computes it.
@@ -153,13 +162,16 @@ struct SerialLoader::Impl {
   }
 
   // The line carries 10 bits a byte: hold back until the bytes read could have arrived.
+  // The debt is paid with the time actually slept, so a pause that overshoots (as every
+  // sleep does, more so on a busy machine) is made good by the next one instead of
+  // slowing the line down; only sleeping lowers the debt, so idle time is never banked.
   void Pace(size_t bytes) {
     if (options.baud == 0) return;
     paceDebtUs += static_cast<double>(bytes) * 10.0 * 1e6 / options.baud;
     if (paceDebtUs >= 1000) {
-      const int ms = static_cast<int>(paceDebtUs / 1000);
-      paceDebtUs -= ms * 1000.0;
-      Pause(ms);
+      const int64_t start = NowUs();
+      Pause(static_cast<int>(paceDebtUs / 1000));
+      paceDebtUs = std::max(paceDebtUs - static_cast<double>(NowUs() - start), -kMaxPaceCreditUs);
     }
   }
 
@@ -262,6 +274,7 @@ struct SerialLoader::Impl {
       command.clear();
       if (cmd == "upgrade") {
         job = Job{};
+        paceDebtUs = 0;  // a job earns no pacing credit from the one before
         job.number = ++jobCount;
         block.clear();
         state = State::kReceiving;

@@ -35,6 +35,7 @@ constexpr size_t kMaxPendingText = 4096;   // blocks kept while no "PIPE01" read
 constexpr size_t kRecentJobs = 5;          // jobs listed in the banner
 constexpr int kMessagesPerWake = 32;       // fairness between pipes
 constexpr size_t kReceiveBuffer = 256 * 1024;
+constexpr Micros kLateReadUs = 10000;      // lateness of a paced read put down to our wake-up
 constexpr uint8_t kTextRequest = 0x40;
 
 Micros NowUs() {
@@ -246,8 +247,11 @@ struct UsbSide::Impl {
 
   void OnBlock(Conn& c, const uint8_t* data, size_t n, Micros now) {
     if (options.bytesPerSecond > 0) {
-      c.nextReadUs = std::max(now, c.nextReadUs) +
-                     static_cast<Micros>(n * 1000000ull / options.bytesPerSecond);
+      // A read a little after its slot is late by our own wake-up (poll counts whole
+      // milliseconds, and every sleep overshoots): the next slot follows this one's, so
+      // the emulated link keeps its rate. A link idle for longer starts afresh from now.
+      const Micros base = now - c.nextReadUs <= kLateReadUs ? c.nextReadUs : now;
+      c.nextReadUs = base + static_cast<Micros>(n * 1000000ull / options.bytesPerSecond);
     }
     Job& j = c.job;
     if (!j.started) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -36,28 +37,64 @@ unsigned Nibble(char c) {
   return (u >= '0' && u <= '9') ? u - '0' : (u & 0x0Fu) + 9u;
 }
 
-// One line of a HEX file without its line end ("\n", or "\r\n" as text mode reads it).
-// Keeps at most kMaxHexLineLength + 1 characters, enough for the builder to see that a
-// longer line is too long, and consumes the rest. False at the end of the file.
-bool ReadHexLine(FILE* f, std::string& line) {
-  line.clear();
-  size_t length = 0;
-  int c;
-  bool any = false, lastCr = false;
-  while ((c = std::getc(f)) != EOF) {
-    any = true;
-    if (c == '\n') break;
-    lastCr = c == '\r';
-    if (line.size() <= kMaxHexLineLength + 1) line.push_back(static_cast<char>(c));
-    ++length;
+// Nibble() of every character, looked up: a HEX file is two characters per byte.
+struct NibbleTable {
+  uint8_t value[256];
+  constexpr NibbleTable() : value() {
+    for (unsigned u = 0; u < 256; ++u)
+      value[u] = static_cast<uint8_t>((u >= '0' && u <= '9') ? u - '0' : (u & 0x0Fu) + 9u);
   }
-  if (lastCr) {
-    --length;
-    if (line.size() > length) line.resize(length);
-  }
-  if (line.size() > kMaxHexLineLength + 1) line.resize(kMaxHexLineLength + 1);
-  return any;
+};
+constexpr NibbleTable kNibbles;
+
+inline uint8_t PairValue(const char* p) {
+  return static_cast<uint8_t>((kNibbles.value[static_cast<unsigned char>(p[0])] << 4) +
+                              kNibbles.value[static_cast<unsigned char>(p[1])]);
 }
+
+// Lines of a HEX file without their line ends ("\n", or "\r\n" as text mode reads it),
+// read in large chunks. Keeps at most kMaxHexLineLength + 1 characters of a line, enough
+// for the builder to see that a longer line is too long, and consumes the rest.
+class HexLineReader {
+ public:
+  explicit HexLineReader(FILE* f) : f_(f), buffer_(1 << 16) {}
+  // False at the end of the file (a last line without a line end still counts).
+  bool Next(std::string& line) {
+    constexpr size_t kKeep = kMaxHexLineLength + 1;
+    line.clear();
+    bool any = false, truncated = false;
+    char last = 0;
+    for (;;) {
+      if (pos_ == end_ && !Fill()) break;
+      any = true;
+      const char* start = buffer_.data() + pos_;
+      const size_t available = end_ - pos_;
+      const void* nl = std::memchr(start, '\n', available);
+      const size_t n = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : available;
+      if (n) {
+        last = start[n - 1];
+        const size_t take = std::min(n, kKeep + 1 - std::min(line.size(), kKeep + 1));
+        line.append(start, take);
+        truncated = truncated || take < n;
+      }
+      pos_ += nl ? n + 1 : n;
+      if (nl) break;
+    }
+    if (last == '\r' && !truncated && !line.empty() && line.back() == '\r') line.pop_back();
+    if (line.size() > kKeep) line.resize(kKeep);
+    return any;
+  }
+
+ private:
+  bool Fill() {
+    pos_ = 0;
+    end_ = std::fread(buffer_.data(), 1, buffer_.size(), f_);
+    return end_ > 0;
+  }
+  FILE* f_;
+  std::vector<char> buffer_;
+  size_t pos_ = 0, end_ = 0;
+};
 
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
@@ -91,7 +128,8 @@ HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& fl
 
   FlatImageBuilder builder;
   std::string line;
-  while (ReadHexLine(in.Get(), line)) {
+  HexLineReader reader(in.Get());
+  while (reader.Next(line)) {
     switch (builder.AddLine(line)) {
       case FlatImageBuilder::kOk:
         continue;
@@ -204,7 +242,8 @@ uint32_t HexTextValue(const std::string& text) {
 }
 
 uint8_t HexByte(char high, char low) {
-  return static_cast<uint8_t>((Nibble(high) << 4) + Nibble(low));
+  const char pair[2] = {high, low};
+  return PairValue(pair);
 }
 
 std::string HeaderGenOutputName(const std::string& inputPath, const char* extension) {
@@ -230,7 +269,7 @@ FlatImageBuilder::Result FlatImageBuilder::AddLine(std::string_view line) {
   if (line.size() < 3 || line[0] != ':' || !IsAsciiAlnum(line[1]) || !IsAsciiAlnum(line[2]))
     return kOk;  // not a record
   if (line.size() < 9) return kShortRecord;
-  auto byteAt = [&](size_t i) -> uint32_t { return HexByte(line[i], line[i + 1]); };
+  auto byteAt = [&](size_t i) -> uint32_t { return PairValue(line.data() + i); };
   const uint32_t count = byteAt(1);
   const uint32_t address = byteAt(3) * 256 + byteAt(5) + extension_;
   if (address > kFlatImageCapacity) return kAddressCheck;
@@ -238,7 +277,7 @@ FlatImageBuilder::Result FlatImageBuilder::AddLine(std::string_view line) {
     case 0x00:
       if (line.size() < 9 + 2 * size_t(count)) return kShortRecord;
       if (address + count > kFlatImageCapacity) return kAddressCheck;
-      for (uint32_t k = 0; k < count; ++k) image_[address + k] = HexByte(line[9 + 2 * k], line[10 + 2 * k]);
+      for (uint32_t k = 0; k < count; ++k) image_[address + k] = PairValue(line.data() + 9 + 2 * k);
       if (count) end_ = std::max(end_, address + count);
       break;
     case 0x02:

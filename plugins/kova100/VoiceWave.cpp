@@ -80,6 +80,11 @@ int ReadPcmWave(const std::string& path, PcmWave& out) {
 
 std::vector<uint8_t> PackCodes(const uint8_t* codes, size_t count, int bits) {
   std::vector<uint8_t> out((count * static_cast<size_t>(bits) + 7) / 8, 0);
+  if (bits == 4) {  // two codes a byte, the first in the high half: the common case, direct
+    for (size_t i = 0; i < count; ++i)
+      out[i / 2] |= static_cast<uint8_t>((codes[i] & 0x0Fu) << (i % 2 ? 0 : 4));
+    return out;
+  }
   size_t bit = 0;  // position of the next code's first bit, counted from the first byte's MSB
   const unsigned mask = (1u << bits) - 1;
   for (size_t i = 0; i < count; ++i) {
@@ -88,6 +93,20 @@ std::vector<uint8_t> PackCodes(const uint8_t* codes, size_t count, int bits) {
       if (code >> b & 1u) out[bit / 8] |= static_cast<uint8_t>(0x80u >> (bit % 8));
   }
   return out;
+}
+
+std::vector<uint8_t> UnpackCodes(const uint8_t* stream, size_t bytes, int bits) {
+  const size_t count = bytes * 8 / static_cast<size_t>(bits);
+  std::vector<uint8_t> codes(count);
+  for (size_t i = 0; i < count; ++i) {
+    unsigned code = 0;
+    for (int b = 0; b < bits; ++b) {
+      const size_t bit = i * static_cast<size_t>(bits) + static_cast<size_t>(b);
+      code = code << 1 | ((stream[bit / 8] >> (7 - bit % 8)) & 1u);
+    }
+    codes[i] = static_cast<uint8_t>(code);
+  }
+  return codes;
 }
 
 }  // namespace kova

@@ -32,5 +32,7 @@ int ReadPcmWave(const std::string& path, PcmWave& out);
 // Codes of `bits` bits each, most significant bit first, the first code in the high bits
 // of the first byte; a last partial byte is filled with zero bits.
 std::vector<uint8_t> PackCodes(const uint8_t* codes, size_t count, int bits);
+// The reverse: every whole code of a packed stream (bytes x 8 / bits of them).
+std::vector<uint8_t> UnpackCodes(const uint8_t* stream, size_t bytes, int bits);
 
 }  // namespace kova

@@ -461,6 +461,53 @@ TEST(HeaderGenConvert, BadHexStopsWithTheFlatImageLeftEmpty) {
   EXPECT_EQ(Convert(dir / "max.hex", ConvertOption::kI).status, HeaderGenStatus::kDone);
 }
 
+// The file is read in large chunks: lines that straddle a chunk boundary, mixed line ends,
+// blank lines and a last line without a line end read as the same lines as a line at a time.
+TEST(HeaderGenConvert, ChunkedReadingKeepsEveryLineWhole) {
+  TempDir dir;
+  const auto data = test::RandomBytes(0xF000, 21);
+  std::string text;
+  for (size_t at = 0; at < data.size(); at += 16) {
+    const std::vector<uint8_t> chunk(data.begin() + at, data.begin() + at + 16);
+    // Alternate CR LF, LF and an extra blank line so that boundaries fall everywhere.
+    text += Data(static_cast<uint16_t>(at), chunk) + (at % 48 == 0 ? "\r\n" : at % 48 == 16 ? "\n" : "\n\r\n");
+  }
+  ASSERT_GT(text.size(), 2u * 65536u);
+  text += kEof;  // no line end at all
+  test::WriteFile(dir / "big.hex", std::vector<uint8_t>(text.begin(), text.end()));
+  const Outcome r = Convert(dir / "big.hex", ConvertOption::kI);
+  ASSERT_EQ(r.status, HeaderGenStatus::kDone) << r.report.back();
+  const auto flat = test::ReadFile(dir / "big.bin");
+  ASSERT_EQ(flat.size(), 0xF400u);
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), flat.begin()));
+  EXPECT_EQ(PayloadOf(test::ReadFile(dir / "big.hdr")), flat);
+}
+
+TEST(HeaderGenConvert, OverlongLineAcrossAChunkBoundaryIsCountedOnce) {
+  TempDir dir;
+  // Short lines up to just before the first 64 KiB boundary, then a 400-character line
+  // across it, ending in CR LF; its number is reported, not a later one.
+  std::string text;
+  size_t lines = 0;
+  while (text.size() < 65536 - 200) {
+    text += "; not a record\r\n";
+    ++lines;
+  }
+  text += ":" + std::string(399, 'A') + "\r\n" + kEof + "\r\n";
+  test::WriteFile(dir / "long.hex", std::vector<uint8_t>(text.begin(), text.end()));
+  const Outcome r = Convert(dir / "long.hex", ConvertOption::kI);
+  EXPECT_EQ(r.status, HeaderGenStatus::kHexLineTooLong);
+  EXPECT_EQ(r.report.back(), Format(" >> Line %zu is longer than 253 characters!\r\n", lines + 1));
+
+  // 253 characters and a CR are whole; 254 characters and a CR are one too many.
+  const std::string max = Data(0, std::vector<uint8_t>(121, 3));
+  ASSERT_EQ(max.size(), 253u);
+  test::WriteFile(dir / "edge.hex", Join({max, max + "0"}, "\r\n"));
+  const Outcome e = Convert(dir / "edge.hex", ConvertOption::kI);
+  EXPECT_EQ(e.status, HeaderGenStatus::kHexLineTooLong);
+  EXPECT_EQ(e.report.back(), " >> Line 2 is longer than 253 characters!\r\n");
+}
+
 TEST(HeaderGenConvert, OutputsNeverOverwriteTheInput) {
   TempDir dir;
   const auto bin = test::RandomBytes(300, 5);

@@ -86,6 +86,29 @@ TEST(PackageRoundTrip, AllMethodsLargeAndEmptyEntries) {
   }
 }
 
+// Entries larger than the copy chunk, with odd sizes so that later entries start at every
+// phase of the package: extraction and the writer both match the hand-made bytes.
+TEST(PackageExtract, EntriesAcrossCopyChunksMatchHandMadeScrambling) {
+  TempDir dir;
+  const auto a = test::RandomBytes((1 << 20) + 17, 11), b = test::RandomBytes(3, 12),
+             c = test::RandomBytes((2 << 20) - 5, 13);
+  const auto pkg = HandPackage({{"edogvoice.hdr", a}, {"edogmap.hdr", b}, {"edogsoft.hdr", c}},
+                               "QH-PW-5K7390#38");
+  test::WriteFile(dir / "hand.dll", pkg);
+  PackageExtraction x;
+  ASSERT_TRUE(x.UseDirectory(dir / "out"));
+  ASSERT_TRUE(x.Extract(dir / "hand.dll", KeyForMethod(3))) << x.Error();
+  EXPECT_EQ(test::ReadFile(dir / "out/edogvoice.hdr"), a);
+  EXPECT_EQ(test::ReadFile(dir / "out/edogmap.hdr"), b);
+  EXPECT_EQ(test::ReadFile(dir / "out/edogsoft.hdr"), c);
+
+  ASSERT_EQ(WritePackage(dir / "written.dll",
+                         {{"edogvoice.hdr", a}, {"edogmap.hdr", b}, {"edogsoft.hdr", c}},
+                         KeyForMethod(3)),
+            "");
+  EXPECT_EQ(test::ReadFile(dir / "written.dll"), pkg);
+}
+
 TEST(PackageExtract, WrongKeyExtractsGarbageWithoutNoticing) {
   TempDir dir;
   std::vector<uint8_t> hdr(1024, 0);

@@ -57,6 +57,21 @@ TEST(EncoderStream, CodesArePackedMostSignificantBitFirst) {
   EXPECT_EQ(kova::PackCodes(three, 1, 3), (std::vector<uint8_t>{0x20}));
 }
 
+// The 4-bit packer takes a direct path: both widths read back bit by bit to the same codes
+// (upper bits of each code ignored), odd counts included.
+TEST(EncoderStream, PackedCodesReadBackBitByBit) {
+  const auto random = test::RandomBytes(1001, 31);
+  for (int bits : {3, 4}) {
+    const auto packed = kova::PackCodes(random.data(), random.size(), bits);
+    ASSERT_EQ(packed.size(), (random.size() * bits + 7) / 8);
+    const auto codes = kova::UnpackCodes(packed.data(), packed.size(), bits);
+    ASSERT_GE(codes.size(), random.size());
+    for (size_t i = 0; i < random.size(); ++i)
+      ASSERT_EQ(codes[i], random[i] & ((1u << bits) - 1)) << bits << " bits, code " << i;
+    for (size_t i = random.size(); i < codes.size(); ++i) EXPECT_EQ(codes[i], 0) << "fill";
+  }
+}
+
 TEST(EncoderStream, WaveParsing) {
   kova::PcmWave pcm;
   // 8-bit unsigned is centred and scaled to 16 bits.

@@ -10,6 +10,7 @@ extern "C" {
 #include <spandsp/g726.h>
 }
 
+#include "VoiceWave.h"
 #include "common/Bytes.h"
 #include "common/Files.h"
 
@@ -56,16 +57,8 @@ std::vector<uint8_t> TestEncoded(size_t n) {
 std::string TestEncoderPath() { return KOVA_TEST_ENCODER; }
 
 std::vector<int16_t> DecodeVoiceStream(const std::vector<uint8_t>& stream, int bits) {
-  const size_t count = stream.size() * 8 / static_cast<size_t>(bits);
-  std::vector<uint8_t> codes(count);
-  for (size_t i = 0; i < count; ++i) {
-    unsigned code = 0;
-    for (int b = 0; b < bits; ++b) {
-      const size_t bit = i * static_cast<size_t>(bits) + static_cast<size_t>(b);
-      code = code << 1 | ((stream[bit / 8] >> (7 - bit % 8)) & 1u);
-    }
-    codes[i] = static_cast<uint8_t>(code);
-  }
+  const std::vector<uint8_t> codes = kova::UnpackCodes(stream.data(), stream.size(), bits);
+  const size_t count = codes.size();
   g726_state_t* s = g726_init(nullptr, bits == 4 ? 32000 : 24000, G726_ENCODING_LINEAR,
                               G726_PACKING_NONE);
   std::vector<int16_t> out(count);
