@@ -83,7 +83,9 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
   }
 
   // UpdateHost
-  bool Connected() override { return library_ && library_->DevicePresent(); }
+  bool Connected() override {
+    return library_ && test::ProbeWithRetries([&] { return library_->DevicePresent(); });
+  }
   void AppendLog(const std::string& t) override { Record("log " + t); }
   void AddProgressLine(const std::string& l) override { Record("line " + l); }
   void ShowMessage(const std::string& t) override {

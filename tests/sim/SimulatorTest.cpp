@@ -144,8 +144,8 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     std::string error;
     ASSERT_TRUE(sim.Start(&error)) << error;
     EXPECT_EQ(sim.SocketPath(), dir / "dev.sock");
-    const UsbHandle h = lib->OpenDev();
-    ASSERT_NE(h, USB_INVALID_HANDLE);
+    UsbHandle h = USB_INVALID_HANDLE;
+    ASSERT_TRUE(test::ProbeWithRetries([&] { return (h = lib->OpenDev()) != USB_INVALID_HANDLE; }));
     EXPECT_TRUE(HandleClose(h));
     EXPECT_EQ(lib->OpenFile("PIPE99"), USB_INVALID_HANDLE);
 

@@ -43,6 +43,15 @@ std::string CorpusDir();   // ../shared/corpus
 std::string SourceDir();   // the repository
 std::string GoldenDir();   // tests/golden
 
+// A presence probe answers within its 40 ms budget; on a loaded machine a present device
+// can miss one. True when any of `tries` probes succeeds.
+template <typename Probe>
+bool ProbeWithRetries(Probe probe, int tries = 3) {
+  for (int i = 0; i < tries; ++i)
+    if (probe()) return true;
+  return false;
+}
+
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 
