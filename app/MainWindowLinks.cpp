@@ -14,7 +14,7 @@
 #include "app/RS232TestDlg.h"
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
-#include "device/UsbDwn.h"
+#include "device/ui/UsbDwn.h"
 #include "widgets/EventLoop.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"

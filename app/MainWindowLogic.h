@@ -1,7 +1,6 @@
 #pragma once
 // Decisions of the main window that are not window work: the presence poll's outcome,
-// the window's placement, the status monitor's size rule, the font choice and the
-// line ends of multi-line text. No window headers here, so tests need no display.
+// the window's placement, the status monitor's size rule and the font choice. No window headers here, so tests need no display.
 #include <functional>
 #include <string>
 #include <vector>
@@ -90,9 +89,5 @@ const std::vector<std::string>& MainFontCandidates();
 // The first candidate the system has, or an empty string when none is present.
 std::string ChooseFace(const std::vector<std::string>& candidates,
                        const std::function<bool(const std::string&)>& isAvailable);
-
-// Multi-line controls show "\n"; the fields keep the "\r\n" the rest of the system writes.
-std::string ToControlLineEnds(const std::string& text);
-std::string FromControlLineEnds(const std::string& text);
 
 }  // namespace edog

@@ -21,6 +21,7 @@
 #include "app/MainWindowLogic.h"
 #include "app/Resources.h"
 #include "common/DynamicLibrary.h"
+#include "common/LineEnds.h"
 #include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/UiCall.h"

@@ -1,8 +1,8 @@
 // The main window's hidden developer buttons: the three content generation tools.
 #include "app/RS232TestDlg.h"
-#include "tools/HeaderGenDlg.h"
-#include "tools/SelImgFiles.h"
-#include "tools/SelWavFiles.h"
+#include "tools/ui/HeaderGenDlg.h"
+#include "tools/ui/SelImgFiles.h"
+#include "tools/ui/SelWavFiles.h"
 
 void CRS232TestDlg::OnKovaDataGeneration() {
   CSelWavFiles dlg(this, voiceGeneration_);

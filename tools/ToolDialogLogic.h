@@ -1,28 +1,12 @@
 #pragma once
-// Decisions of the three tool windows that are not window work: the walk of MoveUp /
-// MoveDown over the selected rows, the compression-bits toggle, the double-click rule, and
-// how the windows read their number fields. No window headers here.
+// Decisions of the three tool windows that are not window work: the compression-bits
+// toggle, the double-click rule, and how the windows read their number fields. No window headers here.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace edog {
-
-// One step of a move: exchange the texts of rows `from` and `to`, then select and focus
-// `to` and deselect `from`.
-struct RowSwap {
-  int from;
-  int to;
-};
-
-// The swaps of MoveUp (direction -1) or MoveDown (+1) for the selected rows (any order).
-// MoveUp walks the selection from the first row, MoveDown from the last; the walk stops at
-// the first row whose target lies outside the list, and the rows not yet handled stay.
-std::vector<RowSwap> PlanRowMoves(std::vector<int> selected, int rowCount, int direction);
-
-// Delete removes the selected rows from the highest index down, so the others stay valid.
-std::vector<int> DeletionOrder(std::vector<int> selected);
 
 // "4" becomes "3"; anything else (also "3") becomes "4".
 std::string ToggledCompressionBits(const std::string& text);

@@ -1,6 +1,6 @@
 #include "widgets/ListRows.h"
 
-#include "tools/ToolDialogLogic.h"
+#include "common/RowMoves.h"
 #include "widgets/WxText.h"
 
 std::vector<int> SelectedRows(const wxListCtrl& list) {

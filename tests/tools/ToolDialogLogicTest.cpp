@@ -3,6 +3,7 @@
 // and the address fields.
 #include <gtest/gtest.h>
 
+#include "common/RowMoves.h"
 #include "tools/ToolDialogLogic.h"
 
 namespace edog {

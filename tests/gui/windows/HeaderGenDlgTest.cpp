@@ -11,7 +11,7 @@
 
 #include "GuiTestSupport.h"
 #include "support/TestSupport.h"
-#include "tools/HeaderGenDlg.h"
+#include "tools/ui/HeaderGenDlg.h"
 #include "update/HeaderedImage.h"
 #include "widgets/FileDialog.h"
 #include "widgets/WxText.h"

@@ -15,7 +15,7 @@
 #include "GuiTestSupport.h"
 #include "common/Files.h"
 #include "support/TestSupport.h"
-#include "tools/SelImgFiles.h"
+#include "tools/ui/SelImgFiles.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
 #include "widgets/WxText.h"

@@ -19,7 +19,7 @@
 #include "common/DynamicLibrary.h"
 #include "common/Files.h"
 #include "support/TestSupport.h"
-#include "tools/SelWavFiles.h"
+#include "tools/ui/SelWavFiles.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"

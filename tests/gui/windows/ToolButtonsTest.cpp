@@ -14,9 +14,9 @@
 #include "app/RS232TestDlg.h"
 #include "device/DeviceSocket.h"
 #include "support/TestSupport.h"
-#include "tools/HeaderGenDlg.h"
-#include "tools/SelImgFiles.h"
-#include "tools/SelWavFiles.h"
+#include "tools/ui/HeaderGenDlg.h"
+#include "tools/ui/SelImgFiles.h"
+#include "tools/ui/SelWavFiles.h"
 #include "widgets/WxText.h"
 
 namespace edog {

@@ -23,7 +23,7 @@
 #include "app/RS232TestDlg.h"
 #include "device/DeviceSocket.h"
 #include "device/SerialPorts.h"
-#include "device/UsbDwn.h"
+#include "device/ui/UsbDwn.h"
 #include "sim/Simulator.h"
 #include "support/HeaderedContent.h"
 #include "support/TestSupport.h"

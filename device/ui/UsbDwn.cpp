@@ -1,4 +1,4 @@
-#include "device/UsbDwn.h"
+#include "device/ui/UsbDwn.h"
 
 #include <wx/button.h>
 #include <wx/panel.h>

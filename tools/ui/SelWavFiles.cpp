@@ -1,4 +1,4 @@
-#include "tools/SelWavFiles.h"
+#include "tools/ui/SelWavFiles.h"
 
 #include <wx/app.h>
 #include <wx/button.h>

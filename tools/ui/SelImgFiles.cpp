@@ -1,4 +1,4 @@
-#include "tools/SelImgFiles.h"
+#include "tools/ui/SelImgFiles.h"
 
 #include <wx/app.h>
 #include <wx/button.h>

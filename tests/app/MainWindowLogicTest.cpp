@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/MainWindowLogic.h"
+#include "common/LineEnds.h"
 
 namespace edog {
 namespace {

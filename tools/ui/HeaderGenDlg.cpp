@@ -1,4 +1,4 @@
-#include "tools/HeaderGenDlg.h"
+#include "tools/ui/HeaderGenDlg.h"
 
 #include <wx/button.h>
 #include <wx/radiobut.h>
@@ -6,7 +6,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "app/MainWindowLogic.h"
+#include "common/LineEnds.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
 #include "widgets/WxText.h"
