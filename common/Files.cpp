@@ -1,16 +1,9 @@
 #include "common/Files.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
+#include "common/FilesOs.h"
 
 namespace edog {
 namespace fs = std::filesystem;
@@ -85,26 +78,10 @@ std::optional<uint64_t> FileSize(const std::string& path) {
 
 bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
 
-bool RemoveDirectory(const std::string& path) {
-#ifdef _WIN32
-  return _rmdir(path.c_str()) == 0;
-#else
-  return rmdir(path.c_str()) == 0;
-#endif
-}
-
 bool MakeDirectory(const std::string& path) {
   std::error_code ec;
   fs::create_directories(fs::u8path(path), ec);
   return DirectoryExists(path);
-}
-
-char PathSeparator() {
-#ifdef _WIN32
-  return '\\';
-#else
-  return '/';
-#endif
 }
 
 std::string JoinPath(const std::string& dir, const std::string& name) {
@@ -123,19 +100,7 @@ std::string MakeUniqueTempDirectory() {
     base = fs::temp_directory_path(ec).u8string();
     if (ec || base.empty()) base = ".";
   }
-#ifdef _WIN32
-  // No mkdtemp: try fresh names until one can be created (creation itself is the test).
-  for (unsigned i = 0; i < 100000; ++i) {
-    const std::string dir = JoinPath(base, "tmp" + std::to_string(std::rand()) + std::to_string(i));
-    if (_mkdir(dir.c_str()) == 0) return dir;
-    if (errno != EEXIST) return {};
-  }
-  return {};
-#else
-  std::string templ = JoinPath(base, "tmpXXXXXX");
-  if (!mkdtemp(templ.data())) return {};
-  return templ;
-#endif
+  return files_os::MakeFreshDirectory(base);
 }
 
 }  // namespace edog

@@ -29,6 +29,10 @@ std::string MakeUniqueTempDirectory();
 // The platform's folder separator, and a join that uses it.
 char PathSeparator();
 std::string JoinPath(const std::string& dir, const std::string& name);
+// Every character that ends a folder in the platform's own paths ("/" here, "\\/" on Windows).
+const char* FolderSeparators();
+// Whether the file system ignores the case of file names (Windows) or not.
+bool FileNamesIgnoreCase();
 
 // RAII FILE* (binary mode always).
 class StdFile {

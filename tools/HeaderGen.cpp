@@ -8,6 +8,7 @@
 
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Paths.h"
 
 namespace edog {
 namespace {
@@ -50,6 +51,10 @@ constexpr NibbleTable kNibbles;
 inline uint8_t PairValue(const char* p) {
   return static_cast<uint8_t>((kNibbles.value[static_cast<unsigned char>(p[0])] << 4) +
                               kNibbles.value[static_cast<unsigned char>(p[1])]);
+}
+
+std::string ReadErrorLine(const std::string& path) {
+  return Format(" >> Read Error! [%s]\r\n", path.c_str());
 }
 
 // Lines of a HEX file without their line ends ("\n", or "\r\n" as text mode reads it),
@@ -146,8 +151,7 @@ HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& fl
     }
   }
   if (std::ferror(in.Get()))
-    return report.Fail(HeaderGenStatus::kReadFailed,
-                       Format(" >> Read Error! [%s]\r\n", hexPath.c_str()));
+    return report.Fail(HeaderGenStatus::kReadFailed, ReadErrorLine(hexPath));
 
   flatSize = builder.FlatSize();
   const bool written = out.Write(builder.Data(), flatSize);
@@ -183,8 +187,7 @@ HeaderGenStatus WriteHeaderedImage(OpenFiles& f, uint64_t size, uint32_t address
   while (ok && copied < size) {
     const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - copied));
     if (f.in.Read(buffer.data(), want) != want)
-      return report.Fail(HeaderGenStatus::kReadFailed,
-                         Format(" >> Read Error! [%s]\r\n", f.inPath.c_str()));
+      return report.Fail(HeaderGenStatus::kReadFailed, ReadErrorLine(f.inPath));
     ok = f.out.Write(buffer.data(), want);
     copied += want;
     if (copied >= nextProgress || copied == size) {
@@ -241,14 +244,9 @@ uint32_t HexTextValue(const std::string& text) {
   return value;
 }
 
-uint8_t HexByte(char high, char low) {
-  const char pair[2] = {high, low};
-  return PairValue(pair);
-}
-
 std::string HeaderGenOutputName(const std::string& inputPath, const char* extension) {
   // Step back three characters; a UTF-8 character counts once.
-  const size_t nameStart = inputPath.find_last_of("\\/") + 1;  // 0 when there is no folder
+  const size_t nameStart = FileNameStart(inputPath);
   size_t cut = inputPath.size();
   for (int chars = 0; chars < 3; ++chars) {
     if (cut <= nameStart) return inputPath + "." + extension;
@@ -356,8 +354,7 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
       if (uint64_t(address) + size > kCodeAreaEnd)
         return report.Fail(HeaderGenStatus::kMaxAddress, "Max_Address_Chips Error ..Exit.\n");
       if (std::fseek(f.in.Get(), static_cast<long>(offset), SEEK_SET) != 0)
-        return report.Fail(HeaderGenStatus::kReadFailed,
-                           Format(" >> Read Error! [%s]\r\n", f.inPath.c_str()));
+        return report.Fail(HeaderGenStatus::kReadFailed, ReadErrorLine(f.inPath));
       st = WriteHeaderedImage(f, size, address, kFlashE, s.port, report, observer);
       break;
     }

@@ -41,9 +41,6 @@ constexpr size_t kMaxHexLineLength = 253;         // characters, line end not co
 // "0x1A2b" -> 0x1A2B: the digits after the first two characters up to the first
 // non-hexadecimal one; more than eight digits keep the last eight; none gives 0.
 uint32_t HexTextValue(const std::string& text);
-// Two characters as one byte, high nibble first. Digits count by value, anything else by
-// its low four bits plus 9 (so 'a' and 'A' agree); nothing is validated.
-uint8_t HexByte(char high, char low);
 
 // Names of the outputs: the input path with its last three characters replaced ("x.hex"
 // -> "x.bin"). A file name shorter than three characters keeps its name and gains

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <map>
 
+#include "common/Bytes.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Paths.h"
 #include "tools/PathFunctions.h"
 #include "tools/RunLengthImage.h"
 
 namespace edog {
 
 const char kNoImageFilesText[] = "No Image Files";
-const char kTmpFileErrorText[] = "Tmp File could not be opened !\n";
 const char kImageTableFinishedFormat[] =
     "Finish up converting!!\n\n%d file(s) has been converted to \"%s\"";
 
@@ -20,10 +21,6 @@ namespace {
 constexpr uint64_t kMaxTableAddress = 0xFFFFFF;  // three bytes per table entry
 constexpr size_t kMaxPictures = 0xFFFF;          // two bytes of picture count
 constexpr uint64_t kEnumUnit = 0xFFFF;
-
-uint64_t RoundUp(uint64_t value, uint64_t multiple) {
-  return (value + multiple - 1) / multiple * multiple;
-}
 
 // Progress after picture i of n: offset + i / n * span, cut to an integer.
 int StepProgress(size_t i, size_t n, int span, int offset) {
@@ -207,14 +204,8 @@ ImageTableStatus Run::WriteOutputs() {
                                               size.fileSize, size.packetCount);
   Write(header.data(), header.size());
   std::vector<uint8_t> table(static_cast<size_t>(tableSize_), 0);
-  table[0] = static_cast<uint8_t>(n >> 8);
-  table[1] = static_cast<uint8_t>(n);
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t a = items_[i].address;
-    table[2 + 3 * i] = static_cast<uint8_t>(a >> 16);
-    table[3 + 3 * i] = static_cast<uint8_t>(a >> 8);
-    table[4 + 3 * i] = static_cast<uint8_t>(a);
-  }
+  PutBE16(&table[0], static_cast<uint16_t>(n));
+  for (size_t i = 0; i < n; ++i) PutBE24(&table[2 + 3 * i], items_[i].address);
   Write(table.data(), table.size());
   uint64_t payload = table.size();
 
@@ -289,10 +280,8 @@ std::string PictureSymbol(const std::string& picturePath) {
 }
 
 std::string CHeaderFileName(const std::string& outputName) {
-  const size_t slash = outputName.find_last_of("\\/");
-  const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  const size_t dot = outputName.rfind('.');
-  if (dot == std::string::npos || dot < nameStart) return outputName.substr(0, nameStart) + "h";
+  const size_t dot = ExtensionDot(outputName);
+  if (dot == std::string::npos) return FolderPart(outputName) + "h";
   return outputName.substr(0, dot + 1) + "h";
 }
 

@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "tools/BmpDecoder.h"
+#include "tools/ToolTexts.h"
 #include "update/HeaderedImage.h"
 
 namespace edog {
 
 // Texts the user sees.
 extern const char kNoImageFilesText[];      // "No Image Files"
-extern const char kTmpFileErrorText[];      // "Tmp File could not be opened !\n"
 // printf format with the picture count and the output name.
 extern const char kImageTableFinishedFormat[];
 

@@ -1,5 +1,7 @@
 #include "tools/PathFunctions.h"
 
+#include "common/Paths.h"
+
 namespace edog {
 
 SplitPath SplitFilePath(const std::string& path) {
@@ -9,11 +11,9 @@ SplitPath SplitFilePath(const std::string& path) {
     s.drive = rest.substr(0, 2);
     rest = rest.substr(2);
   }
-  const auto slash = rest.find_last_of("\\/");
-  if (slash != std::string::npos) {
-    s.folder = rest.substr(0, slash + 1);
-    rest = rest.substr(slash + 1);
-  }
+  const size_t nameStart = FileNameStart(rest);
+  s.folder = rest.substr(0, nameStart);
+  rest = rest.substr(nameStart);
   const auto dot = rest.rfind('.');
   if (dot != std::string::npos) {
     s.extension = rest.substr(dot);

@@ -4,10 +4,13 @@
 #include <cctype>
 #include <memory>
 
+#include "common/Bytes.h"
 #include "common/DynamicLibrary.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/Paths.h"
 #include "tools/PathFunctions.h"
+#include "tools/ToolTexts.h"
 #include "update/HeaderedImage.h"
 
 namespace edog {
@@ -50,18 +53,19 @@ std::string LowerCasePath(const std::string& path) {
   return out;
 }
 
+std::string EncoderInputPath(const std::string& listedPath) {
+  return FileNamesIgnoreCase() ? LowerCasePath(listedPath) : listedPath;
+}
+
 std::string VoiceOutputFolder(const std::string& lastEncodedPath) {
-  const auto sep = lastEncodedPath.find_last_of("\\/");
-  return sep == std::string::npos ? std::string() : lastEncodedPath.substr(0, sep + 1);
+  return FolderPart(lastEncodedPath);
 }
 
 std::string VoiceHeaderPath(const std::string& dataPath) {
   // Only a dot of the file name counts: a dot in a folder name must not send the header
   // file elsewhere.
-  const auto sep = dataPath.find_last_of("\\/");
-  const auto nameStart = sep == std::string::npos ? 0 : sep + 1;
-  const auto dot = dataPath.rfind('.');
-  if (dot == std::string::npos || dot < nameStart) return dataPath + ".h";
+  const auto dot = ExtensionDot(dataPath);
+  if (dot == std::string::npos) return dataPath + ".h";
   return dataPath.substr(0, dot + 1) + "h";
 }
 
@@ -80,17 +84,6 @@ int32_t ReadDecimalText(const std::string& text) {
 namespace {
 
 constexpr size_t kCopyChunk = 1024;
-
-uint64_t RoundUp(uint64_t value, uint64_t multiple) {
-  const uint64_t rest = value % multiple;
-  return rest ? value + (multiple - rest) : value;
-}
-
-void PutBE24(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 16);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v);
-}
 
 // Where one encoded file lands. Serial flash: byte address and length − 1 in both the
 // position entry and the FilePos line. NAND flash: the entry counts blocks from one and
@@ -218,15 +211,15 @@ bool VoiceRun::Encode() {
 bool VoiceRun::OpenOutputs() {
   dataPath_ = VoiceOutputFolder(lastEncodedPath_) + gen_.outputName;
   headerPath_ = VoiceHeaderPath(dataPath_);
-  if (!data_.Open(dataPath_, "wb")) return Fail(kTmpFileText);
-  if (!header_.Open(headerPath_)) return Fail(kTmpFileText);
+  if (!data_.Open(dataPath_, "wb")) return Fail(kTmpFileErrorText);
+  if (!header_.Open(headerPath_)) return Fail(kTmpFileErrorText);
   return true;
 }
 
 bool VoiceRun::EncodedLength(size_t i, uint32_t& length) {
   const std::string path = EncodedPath(i);
   StdFile f(path, "rb");
-  if (!f.IsOpen()) return Fail(kTmpFileText);
+  if (!f.IsOpen()) return Fail(kTmpFileErrorText);
   const auto size = FileSize(path);
   length = static_cast<uint32_t>(size.value_or(0));
   return true;
@@ -235,7 +228,7 @@ bool VoiceRun::EncodedLength(size_t i, uint32_t& length) {
 bool VoiceRun::WriteEnum() {
   if (!Text("enum {\n")) return false;
   for (size_t i = 0; i < n_; ++i) {
-    if (!StdFile(EncodedPath(i), "rb").IsOpen()) return Fail(kTmpFileText);
+    if (!StdFile(EncodedPath(i), "rb").IsOpen()) return Fail(kTmpFileErrorText);
     const std::string title = ExtractFileTitle(gen_.paths[i], true);
     if (!Text("\t" + title + (i + 1 < n_ ? ",\n" : "\n"))) return false;
     Progress(80);
@@ -281,8 +274,8 @@ bool VoiceRun::BuildTable() {
     }
     if (gen_.rateAndBits) {
       const uint32_t rate = static_cast<uint32_t>(ReadDecimalText(gen_.rates[s]));
-      table_[at++] = static_cast<uint8_t>(rate);
-      table_[at++] = static_cast<uint8_t>(rate >> 8);
+      PutLE16(&table_[at], static_cast<uint16_t>(rate));
+      at += 2;
       table_[at++] = static_cast<uint8_t>(ReadDecimalText(gen_.bits[s]));
     }
     Progress(90);
@@ -309,7 +302,7 @@ bool VoiceRun::WriteData() {
     if (Stopped()) return false;
     const std::string path = EncodedPath(i);
     StdFile in(path, "rb");
-    if (!in.IsOpen()) return Fail(kTmpFileText);
+    if (!in.IsOpen()) return Fail(kTmpFileErrorText);
     const uint32_t length = static_cast<uint32_t>(FileSize(path).value_or(0));
     if (length > 0) {
       const Placement p = Place(nand_, running, length);

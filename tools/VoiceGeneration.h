@@ -26,7 +26,6 @@ typedef int (*VoiceEncoderFn)(int argc, char** argv, int32_t* variable, int zero
 constexpr const char* kNoWavFilesText = "No Wav Files";
 constexpr const char* kEncoderMissingText = "KOVA Encoder does not exist!";
 constexpr const char* kInternalErrorFormat = "Internal Error; %d";
-constexpr const char* kTmpFileText = "Tmp File could not be opened !\n";
 // A read or write on an open output or encoded file failed (%s: the file).
 constexpr const char* kVoiceIoErrorFormat = "File read/write error: %s\n";
 

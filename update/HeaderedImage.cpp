@@ -39,17 +39,10 @@ HeaderFields ParseHeaderFields(const uint8_t* p) {
   return f;
 }
 
-namespace {
-uint32_t RoundUp(uint32_t value, uint32_t multiple) {
-  const uint32_t rest = value % multiple;
-  return rest ? value + (multiple - rest) : value;
-}
-}  // namespace
-
 SizeAndPackets PacketRoundedSize(Port port, uint32_t payloadLength) {
   const uint32_t packet = PacketSize(port);
   SizeAndPackets s;
-  s.fileSize = RoundUp(payloadLength, packet);
+  s.fileSize = static_cast<uint32_t>(RoundUp(payloadLength, packet));
   s.packetCount = s.fileSize / packet;
   return s;
 }
@@ -62,9 +55,9 @@ SizeAndPackets TableImageSize(Port port, uint8_t flash, uint32_t startByteAddres
   uint32_t size = flash == kFlashNand ? end * kNandBlockSize - startByteAddress
                                       : end - startByteAddress;
   if (port == Port::Uart) {
-    size = RoundUp(size, kUartPacketSize);
+    size = static_cast<uint32_t>(RoundUp(size, kUartPacketSize));
   } else if (flash != kFlashNand) {
-    size = RoundUp(size, kUsbPacketSize);
+    size = static_cast<uint32_t>(RoundUp(size, kUsbPacketSize));
   }
   const uint32_t packet = PacketSize(port);
   SizeAndPackets s;

@@ -87,16 +87,6 @@ TEST(HeaderGenHelpers, HexTextValue) {
   EXPECT_EQ(HexTextValue("0x" + std::string(300, '0') + "1F"), 0x1Fu);
 }
 
-TEST(HeaderGenHelpers, HexByteAgreesOnCaseAndDoesNotValidate) {
-  EXPECT_EQ(HexByte('0', '0'), 0x00);
-  EXPECT_EQ(HexByte('a', 'B'), 0xAB);
-  EXPECT_EQ(HexByte('A', 'b'), 0xAB);
-  EXPECT_EQ(HexByte('f', 'F'), 0xFF);
-  EXPECT_EQ(HexByte('9', '1'), 0x91);
-  // 'G' counts as 7 + 9 = 16: the nibbles overflow into each other.
-  EXPECT_EQ(HexByte('0', 'G'), 0x10);
-}
-
 TEST(HeaderGenHelpers, OutputNamesReplaceTheLastThreeCharacters) {
   EXPECT_EQ(HeaderGenOutputName("C:\\fw\\app.hex", "hdr"), "C:\\fw\\app.hdr");
   EXPECT_EQ(HeaderGenOutputName("/fw/app.ihx", "bin"), "/fw/app.bin");

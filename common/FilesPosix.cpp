@@ -1,0 +1,28 @@
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "common/Files.h"
+#include "common/FilesOs.h"
+
+namespace edog {
+
+bool RemoveDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+char PathSeparator() { return '/'; }
+
+const char* FolderSeparators() { return "/"; }
+
+// Case matters: a lower-cased path would name another file (or none).
+bool FileNamesIgnoreCase() { return false; }
+
+namespace files_os {
+
+std::string MakeFreshDirectory(const std::string& base) {
+  std::string templ = JoinPath(base, "tmpXXXXXX");
+  if (!mkdtemp(templ.data())) return {};
+  return templ;
+}
+
+}  // namespace files_os
+}  // namespace edog
