@@ -8,11 +8,7 @@ namespace {
 
 class RealClock final : public Clock {
  public:
-  uint32_t TickMs() override {
-    using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-  }
+  uint32_t TickMs() override { return static_cast<uint32_t>(NowMs()); }
   void SleepMs(uint32_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }

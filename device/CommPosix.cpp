@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "common/UniqueFd.h"
 #include "device/Comm.h"
 
 namespace edog {
@@ -86,16 +87,13 @@ int CComm::CreateEvents() {
 
 bool CComm::OpenPort() {
   if (os_->wake[0] < 0 || portName_.empty()) return false;
-  const int fd = ::open(portName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  UniqueFd fd(::open(portName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.IsValid()) return false;
   // No sharing: refuse a port another program holds, and keep others out while open.
-  if (!::isatty(fd) || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return false;
-  }
-  ::ioctl(fd, TIOCEXCL);
-  ::tcflush(fd, TCIOFLUSH);
-  os_->fd = fd;
+  if (!::isatty(fd.Get()) || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+  ::ioctl(fd.Get(), TIOCEXCL);
+  ::tcflush(fd.Get(), TCIOFLUSH);
+  os_->fd = fd.Release();
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "common/Files.h"
+#include "common/UniqueFd.h"
 #include "update/HeaderedImage.h"
 
 namespace edog::sim {
@@ -61,20 +62,19 @@ bool FlashModel::Open(std::string* error) {
   }
   for (uint8_t flash = kFlashE; flash <= kFlashNand; ++flash) {
     const std::string path = FilePath(flash);
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (!fd.IsValid()) {
       if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
       return false;
     }
     // The image has the memory's full size from the start; holes cost no disk space.
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && uint64_t(st.st_size) < Capacity(flash) &&
-        ::ftruncate(fd, static_cast<off_t>(Capacity(flash))) != 0) {
+    if (::fstat(fd.Get(), &st) == 0 && uint64_t(st.st_size) < Capacity(flash) &&
+        ::ftruncate(fd.Get(), static_cast<off_t>(Capacity(flash))) != 0) {
       if (error) *error = "cannot size " + path + ": " + std::strerror(errno);
-      ::close(fd);
       return false;
     }
-    fds_[flash - 1] = fd;
+    fds_[flash - 1] = fd.Release();
   }
   return true;
 }

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
 #include "sim/Sha256.h"
@@ -27,16 +27,6 @@ constexpr size_t kBlockBytes = 1029, kDataBytes = 1024;
 constexpr size_t kMaxCommand = 64;
 constexpr uint32_t kEndWaitMs = 2000;  // for the 0x00 and "q" after EOT
 
-using Clock = std::chrono::steady_clock;
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-      .count();
-}
-int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch())
-      .count();
-}
 
 // At most this much oversleep is credited to the bytes that follow: a busy machine can
 // wake a sleeper tens of milliseconds late, and only sleeping earns credit, so idle time

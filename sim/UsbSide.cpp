@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -19,7 +18,9 @@
 #include <thread>
 #include <vector>
 
+#include "common/Clock.h"
 #include "common/Format.h"
+#include "common/UniqueFd.h"
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 #include "sim/Sha256.h"
@@ -37,11 +38,6 @@ constexpr int kMessagesPerWake = 32;       // fairness between pipes
 constexpr size_t kReceiveBuffer = 256 * 1024;
 constexpr Micros kLateReadUs = 10000;      // lateness of a paced read put down to our wake-up
 constexpr uint8_t kTextRequest = 0x40;
-
-Micros NowUs() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
@@ -126,9 +122,8 @@ struct UsbSide::Impl {
     const auto* sa = reinterpret_cast<const sockaddr*>(&addr);
     // A socket file left by a simulator that died is removed; a live one is not taken over.
     if (::access(socketPath.c_str(), F_OK) == 0) {
-      const int probe = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-      const bool live = probe >= 0 && ::connect(probe, sa, sizeof(addr)) == 0;
-      if (probe >= 0) ::close(probe);
+      const UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+      const bool live = probe.IsValid() && ::connect(probe.Get(), sa, sizeof(addr)) == 0;
       if (live) {
         if (error) *error = "another device already answers on " + socketPath;
         return false;

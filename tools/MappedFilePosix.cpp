@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/UniqueFd.h"
 #include "tools/MappedFile.h"
 
 namespace edog {
@@ -10,25 +11,20 @@ namespace edog {
 bool MappedFile::Open(const std::string& path) {
   Close();
   // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (!fd.IsValid()) return false;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
+  if (fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   size_ = static_cast<uint64_t>(st.st_size);
   if (size_ > 0) {
-    void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.Get(), 0);
     if (p == MAP_FAILED) {
-      ::close(fd);
       size_ = 0;
       return false;
     }
     data_ = static_cast<const uint8_t*>(p);
   }
-  ::close(fd);
-  return true;
+  return true;  // the mapping outlives the descriptor
 }
 
 void MappedFile::Close() {

@@ -1,37 +1,44 @@
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
 #include "tools/MappedFile.h"
 
 namespace edog {
+namespace {
+
+struct HandleClose {
+  void operator()(HANDLE h) const {
+    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  }
+};
+using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
+
+}  // namespace
 
 bool MappedFile::Open(const std::string& path) {
   Close();
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size)) {
-    CloseHandle(file);
-    return false;
-  }
+  if (!GetFileSizeEx(file.get(), &size)) return false;
   size_ = static_cast<uint64_t>(size.QuadPart);
   if (size_ > 0) {
-    HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    UniqueHandle mapping(CreateFileMappingA(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
     if (!mapping) {
-      CloseHandle(file);
       size_ = 0;
       return false;
     }
-    data_ = static_cast<const uint8_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
-    mapping_ = mapping;
+    data_ = static_cast<const uint8_t*>(MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
     if (!data_) {
-      CloseHandle(mapping);
-      mapping_ = nullptr;
       size_ = 0;
+      return false;
     }
+    mapping_ = mapping.release();  // the view outlives the file handle
   }
-  CloseHandle(file);
-  return size_ == 0 || data_ != nullptr;
+  return true;
 }
 
 void MappedFile::Close() {

@@ -8,10 +8,11 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <string>
 
+#include "common/Clock.h"
+#include "common/UniqueFd.h"
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 
@@ -19,58 +20,48 @@
 
 namespace {
 
+using edog::NowMs;
+using edog::UniqueFd;
+
 constexpr int kProbeBudgetMs = 40;      // open_dev must answer within 50 ms, with room to spare
 constexpr int kOpenBudgetMs = 1000;     // a pipe open may wait a little longer
 constexpr int kOutBufferBytes = 16384;  // the device's receive buffer: small, like an endpoint FIFO
 constexpr int kReadTimeoutMs = 200;     // a read with nothing to read fails after this
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void CloseQuietly(int fd) {
-  if (fd >= 0) ::close(fd);
-}
-
-// Connects to the simulator and asks for `name`; the socket on "OK", else -1.
-int OpenNamed(const char* name, int budgetMs) {
+// Connects to the simulator and asks for `name`; the socket on "OK", else none.
+UniqueFd OpenNamed(const char* name, int budgetMs) {
   const int64_t deadline = NowMs() + budgetMs;
   const std::string path = edog::DefaultDeviceSocketPath();
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
-  if (path.size() >= sizeof(addr.sun_path)) return -1;
+  if (path.size() >= sizeof(addr.sun_path)) return UniqueFd();
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
-  const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return -1;
+  UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!fd.IsValid()) return UniqueFd();
   // A local connect either completes at once or fails (no listener, backlog full).
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
-    CloseQuietly(fd);
-    return -1;
-  }
+  if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
+    return UniqueFd();
   const std::string request = std::string(edog::kDeviceOpenPrefix) + name;
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
-    CloseQuietly(fd);
-    return -1;
-  }
+  if (::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(request.size()))
+    return UniqueFd();
   char answer[16];
   for (;;) {
     const int64_t left = deadline - NowMs();
     if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
+    pollfd p{fd.Get(), POLLIN, 0};
     const int r = ::poll(&p, 1, static_cast<int>(left));
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
-    const ssize_t n = ::recv(fd, answer, sizeof(answer), 0);
+    const ssize_t n = ::recv(fd.Get(), answer, sizeof(answer), 0);
     if (n == static_cast<ssize_t>(std::strlen(edog::kDeviceAnswerOk)) &&
         std::memcmp(answer, edog::kDeviceAnswerOk, static_cast<size_t>(n)) == 0) {
       return fd;
     }
     break;
   }
-  CloseQuietly(fd);
-  return -1;
+  return UniqueFd();
 }
 
 bool SetBlocking(int fd, bool blocking) {
@@ -82,26 +73,25 @@ bool SetBlocking(int fd, bool blocking) {
 }  // namespace
 
 EDOG_EXPORT UsbHandle open_dev(void) {
-  const int fd = OpenNamed(edog::kDeviceProbeName, kProbeBudgetMs);
-  return fd < 0 ? USB_INVALID_HANDLE : static_cast<UsbHandle>(fd);
+  UniqueFd fd = OpenNamed(edog::kDeviceProbeName, kProbeBudgetMs);
+  return fd.IsValid() ? static_cast<UsbHandle>(fd.Release()) : USB_INVALID_HANDLE;
 }
 
 EDOG_EXPORT UsbHandle open_file(const char* pipeName) {
   if (!pipeName || !*pipeName) return USB_INVALID_HANDLE;
-  const int fd = OpenNamed(pipeName, kOpenBudgetMs);
-  if (fd < 0) return USB_INVALID_HANDLE;
+  UniqueFd fd = OpenNamed(pipeName, kOpenBudgetMs);
+  if (!fd.IsValid()) return USB_INVALID_HANDLE;
   if (std::strcmp(pipeName, USB_PIPE_IN) == 0) {
     // Reads wait a while for the next device block, then fail so the caller can look
     // at its own flags again.
     timeval tv{kReadTimeoutMs / 1000, (kReadTimeoutMs % 1000) * 1000};
-    if (!SetBlocking(fd, true) || ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0) {
-      CloseQuietly(fd);
+    if (!SetBlocking(fd.Get(), true) ||
+        ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0)
       return USB_INVALID_HANDLE;
-    }
   } else {
     // Writes never wait: a block the device has no room for fails at once.
     const int size = kOutBufferBytes;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
+    ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
   }
-  return static_cast<UsbHandle>(fd);
+  return static_cast<UsbHandle>(fd.Release());
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -45,18 +46,20 @@ int EncodeFile(const char* bitsSwitch, const char* input, const char* output, in
   // half a step from what the decoder gives back.
   for (auto& s : wave.samples) s = static_cast<int16_t>(std::min(32767, s + 2));
 
-  g726_state_t* codec = g726_init(nullptr, bits == 4 ? 32000 : 24000, G726_ENCODING_LINEAR,
-                                  G726_PACKING_NONE);
+  struct CodecFree {
+    void operator()(g726_state_t* s) const { g726_free(s); }
+  };
+  const std::unique_ptr<g726_state_t, CodecFree> codec(g726_init(
+      nullptr, bits == 4 ? 32000 : 24000, G726_ENCODING_LINEAR, G726_PACKING_NONE));
   if (!codec) return kCodecFailure;
   std::vector<uint8_t> codes(wave.samples.size());
   size_t done = 0;
   constexpr size_t kBlock = 1 << 16;  // the codec takes an int count
   while (done < wave.samples.size()) {
     const size_t n = std::min(kBlock, wave.samples.size() - done);
-    g726_encode(codec, codes.data() + done, wave.samples.data() + done, static_cast<int>(n));
+    g726_encode(codec.get(), codes.data() + done, wave.samples.data() + done, static_cast<int>(n));
     done += n;
   }
-  g726_free(codec);
   const std::vector<uint8_t> packed = PackCodes(codes.data(), codes.size(), bits);
 
   FILE* f = std::fopen(output, "wb");

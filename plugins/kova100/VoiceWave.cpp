@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 namespace kova {
 namespace {
@@ -66,15 +67,16 @@ int ParsePcmWave(const uint8_t* data, size_t size, PcmWave& out) {
 }
 
 int ReadPcmWave(const std::string& path, PcmWave& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
+  struct FileClose {
+    void operator()(FILE* f) const { std::fclose(f); }
+  };
+  const std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
   if (!f) return kCannotReadInput;
   std::vector<uint8_t> bytes;
   uint8_t buf[65536];
   size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.insert(bytes.end(), buf, buf + n);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) return kCannotReadInput;
+  while ((n = std::fread(buf, 1, sizeof buf, f.get())) > 0) bytes.insert(bytes.end(), buf, buf + n);
+  if (std::ferror(f.get()) != 0) return kCannotReadInput;
   return ParsePcmWave(bytes.data(), bytes.size(), out);
 }
 
