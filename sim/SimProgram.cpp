@@ -41,7 +41,7 @@ bool ParseMs(const std::string& text, uint32_t& out) {
   return true;
 }
 
-struct OptionSpec {
+struct OptionDef {
   const char* name;
   const char* metavar;  // null for a flag
   const char* help;
@@ -62,8 +62,8 @@ bool BlockIndex(const std::string& v, int64_t& out) {
 }
 
 // One row per option; further device sides add theirs here.
-const std::vector<OptionSpec>& OptionTable() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionDef>& OptionTable() {
+  static const std::vector<OptionDef> table = {
       {"--state", "DIR", "state folder: flash images and journal.jsonl (default ./edog-sim-state)",
        [](const std::string& v, SimulatorOptions& o) { o.stateDir = v; return !v.empty(); }},
       {"--socket", "PATH",
@@ -163,28 +163,28 @@ int ParseSimulatorArgs(int argc, char** argv, const std::string& program, Simula
       arg = arg.substr(0, eq);
       inlineValue = true;
     }
-    const OptionSpec* spec = nullptr;
+    const OptionDef* def = nullptr;
     for (const auto& o : OptionTable()) {
-      if (arg == o.name) spec = &o;
+      if (arg == o.name) def = &o;
     }
-    if (!spec) {
+    if (!def) {
       std::fprintf(stderr, "%s: unknown option '%s' (see --help)\n", program.c_str(), argv[i]);
       return 2;
     }
-    if (!spec->metavar) {  // a flag
+    if (!def->metavar) {  // a flag
       if (inlineValue) {
-        std::fprintf(stderr, "%s: %s takes no value\n", program.c_str(), spec->name);
+        std::fprintf(stderr, "%s: %s takes no value\n", program.c_str(), def->name);
         return 2;
       }
     } else if (!inlineValue) {
       if (i + 1 >= argc) {
-        std::fprintf(stderr, "%s: %s needs a value %s\n", program.c_str(), spec->name, spec->metavar);
+        std::fprintf(stderr, "%s: %s needs a value %s\n", program.c_str(), def->name, def->metavar);
         return 2;
       }
       value = argv[++i];
     }
-    if (!spec->set(value, options)) {
-      std::fprintf(stderr, "%s: bad value '%s' for %s\n", program.c_str(), value.c_str(), spec->name);
+    if (!def->set(value, options)) {
+      std::fprintf(stderr, "%s: bad value '%s' for %s\n", program.c_str(), value.c_str(), def->name);
       return 2;
     }
   }

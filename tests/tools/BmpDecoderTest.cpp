@@ -11,12 +11,12 @@
 namespace edog {
 namespace {
 
-using test::BmpSpec;
+using test::BmpLayout;
 using test::MakeBmp;
 
 constexpr int kMax = 255;
 
-BmpDecode Decode(const BmpSpec& s) {
+BmpDecode Decode(const BmpLayout& s) {
   const auto f = MakeBmp(s);
   return DecodeBmp(f.data(), f.size(), kMax);
 }
@@ -35,7 +35,7 @@ std::vector<uint32_t> All(const Picture& p) {
 
 TEST(BmpDecoder, PalettePicturesAtEveryDepthBottomUp) {
   // 1 bit: 3x2, bottom row stored first; rows padded to 4 bytes.
-  BmpSpec s;
+  BmpLayout s;
   s.width = 3, s.height = 2, s.bitCount = 1, s.palette = {0x000000, 0xFFFFFF};
   s.pixels = {0xA0, 0, 0, 0, /* bottom: 1 0 1 */ 0x40, 0, 0, 0 /* top: 0 1 0 */};
   auto d = Decode(s);
@@ -65,7 +65,7 @@ TEST(BmpDecoder, PalettePicturesAtEveryDepthBottomUp) {
 }
 
 TEST(BmpDecoder, SixteenBitMasksWidenByBitReplication) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 4, s.height = 1, s.bitCount = 16;
   // 5-5-5 without masks: 31 -> 255, 16 -> 0b10000100, 1 -> 0b00001000.
   s.pixels = {0xFF, 0x7F, 0x10, 0x42, 0x01, 0x00, 0x00, 0x00};
@@ -88,7 +88,7 @@ TEST(BmpDecoder, SixteenBitMasksWidenByBitReplication) {
 }
 
 TEST(BmpDecoder, TrueColourTopDownAndShiftedMasks) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 2, s.height = -2, s.bitCount = 24;  // top row first
   s.pixels = {0x03, 0x02, 0x01, 0x06, 0x05, 0x04, 0, 0, 0x09, 0x08, 0x07, 0x0C, 0x0B, 0x0A, 0, 0};
   auto d = Decode(s);
@@ -112,7 +112,7 @@ TEST(BmpDecoder, TrueColourTopDownAndShiftedMasks) {
 }
 
 TEST(BmpDecoder, RunLengthPicturesWithDeltaAndAbsoluteRuns) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 5, s.height = 3, s.bitCount = 8, s.compression = 1;
   s.palette = {0x000010, 0x0000FF, 0x00FF00, 0xFF0000};
   s.pixels = {
@@ -137,41 +137,41 @@ TEST(BmpDecoder, RunLengthPicturesWithDeltaAndAbsoluteRuns) {
 }
 
 TEST(BmpDecoder, MalformedFilesAreRefusedWithAReason) {
-  BmpSpec good;
+  BmpLayout good;
   good.width = 2, good.height = 2, good.bitCount = 8, good.palette = {0, 0xFFFFFF};
   good.pixels = {0, 1, 0, 0, 1, 0, 0, 0};
   ASSERT_EQ(Decode(good).status, BmpDecode::kOk);
 
   struct Case {
     const char* what;
-    std::function<void(BmpSpec&)> change;
+    std::function<void(BmpLayout&)> change;
   };
   const std::vector<Case> cases = {
-      {"palette index", [](BmpSpec& s) { s.pixels[1] = 2; }},
-      {"truncated", [](BmpSpec& s) { s.pixels.resize(6); }},
-      {"planes", [](BmpSpec& s) { s.planes = 2; }},
-      {"width", [](BmpSpec& s) { s.width = 0; }},
-      {"height", [](BmpSpec& s) { s.height = 0; }},
-      {"depth 2", [](BmpSpec& s) { s.bitCount = 2; }},
-      {"header 64", [](BmpSpec& s) { s.headerSize = 64; }},
-      {"rle on 24 bits", [](BmpSpec& s) { s.bitCount = 24, s.compression = 1; }},
-      {"jpeg", [](BmpSpec& s) { s.compression = 4; }},
-      {"top-down rle", [](BmpSpec& s) { s.height = -2, s.compression = 1, s.pixels = {0, 1}; }},
-      {"rle past row", [](BmpSpec& s) { s.compression = 1, s.pixels = {3, 0, 0, 1}; }},
-      {"rle past top", [](BmpSpec& s) { s.compression = 1, s.pixels = {0, 0, 0, 0, 1, 0, 0, 1}; }},
-      {"rle without end", [](BmpSpec& s) { s.compression = 1, s.pixels = {2, 0}; }},
-      {"rle delta out", [](BmpSpec& s) { s.compression = 1, s.pixels = {0, 2, 3, 0, 0, 1}; }},
-      {"rle absolute cut", [](BmpSpec& s) { s.compression = 1, s.pixels = {0, 4, 1, 1}; }},
-      {"rle index", [](BmpSpec& s) { s.compression = 1, s.pixels = {1, 7, 0, 1}; }},
+      {"palette index", [](BmpLayout& s) { s.pixels[1] = 2; }},
+      {"truncated", [](BmpLayout& s) { s.pixels.resize(6); }},
+      {"planes", [](BmpLayout& s) { s.planes = 2; }},
+      {"width", [](BmpLayout& s) { s.width = 0; }},
+      {"height", [](BmpLayout& s) { s.height = 0; }},
+      {"depth 2", [](BmpLayout& s) { s.bitCount = 2; }},
+      {"header 64", [](BmpLayout& s) { s.headerSize = 64; }},
+      {"rle on 24 bits", [](BmpLayout& s) { s.bitCount = 24, s.compression = 1; }},
+      {"jpeg", [](BmpLayout& s) { s.compression = 4; }},
+      {"top-down rle", [](BmpLayout& s) { s.height = -2, s.compression = 1, s.pixels = {0, 1}; }},
+      {"rle past row", [](BmpLayout& s) { s.compression = 1, s.pixels = {3, 0, 0, 1}; }},
+      {"rle past top", [](BmpLayout& s) { s.compression = 1, s.pixels = {0, 0, 0, 0, 1, 0, 0, 1}; }},
+      {"rle without end", [](BmpLayout& s) { s.compression = 1, s.pixels = {2, 0}; }},
+      {"rle delta out", [](BmpLayout& s) { s.compression = 1, s.pixels = {0, 2, 3, 0, 0, 1}; }},
+      {"rle absolute cut", [](BmpLayout& s) { s.compression = 1, s.pixels = {0, 4, 1, 1}; }},
+      {"rle index", [](BmpLayout& s) { s.compression = 1, s.pixels = {1, 7, 0, 1}; }},
       {"empty mask",
-       [](BmpSpec& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xFF00, 0xFF, 0}, s.palette = {}; }},
+       [](BmpLayout& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xFF00, 0xFF, 0}, s.palette = {}; }},
       {"overlapping masks",
-       [](BmpSpec& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xFF00, 0x1F0, 0xF}, s.palette = {}; }},
+       [](BmpLayout& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xFF00, 0x1F0, 0xF}, s.palette = {}; }},
       {"split mask",
-       [](BmpSpec& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xF00F, 0xF0, 0xF00}, s.palette = {}; }},
+       [](BmpLayout& s) { s.bitCount = 16, s.compression = 3, s.masks = {0xF00F, 0xF0, 0xF00}, s.palette = {}; }},
   };
   for (const Case& c : cases) {
-    BmpSpec s = good;
+    BmpLayout s = good;
     c.change(s);
     const auto d = Decode(s);
     EXPECT_EQ(d.status, BmpDecode::kInvalid) << c.what;
@@ -184,7 +184,7 @@ TEST(BmpDecoder, MalformedFilesAreRefusedWithAReason) {
 }
 
 TEST(BmpDecoder, SidesOverTheLimitAreReportedWithTheirSize) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = 255, s.height = 255, s.bitCount = 8, s.palette = {0};
   s.pixels.assign(256 * 255, 0);
   EXPECT_EQ(Decode(s).status, BmpDecode::kOk);
@@ -202,7 +202,7 @@ TEST(BmpDecoder, SidesOverTheLimitAreReportedWithTheirSize) {
 
 TEST(BmpDecoder, HugeFilesAreJudgedByTheirHeader) {
   test::TempDir dir;
-  BmpSpec s;
+  BmpLayout s;
   s.width = 4000, s.height = 3000;
   test::WriteFile(dir / "big.bmp", MakeBmp(s));
   std::filesystem::resize_file(dir / "big.bmp", 36000054);  // sparse: nothing is written

@@ -10,7 +10,7 @@
 namespace edog::test {
 
 // A bitmap file built field by field, so each test states what it feeds the decoder.
-struct BmpSpec {
+struct BmpLayout {
   int32_t width = 1;
   int32_t height = 1;
   uint16_t bitCount = 24;
@@ -22,7 +22,7 @@ struct BmpSpec {
   uint16_t planes = 1;
 };
 
-inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
+inline std::vector<uint8_t> MakeBmp(const BmpLayout& s) {
   const size_t paletteBytes = s.palette.size() * (s.headerSize == 12 ? 3 : 4);
   const size_t offset = 14 + s.headerSize + s.masks.size() * 4 + paletteBytes;
   std::vector<uint8_t> f(offset + s.pixels.size(), 0);
@@ -58,7 +58,7 @@ inline std::vector<uint8_t> MakeBmp(const BmpSpec& s) {
 // A 24-bit bottom-up picture; colour(x, y) gives 0x00RRGGBB with y counted from the top.
 inline std::vector<uint8_t> TrueColourBmp(int width, int height,
                                           const std::function<uint32_t(int, int)>& colour) {
-  BmpSpec s;
+  BmpLayout s;
   s.width = width, s.height = height, s.bitCount = 24;
   const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
   s.pixels.assign(stride * size_t(height), 0);
