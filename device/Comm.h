@@ -122,7 +122,6 @@ class CComm final : public SerialLink {
   uint32_t BaudRate() const { return baudRate_; }
   const char* Text() const { return text_; }
   int TextLength() const { return textLength_; }
-  int BytesRead() const { return bytesRead_; }
 
  private:
   struct Os;  // the platform's handles, defined by CommPosix.cpp / CommWin32.cpp

@@ -5,6 +5,7 @@
 
 namespace edog {
 
+// "\n\r" (not "\r\n") belongs to the text: keep it.
 const char* const kNotConnectedText =
     "         USB没连接\n\r请检查电子设备与电脑是不是连接正常!";
 const char* const kNothingSelectedText = "请选择要升级的文件！";
@@ -17,7 +18,14 @@ namespace {
 constexpr const char* kExtractingText = "正在解压升级程序...\r\n";
 constexpr const char* kExtractedText = "升级程序解压完成！\r\n";
 
-// Every text one content kind uses, exactly as the device tool shows them.
+// The job's pauses, the window serving its messages meanwhile: after each extraction log
+// line, and after the voice and the database slots, whether selected or not.
+constexpr uint32_t kLogLinePauseMs = 200;
+constexpr uint32_t kBetweenContentsPauseMs = 2000;
+
+// Every text one content kind uses, exactly as the device tool shows them. Some are odd on
+// purpose and stay so: the voice format text ends in "\r\nn", some summaries end in "\r\n"
+// and others do not; the log and the message boxes show them as they are.
 struct KindTexts {
   const char* headerFile;
   const char* missing;
@@ -85,7 +93,7 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   } finish{*this, extraction};
 
   host_.AppendLog(kExtractingText);
-  host_.PumpWait(200);
+  host_.PumpWait(kLogLinePauseMs);
 
   PackageKey key{};
   SelectKey(settings.encryptionMethod, key);
@@ -96,7 +104,7 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   }
   result.extracted = true;
   host_.AppendLog(kExtractedText);
-  host_.PumpWait(200);
+  host_.PumpWait(kLogLinePauseMs);
 
   const std::string& dir = extraction.Directory();
   const std::pair<bool, ContentKind> steps[3] = {{selection.voice, ContentKind::kVoice},
@@ -113,7 +121,7 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
         case KindEnd::kSerialStarted: ++result.serialDownloadsStarted; break;
       }
     }
-    if (i < 2) host_.PumpWait(2000);
+    if (i < 2) host_.PumpWait(kBetweenContentsPauseMs);
   }
 
   extraction.CleanUp();
