@@ -3,22 +3,13 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/SharedOptions.h"
 #include "common/Files.h"
 #include "update/Package.h"
 #include "tools/PathFunctions.h"
 
 namespace edog::cli {
 namespace {
-
-bool ParseMethod(const Args& args, const std::string& text, int& method) {
-  uint32_t m = 0;
-  if (!ParseUnsigned(text, m) || m > 7) {
-    args.UsageError("--method takes a number from 0 to 7");
-    return false;
-  }
-  method = static_cast<int>(m);
-  return true;
-}
 
 int Pack(int argc, char** argv) {
   std::string output, methodText = "3";
@@ -27,11 +18,11 @@ int Pack(int argc, char** argv) {
             "Writes an update package from three files, scrambled with the key of an\n"
             "encryption method. Entry names are the files' names, in the order given.");
   args.Option("-o,--output", &output, "PACKAGE", "package to write (required)");
-  args.Option("-m,--method", &methodText, "N", "encryption method 0..7 (default 3)");
+  AddMethodOption(args, &methodText);
   args.Positionals(&files, "FILE", 3, 3, "the three entries (voice, database, software)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
-  if (!ParseMethod(args, methodText, method)) return kExitUsage;
+  if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
   if (output.empty()) return args.UsageError("-o PACKAGE is required");
 
   std::vector<PackageEntry> entries;
@@ -62,11 +53,11 @@ int Unpack(int argc, char** argv) {
             "fresh extraction directory, as the update job makes one; the paths written are\n"
             "printed one per line.");
   args.Option("-d,--directory", &dir, "DIR", "extract into DIR (created if absent)");
-  args.Option("-m,--method", &methodText, "N", "encryption method 0..7 (default 3)");
+  AddMethodOption(args, &methodText);
   args.Positionals(&package, "PACKAGE", 1, 1, "the update package (e.g. qzkt.dll)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
-  if (!ParseMethod(args, methodText, method)) return kExitUsage;
+  if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
 
   PackageExtraction extraction;
   const bool made = dir.empty() ? extraction.MakeDirectory() : extraction.UseDirectory(dir);

@@ -6,6 +6,7 @@
 #include "cli/Args.h"
 #include "cli/Command.h"
 #include "cli/SerialSend.h"
+#include "cli/SharedOptions.h"
 #include "cli/Terminal.h"
 #include "common/Files.h"
 #include "common/Format.h"
@@ -67,12 +68,12 @@ int SendSerial(int argc, char** argv) {
             "Prints the progress-list lines and the message-box texts. Exit status 0 only\n"
             "after \"Code Download End...\"; Ctrl-C stops between blocks (status 130).");
   args.Option("-p,--port", &port, "PATH", "the serial port (a device path such as /dev/ttyUSB0)");
-  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every byte sent and received, time-stamped, to stderr");
   args.Positionals(&files, "FILE", 1, 1, "the file to send (usually a headered image)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t baud = 0;
-  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+  if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
   if (port.empty()) return args.UsageError("--port PATH is required");
 
   CComm comm;
@@ -117,11 +118,11 @@ int Monitor(int argc, char** argv) {
             "device sends to standard output, as the status monitor shows it (line feeds\n"
             "as CR LF), until Ctrl-C or the given time has passed.");
   args.Option("-p,--port", &port, "PATH", "the serial port");
-  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  AddBaudOption(args, &baudText);
   args.Option("--seconds", &secondsText, "N", "stop after N seconds (default: until Ctrl-C)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t baud = 0, seconds = 0;
-  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+  if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
   if (port.empty()) return args.UsageError("--port PATH is required");
   if (!secondsText.empty() && !ParseUnsigned(secondsText, seconds))
     return args.UsageError("--seconds takes a whole number");

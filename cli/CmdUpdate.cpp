@@ -7,6 +7,7 @@
 #include "cli/Args.h"
 #include "cli/Command.h"
 #include "cli/SerialSend.h"
+#include "cli/SharedOptions.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/DynamicLibrary.h"
@@ -128,17 +129,17 @@ int Update(int argc, char** argv) {
   args.Flag("--map", &map, "renew the camera database (数据)");
   args.Flag("--software", &software, "renew the device software (软件)");
   args.Option("--package", &package, "PATH", "the update package (default: qzkt.dll beside the program)");
-  args.Option("-m,--method", &methodText, "N", "encryption method 0..7 (default 3)");
+  AddMethodOption(args, &methodText);
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
-  args.Option("-b,--baud", &baudText, "RATE", "115200 (default) or 57600");
+  AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
   args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
               "program); without a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
-  uint32_t method = 0, baud = 0;
-  if (!ParseUnsigned(methodText, method) || method > 7)
-    return args.UsageError("--method takes a number from 0 to 7");
-  if (!ParseBaud(baudText, baud)) return args.UsageError("--baud takes 115200 or 57600");
+  int method = 0;
+  uint32_t baud = 0;
+  if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
+  if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
 
   InstallInterruptHandler();
   std::unique_ptr<CComm> comm;
@@ -150,7 +151,7 @@ int Update(int argc, char** argv) {
   UpdateJob job(host);
   UpdateSettings settings;
   settings.packagePath = package;
-  settings.encryptionMethod = static_cast<int>(method);
+  settings.encryptionMethod = method;
   const UpdateResult result = job.Run({voice, map, software}, settings);
   const bool serialOk = host.WaitForSerialDownloads();
   if (comm) comm->Close();
