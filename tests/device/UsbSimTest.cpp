@@ -26,9 +26,7 @@ using test::FakeClock;
 using test::MakeImage;
 using test::UsbRecordingObserver;
 
-std::string StandInLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
-}
+using test::StandInLibrary;
 
 class UsbSim : public ::testing::Test {
  protected:

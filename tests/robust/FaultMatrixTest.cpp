@@ -55,9 +55,7 @@ class PacedClock final : public Clock {
   std::atomic<uint32_t> now_{0};
 };
 
-std::string StandInLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
-}
+using test::StandInLibrary;
 
 Bytes HeaderedImage(Port port, uint32_t address, const Bytes& payload) {
   const HeaderBlock h = BuildHeaderBlock(port, kFlashSerial, address,

@@ -126,9 +126,7 @@ TEST(DeviceSocketPath, FollowsTheEnvironmentRule) {
   if (saved) setenv(kDeviceSocketEnv, keep.c_str(), 1);
 }
 
-std::string StandInLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
-}
+using test::StandInLibrary;
 
 TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
   TempDir dir;

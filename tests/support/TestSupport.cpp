@@ -12,6 +12,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "common/DynamicLibrary.h"
+#include "device/UsbLibraryApi.h"
+
 namespace edog::test {
 namespace fs = std::filesystem;
 
@@ -49,6 +52,12 @@ std::string ReadText(const std::string& path) {
 }
 
 std::string BinDir() { return EDOG_BIN_DIR; }
+
+std::string PluginPath(const std::string& baseName) {
+  return BinDir() + "/" + DynamicLibrary::PlatformFileName(baseName);
+}
+
+std::string StandInLibrary() { return PluginPath(USB_LIBRARY_NAME); }
 std::string CorpusDir() { return EDOG_CORPUS_DIR; }
 std::string SourceDir() { return EDOG_SOURCE_DIR; }
 std::string GoldenDir() { return std::string(EDOG_SOURCE_DIR) + "/tests/golden"; }

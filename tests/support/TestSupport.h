@@ -39,6 +39,9 @@ inline ProgramResult RunTool(const std::vector<std::string>& args, const std::st
 }
 
 std::string BinDir();      // build/bin
+// A plug-in the build made, by base name: "Kova100" -> build/bin/libKova100.so.
+std::string PluginPath(const std::string& baseName);
+std::string StandInLibrary();  // the stand-in device library
 std::string CorpusDir();   // ../shared/corpus
 std::string SourceDir();   // the repository
 std::string GoldenDir();   // tests/golden

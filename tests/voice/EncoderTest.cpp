@@ -17,7 +17,7 @@ namespace {
 class VoiceEncoder : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    library_ = DynamicLibrary::Load(BinDir() + "/" + DynamicLibrary::PlatformFileName("Kova100"));
+    library_ = DynamicLibrary::Load(PluginPath("Kova100"));
     ASSERT_NE(library_, nullptr);
     encode_ = library_->Function<VoiceEncoderFn>("Encoder");
     ASSERT_NE(encode_, nullptr);

@@ -34,7 +34,7 @@ bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
 }
 
 std::string BuiltDeviceLibrary() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME);
+  return test::StandInLibrary();
 }
 
 void Flush() {

@@ -32,7 +32,7 @@ using guitest::Click;
 using guitest::RunLoopUntil;
 
 std::string Encoder() {
-  return test::BinDir() + "/" + DynamicLibrary::PlatformFileName(kVoiceEncoderLibrary);
+  return test::PluginPath(kVoiceEncoderLibrary);
 }
 
 const char kMonoA[] = "pyglet_alert_pcm_16_11025_1ch.wav";
