@@ -8,7 +8,6 @@
 
 #include "robust/RobustFiles.h"
 #include "support/TestSupport.h"
-#include "tools/WaveInfo.h"
 #include "update/Package.h"
 #include "update/UpdateJob.h"
 
@@ -17,23 +16,16 @@ namespace {
 
 TEST(SmallFaults, SampleRatesBeyondAnIntAreRefused) {
   TempDir dir;
-  for (uint32_t rate : {0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
+  WriteFile(dir / "max.wav", MonoWave(0x7FFFFFFFu, 8));
+  EXPECT_NE(RunTool({"wavinfo", dir / "max.wav"}).out.find("\t2147483647\t"), std::string::npos);
+  for (uint32_t rate : {0x80000000u, 0xFFFFFFFFu}) {
     WriteFile(dir / "w.wav", MonoWave(rate, 8));
-    if (rate == 0x7FFFFFFFu) {
-      EXPECT_EQ(ReadSampleRate(dir / "w.wav"), 0x7FFFFFFF);
-      continue;
+    for (const char* command : {"wavinfo", "voice"}) {
+      const auto r = RunTool({command, dir / "w.wav"});
+      EXPECT_EQ(r.status, 1) << command;
+      EXPECT_NE(r.err.find("sample rate " + std::to_string(rate) + " Hz is out of range"),
+                std::string::npos) << r.err;
     }
-    try {
-      ReadSampleRate(dir / "w.wav");
-      ADD_FAILURE() << rate << " was taken";
-    } catch (const WaveFormatError& e) {
-      EXPECT_NE(std::string(e.what()).find("sample rate " + std::to_string(rate) +
-                                           " Hz is out of range"),
-                std::string::npos);
-    }
-    const auto r = RunTool({"voice", dir / "w.wav"});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("out of range"), std::string::npos) << r.err;
   }
 }
 
