@@ -33,6 +33,9 @@ std::string TempName(const std::string& target, unsigned attempt) {
   std::string suffix;
   unsigned long long v = mix;
   for (int i = 0; i < 6; ++i, v /= 36) suffix += kDigits[v % 36];
+  // A name near the file system's 255-byte limit gets a short hidden name in its folder.
+  const size_t nameStart = target.find_last_of("/\\") + 1;  // 0 without a folder
+  if (target.size() - nameStart > 200) return target.substr(0, nameStart) + ".tmp" + suffix;
   return target + ".tmp" + suffix;
 }
 
