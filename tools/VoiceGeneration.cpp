@@ -4,8 +4,8 @@
 #include <cctype>
 #include <memory>
 
-#include "common/DynamicLibrary.h"
 #include "common/AtomicFile.h"
+#include "common/DynamicLibrary.h"
 #include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
