@@ -1,19 +1,12 @@
 #include "common/AtomicFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
+#include "common/AtomicFileOs.h"
+#include "common/Paths.h"
 
 namespace edog {
 namespace {
@@ -23,18 +16,14 @@ std::string TempName(const std::string& target, unsigned attempt) {
   static std::atomic<unsigned> counter{0};
   const auto ticks = static_cast<unsigned long long>(
       std::chrono::steady_clock::now().time_since_epoch().count());
-#ifdef _WIN32
-  const unsigned long pid = static_cast<unsigned long>(_getpid());
-#else
-  const unsigned long pid = static_cast<unsigned long>(getpid());
-#endif
+  const unsigned long pid = atomic_os::ProcessId();
   const unsigned long long mix = ticks ^ (uint64_t(pid) << 32) ^ (counter++ * 0x9E3779B9ull) ^ attempt;
   static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
   std::string suffix;
   unsigned long long v = mix;
   for (int i = 0; i < 6; ++i, v /= 36) suffix += kDigits[v % 36];
   // A name near the file system's 255-byte limit gets a short hidden name in its folder.
-  const size_t nameStart = target.find_last_of("/\\") + 1;  // 0 without a folder
+  const size_t nameStart = FileNameStart(target);
   if (target.size() - nameStart > 200) return target.substr(0, nameStart) + ".tmp" + suffix;
   return target + ".tmp" + suffix;
 }
@@ -60,41 +49,15 @@ bool AtomicFileWriter::Open(const std::string& target) {
   error_ = 0;
   // Only a regular file (or a link, which the rename replaces) may stand at the target:
   // renaming over a folder fails late, and over a device or pipe would replace it.
-#ifdef _WIN32
-  struct _stat64 st {};
-  if (_stat64(target.c_str(), &st) == 0 && !(st.st_mode & _S_IFREG)) {
-#else
-  struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
-#endif
-    errno = (st.st_mode & S_IFMT) == S_IFDIR ? EISDIR : EINVAL;
+  if (const int refusal = atomic_os::TargetRefusal(target); refusal != 0) {
+    errno = refusal;
     return Failed();
   }
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TempName(target, attempt);
-#ifdef _WIN32
-    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0666);
-#else
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-#endif
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      return Failed();
-    }
-#ifdef _WIN32
-    file_ = _fdopen(fd, "wb");
-#else
-    file_ = fdopen(fd, "wb");
-#endif
+    file_ = atomic_os::CreateExclusive(name);
     if (!file_) {
-      const int err = errno;
-#ifdef _WIN32
-      _close(fd);
-#else
-      ::close(fd);
-#endif
-      std::remove(name.c_str());
-      errno = err;
+      if (errno == EEXIST) continue;
       return Failed();
     }
     temp_ = name;
@@ -138,12 +101,8 @@ bool AtomicFileWriter::Commit() {
   const bool closed = std::fclose(f) == 0;
   if (!closed) Failed();
   if (written && closed) {
-#ifdef _WIN32
-    // rename() does not replace an existing file here.
-    std::remove(target_.c_str());
-#endif
     errno = 0;
-    if (std::rename(temp_.c_str(), target_.c_str()) == 0) {
+    if (atomic_os::ReplaceWith(temp_, target_)) {
       temp_.clear();
       return true;
     }

@@ -1,0 +1,39 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/AtomicFileOs.h"
+#include "common/UniqueFd.h"
+
+namespace edog::atomic_os {
+
+unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+int TargetRefusal(const std::string& target) {
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return 0;
+  return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+}
+
+FILE* CreateExclusive(const std::string& name) {
+  UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  if (!fd.IsValid()) return nullptr;
+  FILE* f = fdopen(fd.Get(), "wb");
+  if (!f) {
+    const int err = errno;
+    fd.Reset();
+    std::remove(name.c_str());
+    errno = err;
+    return nullptr;
+  }
+  fd.Release();  // the stream owns it now
+  return f;
+}
+
+bool ReplaceWith(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace edog::atomic_os
