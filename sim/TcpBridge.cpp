@@ -153,6 +153,8 @@ TcpBridge::TcpBridge(uint16_t port, std::string localSocketPath) : impl_(std::ma
 
 TcpBridge::~TcpBridge() { Stop(); }
 
+uint16_t TcpBridge::Port() const { return impl_->port; }
+
 bool TcpBridge::Start(std::string* error) {
   auto fail = [&](const char* what) {
     if (error) *error = std::string(what) + ": " + std::strerror(errno);
@@ -171,6 +173,9 @@ bool TcpBridge::Start(std::string* error) {
   if (::bind(impl_->listenFd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
     return fail(("TCP port 127.0.0.1:" + std::to_string(impl_->port)).c_str());
   if (::listen(impl_->listenFd, 16) != 0) return fail("TCP listen");
+  socklen_t len = sizeof addr;
+  if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+    impl_->port = ntohs(addr.sin_port);
   if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
   impl_->acceptor = std::thread([this] { impl_->Accept(); });
   return true;

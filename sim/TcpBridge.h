@@ -16,8 +16,10 @@ class TcpBridge {
   TcpBridge(const TcpBridge&) = delete;
   TcpBridge& operator=(const TcpBridge&) = delete;
 
-  // Listens on the loopback address only and starts the accepting thread.
+  // Listens on the loopback address only and starts the accepting thread. Port 0 takes
+  // a free port, which Port() then tells.
   bool Start(std::string* error);
+  uint16_t Port() const;
   // Closes the listener and every bridged connection, and waits for their threads.
   void Stop();
 
