@@ -13,7 +13,7 @@ done
 rm -rf "$OUT" "$OUT.zip"
 mkdir -p "$OUT"
 for f in "${files[@]}"; do cp "$BIN/$f" "$OUT/"; done
-x86_64-w64-mingw32-strip "$OUT"/*.exe "$OUT"/*.dll
+x86_64-w64-mingw32-strip "$OUT"/*.exe "$OUT"/HaldenUSB.dll "$OUT"/Kova100.dll
 # Notepad wants CR LF.
 sed 's/$/\r/' >"$OUT/README.txt" <<'TEXT'
 edog for Windows (64-bit)
