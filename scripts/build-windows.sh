@@ -9,7 +9,7 @@
 # packages into $EDOG_WIN_CACHE (default ~/.cache/edog), outside every build folder:
 #   wx-msw/   wxWidgets 3.2, static MSW, without the parts whose bundled sources the Debian
 #             source package strips (PNG/JPEG/TIFF/expat readers, web view, media): our
-#             pictures are drawn in code. First build: about 40 minutes on 2 shared cores.
+#             pictures are drawn in code. First build: 37 minutes on 2 busy shared cores.
 #   mingw/    spandsp's G.726 codec (the stand-in voice encoder) and GoogleTest.
 # Heavy builds run under `nice -n 19` so that other builds on the machine keep priority.
 set -euo pipefail
