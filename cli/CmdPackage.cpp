@@ -3,7 +3,9 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
+#include "update/HeaderedImage.h"
 #include "update/Package.h"
 #include "tools/PathFunctions.h"
 
@@ -34,14 +36,21 @@ int Pack(int argc, char** argv) {
   if (!ParseMethod(args, methodText, method)) return kExitUsage;
   if (output.empty()) return args.UsageError("-o PACKAGE is required");
 
+  if (const std::string in = InputOverwrittenBy(output, files); !in.empty()) {
+    std::fprintf(stderr, "edogtool pack: the package %s would overwrite its input %s\n",
+                 output.c_str(), in.c_str());
+    return kExitFailed;
+  }
+  // An entry is a headered image: no larger than its header and the largest flash.
   std::vector<PackageEntry> entries;
   for (const auto& f : files) {
-    auto data = ReadWholeFile(f);
-    if (!data) {
-      std::fprintf(stderr, "edogtool pack: cannot read %s\n", f.c_str());
+    BoundedRead read = ReadRegularFile(f, kLargestHeaderedImage);
+    if (read.status != BoundedRead::kOk) {
+      std::fprintf(stderr, "edogtool pack: %s\n",
+                   BoundedReadMessage(read, f, kLargestHeaderedImage).c_str());
       return kExitFailed;
     }
-    entries.push_back({ExtractFileName(f), std::move(*data)});
+    entries.push_back({ExtractFileName(f), std::move(read.data)});
   }
   const std::string error = WritePackage(output, entries, KeyForMethod(method));
   if (!error.empty()) {
@@ -71,15 +80,17 @@ int Unpack(int argc, char** argv) {
   PackageExtraction extraction;
   const bool made = dir.empty() ? extraction.MakeDirectory() : extraction.UseDirectory(dir);
   if (!made) {
-    std::fprintf(stderr, "edogtool unpack: cannot create the extraction directory\n");
+    std::fprintf(stderr, "edogtool unpack: cannot create the extraction directory: %s\n",
+                 extraction.Error().c_str());
     return kExitFailed;
   }
-  const bool ok = extraction.Extract(package[0], KeyForMethod(method));
-  for (const auto& f : extraction.Files()) std::printf("%s\n", f.c_str());
-  if (!ok) {
+  if (!extraction.Extract(package[0], KeyForMethod(method))) {
+    // Nothing of a failed extraction stays, nor a directory made for it.
+    extraction.CleanUp();
     std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Error().c_str());
     return kExitFailed;
   }
+  for (const auto& f : extraction.Files()) std::printf("%s\n", f.c_str());
   return kExitOk;
 }
 

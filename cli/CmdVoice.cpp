@@ -1,14 +1,11 @@
 // edogtool voice: the voice data generation run from the command line, with the voice
 // data generator's defaults.
 #include <cstdio>
-#include <filesystem>
 
 #include "cli/Args.h"
 #include "cli/Command.h"
 #include "cli/TargetOptions.h"
 #include "cli/Terminal.h"
-#include "common/Format.h"
-#include "tools/PathFunctions.h"
 #include "tools/VoiceGeneration.h"
 #include "tools/WaveInfo.h"
 #include "tools/WaveListRow.h"
@@ -70,22 +67,6 @@ bool AddWaveFile(VoiceGeneration& gen, const std::string& arg) {
   return true;
 }
 
-// The outputs go beside the last wave file; they must not overwrite an input or each other.
-std::string OutputClash(const VoiceGeneration& gen) {
-  const std::string data =
-      VoiceOutputFolder(ReplaceExtension(gen.paths.back(), "enc")) + gen.outputName;
-  const std::string header = VoiceHeaderPath(data);
-  if (data == header) return "the voice data file and its header file would be the same file";
-  for (const auto& out : {data, header}) {
-    for (const auto& in : gen.paths) {
-      std::error_code ec;
-      if (out == in || std::filesystem::equivalent(out, in, ec))
-        return Format("%s would overwrite the wave file %s", out.c_str(), in.c_str());
-    }
-  }
-  return {};
-}
-
 bool IsPlainFileName(const std::string& name) {
   return !name.empty() && name.find_first_of("/\\") == std::string::npos && name != "." &&
          name != "..";
@@ -124,10 +105,6 @@ int Voice(int argc, char** argv) {
   gen.tempFileClean = !keepTemp;
   for (const auto& w : waves)
     if (!AddWaveFile(gen, w)) return kExitFailed;
-  if (const std::string clash = OutputClash(gen); !clash.empty()) {
-    std::fprintf(stderr, "edogtool voice: %s\n", clash.c_str());
-    return kExitFailed;
-  }
 
   InstallInterruptHandler();
   TerminalObserver observer;

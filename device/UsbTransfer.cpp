@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Bytes.h"
+#include "common/FileChecks.h"
 #include "common/Format.h"
 #include "update/HeaderedImage.h"
 
@@ -12,14 +13,16 @@ UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& la
                                   UsbTransferJob& job, const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
   if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
-  // Checked before reading: the payload size is a 32-bit count.
-  if (const auto size = FileSize(path); size && *size > uint64_t(UINT32_MAX) + kHeaderBlockSize) {
-    return UsbSetupStatus::kTooLarge;
+  // Read only up to the largest image the device can hold (the pipe closes with `pipe`).
+  BoundedRead file = ReadRegularFile(path, kLargestHeaderedImage);
+  switch (file.status) {
+    case BoundedRead::kOk: break;
+    case BoundedRead::kNotRegular: return UsbSetupStatus::kNotRegular;
+    case BoundedRead::kTooLarge: return UsbSetupStatus::kTooLarge;
+    default: return UsbSetupStatus::kCannotRead;
   }
-  auto file = ReadWholeFile(path);
-  if (!file) return UsbSetupStatus::kCannotRead;  // the pipe closes with `pipe`
-  if (file->size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
-  job.file = std::move(*file);
+  if (file.data.size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
+  job.file = std::move(file.data);
   job.pipe = std::move(pipe);
   job.label = label;
   return UsbSetupStatus::kReady;
@@ -33,7 +36,11 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
     case UsbSetupStatus::kTooShort:
       return path + " is shorter than the 1024-byte header block of a device file.\n";
     case UsbSetupStatus::kTooLarge:
-      return path + " is too large: a payload is at most 4 GiB - 1 bytes.\n";
+      return Format("%s is too large: a device file is at most %llu bytes (its header block and "
+                    "the largest flash).\n",
+                    path.c_str(), (unsigned long long)kLargestHeaderedImage);
+    case UsbSetupStatus::kNotRegular:
+      return path + " is not a regular file: a device or pipe has no size to send.\n";
   }
   return {};
 }

@@ -68,11 +68,12 @@ struct UsbTransferJob {
   std::string label;
 };
 
-enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge };
+enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular };
 
 // The status window's initialisation: opens "PIPE00" through the library, then reads the
 // file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
-// whose payload does not fit the transfer's 32-bit count (kTooLarge). On any
+// larger than a headered image can be (header block and the largest flash: kTooLarge), and
+// anything but a regular file (a device or pipe never ends: kNotRegular). On any
 // failure the pipe is closed again at once.
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job,

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "common/Bytes.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
 
@@ -355,8 +356,16 @@ BmpDecode DecodeBmp(const uint8_t* data, size_t size, int maxSide) {
 BmpDecode DecodeBmpFile(const std::string& path, int maxSide) {
   // A file far larger than any picture the caller accepts is judged by its header alone,
   // so a wrong choice of file is not read whole into memory.
+  // A device or a pipe (/dev/zero, a FIFO) never ends: only regular files are read.
   const uint64_t limit = kFileHeaderSize + 124 + 1024 + 16 * RowStride(maxSide, 32) * maxSide;
-  if (const auto length = FileSize(path); length && *length > limit) {
+  BoundedRead read = ReadRegularFile(path, limit);
+  if (read.status == BoundedRead::kNotRegular) {
+    BmpDecode out;
+    out.reason = "it is not a regular file";
+    return out;
+  }
+  if (read.status == BoundedRead::kTooLarge) {
+    const uint64_t length = read.size;
     StdFile file(path, "rb");
     std::vector<uint8_t> head(kFileHeaderSize + 124);
     head.resize(file.Read(head.data(), head.size()));
@@ -364,17 +373,16 @@ BmpDecode DecodeBmpFile(const std::string& path, int maxSide) {
     if (out.status != BmpDecode::kTooLarge) {
       out.status = BmpDecode::kInvalid;
       out.reason = Format("the file is too large for a picture (%llu bytes)",
-                          (unsigned long long)*length);
+                          (unsigned long long)length);
     }
     return out;
   }
-  const auto bytes = ReadWholeFile(path);
-  if (!bytes) {
+  if (read.status != BoundedRead::kOk) {
     BmpDecode out;
     out.reason = "cannot be opened";
     return out;
   }
-  return DecodeBmp(bytes->data(), bytes->size(), maxSide);
+  return DecodeBmp(read.data.data(), read.data.size(), maxSide);
 }
 
 }  // namespace edog

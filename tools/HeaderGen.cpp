@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "common/AtomicFile.h"
 #include "common/Files.h"
 #include "common/Format.h"
 
@@ -117,13 +118,14 @@ class Report {
 };
 
 // Intel HEX input to the flat image file; on success `flatSize` holds its length.
+// The flat image appears only whole: a HEX file that fails half-way leaves none.
 HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& flatPath,
                                Report& report, uint32_t& flatSize) {
   StdFile in;
   if (!FileExists(hexPath) || !in.Open(hexPath, "rb"))
     return report.Fail(HeaderGenStatus::kCannotOpenHex, " >> Cannot open input(1) file.\r\n");
-  StdFile out;
-  if (!out.Open(flatPath, "wb"))
+  AtomicFileWriter out;
+  if (!out.Open(flatPath))
     return report.Fail(HeaderGenStatus::kCannotCreateFlat, " >> Cannot open output file.\r\n");
 
   FlatImageBuilder builder;
@@ -150,8 +152,7 @@ HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& fl
                        Format(" >> Read Error! [%s]\r\n", hexPath.c_str()));
 
   flatSize = builder.FlatSize();
-  const bool written = out.Write(builder.Data(), flatSize);
-  if (!out.Close() || !written)
+  if (!out.Write(builder.Data(), flatSize) || !out.Commit())
     return report.Fail(HeaderGenStatus::kWriteFailed,
                        Format(" >> Write Error! [%s]\r\n", flatPath.c_str()));
   report(Format(" >> Temp Bin Hex File\t\t[%s][0x%x]\r\n", flatPath.c_str(), flatSize));
@@ -159,7 +160,8 @@ HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& fl
 }
 
 struct OpenFiles {
-  StdFile in, out;
+  StdFile in;
+  AtomicFileWriter out;
   std::string inPath, outPath;
 };
 
@@ -197,7 +199,7 @@ HeaderGenStatus WriteHeaderedImage(OpenFiles& f, uint64_t size, uint32_t address
     const std::vector<uint8_t> zeros(padding, 0);
     ok = f.out.Write(zeros.data(), zeros.size());
   }
-  if (!f.out.Close() || !ok)
+  if (!ok || !f.out.Flush())
     return report.Fail(HeaderGenStatus::kWriteFailed,
                        Format(" >> Write Error! [%s]\r\n", f.outPath.c_str()));
   return HeaderGenStatus::kDone;
@@ -332,7 +334,7 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
   const std::optional<uint64_t> length = FileSize(f.inPath);
   if (!FileExists(f.inPath) || !length || !f.in.Open(f.inPath, "rb"))
     return report.Fail(HeaderGenStatus::kCannotOpenInput, "Error opening input file.\n");
-  if (!f.out.Open(outPath, "wb"))
+  if (!f.out.Open(outPath))
     return report.Fail(HeaderGenStatus::kCannotCreateOutput, "Error opening output file.\n");
 
   HeaderGenStatus st;
@@ -363,6 +365,10 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
     }
   }
   if (st != HeaderGenStatus::kDone) return st;
+  // The headered image appears only whole, and only now.
+  if (!f.out.Commit())
+    return report.Fail(HeaderGenStatus::kWriteFailed,
+                       Format(" >> Write Error! [%s]\r\n", outPath.c_str()));
   report(" >> All Process is Done !!!!\r\n");
   return HeaderGenStatus::kDone;
 }

@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <map>
 
+#include "common/AtomicFile.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "tools/CHeaderText.h"
 #include "tools/PathFunctions.h"
 #include "tools/RunLengthImage.h"
 
@@ -46,6 +49,7 @@ class Run {
 
  private:
   ImageTableStatus Fail(ImageTableStatus status, const std::string& message);
+  ImageTableStatus CheckOutputNames();
   ImageTableStatus EncodePictures();
   ImageTableStatus PlanAddresses();
   ImageTableStatus WriteOutputs();
@@ -59,21 +63,18 @@ class Run {
   bool nand_ = false;
   uint64_t tableSize_ = 0;
   uint64_t end_ = 0;
-  StdFile data_;
-  CrlfTextWriter text_;
+  // Both outputs appear only when the run succeeds.
+  AtomicFileWriter data_;
+  AtomicFileWriter text_;
   std::string headerName_;
-  bool dataCreated_ = false;
-  bool textCreated_ = false;
   bool written_ = true;
   bool textWritten_ = true;
 };
 
 ImageTableStatus Run::Fail(ImageTableStatus status, const std::string& message) {
   if (!message.empty()) o_.OnMessage(message);
-  data_.Close();
-  text_.Close();
-  if (dataCreated_) RemoveFile(s_.outputName);
-  if (textCreated_) RemoveFile(headerName_);
+  data_.Discard();
+  text_.Discard();
   if (s_.cleanTemp) {
     for (const std::string& bin : createdBins_) RemoveFile(bin);
   }
@@ -88,6 +89,29 @@ bool Run::WriteZeros(uint64_t count) {
     count -= chunk;
   }
   return true;
+}
+
+// The data file, its C header and the per-picture files must all be different files, and
+// none of them a picture: writing one over another would lose it.
+ImageTableStatus Run::CheckOutputNames() {
+  headerName_ = CHeaderFileName(s_.outputName);
+  if (SameFile(s_.outputName, headerName_))
+    return Fail(ImageTableStatus::kRefused,
+                Format("The data file \"%s\" and its C header \"%s\" would be the same file",
+                       s_.outputName.c_str(), headerName_.c_str()));
+  for (const std::string& out : {s_.outputName, headerName_}) {
+    for (const std::string& picture : s_.pictures) {
+      const std::string bin = PerPictureFileName(picture);
+      const std::string* clash = SameFile(out, picture) ? &picture
+                                 : SameFile(out, bin)   ? &bin
+                                                        : nullptr;
+      if (clash)
+        return Fail(ImageTableStatus::kRefused,
+                    Format("\"%s\" would overwrite the %s \"%s\"", out.c_str(),
+                           clash == &picture ? "picture" : "run-length image", clash->c_str()));
+    }
+  }
+  return ImageTableStatus::kFinished;
 }
 
 ImageTableStatus Run::EncodePictures() {
@@ -165,22 +189,30 @@ ImageTableStatus Run::PlanAddresses() {
 
 ImageTableStatus Run::WriteOutputs() {
   const size_t n = items_.size();
-  headerName_ = CHeaderFileName(s_.outputName);
-  dataCreated_ = data_.Open(s_.outputName, "wb");
-  textCreated_ = dataCreated_ && text_.Open(headerName_);
-  if (!textCreated_) return Fail(ImageTableStatus::kFileError, kTmpFileErrorText);
+  if (!data_.Open(s_.outputName) || !text_.Open(headerName_))
+    return Fail(ImageTableStatus::kFileError, kTmpFileErrorText);
 
+  // A picture longer than 0xFFFF bytes takes further enum values ahead of its own. The
+  // names come from the file system: made valid, unique C identifiers.
+  std::vector<std::string> names;
+  std::vector<size_t> namesPerItem;
+  for (const Item& item : items_) {
+    const uint64_t extra = (item.length + kEnumUnit - 1) / kEnumUnit - 1;
+    for (uint64_t k = 0; k < extra; ++k)
+      names.push_back(item.symbol + "_" + std::to_string(k));
+    names.push_back(item.symbol);
+    namesPerItem.push_back(static_cast<size_t>(extra) + 1);
+  }
+  const std::vector<std::string> ids = UniqueCIdentifiers(names);
   std::string text = "enum {\n";
+  size_t at = 0;
   for (size_t i = 0; i < n; ++i) {
     Item& item = items_[i];
     const auto length = FileSize(item.binPath);
     if (!length || *length != item.length)
       return Fail(ImageTableStatus::kFileError, kTmpFileErrorText);
-    // A picture longer than 0xFFFF bytes takes further enum values ahead of its own.
-    const uint64_t extra = (item.length + kEnumUnit - 1) / kEnumUnit - 1;
-    for (uint64_t k = 0; k < extra; ++k)
-      text += Format("\t%s_%llu,\n", item.symbol.c_str(), (unsigned long long)k);
-    text += "\t" + item.symbol + (i + 1 < n ? ",\n" : "\n");
+    for (size_t k = 0; k + 1 < namesPerItem[i]; ++k) text += "\t" + ids[at++] + ",\n";
+    text += "\t" + ids[at++] + (i + 1 < n ? ",\n" : "\n");
     o_.OnProgress(StepProgress(i, n, 5, 45));
   }
   text += "};\n\n";
@@ -189,14 +221,14 @@ ImageTableStatus Run::WriteOutputs() {
   text += "} FileInfo[] = {\n";
   for (size_t i = 0; i < n; ++i) {
     text += Format("\t/*%3d*/ { ", static_cast<int>(i));
-    text += "\"" + items_[i].picture + "\"";
+    text += "\"" + CStringLiteralBody(items_[i].picture) + "\"";
     text += i + 1 < n ? " },\n" : " }\n";
     o_.OnProgress(StepProgress(i, n, 5, 50));
   }
   text += "};\n\n";
   text += "const unsigned char FilePos[] = {\n";
   text += "\t      //addrh addrm addrl\n";
-  textWritten_ &= text_.Write(text);
+  textWritten_ &= text_.WriteText(text);
 
   for (size_t i = 0; i < n; ++i) o_.OnProgress(StepProgress(i, n, 5, 55));
 
@@ -227,7 +259,7 @@ ImageTableStatus Run::WriteOutputs() {
     if (const auto replay = DecodeRunLengthImage(image->data(), image->size()))
       o_.OnPictureReplayed(i, *replay);
     const uint32_t a = item.address;
-    textWritten_ &= text_.Write(Format("\t/*%3d*/ 0x%02x, 0x%02x, 0x%02x%s", static_cast<int>(i),
+    textWritten_ &= text_.WriteText(Format("\t/*%3d*/ 0x%02x, 0x%02x, 0x%02x%s", static_cast<int>(i),
                        (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, i + 1 < n ? ",\n" : "\n"));
     Write(image->data(), image->size());
     payload += image->size();
@@ -241,15 +273,18 @@ ImageTableStatus Run::WriteOutputs() {
     o_.OnProgress(StepProgress(i, n, 35, 60));
   }
   WriteZeros(TableImageEndPadding(s_.port, s_.flash, payload));
-  textWritten_ &= text_.Write("};\n");
-  const bool dataClosed = data_.Close();
-  const bool textClosed = text_.Close();
-  if (!written_ || !dataClosed)
+  textWritten_ &= text_.WriteText("};\n");
+  if (!written_ || !data_.Flush())
     return Fail(ImageTableStatus::kFileError,
                 Format("\"%s\" could not be written", s_.outputName.c_str()));
-  if (!textWritten_ || !textClosed)
+  if (!textWritten_ || !text_.Commit())
     return Fail(ImageTableStatus::kFileError,
                 Format("\"%s\" could not be written", headerName_.c_str()));
+  if (!data_.Commit()) {
+    RemoveFile(headerName_);
+    return Fail(ImageTableStatus::kFileError,
+                Format("\"%s\" could not be written", s_.outputName.c_str()));
+  }
   return ImageTableStatus::kFinished;
 }
 
@@ -260,6 +295,7 @@ ImageTableStatus Run::Execute() {
     return Fail(ImageTableStatus::kRefused,
                 Format("%zu pictures: the image table holds at most %zu", n, kMaxPictures));
   nand_ = s_.flash == kFlashNand;
+  if (auto st = CheckOutputNames(); st != ImageTableStatus::kFinished) return st;
   if (auto st = EncodePictures(); st != ImageTableStatus::kFinished) return st;
   o_.OnPreviewCleared();
   if (auto st = PlanAddresses(); st != ImageTableStatus::kFinished) return st;

@@ -4,9 +4,12 @@
 #include <cctype>
 #include <memory>
 
+#include "common/AtomicFile.h"
 #include "common/DynamicLibrary.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "tools/CHeaderText.h"
 #include "tools/PathFunctions.h"
 #include "update/HeaderedImage.h"
 
@@ -132,6 +135,8 @@ class VoiceRun {
   VoiceRunResult Run();
 
  private:
+  std::string NameClash() const;
+  void RemoveWhatRunMade();
   bool Encode();
   bool OpenOutputs();
   bool WriteEnum();
@@ -156,7 +161,11 @@ class VoiceRun {
     const uint32_t first = start_ + static_cast<uint32_t>(tableSize_);
     return nand_ ? first >> 9 : first;
   }
-  bool Text(const std::string& s) { return header_.Write(s) || IoError(headerPath_); }
+  bool Text(const std::string& s) { return header_.WriteText(s) || IoError(headerPath_); }
+  // A number text as a C number: the decimal value the table stores, whatever the text.
+  static std::string NumberText(const std::string& text) {
+    return std::to_string(ReadDecimalText(text));
+  }
 
   const VoiceGeneration& gen_;
   const uint32_t start_;
@@ -170,8 +179,11 @@ class VoiceRun {
   std::unique_ptr<DynamicLibrary> encoder_;  // unloaded on every way out of the run
   size_t tableSize_ = 0;
   std::string lastEncodedPath_, dataPath_, headerPath_;
-  StdFile data_;
-  CrlfTextWriter header_;
+  // Both outputs appear only when the run completes.
+  AtomicFileWriter data_;
+  AtomicFileWriter header_;
+  std::vector<std::string> encodedMade_;  // the encoder's outputs of this run
+  std::vector<std::string> enumNames_;
   std::vector<uint8_t> table_;
   uint32_t end_ = 0;
 };
@@ -181,16 +193,56 @@ VoiceRunResult VoiceRun::Run() {
     obs_.OnMessageBox(kNoWavFilesText);
     return VoiceRunResult::kFailed;
   }
+  if (const std::string clash = NameClash(); !clash.empty()) {
+    obs_.OnMessageBox(clash);
+    return VoiceRunResult::kFailed;
+  }
   obs_.OnGeneratorMessage(kGeneratorOkButton, 0);
   tableSize_ = (gen_.rateAndBits ? 9 : 6) * n_ + 2;
 
   const bool ok = Encode() && OpenOutputs() && WriteEnum() && WriteFileInfo() && BuildTable() &&
                   WriteData();
-  if (!ok) return stopped_ ? VoiceRunResult::kStopped : VoiceRunResult::kFailed;
+  if (!ok) {
+    RemoveWhatRunMade();
+    return stopped_ ? VoiceRunResult::kStopped : VoiceRunResult::kFailed;
+  }
   encoder_.reset();
   obs_.OnGeneratorMessage(kGeneratorFinished, static_cast<long>(n_));
   obs_.OnGeneratorMessage(kGeneratorOkButton, 1);
   return VoiceRunResult::kCompleted;
+}
+
+// Every file the run writes (encoded files, data file, header file) must be none of the
+// wave files and none of the others: the encoder would truncate a ".enc" input before
+// reading it, and an output over an encoded file would be read while written.
+std::string VoiceRun::NameClash() const {
+  std::vector<std::string> encoded;
+  for (size_t i = 0; i < n_; ++i) {
+    encoded.push_back(ReplaceExtension(EncoderInputPath(gen_.paths[i]), "enc"));
+    if (const std::string in = InputOverwrittenBy(encoded.back(), gen_.paths); !in.empty())
+      return Format("The encoded file %s would overwrite the wave file %s",
+                    encoded.back().c_str(), in.c_str());
+  }
+  const std::string data = VoiceOutputFolder(encoded.back()) + gen_.outputName;
+  const std::string header = VoiceHeaderPath(data);
+  if (SameFile(data, header))
+    return "the voice data file and its header file would be the same file: " + data;
+  for (const std::string& out : {data, header}) {
+    if (const std::string in = InputOverwrittenBy(out, gen_.paths); !in.empty())
+      return Format("%s would overwrite the wave file %s", out.c_str(), in.c_str());
+    if (const std::string enc = InputOverwrittenBy(out, encoded); !enc.empty())
+      return Format("%s would overwrite the encoded file %s", out.c_str(), enc.c_str());
+  }
+  return {};
+}
+
+// A failed or stopped run leaves no output behind, nor (unless they are to be kept)
+// the encoded files it made.
+void VoiceRun::RemoveWhatRunMade() {
+  data_.Discard();
+  header_.Discard();
+  if (!gen_.tempFileClean) return;
+  for (const std::string& path : encodedMade_) RemoveFile(path);
 }
 
 bool VoiceRun::Encode() {
@@ -207,8 +259,14 @@ bool VoiceRun::Encode() {
     std::string output = ReplaceExtension(input, "enc");
     char* argv[] = {arg0.data(), arg1.data(), input.data(), output.data(), nullptr};
     int32_t variable;  // the encoder's own; neither set nor read here
+    const bool existed = FileExists(output);
     const int r = encode(4, argv, &variable, 0, 0, 0);
-    if (r != 0) return Fail(Format(kInternalErrorFormat, r));
+    if (!existed || r == 0) encodedMade_.push_back(output);
+    if (r != 0) {
+      // What a failing encoder left is no encoded file, whatever the keep option says.
+      if (!existed) RemoveFile(output);
+      return Fail(Format(kInternalErrorFormat, r));
+    }
     lastEncodedPath_ = output;
     Progress(static_cast<long>(static_cast<double>(i) / static_cast<double>(n_) * 80.0));
   }
@@ -218,7 +276,7 @@ bool VoiceRun::Encode() {
 bool VoiceRun::OpenOutputs() {
   dataPath_ = VoiceOutputFolder(lastEncodedPath_) + gen_.outputName;
   headerPath_ = VoiceHeaderPath(dataPath_);
-  if (!data_.Open(dataPath_, "wb")) return Fail(kTmpFileText);
+  if (!data_.Open(dataPath_)) return Fail(kTmpFileText);
   if (!header_.Open(headerPath_)) return Fail(kTmpFileText);
   return true;
 }
@@ -233,11 +291,14 @@ bool VoiceRun::EncodedLength(size_t i, uint32_t& length) {
 }
 
 bool VoiceRun::WriteEnum() {
+  // File titles come from the file system: made valid, unique C identifiers.
+  std::vector<std::string> titles;
+  for (const std::string& path : gen_.paths) titles.push_back(ExtractFileTitle(path, true));
+  enumNames_ = UniqueCIdentifiers(titles);
   if (!Text("enum {\n")) return false;
   for (size_t i = 0; i < n_; ++i) {
     if (!StdFile(EncodedPath(i), "rb").IsOpen()) return Fail(kTmpFileText);
-    const std::string title = ExtractFileTitle(gen_.paths[i], true);
-    if (!Text("\t" + title + (i + 1 < n_ ? ",\n" : "\n"))) return false;
+    if (!Text("\t" + enumNames_[i] + (i + 1 < n_ ? ",\n" : "\n"))) return false;
     Progress(80);
   }
   return true;
@@ -252,9 +313,11 @@ bool VoiceRun::WriteFileInfo() {
             "} FileInfo[] = {\n"))
     return false;
   for (size_t l = 0; l < n_; ++l) {
-    const std::string line = Format("\t/*%3d*/ { \"", static_cast<int>(l)) +
-                             ExtractFileTitle(gen_.paths[l], true) + ".wav\", " + gen_.rates[l] +
-                             ", " + gen_.bits[l] + (l + 1 < n_ ? " },\n" : " }\n");
+    const std::string line =
+        Format("\t/*%3d*/ { \"", static_cast<int>(l)) +
+        CStringLiteralBody(ExtractFileTitle(gen_.paths[l], true) + ".wav") + "\", " +
+        NumberText(gen_.rates[l]) + ", " + NumberText(gen_.bits[l]) +
+        (l + 1 < n_ ? " },\n" : " }\n");
     if (!Text(line)) return false;
     Progress(85);
   }
@@ -340,8 +403,12 @@ bool VoiceRun::WriteData() {
   const uint32_t endPad = TableImageEndPadding(port_, flash, written);
   if (!data_.Write(table_.data(), endPad)) return IoError(dataPath_);
   if (!Text("};\n")) return false;
-  if (!header_.Close()) return IoError(headerPath_);
-  if (!data_.Close()) return IoError(dataPath_);
+  if (!data_.Flush()) return IoError(dataPath_);
+  if (!header_.Commit()) return IoError(headerPath_);
+  if (!data_.Commit()) {
+    RemoveFile(headerPath_);
+    return IoError(dataPath_);
+  }
   return true;
 }
 

@@ -1,6 +1,8 @@
 #include "tools/WaveInfo.h"
 
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "common/Bytes.h"
 #include "tools/MappedFile.h"
@@ -31,7 +33,13 @@ int Read(const std::string& path, size_t fieldOffset, size_t width) {
   if (file.Size() < 1) return -1;
   const size_t fmt = FindFormatData(file, path);
   const uint8_t* v = file.Data() + fmt + fieldOffset;
-  return width == 4 ? static_cast<int>(GetLE32(v)) : GetLE16(v);
+  if (width != 4) return GetLE16(v);
+  // A rate past the int range would read as negative and travel on as -1 or worse.
+  const uint32_t value = GetLE32(v);
+  if (value > uint32_t(INT32_MAX))
+    throw WaveFormatError(path + ": sample rate " + std::to_string(value) +
+                          " Hz is out of range");
+  return static_cast<int>(value);
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 
 namespace edog {
 
-// Not RIFF/WAVE, or no format chunk before the end of the file.
+// Not RIFF/WAVE, no format chunk before the end of the file, or a sample rate above
+// 2^31 - 1 (the rate is an int everywhere it goes).
 class WaveFormatError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;

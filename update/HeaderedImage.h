@@ -17,6 +17,10 @@ constexpr size_t kHeaderBlockSize = 1024;
 constexpr size_t kHeaderFieldBytes = 15;   // what the update job reads
 constexpr size_t kCommandBlockSize = 20;   // what the USB transfer sends ahead of the payload
 constexpr uint32_t kNandBlockSize = 512;
+// The largest flash memory of the device (NAND, 128 MiB): no headered image is larger than
+// its header block and that.
+constexpr uint64_t kLargestFlashBytes = 128ull * 1024 * 1024;
+constexpr uint64_t kLargestHeaderedImage = kHeaderBlockSize + kLargestFlashBytes;
 constexpr uint32_t kUartPacketSize = 1024;
 constexpr uint32_t kUsbPacketSize = 64;
 

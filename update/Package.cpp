@@ -1,9 +1,13 @@
 #include "update/Package.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "common/Bytes.h"
+#include "common/AtomicFile.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
+#include "common/Format.h"
 
 namespace edog {
 namespace {
@@ -67,23 +71,38 @@ bool IsSafeEntryName(const std::string& name) {
 }
 
 bool PackageExtraction::MakeDirectory() {
+  errno = 0;
   directory_ = MakeUniqueTempDirectory();
-  return !directory_.empty();
+  createdDirectory_ = !directory_.empty();
+  if (!createdDirectory_) return WriteFailed("the extraction directory", errno);
+  return true;
 }
 
 bool PackageExtraction::UseDirectory(const std::string& dir) {
   directory_ = dir;
-  return edog::MakeDirectory(dir);
+  createdDirectory_ = !DirectoryExists(dir);
+  errno = 0;
+  if (!edog::MakeDirectory(dir)) return WriteFailed(dir, errno);
+  return true;
 }
 
-bool PackageExtraction::Fail(std::string why) {
+bool PackageExtraction::Fail(std::string why, Failure kind) {
   error_ = std::move(why);
+  failure_ = kind;
   return false;
+}
+
+bool PackageExtraction::WriteFailed(const std::string& path, int error) {
+  if (IsNoSpaceError(error))
+    return Fail("the disk is full: no room to write " + path, Failure::kNoSpace);
+  return Fail("cannot write " + path + (error ? std::string(": ") + std::strerror(error) : ""),
+              Failure::kCannotWrite);
 }
 
 bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey& key) {
   files_.clear();
   error_.clear();
+  failure_ = Failure::kNone;
   StdFile package(packagePath, "rb");
   if (!package.IsOpen()) return Fail("cannot open the package " + packagePath);
 
@@ -93,19 +112,34 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
     return Fail("the package ends inside its entry table");
   }
 
-  std::vector<uint8_t> buf(kCopyChunk);
+  // Every name is checked before anything is written: an entry named like another would
+  // replace it, one named like the package (extracted beside it) would destroy it.
+  std::string names[kPackageEntries], outPaths[kPackageEntries];
   for (int i = 0; i < kPackageEntries; ++i) {
-    const uint8_t* record = table + i * kEntryRecordSize;
     char nameField[kEntryNameSize + 1] = {};
-    std::memcpy(nameField, record, kEntryNameSize);
-    const std::string name(nameField);
-    if (!IsSafeEntryName(name)) {
+    std::memcpy(nameField, table + i * kEntryRecordSize, kEntryNameSize);
+    names[i] = nameField;
+    if (!IsSafeEntryName(names[i])) {
       return Fail("entry " + std::to_string(i) + " has a name that is not a plain file name");
     }
-    const std::string outPath = JoinPath(directory_, name);
-    StdFile out(outPath, "wb");
-    if (!out.IsOpen()) return Fail("cannot create " + outPath);
-    files_.push_back(outPath);
+    outPaths[i] = JoinPath(directory_, names[i]);
+    for (int j = 0; j < i; ++j)
+      if (names[j] == names[i])
+        return Fail(Format("entries %d and %d are both named %s: %s would be written twice", j,
+                           i, names[i].c_str(), outPaths[i].c_str()));
+    if (SameFile(outPaths[i], packagePath))
+      return Fail(Format("entry %d (%s) would overwrite the package itself: %s is %s", i,
+                         names[i].c_str(), outPaths[i].c_str(), packagePath.c_str()));
+  }
+
+  std::vector<uint8_t> buf(kCopyChunk);
+  AtomicFileWriter outs[kPackageEntries];
+  for (int i = 0; i < kPackageEntries; ++i) {
+    const uint8_t* record = table + i * kEntryRecordSize;
+    const std::string& name = names[i];
+    const std::string& outPath = outPaths[i];
+    AtomicFileWriter& out = outs[i];
+    if (!out.Open(outPath)) return WriteFailed(outPath, out.Error());
 
     const uint32_t size = GetLE32(record + kEntryNameSize);
     // Entries follow one another, and every earlier entry was read whole, so the
@@ -116,10 +150,19 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
       const size_t got = package.Read(buf.data(), want);
       if (got == 0) return Fail("the package ends inside the data of " + name);
       Scramble(buf.data(), got, copied, key);
-      if (!out.Write(buf.data(), got)) return Fail("cannot write " + outPath);
+      if (!out.Write(buf.data(), got)) return WriteFailed(outPath, out.Error());
       copied += got;
     }
-    if (!out.Close()) return Fail("cannot write " + outPath);
+    if (!out.Flush()) return WriteFailed(outPath, out.Error());
+  }
+  for (int i = 0; i < kPackageEntries; ++i) {
+    if (!outs[i].Commit()) {
+      const int error = outs[i].Error();
+      for (const auto& f : files_) RemoveFile(f);
+      files_.clear();
+      return WriteFailed(outPaths[i], error);
+    }
+    files_.push_back(outPaths[i]);
   }
   return true;
 }
@@ -127,7 +170,7 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
 void PackageExtraction::CleanUp() {
   for (const auto& f : files_) RemoveFile(f);
   files_.clear();
-  if (!directory_.empty()) RemoveDirectory(directory_);
+  if (createdDirectory_ && !directory_.empty()) RemoveDirectory(directory_);
 }
 
 std::string WritePackage(const std::string& path, const std::vector<PackageEntry>& entries,
@@ -144,8 +187,12 @@ std::string WritePackage(const std::string& path, const std::vector<PackageEntry
     std::memcpy(table + i * kEntryRecordSize, e.name.data(), e.name.size());
     PutLE32(table + i * kEntryRecordSize + kEntryNameSize, static_cast<uint32_t>(e.data.size()));
   }
-  StdFile out(path, "wb");
-  if (!out.IsOpen()) return "cannot create " + path;
+  for (size_t i = 0; i < entries.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (entries[i].name == entries[j].name)
+        return Format("entries %zu and %zu are both named %s", j, i, entries[i].name.c_str());
+  AtomicFileWriter out(path);
+  if (!out.IsOpen()) return "cannot create " + path + ": " + std::strerror(out.Error());
   bool ok = out.Write(table, sizeof table);
   std::vector<uint8_t> buf;
   for (const auto& e : entries) {
@@ -156,7 +203,10 @@ std::string WritePackage(const std::string& path, const std::vector<PackageEntry
       ok = out.Write(buf.data(), n);
     }
   }
-  if (!out.Close() || !ok) return "cannot write " + path;
+  if (!ok || !out.Commit()) {
+    if (IsNoSpaceError(out.Error())) return "the disk is full: no room to write " + path;
+    return "cannot write " + path + ": " + std::strerror(out.Error());
+  }
   return {};
 }
 

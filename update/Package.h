@@ -35,21 +35,30 @@ class PackageExtraction {
   bool UseDirectory(const std::string& dir);
   const std::string& Directory() const { return directory_; }
 
-  // Extracts the three entries into Directory(). Files written so far stay on failure
-  // and stay listed, so CleanUp removes them too.
+  // Extracts the three entries into Directory(). The entries are written to temporary
+  // files and appear together at the end: a failed extraction leaves none of them (and
+  // none of the files it would have replaced is lost). Names that would collide with each
+  // other or with the package itself are refused before anything is written.
   bool Extract(const std::string& packagePath, const PackageKey& key);
   const std::vector<std::string>& Files() const { return files_; }
-  // Why the last extraction failed, in plain words (for logs and the CLI).
+  // Why the last extraction (or directory creation) failed, in plain words.
   const std::string& Error() const { return error_; }
+  enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite };
+  // What kind of failure: the package itself, a full disk, or another write failure.
+  Failure FailureKind() const { return failure_; }
 
-  // Deletes the listed files, then the directory; failures are ignored.
+  // Deletes the listed files, then the directory if this object created it; failures are
+  // ignored.
   void CleanUp();
 
  private:
-  bool Fail(std::string why);
+  bool Fail(std::string why, Failure kind = Failure::kPackage);
+  bool WriteFailed(const std::string& path, int error);
   std::string directory_;
+  bool createdDirectory_ = false;
   std::vector<std::string> files_;
   std::string error_;
+  Failure failure_ = Failure::kNone;
 };
 
 // Writes a package from three named entries, scrambled with `key`.
@@ -57,7 +66,8 @@ struct PackageEntry {
   std::string name;
   std::vector<uint8_t> data;
 };
-// Returns an empty string on success, else the reason.
+// Returns an empty string on success, else the reason. The package appears only whole;
+// entries with one name are refused (extraction would keep only the last).
 std::string WritePackage(const std::string& path, const std::vector<PackageEntry>& entries,
                          const PackageKey& key);
 

@@ -11,6 +11,8 @@ const char* const kNothingSelectedText = "请选择要升级的文件！";
 const char* const kUsbDisconnectText = "USB disconnect!\n\nCheck USB!";
 const char* const kComDisconnectText = "COMx disconnect!\n\nCheck COMx port!";
 const char* const kPackageMismatchText = "数据与下载工具不配对，请更换数据！";
+const char* const kExtractDiskFullText = "磁盘已满，无法解压升级数据，请清理磁盘空间后再试！";
+const char* const kExtractWriteFailedText = "无法写入临时文件夹，升级数据未能解压！";
 
 namespace {
 
@@ -91,7 +93,13 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   SelectKey(settings.encryptionMethod, key);
   if (!extraction.MakeDirectory() || !extraction.Extract(settings.packagePath, key)) {
     host_.SetUpdateButtonEnabled(true);
-    host_.ShowMessage(kPackageMismatchText);
+    switch (extraction.FailureKind()) {
+      case PackageExtraction::Failure::kNoSpace: host_.ShowMessage(kExtractDiskFullText); break;
+      case PackageExtraction::Failure::kCannotWrite:
+        host_.ShowMessage(kExtractWriteFailedText);
+        break;
+      default: host_.ShowMessage(kPackageMismatchText); break;
+    }
     return result;
   }
   result.extracted = true;

@@ -90,5 +90,9 @@ extern const char* const kNothingSelectedText;
 extern const char* const kUsbDisconnectText;
 extern const char* const kComDisconnectText;
 extern const char* const kPackageMismatchText;
+// The package could not be extracted for want of room in the temp folder, or the temp
+// folder cannot be written at all: the package itself may be fine.
+extern const char* const kExtractDiskFullText;
+extern const char* const kExtractWriteFailedText;
 
 }  // namespace edog

@@ -37,8 +37,8 @@ TEST(CliPackage, PackUnpackRoundTripWithMethod) {
 
 TEST(CliPackage, UnpackWithoutDirectoryMakesFreshTmpDirectory) {
   TempDir dir;
-  test::WriteFile(dir / "a", std::string("AAAA"));
-  ASSERT_EQ(RunTool({"pack", "-o", dir / "p", dir / "a", dir / "a", dir / "a"}).status, 0);
+  for (const char* f : {"a", "b", "c"}) test::WriteFile(dir / f, std::string("AAAA"));
+  ASSERT_EQ(RunTool({"pack", "-o", dir / "p", dir / "a", dir / "b", dir / "c"}).status, 0);
   setenv("TMP", dir.Path().c_str(), 1);
   const auto r = RunTool({"unpack", dir / "p"});
   unsetenv("TMP");

@@ -1,8 +1,10 @@
 #include "support/TestSupport.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -89,6 +91,22 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   r.out = Slurp(outPath);
   r.err = Slurp(errPath);
   return r;
+}
+
+FileSizeLimit::FileSizeLimit(uint64_t bytes) {
+  oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  oldCur_ = old.rlim_cur;
+  oldMax_ = old.rlim_max;
+  rlimit lim{static_cast<rlim_t>(bytes), old.rlim_max};
+  if (setrlimit(RLIMIT_FSIZE, &lim) != 0) throw std::runtime_error("setrlimit failed");
+}
+
+FileSizeLimit::~FileSizeLimit() {
+  rlimit lim{static_cast<rlim_t>(oldCur_), static_cast<rlim_t>(oldMax_)};
+  setrlimit(RLIMIT_FSIZE, &lim);
+  std::signal(SIGXFSZ, oldHandler_);
 }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {

@@ -52,6 +52,20 @@ bool ProbeWithRetries(Probe probe, int tries = 3) {
   return false;
 }
 
+// A full disk for this process while in scope: files cannot grow past `bytes` (writes
+// beyond fail with EFBIG; SIGXFSZ is ignored, as programs run from here inherit).
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(uint64_t bytes);
+  ~FileSizeLimit();
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  uint64_t oldCur_ = 0, oldMax_ = 0;
+  void (*oldHandler_)(int) = nullptr;
+};
+
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
 

@@ -176,7 +176,8 @@ TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
   EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
   EXPECT_EQ(obs.boxes, std::vector<std::string>{"Internal Error; 3"});
   EXPECT_EQ(obs.messages, (Messages{{2, 0}, {1, 0}}));
-  EXPECT_TRUE(FileExists(f.dir / "a.enc"));
+  // The encoded files of a failed run go with it (they would have been removed after use).
+  EXPECT_FALSE(FileExists(f.dir / "a.enc"));
   EXPECT_FALSE(FileExists(f.dir / "c.enc"));
   EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
   EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.h"));
@@ -266,13 +267,13 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     EXPECT_FALSE(EncoderStillLoaded());
   }
   {
-    Fixture f;  // The header file cannot be created: the empty data file remains.
+    Fixture f;  // The header file cannot be created: no data file is left either.
     f.Add("a.wav", "LEN=1");
     std::filesystem::create_directory(f.dir / "KOVA_DATA.h");
     RecordingObserver obs;
     EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
     EXPECT_EQ(obs.boxes, std::vector<std::string>{"Tmp File could not be opened !\n"});
-    EXPECT_EQ(FileSize(f.dir / "KOVA_DATA.HDR"), std::optional<uint64_t>(0));
+    EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
     EXPECT_NE(std::find(obs.messages.begin(), obs.messages.end(), std::pair<int, long>{2, 0}),
               obs.messages.end());
     EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
@@ -282,9 +283,12 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
   {
     Fixture f;  // A full disk: the failed writes are reported, not taken for success.
     f.Add("a.wav", "LEN=5000");
-    std::filesystem::create_symlink("/dev/full", f.dir / "KOVA_DATA.HDR");
     RecordingObserver obs;
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+    {
+      FileSizeLimit full(6000);  // room for the encoded file, not for the data file
+      EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+    }
+    EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
     ASSERT_EQ(obs.boxes.size(), 1u);
     EXPECT_EQ(obs.boxes[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
     EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),

@@ -1,0 +1,168 @@
+#include "common/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+
+#ifdef _WIN32
+#include <io.h>
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace edog {
+namespace {
+
+// A name unlikely to be taken; O_EXCL decides.
+std::string TempName(const std::string& target, unsigned attempt) {
+  static std::atomic<unsigned> counter{0};
+  const auto ticks = static_cast<unsigned long long>(
+      std::chrono::steady_clock::now().time_since_epoch().count());
+#ifdef _WIN32
+  const unsigned long pid = static_cast<unsigned long>(_getpid());
+#else
+  const unsigned long pid = static_cast<unsigned long>(getpid());
+#endif
+  const unsigned long long mix = ticks ^ (uint64_t(pid) << 32) ^ (counter++ * 0x9E3779B9ull) ^ attempt;
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::string suffix;
+  unsigned long long v = mix;
+  for (int i = 0; i < 6; ++i, v /= 36) suffix += kDigits[v % 36];
+  // A name near the file system's 255-byte limit gets a short hidden name in its folder.
+  const size_t nameStart = target.find_last_of("/\\") + 1;  // 0 without a folder
+  if (target.size() - nameStart > 200) return target.substr(0, nameStart) + ".tmp" + suffix;
+  return target + ".tmp" + suffix;
+}
+
+}  // namespace
+
+bool IsNoSpaceError(int error) {
+  return error == ENOSPC || error == EFBIG
+#ifdef EDQUOT
+         || error == EDQUOT
+#endif
+      ;
+}
+
+bool AtomicFileWriter::Failed() {
+  if (error_ == 0) error_ = errno ? errno : EIO;
+  return false;
+}
+
+bool AtomicFileWriter::Open(const std::string& target) {
+  Discard();
+  target_ = target;
+  error_ = 0;
+  // Only a regular file (or a link, which the rename replaces) may stand at the target:
+  // renaming over a folder fails late, and over a device or pipe would replace it.
+#ifdef _WIN32
+  struct _stat64 st {};
+  if (_stat64(target.c_str(), &st) == 0 && !(st.st_mode & _S_IFREG)) {
+#else
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+#endif
+    errno = (st.st_mode & S_IFMT) == S_IFDIR ? EISDIR : EINVAL;
+    return Failed();
+  }
+  for (unsigned attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = TempName(target, attempt);
+#ifdef _WIN32
+    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0666);
+#else
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return Failed();
+    }
+#ifdef _WIN32
+    file_ = _fdopen(fd, "wb");
+#else
+    file_ = fdopen(fd, "wb");
+#endif
+    if (!file_) {
+      const int err = errno;
+#ifdef _WIN32
+      _close(fd);
+#else
+      ::close(fd);
+#endif
+      std::remove(name.c_str());
+      errno = err;
+      return Failed();
+    }
+    temp_ = name;
+    return true;
+  }
+  errno = EEXIST;
+  return Failed();
+}
+
+bool AtomicFileWriter::Write(const void* data, size_t size) {
+  if (!file_) return false;
+  if (size == 0) return true;
+  errno = 0;
+  return std::fwrite(data, 1, size, file_) == size || Failed();
+}
+
+bool AtomicFileWriter::WriteText(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 16);
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return Write(out.data(), out.size());
+}
+
+bool AtomicFileWriter::Flush() {
+  if (!file_) return false;
+  errno = 0;
+  return std::fflush(file_) == 0 || Failed();
+}
+
+bool AtomicFileWriter::Commit() {
+  if (!file_) return false;
+  errno = 0;
+  const bool written = error_ == 0 && std::fflush(file_) == 0;
+  if (!written) Failed();
+  FILE* f = file_;
+  file_ = nullptr;
+  errno = 0;
+  const bool closed = std::fclose(f) == 0;
+  if (!closed) Failed();
+  if (written && closed) {
+#ifdef _WIN32
+    // rename() does not replace an existing file here.
+    std::remove(target_.c_str());
+#endif
+    errno = 0;
+    if (std::rename(temp_.c_str(), target_.c_str()) == 0) {
+      temp_.clear();
+      return true;
+    }
+    Failed();
+  }
+  std::remove(temp_.c_str());
+  temp_.clear();
+  return false;
+}
+
+void AtomicFileWriter::Discard() {
+  if (file_) {
+    std::fclose(file_);
+    file_ = nullptr;
+  }
+  if (!temp_.empty()) {
+    std::remove(temp_.c_str());
+    temp_.clear();
+  }
+}
+
+}  // namespace edog

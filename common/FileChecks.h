@@ -1,0 +1,32 @@
+#pragma once
+// Checks on the files a tool is handed before it reads or writes them: inputs must be
+// regular files of a bounded size (a device or a pipe never ends), and an output must
+// not be one of the inputs.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+struct BoundedRead {
+  enum Status { kOk, kCannotOpen, kNotRegular, kTooLarge, kReadError };
+  Status status = kCannotOpen;
+  std::vector<uint8_t> data;  // kOk
+  uint64_t size = 0;          // kOk and kTooLarge: the length found
+  int error = 0;              // errno of kCannotOpen and kReadError
+};
+
+// Reads a regular file of at most `maxSize` bytes. A FIFO, device or folder is refused
+// without blocking or reading; a file that grows past the limit while read is kTooLarge.
+BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize);
+// "PATH is not a regular file", "PATH is N bytes: at most M ...": the reason in plain words.
+std::string BoundedReadMessage(const BoundedRead& r, const std::string& path, uint64_t maxSize);
+
+// Whether two paths name the same file: the same existing file (links, "./" and ".."
+// included), or the same spelling once made absolute when a file does not exist yet.
+bool SameFile(const std::string& a, const std::string& b);
+
+// The first input that `output` would overwrite, or an empty string.
+std::string InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);
+
+}  // namespace edog
