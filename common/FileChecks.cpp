@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/Format.h"
+#include "common/FsPath.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -22,7 +23,7 @@ namespace fs = std::filesystem;
 BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
   BoundedRead r;
   std::error_code ec;
-  const auto p = fs::u8path(path);
+  const auto p = FsPath(path);
   if (!fs::exists(p, ec)) {
     r.error = ENOENT;
     return r;
@@ -123,7 +124,7 @@ std::string BoundedReadMessage(const BoundedRead& r, const std::string& path, ui
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::error_code ec;
-  const fs::path pa = fs::u8path(a), pb = fs::u8path(b);
+  const fs::path pa = FsPath(a), pb = FsPath(b);
   if (fs::equivalent(pa, pb, ec)) return true;
   const fs::path na = fs::absolute(pa, ec).lexically_normal();
   const fs::path nb = fs::absolute(pb, ec).lexically_normal();

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/FsPath.h"
+
 #ifdef _WIN32
 #include <direct.h>
 #else
@@ -68,17 +70,17 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(fs::u8path(path), ec);
+  return fs::is_regular_file(FsPath(path), ec);
 }
 
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(fs::u8path(path), ec);
+  return fs::is_directory(FsPath(path), ec);
 }
 
 std::optional<uint64_t> FileSize(const std::string& path) {
   std::error_code ec;
-  const auto size = fs::file_size(fs::u8path(path), ec);
+  const auto size = fs::file_size(FsPath(path), ec);
   if (ec) return std::nullopt;
   return static_cast<uint64_t>(size);
 }
@@ -95,7 +97,7 @@ bool RemoveDirectory(const std::string& path) {
 
 bool MakeDirectory(const std::string& path) {
   std::error_code ec;
-  fs::create_directories(fs::u8path(path), ec);
+  fs::create_directories(FsPath(path), ec);
   return DirectoryExists(path);
 }
 
