@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/Format.h"
+#include "common/FsPath.h"
 
 namespace edog {
 namespace fs = std::filesystem;
@@ -28,7 +29,7 @@ std::string BoundedReadMessage(const BoundedRead& r, const std::string& path, ui
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::error_code ec;
-  const fs::path pa = fs::u8path(a), pb = fs::u8path(b);
+  const fs::path pa = FsPath(a), pb = FsPath(b);
   if (fs::equivalent(pa, pb, ec)) return true;
   const fs::path na = fs::absolute(pa, ec).lexically_normal();
   const fs::path nb = fs::absolute(pb, ec).lexically_normal();

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/FileChecks.h"
+#include "common/FsPath.h"
 
 namespace edog {
 namespace fs = std::filesystem;
@@ -11,7 +12,7 @@ namespace fs = std::filesystem;
 BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
   BoundedRead r;
   std::error_code ec;
-  const auto p = fs::u8path(path);
+  const auto p = FsPath(path);
   if (!fs::exists(p, ec)) {
     r.error = ENOENT;
     return r;

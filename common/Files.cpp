@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "common/FilesOs.h"
+#include "common/FsPath.h"
 
 namespace edog {
 namespace fs = std::filesystem;
@@ -61,17 +62,17 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return fs::is_regular_file(fs::u8path(path), ec);
+  return fs::is_regular_file(FsPath(path), ec);
 }
 
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
-  return fs::is_directory(fs::u8path(path), ec);
+  return fs::is_directory(FsPath(path), ec);
 }
 
 std::optional<uint64_t> FileSize(const std::string& path) {
   std::error_code ec;
-  const auto size = fs::file_size(fs::u8path(path), ec);
+  const auto size = fs::file_size(FsPath(path), ec);
   if (ec) return std::nullopt;
   return static_cast<uint64_t>(size);
 }
@@ -80,7 +81,7 @@ bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0
 
 bool MakeDirectory(const std::string& path) {
   std::error_code ec;
-  fs::create_directories(fs::u8path(path), ec);
+  fs::create_directories(FsPath(path), ec);
   return DirectoryExists(path);
 }
 

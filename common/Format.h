@@ -4,7 +4,10 @@
 
 namespace edog {
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW builds use its C99 printf family, not the system's older one.
+__attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 std::string Format(const char* fmt, ...);

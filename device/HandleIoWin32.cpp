@@ -4,7 +4,12 @@
 
 namespace edog {
 
+// USB_INVALID_HANDLE is also the current process's pseudo-handle, which the calls below
+// would accept: refuse it first.
+
 bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written) {
+  if (written) *written = 0;
+  if (handle == USB_INVALID_HANDLE) return false;
   DWORD n = 0;
   const BOOL ok = ::WriteFile(handle, data, size, &n, nullptr);
   if (written) *written = n;
@@ -12,12 +17,16 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
 }
 
 bool HandleRead(UsbHandle handle, void* data, uint32_t size, uint32_t* got) {
+  if (got) *got = 0;
+  if (handle == USB_INVALID_HANDLE) return false;
   DWORD n = 0;
   const BOOL ok = ::ReadFile(handle, data, size, &n, nullptr);
   if (got) *got = n;
   return ok != FALSE;
 }
 
-bool HandleClose(UsbHandle handle) { return ::CloseHandle(handle) != FALSE; }
+bool HandleClose(UsbHandle handle) {
+  return handle != USB_INVALID_HANDLE && ::CloseHandle(handle) != FALSE;
+}
 
 }  // namespace edog

@@ -1,7 +1,5 @@
 #include "device/SerialPorts.h"
 
-#include <libserialport.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
@@ -10,17 +8,6 @@
 #include "common/Files.h"
 
 namespace edog {
-
-std::vector<std::string> SystemSerialPorts() {
-  std::vector<std::string> names;
-  sp_port** ports = nullptr;
-  if (sp_list_ports(&ports) != SP_OK) return names;
-  for (sp_port** p = ports; *p; ++p) {
-    if (const char* name = sp_get_port_name(*p)) names.emplace_back(name);
-  }
-  sp_free_port_list(ports);
-  return names;
-}
 
 void SortPortNames(std::vector<std::string>& names) {
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {

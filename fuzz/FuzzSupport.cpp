@@ -7,7 +7,8 @@
 namespace edog::fuzz {
 
 const std::string& ScratchDir() {
-  static const std::string dir = [] {
+  // Never destroyed: the exit handler below runs after static destructors registered later.
+  static const std::string& dir = *new std::string([] {
     std::string d = MakeUniqueTempDirectory();
     if (d.empty()) Fail("cannot make a scratch folder", __FILE__, __LINE__);
     std::atexit([] {
@@ -15,7 +16,7 @@ const std::string& ScratchDir() {
       std::filesystem::remove_all(ScratchDir(), ec);
     });
     return d;
-  }();
+  }());
   return dir;
 }
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "common/Files.h"
+#include "common/FsPath.h"
 #include "fuzz/FuzzSupport.h"
 #include "update/Package.h"
 
@@ -15,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool ok = extraction.Extract(package, KeyForMethod(kDefaultEncryptionMethod));
   FUZZ_CHECK(ok == extraction.Error().empty());
   if (ok) FUZZ_CHECK(extraction.Files().size() == kPackageEntries);
-  const std::filesystem::path root = std::filesystem::canonical(dir);
+  const std::filesystem::path root = std::filesystem::canonical(FsPath(dir));
   for (const auto& f : extraction.Files()) {
-    const auto parent = std::filesystem::weakly_canonical(f).parent_path();
+    const auto parent = std::filesystem::weakly_canonical(FsPath(f)).parent_path();
     FUZZ_CHECK(parent == root);
   }
   extraction.CleanUp();

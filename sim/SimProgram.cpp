@@ -5,9 +5,12 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "device/DeviceSocket.h"
+#include "device/DeviceTcp.h"
+#include "sim/TcpBridge.h"
 
 namespace edog::sim {
 namespace {
@@ -70,6 +73,16 @@ const std::vector<OptionDef>& OptionTable() {
        "local socket the device library connects to (default $EDOG_DEVICE_SOCKET, else "
        "$XDG_RUNTIME_DIR/edog-device.sock, else edog-device-<uid>.sock in the temp folder)",
        [](const std::string& v, SimulatorOptions& o) { o.socketPath = v; return !v.empty(); }},
+      {"--tcp", nullptr, "also listen on 127.0.0.1, port $EDOG_SIM_TCP_PORT (default 53117), for "
+       "the Windows build of the device library (run under wine)",
+       [](const std::string&, SimulatorOptions& o) { o.tcpPort = DeviceTcpPort(); return true; }},
+      {"--tcp-port", "PORT", "... on this port instead",
+       [](const std::string& v, SimulatorOptions& o) {
+         uint32_t port = 0;
+         if (!ParseMs(v, port) || port == 0 || port > 65535) return false;
+         o.tcpPort = static_cast<uint16_t>(port);
+         return true;
+       }},
       {"--speed", "BYTES", "emulated link speed in bytes per second, K/M suffixes allowed (default "
        "0 = unlimited; 1M plays full-speed USB)",
        [](const std::string& v, SimulatorOptions& o) { return ParseAmount(v, o.bytesPerSecond); }},
@@ -212,8 +225,18 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
     std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
     return 1;
   }
+  std::unique_ptr<TcpBridge> bridge;
+  if (options.tcpPort != 0) {
+    bridge = std::make_unique<TcpBridge>(options.tcpPort, sim.SocketPath());
+    if (!bridge->Start(&error)) {
+      std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
+      sim.Stop();
+      return 1;
+    }
+  }
   std::printf("%s: device ready on %s (state %s)\n", program.c_str(), sim.SocketPath().c_str(),
               options.stateDir.c_str());
+  if (bridge) std::printf("%s: TCP bridge on 127.0.0.1:%u\n", program.c_str(), unsigned(options.tcpPort));
   if (!sim.SerialLinePath().empty())
     std::printf("%s: serial line on %s\n", program.c_str(), sim.SerialLinePath().c_str());
   else if (!sim.SerialLineError().empty())
@@ -221,6 +244,7 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stopSignals, &sig);
+  if (bridge) bridge->Stop();
   sim.Stop();
   std::printf("%s: stopped\n", program.c_str());
   return 0;

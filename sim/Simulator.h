@@ -31,6 +31,7 @@ struct FaultOptions {
 struct SimulatorOptions {
   std::string stateDir;                 // flash images and journal.jsonl; created when absent
   std::string socketPath;               // empty: DefaultDeviceSocketPath()
+  uint16_t tcpPort = 0;                 // edog-sim's loopback TCP bridge (TcpBridge.h); 0 = none
   uint64_t bytesPerSecond = 0;          // emulated link speed; 0 = unlimited
   uint32_t textIntervalMs = 1000;       // period of the status lines after a text request
   std::string firmwareVersion = "1.00";

@@ -10,6 +10,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Paths.h"
+#include "common/FsPath.h"
 
 namespace edog {
 namespace {
@@ -105,7 +106,7 @@ class HexLineReader {
 bool SameFile(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::error_code ec;
-  return std::filesystem::equivalent(std::filesystem::u8path(a), std::filesystem::u8path(b), ec);
+  return std::filesystem::equivalent(FsPath(a), FsPath(b), ec);
 }
 
 // Reports and stops: the texts of the report pane, in one place.

@@ -18,6 +18,11 @@
 #include "widgets/MessageBox.h"
 #include "widgets/WxText.h"
 
+// <windows.h>, which some wx headers pull in on Windows, defines SetPort as SetPortW.
+#ifdef SetPort
+#undef SetPort
+#endif
+
 using namespace edog;
 
 namespace {

@@ -13,6 +13,11 @@
 #include "tools/VoiceGeneration.h"
 #include "tools/WaveInfo.h"
 
+// <windows.h>, which some wx headers pull in on Windows, defines SetPort as SetPortW.
+#ifdef SetPort
+#undef SetPort
+#endif
+
 class wxButton;
 class wxCheckBox;
 class wxListCtrl;

@@ -1,0 +1,190 @@
+// Stand-in device library for Windows: "open_dev" and "open_file", C linkage, __cdecl.
+// The device is the simulator's loopback TCP bridge (device/DeviceTcp.h). The caller gets
+// ordinary file handles that keep block boundaries, used with ReadFile, WriteFile and
+// CloseHandle like the vendor's pipe handles:
+//   PIPE01 (device to host): a mailslot; a read with no block waiting fails after 200 ms.
+//   PIPE00 and the device handle: the writing end of a message-mode named pipe; a block
+//   the device has no room for fails at once.
+// One relay thread per handle moves the blocks between the handle and the socket; it holds
+// a reference on this library so that the caller may free the library meanwhile.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "TransportTcp.h"
+#include "device/DeviceSocket.h"
+#include "device/UsbLibraryApi.h"
+
+#define EDOG_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+constexpr int kProbeBudgetMs = 40;      // open_dev must answer within 50 ms, with room to spare
+constexpr int kOpenBudgetMs = 1000;     // a pipe open may wait a little longer
+constexpr DWORD kOutBufferBytes = 16384;  // the device's receive buffer: small, like an endpoint FIFO
+constexpr DWORD kReadTimeoutMs = 200;   // a read with nothing to read fails after this
+constexpr DWORD kRelayChunk = 65536;
+
+std::string UniqueName(const char* kind) {
+  static volatile LONG counter = 0;
+  char name[96];
+  std::snprintf(name, sizeof name, "\\\\.\\%s\\edog-halden-%lu-%ld", kind,
+                static_cast<unsigned long>(GetCurrentProcessId()), InterlockedIncrement(&counter));
+  return name;
+}
+
+struct Relay {
+  SOCKET socket = INVALID_SOCKET;
+  HANDLE handle = INVALID_HANDLE_VALUE;  // the relay's own end
+  std::string name;                      // the mailslot's name (device to host)
+};
+
+void EndRelay(Relay* r) {
+  ::closesocket(r->socket);
+  if (r->handle != INVALID_HANDLE_VALUE) CloseHandle(r->handle);
+  delete r;
+}
+
+// Host to device: each message the caller writes becomes one block on the socket, until
+// the caller closes its end or the device goes away.
+DWORD WINAPI RelayToDevice(void* arg) {
+  auto* r = static_cast<Relay*>(arg);
+  std::vector<uint8_t> chunk(kRelayChunk);
+  std::vector<uint8_t> block;
+  for (;;) {
+    block.clear();
+    DWORD got = 0;
+    BOOL ok = FALSE;
+    do {
+      ok = ReadFile(r->handle, chunk.data(), kRelayChunk, &got, nullptr);
+      block.insert(block.end(), chunk.data(), chunk.data() + got);
+    } while (!ok && GetLastError() == ERROR_MORE_DATA);
+    if (!ok) break;
+    if (!halden::TcpSendMessage(r->socket, block.data(), static_cast<uint32_t>(block.size())))
+      break;
+  }
+  EndRelay(r);
+  return 0;
+}
+
+// Device to host: each block from the socket becomes one mailslot message, until the
+// device goes away or the caller has closed the mailslot.
+DWORD WINAPI RelayFromDevice(void* arg) {
+  auto* r = static_cast<Relay*>(arg);
+  std::vector<uint8_t> block;
+  for (;;) {
+    const int got = halden::TcpReceiveMessage(r->socket, block, kReadTimeoutMs);
+    if (got < 0) break;
+    if (got == 0) {
+      // The mailslot exists while the caller holds it: opening it again tells.
+      HANDLE probe = CreateFileA(r->name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) break;
+      CloseHandle(probe);
+      continue;
+    }
+    DWORD put = 0;
+    if (!WriteFile(r->handle, block.data(), static_cast<DWORD>(block.size()), &put, nullptr))
+      break;
+  }
+  EndRelay(r);
+  return 0;
+}
+
+// Starts `fn` on a thread that keeps this library loaded until it ends.
+bool StartRelay(LPTHREAD_START_ROUTINE fn, Relay* r) {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCSTR>(&StartRelay), &self))
+    return false;
+  struct Start {
+    LPTHREAD_START_ROUTINE fn;
+    Relay* relay;
+    HMODULE self;
+  };
+  auto* start = new Start{fn, r, self};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
+        const Start s = *static_cast<Start*>(p);
+        delete static_cast<Start*>(p);
+        s.fn(s.relay);
+        FreeLibraryAndExitThread(s.self, 0);
+      },
+      start, 0, nullptr);
+  if (!thread) {
+    delete start;
+    FreeLibrary(self);
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
+}
+
+UsbHandle OpenToDevice(SOCKET s) {
+  const std::string name = UniqueName("pipe");
+  HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
+                                   kOutBufferBytes, 0, nullptr);
+  if (server == INVALID_HANDLE_VALUE) return USB_INVALID_HANDLE;
+  HANDLE client = CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (client == INVALID_HANDLE_VALUE) {
+    CloseHandle(server);
+    return USB_INVALID_HANDLE;
+  }
+  // Writes never wait: a block that does not fit fails.
+  DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+  SetNamedPipeHandleState(client, &mode, nullptr, nullptr);
+  auto* r = new Relay{s, server, {}};
+  if (!StartRelay(RelayToDevice, r)) {
+    delete r;
+    CloseHandle(server);
+    CloseHandle(client);
+    return USB_INVALID_HANDLE;
+  }
+  return client;
+}
+
+UsbHandle OpenFromDevice(SOCKET s) {
+  const std::string name = UniqueName("mailslot");
+  HANDLE slot = CreateMailslotA(name.c_str(), 0, kReadTimeoutMs, nullptr);
+  if (slot == INVALID_HANDLE_VALUE) return USB_INVALID_HANDLE;
+  HANDLE writer = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (writer == INVALID_HANDLE_VALUE) {
+    CloseHandle(slot);
+    return USB_INVALID_HANDLE;
+  }
+  auto* r = new Relay{s, writer, name};
+  if (!StartRelay(RelayFromDevice, r)) {
+    delete r;
+    CloseHandle(writer);
+    CloseHandle(slot);
+    return USB_INVALID_HANDLE;
+  }
+  return slot;
+}
+
+UsbHandle Open(const char* name, int budgetMs, bool fromDevice) {
+  const SOCKET s = halden::TcpOpenNamed(name, budgetMs);
+  if (s == INVALID_SOCKET) return USB_INVALID_HANDLE;
+  const UsbHandle h = fromDevice ? OpenFromDevice(s) : OpenToDevice(s);
+  if (h == USB_INVALID_HANDLE) ::closesocket(s);
+  return h;
+}
+
+}  // namespace
+
+EDOG_EXPORT UsbHandle USB_LIBRARY_CALL open_dev(void) {
+  return Open(edog::kDeviceProbeName, kProbeBudgetMs, false);
+}
+
+EDOG_EXPORT UsbHandle USB_LIBRARY_CALL open_file(const char* pipeName) {
+  if (!pipeName || !*pipeName) return USB_INVALID_HANDLE;
+  return Open(pipeName, kOpenBudgetMs, std::strcmp(pipeName, USB_PIPE_IN) == 0);
+}
