@@ -12,7 +12,7 @@ PACKAGES=(
   libspandsp-dev                                  # G.726 ADPCM for the voice encoder
   xvfb xauth fonts-arphic-uming                   # window tests under a virtual display
   libx11-dev                                      # window tests read their screenshots from the X display
-  srecord socat sox lrzsz                         # independent tools the tests compare with
+  srecord socat sox lrzsz ffmpeg                  # independent tools the tests compare with
   alsa-utils                                      # recorded speech (/usr/share/sounds/alsa) for the voice encoder's quality tests
 )
 

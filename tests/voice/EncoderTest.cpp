@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 
+#include "G726.h"
 #include "VoiceTestSupport.h"
 #include "VoiceWave.h"
 #include "common/DynamicLibrary.h"
@@ -224,6 +226,44 @@ TEST_F(VoiceEncoder, SpeechQuality) {
   EXPECT_GE(q16x4.segSnr, 31.3);
   EXPECT_GE(q16x3.segSnr, 27.7);
   EXPECT_GT(q8x4.snr, q8x3.snr);
+}
+
+// The stream against decoders outside this project: spandsp's (the standard, bit-exact with
+// the ITU reference) and ffmpeg's, whose scale factor mix keeps fraction bits. The model the
+// encoder chooses codes with must equal the first sample for sample, and with that one
+// block changed, the second: the gap between them is that block and nothing else.
+TEST_F(VoiceEncoder, IndependentDecodersAgreeWithTheModel) {
+  const bool haveFfmpeg = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
+  TempDir dir;
+  const auto speech = SpeechFiles(dir.Path(), 8000);
+  for (const int bits : {4, 3}) {
+    SCOPED_TRACE(bits);
+    const std::string enc = dir / "s.enc", raw = dir / "s.raw";
+    ASSERT_EQ(Encode("-" + std::to_string(bits), speech[0], enc), 0);
+    const auto stream = ReadFile(enc);
+    const auto codes = kova::UnpackCodes(stream.data(), stream.size(), bits);
+    std::vector<int16_t> standard, variant;
+    kova::G726Decoder s(bits, kova::ScaleMix::kStandard), v(bits, kova::ScaleMix::kFractional);
+    for (const uint8_t c : codes) {
+      standard.push_back(static_cast<int16_t>(s.Decode(c) * 4));
+      variant.push_back(static_cast<int16_t>(v.Decode(c) * 4));
+    }
+    EXPECT_EQ(standard, DecodeVoiceStream(stream, bits));
+    if (!haveFfmpeg) continue;
+    const std::string cmd = "ffmpeg -loglevel error -y -f g726 -code_size " +
+                            std::to_string(bits) + " -sample_rate 8000 -i '" + enc +
+                            "' -f s16le -ac 1 '" + raw + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    const auto bytes = ReadFile(raw);
+    std::vector<int16_t> ffmpeg(bytes.size() / 2);
+    for (size_t i = 0; i < ffmpeg.size(); ++i)
+      ffmpeg[i] = static_cast<int16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    EXPECT_EQ(ffmpeg, variant);
+    const auto x = Samples(speech[0]);
+    const double a = SnrDb(x, standard), b = SnrDb(x, ffmpeg);
+    std::printf("[ decoders ] %d bit: standard %.2f dB, ffmpeg %.2f dB\n", bits, a, b);
+    EXPECT_LE(std::abs(a - b), 1.0);
+  }
 }
 
 TEST_F(VoiceEncoder, RecoversFromBitErrors) {
