@@ -1,7 +1,7 @@
 // The main window's handlers that drive the device: the update job behind 更新, the
 // serial link (COM port and baud rate boxes, Connect), the serial code download with its
-// Browse button, and the device text reader behind Read USB. The engines are the core's;
-// here they only meet the window's controls.
+// Browse button, and the device text reader behind Read USB. The engines are the core's
+// (the link itself is app/SerialLinkController.h); here they only meet the window's controls.
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
@@ -15,7 +15,6 @@
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
-#include "widgets/EventLoop.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
@@ -44,26 +43,6 @@ wxString AppCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxStri
 
 }  // namespace
 
-// The serial reader's text, handed over synchronously through a target of this
-// connection's own: Close joins the reader, so the window lets a waiting reader go first.
-class CRS232TestDlg::SerialSink final : public CommNotifySink {
- public:
-  explicit SerialSink(CRS232TestDlg& dlg) : dlg_(dlg), ui_(UiCallTarget::Create()) {}
-  void OnSerialText(const CComm& comm) override {
-    ui_->Send([&] { dlg_.SendSerialText(comm.Text(), static_cast<size_t>(comm.TextLength())); });
-  }
-  void OnReaderFailed(const char* text, const char* caption) override {
-    ui_->Post([text, caption] {
-      ShowMessageBox(U8(text), U8(caption), wxOK | wxICON_WARNING, nullptr);
-    });
-  }
-  void Detach() { ui_->Detach(); }
-
- private:
-  CRS232TestDlg& dlg_;
-  std::shared_ptr<UiCallTarget> ui_;
-};
-
 // The serial code download's reports: direct work on the window's controls, done on the
 // window's thread while the download waits.
 class CRS232TestDlg::DownloadReports final : public SerialDownloadObserver {
@@ -84,22 +63,20 @@ class CRS232TestDlg::DownloadReports final : public SerialDownloadObserver {
       if (percent == 0) dlg_.progressBar_->Refresh();  // the whole bar, erased
     });
   }
-  void MessageBox(const std::string& text) override {
-    ui_->Send([&] { dlg_.ShowMessage(text); });
-  }
-  void ResumeReader() override { dlg_.comm_.ResumeReader(); }
-  void EnableUpdateButton() override {
+  void OnFileUnreadable() override { Box(kFileOpenErrorText); }
+  void OnTransferCompleted() override { Box(kTransferDoneText); }
+  void ResumeReader() override {}  // the link resumes its own reader
+  void OnEnded() override {
     ui_->Post([dlg = &dlg_] { dlg->OnWindowUpdate(true); });
   }
 
  private:
+  // A message box with its OK button; the download waits until it is closed.
+  void Box(const char* text) {
+    ui_->Send([&] { dlg_.ShowMessage(text); });
+  }
   CRS232TestDlg& dlg_;
   std::shared_ptr<UiCallTarget> ui_;
-};
-
-struct CRS232TestDlg::Download {
-  std::unique_ptr<DownloadReports> reports;
-  std::unique_ptr<SerialDownload> download;
 };
 
 Clock& CRS232TestDlg::WindowClock() const {
@@ -109,13 +86,8 @@ Clock& CRS232TestDlg::WindowClock() const {
 void CRS232TestDlg::StopWorkers() {
   // From here no worker waits on the window, so each one can be joined.
   ui_->Detach();
-  if (serialSink_) serialSink_->Detach();
-  for (auto& d : downloads_) d->download->Cancel();
-  downloads_.clear();
+  serialLink_.Stop();
   textReader_.reset();
-  if (comm_.IsOpen()) comm_.Close();
-  comm_.SetNotifyWnd(nullptr);
-  serialSink_.reset();
 }
 
 // ---- The update job ---------------------------------------------------------------------
@@ -130,11 +102,6 @@ void CRS232TestDlg::OnUpdate() {
                          settings);
 }
 
-void CRS232TestDlg::AppendLog(const std::string& text) {
-  updateLog_ += text;
-  UpdateData(false);
-}
-
 void CRS232TestDlg::AddProgressLine(const std::string& line) {
   const int index = progressList_->Append(U8(line));
   progressList_->EnsureVisible(index);
@@ -144,63 +111,8 @@ void CRS232TestDlg::ShowMessage(const std::string& text) {
   ShowMessageBox(U8(text), AppCaption(), wxOK, this);
 }
 
-void CRS232TestDlg::PumpWait(uint32_t ms) {
-  // The window keeps handling its messages (the presence poll goes on) until the time
-  // has passed; at least one round of them is dispatched.
-  Clock& clock = WindowClock();
-  const uint32_t start = clock.TickMs();
-  bool first = true;
-  DispatchEventsUntil([&] {
-    if (first) {
-      first = false;
-      return false;
-    }
-    return clock.TickMs() - start >= ms;
-  });
-}
-
-void CRS232TestDlg::SetUpdateButtonEnabled(bool enabled) { updateButton_->Enable(enabled); }
-
-void CRS232TestDlg::SetPath(ContentKind kind, const std::string& path) {
-  switch (kind) {
-    case ContentKind::kVoice: voicePath_ = path; break;
-    case ContentKind::kDatabase: databasePath_ = path; break;
-    case ContentKind::kSoftware: softwarePath_ = path; break;
-  }
-}
-
-TransferOutcome CRS232TestDlg::RunUsbTransfer(const std::string& path, const std::string& label) {
-  UsbDwnOptions options;
-  options.usbLibrary = options_.usbLibrary;
-  // The end notification: WM_USER+2 (0, 1) to this window, which may be gone by then.
-  options.onTransferEnded = [ui = ui_, dlg = this] {
-    ui->Post([dlg] { dlg->OnWindowUpdate(true); });
-  };
-  CUsbDwn status(nullptr, std::move(options));
-  status.SetTransfer(path, label);
-  status.ShowModal();
-  const std::optional<UsbTransferResult> r = status.Result();
-  return r && DeviceTookWholeFile(*r) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
-}
-
 void CRS232TestDlg::StartSerialDownload() {
-  // Downloads that have ended are let go; one still running keeps its turn on the link.
-  for (auto it = downloads_.begin(); it != downloads_.end();) {
-    it = (*it)->download->Finished() ? downloads_.erase(it) : it + 1;
-  }
-  comm_.SuspendReader();
-  auto d = std::make_shared<Download>();
-  d->reports = std::make_unique<DownloadReports>(*this);
-  d->download = std::make_unique<SerialDownload>(comm_, *d->reports);
-  d->download->Start(serialConnected_ != 0, softwarePath_);
-  downloads_.push_back(std::move(d));
-}
-
-bool CRS232TestDlg::SerialDownloadsFinished() const {
-  for (const auto& d : downloads_) {
-    if (!d->download->Finished()) return false;
-  }
-  return true;
+  serialLink_.StartDownload(softwarePath_, std::make_unique<DownloadReports>(*this));
 }
 
 // ---- Serial link --------------------------------------------------------------------------
@@ -227,33 +139,19 @@ void CRS232TestDlg::OnBaudRateChanged() {
 }
 
 void CRS232TestDlg::OnConnect() {
-  if (serialConnected_) {
-    if (serialSink_) serialSink_->Detach();  // a reader waiting on the window lets go
-    comm_.Close();
-    comm_.SetNotifyWnd(nullptr);
-    serialSink_.reset();
-    serialConnected_ = 0;
+  if (serialLink_.Connected()) {
+    serialLink_.Disconnect();
     connectButton_->SetLabel(kConnectText);
     return;
   }
-  const uint32_t speed = static_cast<uint32_t>(setComDlg_.speed_);
-  // "COMn" names go by number (the Windows device names); others are device paths.
-  if (comPortName_.rfind("COM", 0) == 0 && setComDlg_.port_ > 0) {
-    comm_.SetParams(static_cast<uint8_t>(setComDlg_.port_), speed, 8, kOneStopBit, kNoParity);
-  } else {
-    comm_.SetParams(comPortName_, speed, 8, kOneStopBit, kNoParity);
+  switch (serialLink_.Connect(comPortName_, setComDlg_.port_,
+                              static_cast<uint32_t>(setComDlg_.speed_))) {
+    case SerialLinkController::ConnectResult::kNoEvents: return;
+    case SerialLinkController::ConnectResult::kOpenFailed:
+      ShowMessageBox(kFailConnectText, AppCaption(), wxOK, this);
+      return;
+    case SerialLinkController::ConnectResult::kConnected: break;
   }
-  if (!comm_.CreateEvents()) return;
-  // The sink is in place before the reader starts, so no first text is lost.
-  serialSink_ = std::make_shared<SerialSink>(*this);
-  comm_.SetNotifyWnd(serialSink_.get());
-  if (!comm_.Open()) {
-    comm_.SetNotifyWnd(nullptr);
-    serialSink_.reset();
-    ShowMessageBox(kFailConnectText, AppCaption(), wxOK, this);
-    return;
-  }
-  serialConnected_ = 1;
   connectButton_->SetLabel(kConnectedText);
 }
 

@@ -24,6 +24,7 @@
 #include "common/LineEnds.h"
 #include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
+#include "widgets/MessageBox.h"
 #include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
@@ -53,7 +54,11 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
     : methodRadio_(kInitialMethodRadio),
       options_(std::move(options)),
       pollTimer_(this, kPollTimerId),
-      ui_(UiCallTarget::Create()) {
+      ui_(UiCallTarget::Create()),
+      serialLink_({[this](const char* bytes, size_t count) { SendSerialText(bytes, count); },
+                   [](const char* text, const char* caption) {
+                     ShowMessageBox(U8(text), U8(caption), wxOK | wxICON_WARNING, nullptr);
+                   }}) {
   usbStatus_ = UsbStatusBeforePoll();
   // A pop-up window with caption, system menu and minimise box; not resizable. Without
   // a parent it is an application window with its own task bar button.

@@ -12,9 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "app/MainWindowUpdateHost.h"
+#include "app/SerialLinkController.h"
 #include "app/SetComDlg.h"
 #include "common/Clock.h"
-#include "device/Comm.h"
 #include "device/DeviceTextReader.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
@@ -49,7 +50,9 @@ struct MainWindowOptions {
   bool developerControls = DeveloperControlsRequested();
 };
 
-class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
+// The window's controls, data exchange and handlers; the serial link and the update job's
+// host are classes of their own (app/SerialLinkController.h, app/MainWindowUpdateHost.h).
+class CRS232TestDlg : public wxDialog {
  public:
   explicit CRS232TestDlg(wxWindow* parent = nullptr, MainWindowOptions options = {});
   ~CRS232TestDlg() override;
@@ -73,26 +76,17 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   void SendSerialText(const char* bytes, size_t count);
 
   // The Reset routine (also run by the update job after each file).
-  void Reset() override;
+  void Reset();
+  // A line at the end of the progress list, scrolled into view.
+  void AddProgressLine(const std::string& line);
+  // A message box with an OK button and the application's name as caption.
+  void ShowMessage(const std::string& text);
 
-  // The update job's host (the 更新 button runs the job with this window as its host).
-  bool Connected() override { return connected_; }
-  void AppendLog(const std::string& text) override;
-  void AddProgressLine(const std::string& line) override;
-  void ShowMessage(const std::string& text) override;
-  // A nested event loop until `ms` have passed on the window's clock.
-  void PumpWait(uint32_t ms) override;
-  void SetUpdateButtonEnabled(bool enabled) override;
-  void SetPath(edog::ContentKind kind, const std::string& path) override;
-  // One download status window, run modally.
-  edog::TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override;
-  bool SerialOpen() override { return serialConnected_ != 0 && comm_.IsOpen(); }
-  void StartSerialDownload() override;
   // The last job's result (for tests and the developer's eye).
   const edog::UpdateResult& LastUpdateResult() const { return lastResult_; }
-  bool SerialConnected() const { return serialConnected_ != 0; }
+  bool SerialConnected() const { return serialLink_.Connected(); }
   // True once every serial code download started from this window has ended.
-  bool SerialDownloadsFinished() const;
+  bool SerialDownloadsFinished() const { return serialLink_.DownloadsFinished(); }
 
   // System command: id 16 (masked with 0xFFF0) opens the About box.
   void OnSysCommand(unsigned id);
@@ -109,20 +103,6 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   CSetComDlg& SerialSettings() { return setComDlg_; }
   // The device library held since initialisation; null once released or not found.
   const std::shared_ptr<edog::UsbLibrary>& UsbLibraryHandle() const { return usb_; }
-
-  // Bound fields (the names of the window's data exchange).
-  std::string softwarePath_;
-  std::string voicePath_;
-  std::string databasePath_;
-  std::string usbStatus_;
-  int voiceSelected_ = 0;
-  int databaseSelected_ = 0;
-  int softwareSelected_ = 0;
-  std::string updateLog_;
-  int methodRadio_;
-  // The voice data generator's generation lists and settings: the next opening shows
-  // the files of the last OK again.
-  edog::VoiceGeneration voiceGeneration_;
 
  protected:
   // The update job, the serial link and its download, and the device text reader.
@@ -159,13 +139,29 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   // Ends the workers that talk to the window: before it goes away.
   void StopWorkers();
   edog::Clock& WindowClock() const;
-  class SerialSink;
+  // The serial code download of the software path, reporting to the window's controls.
+  void StartSerialDownload();
   class DownloadReports;
+  friend class MainWindowUpdateHost;
+  friend class CRS232TestDlgTestPeer;  // the GUI tests' view of the fields and controls
+
+  // Bound fields (the names of the window's data exchange).
+  std::string softwarePath_;
+  std::string voicePath_;
+  std::string databasePath_;
+  std::string usbStatus_;
+  int voiceSelected_ = 0;
+  int databaseSelected_ = 0;
+  int softwareSelected_ = 0;
+  std::string updateLog_;
+  int methodRadio_;
+  // The voice data generator's generation lists and settings: the next opening shows
+  // the files of the last OK again.
+  edog::VoiceGeneration voiceGeneration_;
 
   MainWindowOptions options_;
   bool initialised_ = false;
   CSetComDlg setComDlg_;
-  int serialConnected_ = 0;
   int encryptionMethod_ = 0;
   std::atomic<bool> connected_{false};
   std::atomic<bool> reading_{false};
@@ -175,17 +171,14 @@ class CRS232TestDlg : public wxDialog, public edog::UpdateHost {
   wxTimer pollTimer_;
   // Worker threads reach the window through this; detached when the window goes.
   std::shared_ptr<UiCallTarget> ui_;
-  edog::CComm comm_;
-  std::shared_ptr<SerialSink> serialSink_;  // shared: complete only where it is made
+  SerialLinkController serialLink_;
   std::string comPortName_;  // the chosen entry of the COM port box (a device path here)
-  struct Download;
-  std::vector<std::shared_ptr<Download>> downloads_;
   std::unique_ptr<edog::DeviceTextReader> textReader_;
-  edog::UpdateJob job_{*this};
+  MainWindowUpdateHost updateHost_{*this};
+  edog::UpdateJob job_{updateHost_};
   edog::UpdateResult lastResult_;
   std::vector<wxWindow*> developerControls_;
 
- public:
   // Controls, by their template ids.
   wxComboBox* comPortBox_ = nullptr;          // 1019
   wxListBox* progressList_ = nullptr;         // 1003

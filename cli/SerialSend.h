@@ -32,19 +32,21 @@ class TerminalSerialObserver final : public SerialDownloadObserver {
     if (percent == 0) start_ = std::chrono::steady_clock::now();
     percent_ = percent;
   }
-  void MessageBox(const std::string& text) override {
-    Flush();
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-  }
+  void OnFileUnreadable() override { Notice(kFileOpenErrorText); }
+  void OnTransferCompleted() override { Notice(kTransferDoneText); }
   void ResumeReader() override {
     if (resumeReader_) resumeReader_();
   }
-  void EnableUpdateButton() override { Flush(); }
+  void OnEnded() override { Flush(); }
   // The last line the list holds ("Code Download End..." on success).
   const std::string& LastLine() const { return last_; }
 
  private:
+  void Notice(const char* text) {
+    Flush();
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+  }
   void Flush() {
     if (!hasPending_) return;
     bar_.Finish();

@@ -97,7 +97,7 @@ SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot&
   // Take our turn on the link; a cancel while waiting for it ends quietly.
   if (!link_.TakeDownloadTurn(cancel_)) {
     if (connected) observer_.ResumeReader();
-    observer_.EnableUpdateButton();
+    observer_.OnEnded();
     return SerialDownloadResult::kCancelled;
   }
   struct Turn {
@@ -125,25 +125,25 @@ SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32
 SerialDownloadResult SerialDownload::Fail(SerialDownloadResult result) {
   if (result != SerialDownloadResult::kCancelled) observer_.AppendLine(kDownloadErrorLine);
   observer_.ResumeReader();
-  observer_.EnableUpdateButton();
+  observer_.OnEnded();
   return result;
 }
 
 SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& file) {
   if (!connected) {
-    observer_.EnableUpdateButton();
+    observer_.OnEnded();
     return SerialDownloadResult::kNotConnected;
   }
   observer_.SetProgress(0);
   if (!file.named) {
     observer_.ResumeReader();
-    observer_.EnableUpdateButton();
+    observer_.OnEnded();
     return SerialDownloadResult::kNoFile;
   }
   if (!file.readable) {
-    observer_.MessageBox(kFileOpenErrorText);
+    observer_.OnFileUnreadable();
     observer_.ResumeReader();
-    observer_.EnableUpdateButton();
+    observer_.OnEnded();
     return SerialDownloadResult::kFileOpenError;
   }
   const uint64_t length = file.data.size();
@@ -222,9 +222,9 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   link_.Write(&kQuit, 1);
   observer_.AppendLine(kDownloadEndLine);
   observer_.SetProgress(100);
-  observer_.MessageBox(kTransferDoneText);
+  observer_.OnTransferCompleted();
   observer_.ResumeReader();
-  observer_.EnableUpdateButton();
+  observer_.OnEnded();
   return SerialDownloadResult::kDone;
 }
 

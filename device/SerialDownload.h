@@ -46,9 +46,13 @@ class SerialDownloadObserver {
   // Progress bar position; 0 at the start (the whole bar repainted), 100 at the end, and
   // in between each percent that rises above the highest shown (it may exceed 100).
   virtual void SetProgress(unsigned percent) = 0;
-  virtual void MessageBox(const std::string& text) = 0;  // OK button only; may block
-  virtual void ResumeReader() = 0;                       // the link's reader may read again
-  virtual void EnableUpdateButton() = 0;                 // the very last report
+  // The named file could not be read (kFileOpenErrorText tells the user); may block.
+  virtual void OnFileUnreadable() = 0;
+  // Every block and the end were sent (kTransferDoneText tells the user); may block.
+  virtual void OnTransferCompleted() = 0;
+  virtual void ResumeReader() = 0;  // the link's reader may read again
+  // The download has ended, whatever the outcome: the very last report.
+  virtual void OnEnded() = 0;
 };
 
 struct SerialDownloadOptions {

@@ -61,9 +61,10 @@ class Recorder final : public edog::SerialDownloadObserver {
   void AppendLine(const std::string& line) override { FUZZ_CHECK(!enabled); lines.push_back(line); }
   void DeleteLastLine() override { FUZZ_CHECK(!lines.empty()); lines.pop_back(); }
   void SetProgress(unsigned) override { FUZZ_CHECK(!enabled); }
-  void MessageBox(const std::string& text) override { boxes.push_back(text); }
+  void OnFileUnreadable() override { boxes.push_back(edog::kFileOpenErrorText); }
+  void OnTransferCompleted() override { boxes.push_back(edog::kTransferDoneText); }
   void ResumeReader() override {}
-  void EnableUpdateButton() override { FUZZ_CHECK(!enabled); enabled = true; }
+  void OnEnded() override { FUZZ_CHECK(!enabled); enabled = true; }
   std::vector<std::string> lines, boxes;
   bool enabled = false;
 };

@@ -283,15 +283,22 @@ class BlockingBoxObserver final : public SerialDownloadObserver {
   void AppendLine(const std::string& l) override { inner.AppendLine(l); }
   void DeleteLastLine() override { inner.DeleteLastLine(); }
   void SetProgress(unsigned p) override { inner.SetProgress(p); }
-  void MessageBox(const std::string& t) override {
-    inner.MessageBox(t);
+  void OnFileUnreadable() override {
+    inner.OnFileUnreadable();
+    StayUp();
+  }
+  void OnTransferCompleted() override {
+    inner.OnTransferCompleted();
+    StayUp();
+  }
+  void ResumeReader() override { inner.ResumeReader(); }
+  void OnEnded() override { inner.OnEnded(); }
+  void StayUp() {
     std::unique_lock<std::mutex> lock(m);
     shown = true;
     cv.notify_all();
     cv.wait(lock, [&] { return closed; });
   }
-  void ResumeReader() override { inner.ResumeReader(); }
-  void EnableUpdateButton() override { inner.EnableUpdateButton(); }
   test::DownloadRecordingObserver inner;
   std::mutex m;
   std::condition_variable cv;

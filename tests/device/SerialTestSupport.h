@@ -110,9 +110,10 @@ class DownloadRecordingObserver final : public SerialDownloadObserver {
     std::lock_guard<std::mutex> lock(m_);
     percents_.push_back(percent);
   }
-  void MessageBox(const std::string& text) override { Add("box:" + text); }
+  void OnFileUnreadable() override { Add(std::string("box:") + kFileOpenErrorText); }
+  void OnTransferCompleted() override { Add(std::string("box:") + kTransferDoneText); }
   void ResumeReader() override { Add("resume"); }
-  void EnableUpdateButton() override { Add("enable"); }
+  void OnEnded() override { Add("enable"); }
 
   std::vector<std::string> Events() {
     std::lock_guard<std::mutex> lock(m_);
@@ -144,12 +145,13 @@ class ReaderResumer final : public SerialDownloadObserver {
   void AppendLine(const std::string& l) override { rec.AppendLine(l); }
   void DeleteLastLine() override { rec.DeleteLastLine(); }
   void SetProgress(unsigned p) override { rec.SetProgress(p); }
-  void MessageBox(const std::string& t) override { rec.MessageBox(t); }
+  void OnFileUnreadable() override { rec.OnFileUnreadable(); }
+  void OnTransferCompleted() override { rec.OnTransferCompleted(); }
   void ResumeReader() override {
     rec.ResumeReader();
     comm_.ResumeReader();
   }
-  void EnableUpdateButton() override { rec.EnableUpdateButton(); }
+  void OnEnded() override { rec.OnEnded(); }
   DownloadRecordingObserver rec;
 
  private:

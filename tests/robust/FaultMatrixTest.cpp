@@ -124,9 +124,10 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
   void AppendLine(const std::string& line) override { Record("list " + line); }
   void DeleteLastLine() override {}
   void SetProgress(unsigned) override {}
-  void MessageBox(const std::string& text) override { ShowMessage(text); }
+  void OnFileUnreadable() override { ShowMessage(kFileOpenErrorText); }
+  void OnTransferCompleted() override { ShowMessage(kTransferDoneText); }
   void ResumeReader() override { comm_.ResumeReader(); }
-  void EnableUpdateButton() override {
+  void OnEnded() override {
     SetUpdateButtonEnabled(true);
     Record("download ended");  // the download's very last report
   }

@@ -53,9 +53,10 @@ class Reports final : public SerialDownloadObserver {
   void AppendLine(const std::string& l) override { events.push_back("list " + l); }
   void DeleteLastLine() override {}
   void SetProgress(unsigned) override {}
-  void MessageBox(const std::string& t) override { events.push_back("box " + t); }
+  void OnFileUnreadable() override { events.push_back(std::string("box ") + kFileOpenErrorText); }
+  void OnTransferCompleted() override { events.push_back(std::string("box ") + kTransferDoneText); }
   void ResumeReader() override { events.push_back("resume"); }
-  void EnableUpdateButton() override { events.push_back("enable"); }
+  void OnEnded() override { events.push_back("enable"); }
   std::vector<std::string> events;
 };
 

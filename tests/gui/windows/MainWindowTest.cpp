@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "MainWindowTestPeer.h"
 #include "app/AboutDlg.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
@@ -27,6 +28,8 @@
 
 namespace edog {
 namespace {
+
+using Peer = CRS232TestDlgTestPeer;
 
 using guitest::Click;
 using guitest::RunLoopUntil;
@@ -55,7 +58,7 @@ class MainWindow : public ::testing::Test {
     dlg->Show();
     return dlg;
   }
-  static std::string StatusLine(CRS232TestDlg& dlg) { return ToU8(dlg.usbStatusText_->GetLabel()); }
+  static std::string StatusLine(CRS232TestDlg& dlg) { return ToU8(Peer(dlg).UsbStatusText()->GetLabel()); }
 
   test::TempDir dir_;
 };
@@ -66,13 +69,13 @@ TEST_F(MainWindow, StartsWithUsbXThenReportsAbsentDeviceAndSlowsTo800ms) {
   auto dlg = Open(options);
   EXPECT_EQ(StatusLine(*dlg), "USB: x");
   EXPECT_EQ(dlg->PollPeriodMs(), 100);
-  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
-  EXPECT_TRUE(dlg->updateButton_->IsEnabled());
+  EXPECT_FALSE(Peer(*dlg).ReadUsbButton()->IsEnabled());
+  EXPECT_TRUE(Peer(*dlg).UpdateButton()->IsEnabled());
   ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
   EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 失败");
-  EXPECT_EQ(dlg->usbStatus_, "USB连接状态: 失败");
+  EXPECT_EQ(Peer(*dlg).UsbStatus(), "USB连接状态: 失败");
   EXPECT_FALSE(dlg->Connected());
-  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_FALSE(Peer(*dlg).ReadUsbButton()->IsEnabled());
   EXPECT_EQ(dlg->PollPeriodMs(), 800);
 }
 
@@ -106,14 +109,14 @@ TEST_F(WithDevice, FindsTheDeviceThenNoticesItGoingAway) {
   ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) != "USB: x"; }));
   EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
   EXPECT_TRUE(dlg->Connected());
-  EXPECT_TRUE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_TRUE(Peer(*dlg).ReadUsbButton()->IsEnabled());
   EXPECT_EQ(dlg->PollPeriodMs(), 1000);
 
   // Unplugged: within one poll period Read USB is off and the poll slows down.
   sim_->Stop();
   ASSERT_TRUE(RunLoopUntil([&] { return StatusLine(*dlg) == "USB连接状态: 失败"; }, 3000));
   EXPECT_FALSE(dlg->Connected());
-  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_FALSE(Peer(*dlg).ReadUsbButton()->IsEnabled());
   EXPECT_EQ(dlg->PollPeriodMs(), 800);
 
   // Plugged in again while the device text reader runs: Read USB stays off.
@@ -121,16 +124,16 @@ TEST_F(WithDevice, FindsTheDeviceThenNoticesItGoingAway) {
   StartDevice();
   ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }, 3000));
   EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 成功");
-  EXPECT_FALSE(dlg->readUsbButton_->IsEnabled());
+  EXPECT_FALSE(Peer(*dlg).ReadUsbButton()->IsEnabled());
   dlg->SetReading(false);
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->readUsbButton_->IsEnabled(); }, 3000));
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).ReadUsbButton()->IsEnabled(); }, 3000));
 }
 
 TEST_F(WithDevice, ExitButtonLetsGoOfTheLibraryAndTheDeviceStaysUntouched) {
   StartDevice();
   auto dlg = Open();
   ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
-  Click(dlg->exitButton_);
+  Click(Peer(*dlg).ExitButton());
   EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
   EXPECT_TRUE(sim_->JournalRecords().empty());  // probes are no jobs
 }
@@ -139,23 +142,23 @@ TEST_F(MainWindow, InitialisationShowsTheFieldsAndPreparesTheControls) {
   auto dlg = Open();
   EXPECT_EQ(ToU8(dlg->GetTitle()), "GPS更新服务");
   EXPECT_EQ(dlg->EncryptionMethod(), 3);
-  EXPECT_TRUE(dlg->methodRadios_[3]->GetValue());
-  EXPECT_EQ(dlg->updateLog_, "V1.0\r\n");
-  ASSERT_EQ(dlg->baudRateBox_->GetCount(), 2u);
-  EXPECT_EQ(dlg->baudRateBox_->GetString(0), "115200");
-  EXPECT_EQ(dlg->baudRateBox_->GetString(1), "57600");
+  EXPECT_TRUE(Peer(*dlg).MethodRadios(3)->GetValue());
+  EXPECT_EQ(Peer(*dlg).UpdateLog(), "V1.0\r\n");
+  ASSERT_EQ(Peer(*dlg).BaudRateBox()->GetCount(), 2u);
+  EXPECT_EQ(Peer(*dlg).BaudRateBox()->GetString(0), "115200");
+  EXPECT_EQ(Peer(*dlg).BaudRateBox()->GetString(1), "57600");
   EXPECT_FALSE(dlg->ProgramDirectoryPath().empty());
   EXPECT_EQ(dlg->ProgramDirectoryPath().back(), '/');
 
   int lower = -1, upper = -1;
-  dlg->progressBar_->GetRange(lower, upper);
+  Peer(*dlg).ProgressBar()->GetRange(lower, upper);
   EXPECT_EQ(lower, 0);
   EXPECT_EQ(upper, 100);
-  EXPECT_EQ(dlg->progressBar_->GetPos(), 0);
-  EXPECT_EQ(dlg->progressBar_->GetStartColor(), 0x000000u);
-  EXPECT_EQ(dlg->progressBar_->GetEndColor(), 0xFF0000u);
-  EXPECT_EQ(dlg->progressBar_->GetTextColor(), 0xFFFFFFu);
-  EXPECT_TRUE(dlg->progressBar_->IsPercentShown());
+  EXPECT_EQ(Peer(*dlg).ProgressBar()->GetPos(), 0);
+  EXPECT_EQ(Peer(*dlg).ProgressBar()->GetStartColor(), 0x000000u);
+  EXPECT_EQ(Peer(*dlg).ProgressBar()->GetEndColor(), 0xFF0000u);
+  EXPECT_EQ(Peer(*dlg).ProgressBar()->GetTextColor(), 0xFFFFFFu);
+  EXPECT_TRUE(Peer(*dlg).ProgressBar()->IsPercentShown());
 
   // The shown part of the template; the developer controls exist hidden.
   for (int id : {IDC_VOICE, IDC_DATABASE, IDC_SOFTWARE, IDC_UPDATE, IDC_USB_STATUS}) {
@@ -175,7 +178,7 @@ TEST_F(MainWindow, InitialisationShowsTheFieldsAndPreparesTheControls) {
   EXPECT_EQ(ToU8(dlg->FindWindow(IDC_UPDATE)->GetLabel()), "更新");
 
   // The update log reaches its control at the next refresh.
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->updateLogEdit_->GetValue() == "V1.0\n"; }));
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).UpdateLogEdit()->GetValue() == "V1.0\n"; }));
 }
 
 TEST_F(MainWindow, FontIsTheFirstSongOrCjkFaceTheSystemHas) {
@@ -191,7 +194,7 @@ TEST_F(MainWindow, FontIsTheFirstSongOrCjkFaceTheSystemHas) {
   }
   ASSERT_FALSE(expected.empty()) << "no CJK face installed (fonts-arphic-uming)";
   EXPECT_EQ(ToU8(font.GetFaceName()), expected);
-  EXPECT_EQ(ToU8(dlg->voiceBox_->GetFont().GetFaceName()), expected);
+  EXPECT_EQ(ToU8(Peer(*dlg).VoiceBox()->GetFont().GetFaceName()), expected);
 }
 
 TEST_F(MainWindow, ShippedBackgroundGivesA500By353WindowCentred) {
@@ -222,39 +225,39 @@ TEST_F(MainWindow, OtherBackgroundSizesTheWindowToWByHPlus120) {
 
 TEST_F(MainWindow, CheckBoxesFlipTheirOwnFieldOnly) {
   auto dlg = Open();
-  Click(dlg->voiceBox_);
-  EXPECT_EQ(dlg->voiceSelected_, 1);
-  EXPECT_EQ(dlg->databaseSelected_, 0);
-  EXPECT_EQ(dlg->softwareSelected_, 0);
-  Click(dlg->softwareBox_);
-  EXPECT_EQ(dlg->softwareSelected_, 1);
-  EXPECT_EQ(dlg->voiceSelected_, 1);
-  Click(dlg->voiceBox_);
-  EXPECT_EQ(dlg->voiceSelected_, 0);
-  EXPECT_FALSE(dlg->voiceBox_->GetValue());
-  EXPECT_TRUE(dlg->softwareBox_->GetValue());
-  EXPECT_FALSE(dlg->databaseBox_->GetValue());
-  Click(dlg->databaseBox_);
-  EXPECT_EQ(dlg->databaseSelected_, 1);
-  EXPECT_EQ(dlg->softwareSelected_, 1);
+  Click(Peer(*dlg).VoiceBox());
+  EXPECT_EQ(Peer(*dlg).VoiceSelected(), 1);
+  EXPECT_EQ(Peer(*dlg).DatabaseSelected(), 0);
+  EXPECT_EQ(Peer(*dlg).SoftwareSelected(), 0);
+  Click(Peer(*dlg).SoftwareBox());
+  EXPECT_EQ(Peer(*dlg).SoftwareSelected(), 1);
+  EXPECT_EQ(Peer(*dlg).VoiceSelected(), 1);
+  Click(Peer(*dlg).VoiceBox());
+  EXPECT_EQ(Peer(*dlg).VoiceSelected(), 0);
+  EXPECT_FALSE(Peer(*dlg).VoiceBox()->GetValue());
+  EXPECT_TRUE(Peer(*dlg).SoftwareBox()->GetValue());
+  EXPECT_FALSE(Peer(*dlg).DatabaseBox()->GetValue());
+  Click(Peer(*dlg).DatabaseBox());
+  EXPECT_EQ(Peer(*dlg).DatabaseSelected(), 1);
+  EXPECT_EQ(Peer(*dlg).SoftwareSelected(), 1);
   // A refresh shows the fields as they are.
-  dlg->voiceSelected_ = 1;
+  Peer(*dlg).VoiceSelected() = 1;
   dlg->UpdateData(false);
-  EXPECT_TRUE(dlg->voiceBox_->GetValue());
+  EXPECT_TRUE(Peer(*dlg).VoiceBox()->GetValue());
   EXPECT_TRUE(dlg->UpdateData(true));
-  EXPECT_EQ(dlg->voiceSelected_ + dlg->databaseSelected_ + dlg->softwareSelected_, 3);
+  EXPECT_EQ(Peer(*dlg).VoiceSelected() + Peer(*dlg).DatabaseSelected() + Peer(*dlg).SoftwareSelected(), 3);
 }
 
 TEST_F(MainWindow, MethodRadiosSetTheEncryptionMethodAndStayChosen) {
   auto dlg = Open();
-  Click(dlg->methodRadios_[0]);
+  Click(Peer(*dlg).MethodRadios(0));
   EXPECT_EQ(dlg->EncryptionMethod(), 0);
-  Click(dlg->methodRadios_[7]);
+  Click(Peer(*dlg).MethodRadios(7));
   EXPECT_EQ(dlg->EncryptionMethod(), 7);
   // The refresh keeps the chosen button instead of jumping back to 加密D.
   dlg->UpdateData(false);
-  EXPECT_TRUE(dlg->methodRadios_[7]->GetValue());
-  EXPECT_FALSE(dlg->methodRadios_[3]->GetValue());
+  EXPECT_TRUE(Peer(*dlg).MethodRadios(7)->GetValue());
+  EXPECT_FALSE(Peer(*dlg).MethodRadios(3)->GetValue());
 }
 
 // Device text as it arrives: lines of 64 characters, `n` characters in all.
@@ -266,16 +269,16 @@ wxString DeviceLines(size_t n, char c) {
 
 TEST_F(MainWindow, StatusMonitorClearsAbove16384CharactersBeforeDeviceText) {
   auto dlg = Open();
-  dlg->statusMonitor_->ChangeValue(DeviceLines(16385, 'a'));
-  ASSERT_EQ(dlg->statusMonitor_->GetLastPosition(), 16385);
+  Peer(*dlg).StatusMonitor()->ChangeValue(DeviceLines(16385, 'a'));
+  ASSERT_EQ(Peer(*dlg).StatusMonitor()->GetLastPosition(), 16385);
   dlg->PostDeviceText("banner\r\n");
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().size() < 100; }));
-  EXPECT_EQ(ToU8(dlg->statusMonitor_->GetValue()).find("banner"), 0u);
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).StatusMonitor()->GetValue().size() < 100; }));
+  EXPECT_EQ(ToU8(Peer(*dlg).StatusMonitor()->GetValue()).find("banner"), 0u);
 
-  dlg->statusMonitor_->ChangeValue(DeviceLines(16384, 'b'));
+  Peer(*dlg).StatusMonitor()->ChangeValue(DeviceLines(16384, 'b'));
   dlg->PostDeviceText("tail");
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().EndsWith("tail"); }));
-  EXPECT_EQ(dlg->statusMonitor_->GetValue().size(), 16384u + 4u);
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).StatusMonitor()->GetValue().EndsWith("tail"); }));
+  EXPECT_EQ(Peer(*dlg).StatusMonitor()->GetValue().size(), 16384u + 4u);
 }
 
 TEST_F(MainWindow, DeviceTextInGbkOrUtf8ReachesTheStatusMonitor) {
@@ -283,16 +286,16 @@ TEST_F(MainWindow, DeviceTextInGbkOrUtf8ReachesTheStatusMonitor) {
   dlg->PostDeviceText("版本 1.2 ");
   const std::string gbk = "\xca\xfd\xbe\xdd";  // 数据 in the device's code page
   dlg->PostDeviceText(gbk);
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().EndsWith(U8("数据")); }));
-  EXPECT_EQ(ToU8(dlg->statusMonitor_->GetValue()), "版本 1.2 数据");
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).StatusMonitor()->GetValue().EndsWith(U8("数据")); }));
+  EXPECT_EQ(ToU8(Peer(*dlg).StatusMonitor()->GetValue()), "版本 1.2 数据");
 }
 
 TEST_F(MainWindow, QueuedCallsFromWorkerThreads) {
   auto dlg = Open();
   std::thread([&] { dlg->PostUpdateButtonState(false); }).join();
-  ASSERT_TRUE(RunLoopUntil([&] { return !dlg->updateButton_->IsEnabled(); }));
+  ASSERT_TRUE(RunLoopUntil([&] { return !Peer(*dlg).UpdateButton()->IsEnabled(); }));
   std::thread([&] { dlg->PostUpdateButtonState(true); }).join();
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->updateButton_->IsEnabled(); }));
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).UpdateButton()->IsEnabled(); }));
 
   // The serial reader waits until its text is shown.
   bool returned = false;
@@ -301,38 +304,38 @@ TEST_F(MainWindow, QueuedCallsFromWorkerThreads) {
     dlg->SendSerialText(bytes, sizeof bytes - 1);
     returned = true;
   });
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg->statusMonitor_->GetValue().Contains("upgrade"); }));
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(*dlg).StatusMonitor()->GetValue().Contains("upgrade"); }));
   reader.join();
   EXPECT_TRUE(returned);
   // Serial text is appended, never cleared by the 16384 rule.
-  dlg->statusMonitor_->ChangeValue(DeviceLines(20000, 'c'));
+  Peer(*dlg).StatusMonitor()->ChangeValue(DeviceLines(20000, 'c'));
   dlg->SendSerialText("x", 1);
-  EXPECT_EQ(dlg->statusMonitor_->GetValue().size(), 20001u);
-  EXPECT_TRUE(dlg->statusMonitor_->GetValue().EndsWith("x"));
+  EXPECT_EQ(Peer(*dlg).StatusMonitor()->GetValue().size(), 20001u);
+  EXPECT_TRUE(Peer(*dlg).StatusMonitor()->GetValue().EndsWith("x"));
 }
 
 TEST_F(MainWindow, ResetEmptiesListPathsBarAndMonitor) {
   auto dlg = Open();
-  dlg->progressList_->Append("Port : USB");
-  dlg->softwarePath_ = "/tmp/tmpAbc/edogsoftware.hdr";
-  dlg->voicePath_ = "/tmp/tmpAbc/edogvoice.hdr";
-  dlg->databasePath_ = "/tmp/tmpAbc/edogmap.hdr";
+  Peer(*dlg).ProgressList()->Append("Port : USB");
+  Peer(*dlg).SoftwarePath() = "/tmp/tmpAbc/edogsoftware.hdr";
+  Peer(*dlg).VoicePath() = "/tmp/tmpAbc/edogvoice.hdr";
+  Peer(*dlg).DatabasePath() = "/tmp/tmpAbc/edogmap.hdr";
   dlg->UpdateData(false);
-  dlg->progressBar_->SetPos(40);
-  dlg->statusMonitor_->ChangeValue("text");
+  Peer(*dlg).ProgressBar()->SetPos(40);
+  Peer(*dlg).StatusMonitor()->ChangeValue("text");
   Click(dlg->FindWindow(IDC_RESET));
-  EXPECT_EQ(dlg->progressList_->GetCount(), 0u);
-  EXPECT_TRUE(dlg->softwarePath_.empty());
-  EXPECT_TRUE(dlg->voicePath_.empty());
-  EXPECT_TRUE(dlg->databasePath_.empty());
-  EXPECT_TRUE(dlg->softwarePathEdit_->GetValue().empty());
-  EXPECT_EQ(dlg->progressBar_->GetPos(), 0);
-  EXPECT_TRUE(dlg->statusMonitor_->GetValue().empty());
+  EXPECT_EQ(Peer(*dlg).ProgressList()->GetCount(), 0u);
+  EXPECT_TRUE(Peer(*dlg).SoftwarePath().empty());
+  EXPECT_TRUE(Peer(*dlg).VoicePath().empty());
+  EXPECT_TRUE(Peer(*dlg).DatabasePath().empty());
+  EXPECT_TRUE(Peer(*dlg).SoftwarePathEdit()->GetValue().empty());
+  EXPECT_EQ(Peer(*dlg).ProgressBar()->GetPos(), 0);
+  EXPECT_TRUE(Peer(*dlg).StatusMonitor()->GetValue().empty());
 }
 
 TEST_F(MainWindow, ExitButtonReleasesTheLibraryAndCloses) {
   auto dlg = Open();
-  Click(dlg->exitButton_);
+  Click(Peer(*dlg).ExitButton());
   EXPECT_EQ(dlg->UsbLibraryHandle(), nullptr);
   EXPECT_FALSE(dlg->IsShown());
   EXPECT_EQ(dlg->GetReturnCode(), wxID_CANCEL);
@@ -343,8 +346,8 @@ TEST_F(MainWindow, EscapeCancelsAndEnterEndsAsOk) {
   auto press = [](CRS232TestDlg& dlg, int key) {
     ASSERT_TRUE(RunLoopUntil([&] { return dlg.IsShownOnScreen(); }));
     dlg.Raise();
-    dlg.voiceBox_->SetFocus();
-    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg.voiceBox_; }));
+    Peer(dlg).VoiceBox()->SetFocus();
+    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == Peer(dlg).VoiceBox(); }));
     wxUIActionSimulator keys;
     keys.Char(key);
     ASSERT_TRUE(RunLoopUntil([&] { return !dlg.IsShown(); }));
@@ -363,8 +366,8 @@ TEST_F(MainWindow, EnterOnAFocusedButtonClicksItInsteadOfClosing) {
   ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
   bool clicked = false;
   dlg->Bind(wxEVT_BUTTON, [&](wxCommandEvent&) { clicked = true; }, IDC_UPDATE);
-  dlg->updateButton_->SetFocus();
-  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == dlg->updateButton_; }));
+  Peer(*dlg).UpdateButton()->SetFocus();
+  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == Peer(*dlg).UpdateButton(); }));
   wxUIActionSimulator keys;
   keys.Char(WXK_RETURN);
   ASSERT_TRUE(RunLoopUntil([&] { return clicked; }));
@@ -502,7 +505,7 @@ TEST_F(WithDevice, ScreenshotOfTheShippedWindow) {
   StartDevice();
   auto dlg = Open();
   ASSERT_TRUE(RunLoopUntil([&] { return dlg->Connected(); }));
-  Click(dlg->voiceBox_);
+  Click(Peer(*dlg).VoiceBox());
   guitest::Flush();
   const wxBitmap shot = guitest::Capture(dlg.get());
   const std::string path = guitest::SaveArtifact(shot, "main-window.png");

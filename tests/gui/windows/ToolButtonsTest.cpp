@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
+#include "MainWindowTestPeer.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
 #include "device/DeviceSocket.h"
@@ -21,6 +22,8 @@
 
 namespace edog {
 namespace {
+
+using Peer = CRS232TestDlgTestPeer;
 
 class ToolButtons : public ::testing::Test {
  protected:
@@ -101,7 +104,7 @@ TEST_F(ToolButtons, SelectImageFilesOpensTheImageTableGenerator) {
 TEST_F(ToolButtons, KovaDataGenerationShowsTheMainWindowsGenerationLists) {
   const std::string wave = dir_ / "hello.wav";
   std::filesystem::copy_file(test::CorpusDir() + "/wav/pyglet_alert_pcm_16_11025_1ch.wav", wave);
-  main_->voiceGeneration_.AddFile(wave, "11025", "3");
+  Peer(*main_).VoiceGeneration().AddFile(wave, "11025", "3");
   for (int opening = 0; opening < 2; ++opening) {
     EXPECT_TRUE(ClickAndInspect(IDC_KOVA_DATA, CSelWavFiles::IDD, [&](wxDialog& d) {
       auto* voice = dynamic_cast<CSelWavFiles*>(&d);

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "MainWindowTestPeer.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
 #include "device/DeviceSocket.h"
@@ -36,6 +37,8 @@
 
 namespace edog {
 namespace {
+
+using Peer = CRS232TestDlgTestPeer;
 
 using guitest::Click;
 using guitest::RunLoopUntil;
@@ -192,8 +195,8 @@ class UpdateInWindow : public ::testing::Test {
   }
   static std::vector<std::string> ListLines(CRS232TestDlg& dlg) {
     std::vector<std::string> lines;
-    for (unsigned i = 0; i < dlg.progressList_->GetCount(); ++i)
-      lines.push_back(ToU8(dlg.progressList_->GetString(i)));
+    for (unsigned i = 0; i < Peer(dlg).ProgressList()->GetCount(); ++i)
+      lines.push_back(ToU8(Peer(dlg).ProgressList()->GetString(i)));
     return lines;
   }
 
@@ -211,10 +214,10 @@ TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary
   auto& dlg = OpenWindow(Pack(voice, map, soft), &fast_);
   Boxes boxes;
   StatusWindows windows;
-  Click(dlg.voiceBox_);
-  Click(dlg.databaseBox_);
-  Click(dlg.softwareBox_);
-  Click(dlg.updateButton_);
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).DatabaseBox());
+  Click(Peer(dlg).SoftwareBox());
+  Click(Peer(dlg).UpdateButton());
 
   EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
   ASSERT_EQ(windows.seen.size(), 3u);
@@ -227,10 +230,10 @@ TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary
   }
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n数据库文件更新成功!\r\n软件更新成功!\r\n");
-  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
-  EXPECT_NE(dlg.updateLog_.find("语音文件更新开始！\r\n语音文件更新完成！\r\n"), std::string::npos)
-      << dlg.updateLog_;
-  EXPECT_TRUE(dlg.progressList_->IsEmpty());  // reset after each file
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
+  EXPECT_NE(Peer(dlg).UpdateLog().find("语音文件更新开始！\r\n语音文件更新完成！\r\n"), std::string::npos)
+      << Peer(dlg).UpdateLog();
+  EXPECT_TRUE(Peer(dlg).ProgressList()->IsEmpty());  // reset after each file
 
   ASSERT_TRUE(sim.WaitForJournal(3, 5000));
   EXPECT_EQ(sim.ReadFlash(kFlashNand, 0x200 * 512, voice.payload.size()), voice.payload);
@@ -254,12 +257,12 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) 
       pressed = true;
       PressKey(&status, WXK_ESCAPE);
     } else if (pressed && !buttonAtSecondWindow && status.label_ == "数据文件") {
-      buttonAtSecondWindow = dlg.updateButton_->IsEnabled();
+      buttonAtSecondWindow = Peer(dlg).UpdateButton()->IsEnabled();
     }
   };
-  Click(dlg.voiceBox_);
-  Click(dlg.databaseBox_);
-  Click(dlg.updateButton_);
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).DatabaseBox());
+  Click(Peer(dlg).UpdateButton());
 
   ASSERT_TRUE(pressed);
   ASSERT_EQ(windows.seen.size(), 2u);
@@ -270,7 +273,7 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) 
   EXPECT_TRUE(*buttonAtSecondWindow);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n数据库文件更新成功!\r\n");
-  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
 
   ASSERT_TRUE(sim.WaitForJournal(2, 10000));
   const auto records = sim.JournalRecords();
@@ -293,15 +296,15 @@ TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSum
   auto& dlg = OpenWindow(Pack(map, map, map), nullptr);
   Boxes boxes;
   StatusWindows windows;
-  Click(dlg.databaseBox_);
+  Click(Peer(dlg).DatabaseBox());
   sim_->Stop();  // the window still believes the device is there
-  Click(dlg.updateButton_);
+  Click(Peer(dlg).UpdateButton());
 
   EXPECT_TRUE(windows.seen.empty());
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "USB disconnect!\n\nCheck USB!");
-  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
-  EXPECT_EQ(dlg.updateLog_.find("数据库文件更新开始"), std::string::npos);
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
+  EXPECT_EQ(Peer(dlg).UpdateLog().find("数据库文件更新开始"), std::string::npos);
 }
 
 TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
@@ -314,26 +317,26 @@ TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
   Boxes boxes;
 
   // The boxes as filled at start: the simulator's line is offered; 115200 comes first.
-  ASSERT_EQ(dlg.baudRateBox_->GetCount(), 2u);
-  EXPECT_EQ(ToU8(dlg.baudRateBox_->GetString(0)), "115200");
-  EXPECT_EQ(dlg.baudRateBox_->GetSelection(), 0);
+  ASSERT_EQ(Peer(dlg).BaudRateBox()->GetCount(), 2u);
+  EXPECT_EQ(ToU8(Peer(dlg).BaudRateBox()->GetString(0)), "115200");
+  EXPECT_EQ(Peer(dlg).BaudRateBox()->GetSelection(), 0);
   EXPECT_EQ(dlg.SerialSettings().speed_, 115200);
-  const int index = dlg.comPortBox_->FindString(U8(line));
+  const int index = Peer(dlg).ComPortBox()->FindString(U8(line));
   ASSERT_NE(index, wxNOT_FOUND) << line;
-  dlg.comPortBox_->SetSelection(index);
-  wxCommandEvent select(wxEVT_COMBOBOX, dlg.comPortBox_->GetId());
-  select.SetEventObject(dlg.comPortBox_);
-  dlg.comPortBox_->ProcessWindowEvent(select);
+  Peer(dlg).ComPortBox()->SetSelection(index);
+  wxCommandEvent select(wxEVT_COMBOBOX, Peer(dlg).ComPortBox()->GetId());
+  select.SetEventObject(Peer(dlg).ComPortBox());
+  Peer(dlg).ComPortBox()->ProcessWindowEvent(select);
 
-  Click(dlg.connectButton_);
+  Click(Peer(dlg).ConnectButton());
   ASSERT_TRUE(dlg.SerialConnected()) << (boxes.shown.empty() ? "" : boxes.shown[0].text);
-  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect OK!");
+  EXPECT_EQ(ToU8(Peer(dlg).ConnectButton()->GetLabel()), "Connect OK!");
   // The loader's console lines reach the status monitor while idle.
-  EXPECT_TRUE(RunLoopUntil([&] { return !dlg.statusMonitor_->IsEmpty(); }, 5000));
+  EXPECT_TRUE(RunLoopUntil([&] { return !Peer(dlg).StatusMonitor()->IsEmpty(); }, 5000));
 
-  Click(dlg.softwareBox_);
+  Click(Peer(dlg).SoftwareBox());
   StatusWindows windows;
-  Click(dlg.updateButton_);
+  Click(Peer(dlg).UpdateButton());
   EXPECT_TRUE(windows.seen.empty());  // port 0: no status window
   ASSERT_GE(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "");  // no summary text for a serial content
@@ -346,34 +349,34 @@ TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
                                       "Code Download Start...",
                                       "Download Size... " + std::to_string(soft.file.size()) + " bytes",
                                       "Code Download End..."}));
-  EXPECT_EQ(dlg.progressBar_->GetPos(), 100);
-  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  EXPECT_EQ(Peer(dlg).ProgressBar()->GetPos(), 100);
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
   ASSERT_TRUE(sim.WaitForJournal(1, 5000));
   EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x20000, soft.payload.size()), soft.payload);
 
-  Click(dlg.connectButton_);  // closes the link again
+  Click(Peer(dlg).ConnectButton());  // closes the link again
   EXPECT_FALSE(dlg.SerialConnected());
-  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect");
+  EXPECT_EQ(ToU8(Peer(dlg).ConnectButton()->GetLabel()), "Connect");
 }
 
 TEST_F(UpdateInWindow, ConnectToAPortThatIsNotThereFailsAndBaudBoxSetsTheSpeed) {
   auto& dlg = OpenWindow("", &fast_);
   Boxes boxes;
   const wxString missing = U8(dir_ / "no-such-tty");
-  dlg.comPortBox_->Append(missing);
-  dlg.comPortBox_->SetStringSelection(missing);
-  wxCommandEvent select(wxEVT_COMBOBOX, dlg.comPortBox_->GetId());
-  dlg.comPortBox_->ProcessWindowEvent(select);
-  dlg.baudRateBox_->SetSelection(1);
-  wxCommandEvent baud(wxEVT_COMBOBOX, dlg.baudRateBox_->GetId());
-  dlg.baudRateBox_->ProcessWindowEvent(baud);
+  Peer(dlg).ComPortBox()->Append(missing);
+  Peer(dlg).ComPortBox()->SetStringSelection(missing);
+  wxCommandEvent select(wxEVT_COMBOBOX, Peer(dlg).ComPortBox()->GetId());
+  Peer(dlg).ComPortBox()->ProcessWindowEvent(select);
+  Peer(dlg).BaudRateBox()->SetSelection(1);
+  wxCommandEvent baud(wxEVT_COMBOBOX, Peer(dlg).BaudRateBox()->GetId());
+  Peer(dlg).BaudRateBox()->ProcessWindowEvent(baud);
   EXPECT_EQ(dlg.SerialSettings().speed_, 57600);
 
-  Click(dlg.connectButton_);
+  Click(Peer(dlg).ConnectButton());
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "Fail connect!");
   EXPECT_FALSE(dlg.SerialConnected());
-  EXPECT_EQ(ToU8(dlg.connectButton_->GetLabel()), "Connect");
+  EXPECT_EQ(ToU8(Peer(dlg).ConnectButton()->GetLabel()), "Connect");
 }
 
 TEST_F(UpdateInWindow, BrowseChoosesTheSerialFileAndCancelChangesNothing) {
@@ -384,34 +387,34 @@ TEST_F(UpdateInWindow, BrowseChoosesTheSerialFileAndCancelChangesNothing) {
     filterSeen = request.filter;
     return answer.empty() ? std::vector<wxString>{} : std::vector<wxString>{answer};
   });
-  dlg.updateButton_->Disable();
+  Peer(dlg).UpdateButton()->Disable();
   Click(dlg.FindWindow(IDC_BROWSE));
   EXPECT_EQ(filterSeen, "All File(*.*) |*.*||");
   EXPECT_EQ(FilterToWildcard(filterSeen), "All File(*.*) |*.*");
-  EXPECT_EQ(dlg.softwarePath_, ToU8(answer));
-  EXPECT_EQ(dlg.softwarePathEdit_->GetValue(), answer);
+  EXPECT_EQ(Peer(dlg).SoftwarePath(), ToU8(answer));
+  EXPECT_EQ(Peer(dlg).SoftwarePathEdit()->GetValue(), answer);
   EXPECT_EQ(ListLines(dlg), std::vector<std::string>{ToU8(answer) + " Selected ..."});
-  EXPECT_TRUE(dlg.updateButton_->IsEnabled());
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
 
   answer.clear();  // cancelled
-  dlg.updateButton_->Disable();
+  Peer(dlg).UpdateButton()->Disable();
   Click(dlg.FindWindow(IDC_BROWSE));
-  EXPECT_EQ(dlg.progressList_->GetCount(), 1u);
-  EXPECT_FALSE(dlg.updateButton_->IsEnabled());
+  EXPECT_EQ(Peer(dlg).ProgressList()->GetCount(), 1u);
+  EXPECT_FALSE(Peer(dlg).UpdateButton()->IsEnabled());
   SetOpenFileHandler(previous);
 }
 
 TEST_F(UpdateInWindow, ReadUsbShowsTheDeviceBannerAndStopsWithTheDevice) {
   StartDevice();
   auto& dlg = OpenWindow("", &fast_);
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg.readUsbButton_->IsEnabled(); }));
-  Click(dlg.readUsbButton_);
+  ASSERT_TRUE(RunLoopUntil([&] { return Peer(dlg).ReadUsbButton()->IsEnabled(); }));
+  Click(Peer(dlg).ReadUsbButton());
   EXPECT_TRUE(dlg.Reading());
-  EXPECT_FALSE(dlg.readUsbButton_->IsEnabled());
+  EXPECT_FALSE(Peer(dlg).ReadUsbButton()->IsEnabled());
   ASSERT_TRUE(RunLoopUntil(
-      [&] { return ToU8(dlg.statusMonitor_->GetValue()).find("EDOG-SIM firmware 1.00") != std::string::npos; },
+      [&] { return ToU8(Peer(dlg).StatusMonitor()->GetValue()).find("EDOG-SIM firmware 1.00") != std::string::npos; },
       5000))
-      << ToU8(dlg.statusMonitor_->GetValue());
+      << ToU8(Peer(dlg).StatusMonitor()->GetValue());
   sim_->Stop();
   EXPECT_TRUE(RunLoopUntil([&] { return !dlg.Reading(); }, 5000));
 }
@@ -419,7 +422,7 @@ TEST_F(UpdateInWindow, ReadUsbShowsTheDeviceBannerAndStopsWithTheDevice) {
 TEST_F(UpdateInWindow, ReadUsbWithoutADeviceSaysSoAndStartsNothing) {
   auto& dlg = OpenWindow("", &fast_);
   Boxes boxes;
-  Click(dlg.readUsbButton_);
+  Click(Peer(dlg).ReadUsbButton());
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "Can't open USB device.\n");
   EXPECT_EQ(boxes.shown[0].caption, "Error");
@@ -528,8 +531,8 @@ TEST_F(UpdateInWindow, ScreenshotWithTheDeveloperControlsShown) {
   dlg_.reset(new CRS232TestDlg(nullptr, options));
   dlg_->Show();
   guitest::Flush();
-  EXPECT_TRUE(dlg_->connectButton_->IsShown());
-  EXPECT_TRUE(dlg_->progressList_->IsShown());
+  EXPECT_TRUE(Peer(*dlg_).ConnectButton()->IsShown());
+  EXPECT_TRUE(Peer(*dlg_).ProgressList()->IsShown());
   EXPECT_GT(dlg_->GetClientSize().y, 353);
   guitest::SaveArtifact(guitest::Capture(dlg_.get()), "main-window-developer.png");
 }

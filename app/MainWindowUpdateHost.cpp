@@ -1,0 +1,72 @@
+#include "app/MainWindowUpdateHost.h"
+
+#include <wx/button.h>
+
+#include <optional>
+#include <utility>
+
+#include "app/RS232TestDlg.h"
+#include "device/ui/UsbDwn.h"
+#include "widgets/EventLoop.h"
+#include "widgets/UiCall.h"
+
+using namespace edog;
+
+bool MainWindowUpdateHost::Connected() { return dlg_.Connected(); }
+
+void MainWindowUpdateHost::AppendLog(const std::string& text) {
+  dlg_.updateLog_ += text;
+  dlg_.UpdateData(false);
+}
+
+void MainWindowUpdateHost::AddProgressLine(const std::string& line) { dlg_.AddProgressLine(line); }
+
+void MainWindowUpdateHost::ShowMessage(const std::string& text) { dlg_.ShowMessage(text); }
+
+void MainWindowUpdateHost::PumpWait(uint32_t ms) {
+  // The window keeps handling its messages (the presence poll goes on) until the time
+  // has passed; at least one round of them is dispatched.
+  Clock& clock = dlg_.WindowClock();
+  const uint32_t start = clock.TickMs();
+  bool first = true;
+  DispatchEventsUntil([&] {
+    if (first) {
+      first = false;
+      return false;
+    }
+    return clock.TickMs() - start >= ms;
+  });
+}
+
+void MainWindowUpdateHost::SetUpdateButtonEnabled(bool enabled) {
+  dlg_.updateButton_->Enable(enabled);
+}
+
+void MainWindowUpdateHost::SetPath(ContentKind kind, const std::string& path) {
+  switch (kind) {
+    case ContentKind::kVoice: dlg_.voicePath_ = path; break;
+    case ContentKind::kDatabase: dlg_.databasePath_ = path; break;
+    case ContentKind::kSoftware: dlg_.softwarePath_ = path; break;
+  }
+}
+
+void MainWindowUpdateHost::Reset() { dlg_.Reset(); }
+
+TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
+                                                     const std::string& label) {
+  UsbDwnOptions options;
+  options.usbLibrary = dlg_.options_.usbLibrary;
+  // The end notification: WM_USER+2 (0, 1) to the window, which may be gone by then.
+  options.onTransferEnded = [ui = dlg_.ui_, dlg = &dlg_] {
+    ui->Post([dlg] { dlg->OnWindowUpdate(true); });
+  };
+  CUsbDwn status(nullptr, std::move(options));
+  status.SetTransfer(path, label);
+  status.ShowModal();
+  const std::optional<UsbTransferResult> r = status.Result();
+  return r && DeviceTookWholeFile(*r) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
+}
+
+bool MainWindowUpdateHost::SerialOpen() { return dlg_.serialLink_.Open(); }
+
+void MainWindowUpdateHost::StartSerialDownload() { dlg_.StartSerialDownload(); }

@@ -1,0 +1,30 @@
+#pragma once
+// The update job's host as the main window provides it: the job's requests become work
+// on the window's fields and controls, its serial link and its download windows.
+#include <string>
+
+#include "update/UpdateJob.h"
+
+class CRS232TestDlg;
+
+class MainWindowUpdateHost final : public edog::UpdateHost {
+ public:
+  explicit MainWindowUpdateHost(CRS232TestDlg& dlg) : dlg_(dlg) {}
+
+  bool Connected() override;
+  void AppendLog(const std::string& text) override;
+  void AddProgressLine(const std::string& line) override;
+  void ShowMessage(const std::string& text) override;
+  // A nested event loop until `ms` have passed on the window's clock.
+  void PumpWait(uint32_t ms) override;
+  void SetUpdateButtonEnabled(bool enabled) override;
+  void SetPath(edog::ContentKind kind, const std::string& path) override;
+  void Reset() override;
+  // One download status window, run modally.
+  edog::TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override;
+  bool SerialOpen() override;
+  void StartSerialDownload() override;
+
+ private:
+  CRS232TestDlg& dlg_;
+};
