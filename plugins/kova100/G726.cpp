@@ -112,7 +112,7 @@ int G726Decoder::Decode(unsigned code) {
   const bool tr = td_ != 0 && magnitude > ((thr + (thr >> 1)) >> 1);
 
   // Scale factors.
-  yu_ = y_ + (((w_[code] << 5) - y_) >> 5);
+  yu_ = y_ + ((w_[code] * 32 - y_) >> 5);
   if (yu_ < 544) yu_ = 544;
   if (yu_ > 5120) yu_ = 5120;
   yl_ += yu_ + ((-yl_) >> 6);
