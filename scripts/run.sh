@@ -4,13 +4,16 @@
 # default socket) and is stopped when the window closes.
 #   scripts/run.sh            build, start the simulator, open the window
 #   EDOG_NO_SIM=1 scripts/run.sh   open the window with no device attached
+#   scripts/run.sh --no-build      start what is already built (EDOG_BIN_DIR, else build/bin)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake --preset dev -G Ninja >/dev/null
-cmake --build --preset dev -j"$(nproc)"
+if [ "${1:-}" != "--no-build" ]; then
+  scripts/install-deps.sh
+  cmake --preset dev -G Ninja >/dev/null
+  cmake --build --preset dev -j"$(nproc)"
+fi
 
-bin=build/bin
+bin=${EDOG_BIN_DIR:-build/bin}
 if [ ! -x "$bin/edog" ]; then
   echo "run.sh: build/bin/edog was not built (is EDOG_GUI off?)" >&2
   exit 1
@@ -36,8 +39,11 @@ stop_sim() {
 trap stop_sim EXIT INT TERM
 
 if [ -z "${EDOG_NO_SIM:-}" ] && [ -x "$bin/edog-sim" ]; then
-  state=build/sim-state
+  state=${EDOG_SIM_STATE:-$bin/../sim-state}
   mkdir -p "$state"
+  state=$(cd "$state" && pwd)
+  # The window's COM box and `edogtool ports` find the simulator's serial line through it.
+  export EDOG_SIM_STATE=$state
   "$bin/edog-sim" --state "$state" >"$state/sim.log" 2>&1 &
   sim_pid=$!
   echo "run.sh: device simulator started (pid $sim_pid, state and log in $state)"
