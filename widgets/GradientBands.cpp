@@ -25,6 +25,38 @@ uint8_t ChannelAt(int start, float step, int i) {
 
 }  // namespace
 
+ColorRef PlanColorAt(const GradientPlan& plan, int x, ColorRef background) {
+  ColorRef color = background;
+  for (const FillRect& fill : plan.fills) {
+    if (x >= fill.left && x < fill.right) color = fill.color;
+  }
+  return color;
+}
+
+namespace {
+
+double RelativeLuminance(ColorRef c) {
+  auto linear = [](uint8_t channel) {
+    const double v = channel / 255.0;
+    return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * linear(RedOf(c)) + 0.7152 * linear(GreenOf(c)) + 0.0722 * linear(BlueOf(c));
+}
+
+double Contrast(ColorRef a, ColorRef b) {
+  const double la = RelativeLuminance(a), lb = RelativeLuminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+ColorRef LegibleTextColor(ColorRef text, ColorRef under) {
+  constexpr double kReadable = 4.5;
+  constexpr ColorRef kWhite = 0xFFFFFF, kBlack = 0x000000;
+  if (Contrast(text, under) >= kReadable) return text;
+  return Contrast(kWhite, under) >= Contrast(kBlack, under) ? kWhite : kBlack;
+}
+
 int GradientFilledWidth(int position, int upper, int clientRight) {
   if (upper == 0) return 0;
   const float ratio = static_cast<float>(position) / static_cast<float>(upper);

@@ -41,6 +41,16 @@ int GradientFilledWidth(int position, int upper, int clientRight);
 GradientPlan PlanGradient(ColorRef start, ColorRef end, ColorRef background, int clientRight,
                           int clientBottom, int filledWidth);
 
+// Colour of the plan at column x: the last fill that covers it (the background where none
+// does).
+ColorRef PlanColorAt(const GradientPlan& plan, int x, ColorRef background);
+
+// The text colour to draw over `under`: the given one where it stands out enough to read
+// (contrast ratio 4.5:1 of relative luminances), else white or black, whichever stands out
+// more. Dark green percentages over a navy fill become white; white over a light button
+// face becomes black.
+ColorRef LegibleTextColor(ColorRef text, ColorRef under);
+
 // "%.0f%%" of position x 100.0 / upper, with " : caption" when the caption is not empty.
 std::string GradientPercentText(int position, int upper, const std::string& caption);
 

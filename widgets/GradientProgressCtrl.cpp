@@ -1,6 +1,9 @@
 #include "widgets/GradientProgressCtrl.h"
 
 #include <wx/dcclient.h>
+#include <wx/dc.h>
+
+#include <algorithm>
 #include <wx/settings.h>
 
 #include "widgets/MemDC.h"
@@ -51,7 +54,10 @@ void CGradientProgressCtrl::Render(wxDC& dc, const wxSize& client) const {
     dc.DrawRectangle(clientRect);
     return;
   }
-  DrawGradient(dc, client, edog::GradientFilledWidth(position_, upper_, client.x));
+  const int filledWidth = edog::GradientFilledWidth(position_, upper_, client.x);
+  const edog::GradientPlan plan =
+      edog::PlanGradient(startColor_, endColor_, bkColor_, client.x, client.y, filledWidth);
+  DrawGradient(dc, plan);
 
   dc.SetFont(GetFont());
   if (position_ == lower_) {
@@ -61,21 +67,41 @@ void CGradientProgressCtrl::Render(wxDC& dc, const wxSize& client) const {
     dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
     dc.DrawLabel(U8(edog::GradientBlankText()), clientRect, wxALIGN_CENTRE);
   }
-  if (showPercent_) {
-    const wxString text = U8(edog::GradientPercentText(position_, upper_, ToU8(text_)));
-    dc.SetTextForeground(ToWxColour(textColor_));
-    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    dc.DrawLabel(text, clientRect, wxALIGN_CENTRE);
+  if (showPercent_) DrawPercentText(dc, clientRect, plan, filledWidth);
+}
+
+void CGradientProgressCtrl::DrawPercentText(wxDC& dc, const wxRect& client,
+                                            const edog::GradientPlan& plan,
+                                            int filledWidth) const {
+  const wxString text = U8(edog::GradientPercentText(position_, upper_, ToU8(text_)));
+  dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+  // The part of the text over the fill and the part over the background each get a colour
+  // that reads on what lies under them; the bar's own text colour wherever it does.
+  const int textWidth = dc.GetTextExtent(text).x;
+  const int textLeft = (client.width - textWidth) / 2;
+  const int textRight = textLeft + textWidth;
+  struct Part {
+    wxRect area;
+    int sampleX;
+  };
+  const Part parts[] = {
+      {wxRect(0, 0, filledWidth, client.height), (textLeft + std::min(textRight, filledWidth)) / 2},
+      {wxRect(filledWidth, 0, client.width - filledWidth, client.height),
+       (std::max(textLeft, filledWidth) + textRight) / 2},
+  };
+  for (const Part& part : parts) {
+    if (part.area.width <= 0) continue;
+    const edog::ColorRef under = edog::PlanColorAt(plan, part.sampleX, bkColor_);
+    wxDCClipper clip(dc, part.area);
+    dc.SetTextForeground(ToWxColour(edog::LegibleTextColor(textColor_, under)));
+    dc.DrawLabel(text, client, wxALIGN_CENTRE);
   }
 }
 
-void CGradientProgressCtrl::DrawGradient(wxDC& target, const wxSize& client,
-                                         int filledWidth) const {
+void CGradientProgressCtrl::DrawGradient(wxDC& target, const edog::GradientPlan& plan) const {
   CMemDC mem(target);
   wxDC& dc = mem.Dc();
   dc.SetPen(*wxTRANSPARENT_PEN);
-  const edog::GradientPlan plan =
-      edog::PlanGradient(startColor_, endColor_, bkColor_, client.x, client.y, filledWidth);
   for (const auto& fill : plan.fills) {
     dc.SetBrush(wxBrush(ToWxColour(fill.color)));
     dc.DrawRectangle(fill.left, fill.top, fill.right - fill.left, fill.bottom - fill.top);

@@ -48,7 +48,9 @@ class CGradientProgressCtrl : public wxControl {
 
  private:
   void OnPaint(wxPaintEvent& event);
-  void DrawGradient(wxDC& dc, const wxSize& client, int filledWidth) const;
+  void DrawGradient(wxDC& dc, const edog::GradientPlan& plan) const;
+  void DrawPercentText(wxDC& dc, const wxRect& client, const edog::GradientPlan& plan,
+                       int filledWidth) const;
 
   wxString text_;
   int lower_ = 0;

@@ -109,6 +109,30 @@ TEST(GradientBands, PercentTextAndCaption) {
   EXPECT_EQ(GradientPercentText(0, 0, ""), "0%");
 }
 
+TEST(GradientBands, TextColourKeptWhereItReadsElseWhiteOrBlack) {
+  struct Case {
+    ColorRef text, under, expected;
+  };
+  const Case cases[] = {
+      {0xFFFFFF, 0xFF0000, 0xFFFFFF},  // the main window's white over its blue fill
+      {0xFFFFFF, 0x000000, 0xFFFFFF},
+      {0xFFFFFF, kFace, 0x000000},     // white over a light face cannot be read
+      {0x008000, 0x800000, 0xFFFFFF},  // the status window's green over its navy fill
+      {0x008000, 0x808000, 0xFFFFFF},  // and over its teal start
+      {0x008000, 0xFFFFFF, 0x008000},  // green over white reads
+      {0x00FFFF, 0x00FFFF, 0x000000},  // yellow on yellow
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(LegibleTextColor(c.text, c.under), c.expected)
+        << std::hex << c.text << " over " << c.under;
+  }
+  const GradientPlan plan = PlanGradient(kBlack, kBlue, kFace, 300, 20, 150);
+  EXPECT_EQ(PlanColorAt(plan, 0, kFace), kBlack);
+  EXPECT_EQ(RedOf(PlanColorAt(plan, 149, kFace)), 0);
+  EXPECT_NEAR(BlueOf(PlanColorAt(plan, 149, kFace)), 127, 2);
+  EXPECT_EQ(PlanColorAt(plan, 200, kFace), kFace);
+}
+
 TEST(GradientBands, OutOfRangeAndBlankText) {
   EXPECT_TRUE(GradientOutOfRange(-1, 0, 100));
   EXPECT_TRUE(GradientOutOfRange(101, 0, 100));

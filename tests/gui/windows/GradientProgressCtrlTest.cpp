@@ -117,20 +117,45 @@ TEST_F(GradientBar, LowerEndShowsBackgroundWithTheZeroPercentText) {
   }
   EXPECT_EQ(other, 0);  // blanked, no text
 
+  // The white text colour cannot be read on this light background: it is drawn dark.
   bar_->ShowPercent(true);
   image = Render();
-  int white = 0;
+  int dark = 0;
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
       const wxColour c = At(image, x, y);
-      if (c.Red() > 200 && c.Green() > 200 && c.Blue() > 200) {
-        ++white;
+      if (c.Red() < 100 && c.Green() < 100 && c.Blue() < 100) {
+        ++dark;
         EXPECT_GT(x, kWidth / 2 - 40);  // "0%" sits in the middle
         EXPECT_LT(x, kWidth / 2 + 40);
       }
     }
   }
-  EXPECT_GT(white, 5);
+  EXPECT_GT(dark, 5);
+}
+
+TEST_F(GradientBar, StatusWindowTextReadsOverTheFillAndTheBackground) {
+  // The download status window's colours: teal to navy with dark green text. The text
+  // straddles the fill's end at 50 %: white over the fill, green beside it.
+  bar_->SetStartColor(0x808000);
+  bar_->SetEndColor(0x800000);
+  bar_->SetTextColor(0x008000);
+  bar_->SetBkColor(0xFFFFFF);
+  bar_->ShowPercent(true);
+  bar_->SetRange(0, 100);
+  bar_->SetPos(50);
+  const wxImage image = Render();
+  const int fillEnd = kWidth / 2;
+  int whiteOverFill = 0, greenOverBackground = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = kWidth / 2 - 40; x < kWidth / 2 + 40; ++x) {
+      const wxColour c = At(image, x, y);
+      if (x < fillEnd && c.Red() > 200 && c.Green() > 200 && c.Blue() > 200) ++whiteOverFill;
+      if (x >= fillEnd && c.Green() > 60 && c.Red() < 90 && c.Blue() < 90) ++greenOverBackground;
+    }
+  }
+  EXPECT_GT(whiteOverFill, 5);
+  EXPECT_GT(greenOverBackground, 5);
 }
 
 TEST_F(GradientBar, PercentTextIsWhiteAndCentred) {
