@@ -22,6 +22,7 @@
 #include "app/Resources.h"
 #include "common/DynamicLibrary.h"
 #include "common/LineEnds.h"
+#include "widgets/DialogLayout.h"
 #include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
@@ -62,7 +63,7 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
   usbStatus_ = UsbStatusBeforePoll();
   // A pop-up window with caption, system menu and minimise box; not resizable. Without
   // a parent it is an application window with its own task bar button.
-  Create(parent, IDD_RS232TEST_DIALOG, U8("GPS更新服务"), wxDefaultPosition, wxDefaultSize,
+  Create(parent, IDD_RS232TEST_DIALOG, ApplicationCaption(), wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxMINIMIZE_BOX | wxCLOSE_BOX | wxDIALOG_NO_PARENT);
   // Dialog units follow the font: set it before any control is placed.
   SetFont(LoadMainFont());
@@ -73,6 +74,17 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
   Bind(wxEVT_TIMER, &CRS232TestDlg::OnTimer, this);
   Bind(wxEVT_CONTEXT_MENU, &CRS232TestDlg::OnContextMenu, this);
   Bind(wxEVT_CHAR_HOOK, &CRS232TestDlg::OnCharHook, this);
+  Bind(wxEVT_SHOW, [this](wxShowEvent& e) {
+    e.Skip();
+    if (!e.IsShown() || refitted_) return;
+    // GTK knows the controls' natural sizes for sure only once they are realised.
+    refitted_ = true;
+    ui_->Post([this] { PlaceWindow(FitControls(this, wantedClient_)); });
+  });
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+    e.Skip();
+    OnShowOrSize();
+  });
   Bind(wxEVT_MENU, [this](wxCommandEvent& e) { OnSysCommand(static_cast<unsigned>(e.GetId())); },
        IDM_ABOUTBOX);
 
@@ -128,6 +140,11 @@ void CRS232TestDlg::CreateControls() {
     return new wxStaticText(this, wxID_STATIC, U8(text), at(x, y), size(w, h));
   };
 
+  // The device picture overlaps the Connect and Header Generation buttons in the template,
+  // which lie above it there. GTK draws later controls on top, so it is made first.
+  hidden(new wxStaticBitmap(this, IDB_DEVICE, LoadResourceBitmap(IDB_DEVICE), at(294, 77),
+                            size(32, 53)));
+
   // Shown part of the template.
   group("更新选择", 0, 161, 258, 25);
   voiceBox_ = fit(new wxCheckBox(this, IDC_VOICE, U8("语音"), at(63, 170), size(32, 11)));
@@ -182,8 +199,6 @@ void CRS232TestDlg::CreateControls() {
   statusMonitor_ = new wxTextCtrl(this, IDC_STATUS_MONITOR, "", at(0, 311), size(178, 52),
                                   wxTE_MULTILINE | wxVSCROLL);
   hidden(statusMonitor_);
-  hidden(new wxStaticBitmap(this, IDB_DEVICE, LoadResourceBitmap(IDB_DEVICE), at(294, 77),
-                            size(32, 53)));
   hidden(label("File  :", 150, 372, 22, 10));
   hidden(label("COM Port :", 14, 80, 48, 10));
   hidden(label("BaudRate :", 123, 80, 48, 10));
@@ -265,9 +280,12 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   // 7. The encryption method starts as the radio field says.
   encryptionMethod_ = methodRadio_;
 
-  // 8. W x (H + 120), centred on the screen.
+  // 8. W x (H + 120), centred on the screen. That is the client area, so a window
+  //    manager's decorations do not cut off the bottom row, and it grows where a control
+  //    needs more room in this font.
   const WindowRect rect = MainWindowRect(screen.width, screen.height, w, h);
   SetSize(rect.left, rect.top, rect.width, rect.height);
+  PlaceWindow(FitControls(this, wxSize(rect.width, rect.height)));
   Refresh();
 
   // 9. The device library; a failed load only means "no device" to every probe.
@@ -291,6 +309,33 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   voiceBox_->SetFocus();
 
   if (options_.developerControls) ShowDeveloperControls();
+}
+
+void CRS232TestDlg::PlaceWindow(wxSize client) {
+  wantedClient_ = client;
+  placing_ = true;
+  SetClientSize(client);
+  const wxRect screen = wxDisplay(static_cast<unsigned>(0)).GetGeometry();
+  const wxSize outer = GetSize();
+  const WindowRect rect = CentredRect(screen.width, screen.height, outer.x, outer.y);
+  Move(rect.left, rect.top);
+  placing_ = false;
+}
+
+void CRS232TestDlg::OnShowOrSize() {
+  // Bounded: a window manager that insists on another size is not fought forever.
+  constexpr int kMaxPlacements = 4;
+  if (placing_ || !wantedClient_.IsFullySpecified() || IsIconized() ||
+      placements_ >= kMaxPlacements) {
+    return;
+  }
+  const bool sized = GetClientSize() == wantedClient_;
+  const wxRect screen = wxDisplay(static_cast<unsigned>(0)).GetGeometry();
+  const wxSize outer = GetSize();
+  const WindowRect rect = CentredRect(screen.width, screen.height, outer.x, outer.y);
+  if (sized && GetPosition() == wxPoint(rect.left, rect.top)) return;
+  ++placements_;
+  ui_->Post([this] { PlaceWindow(wantedClient_); });
 }
 
 void CRS232TestDlg::OnPaint(wxPaintEvent&) {
@@ -403,7 +448,9 @@ void CRS232TestDlg::SendSerialText(const char* bytes, size_t count) {
 }
 
 void CRS232TestDlg::OnWindowUpdate(bool enable) {
-  updateButton_->Enable(enable);
+  // A transfer that ends inside the update job does not enable 更新: the job does when
+  // it ends, so the button looks as unusable as it is during the job's waits.
+  updateButton_->Enable(enable && !job_.Running());
   UpdateData(false);
 }
 

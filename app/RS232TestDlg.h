@@ -136,6 +136,12 @@ class CRS232TestDlg : public wxDialog {
   void RunAboutBox();
   // Shows every developer control and the whole template (the developer switch).
   void ShowDeveloperControls();
+  // Gives the window `client` as its client area, every shown control whole in it, and
+  // centres the whole window, decorations included, on the screen.
+  void PlaceWindow(wxSize client);
+  // A window manager's frame takes its decorations out of the window's size once it has
+  // mapped the window: the client area and the centring are restored then.
+  void OnShowOrSize();
   // Ends the workers that talk to the window: before it goes away.
   void StopWorkers();
   edog::Clock& WindowClock() const;
@@ -178,6 +184,10 @@ class CRS232TestDlg : public wxDialog {
   edog::UpdateJob job_{updateHost_};
   edog::UpdateResult lastResult_;
   std::vector<wxWindow*> developerControls_;
+  wxSize wantedClient_;
+  int placements_ = 0;
+  bool placing_ = false;
+  bool refitted_ = false;
 
   // Controls, by their template ids.
   wxComboBox* comPortBox_ = nullptr;          // 1019

@@ -34,6 +34,7 @@ class CRS232TestDlgTestPeer {
   wxTextCtrl* UpdateLogEdit() const { return dlg_.updateLogEdit_; }
   wxRadioButton* MethodRadios(int i) const { return dlg_.methodRadios_[i]; }
   wxButton* ExitButton() const { return dlg_.exitButton_; }
+  bool JobRunning() const { return dlg_.job_.Running(); }
 
  private:
   CRS232TestDlg& dlg_;

@@ -242,7 +242,40 @@ TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary
   EXPECT_TRUE(std::filesystem::is_empty(dir_ / "tmp")) << "extraction directory left behind";
 }
 
-TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) {
+TEST_F(UpdateInWindow, DemoPackageClosesEveryStatusWindowAndUpdateStaysDisabledThroughout) {
+  // The package that ships beside the programs, as a first run meets it.
+  auto& sim = StartDevice();
+  auto& dlg = OpenWindow(test::BinDir() + "/qzkt.dll", &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  // 更新 is sampled through the whole job, its waits between the contents included.
+  int enabledDuringJob = 0, samples = 0;
+  wxTimer sampler;
+  sampler.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (!Peer(dlg).JobRunning()) return;
+    ++samples;
+    if (Peer(dlg).UpdateButton()->IsEnabled()) ++enabledDuringJob;
+  });
+  sampler.Start(2);
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).DatabaseBox());
+  Click(Peer(dlg).SoftwareBox());
+  Click(Peer(dlg).UpdateButton());
+  sampler.Stop();
+
+  EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
+  ASSERT_EQ(windows.seen.size(), 3u);
+  for (const auto& seen : windows.seen) EXPECT_EQ(seen.finalPosition, 100) << seen.label;
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n数据库文件更新成功!\r\n软件更新成功!\r\n");
+  EXPECT_EQ(boxes.shown[0].caption, "GPS更新服务");
+  EXPECT_GT(samples, 20);
+  EXPECT_EQ(enabledDuringJob, 0);
+  EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
+  EXPECT_TRUE(sim.WaitForJournal(3, 5000));
+}
+
+TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonDisabledUntilTheEnd) {
   // 400 KB at 200 KB/s: Esc comes long before the end. The database file is small.
   auto& sim = StartDevice(200 * 1024);
   const Content voice = Make(Port::Usb, kFlashSerial, 0, 400 * 1024, 4);
@@ -268,9 +301,9 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonEnabled) 
   ASSERT_EQ(windows.seen.size(), 2u);
   EXPECT_LT(windows.seen[0].finalPosition, 100);
   EXPECT_EQ(windows.seen[1].finalPosition, 100);
-  // The job keeps the button disabled; the cancelled transfer's end enabled it again.
+  // The cancelled transfer's end does not enable the button while the job goes on.
   ASSERT_TRUE(buttonAtSecondWindow.has_value());
-  EXPECT_TRUE(*buttonAtSecondWindow);
+  EXPECT_FALSE(*buttonAtSecondWindow);
   ASSERT_EQ(boxes.shown.size(), 1u);
   EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n数据库文件更新成功!\r\n");
   EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
@@ -471,6 +504,7 @@ TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
       EXPECT_TRUE(d.progressBar_->IsPercentShown());
       EXPECT_FALSE(d.countLabel_->IsShown());
       EXPECT_FALSE(d.infoLabel_->IsShown());
+      EXPECT_EQ(guitest::ClippedControls(&d), std::vector<std::string>{});
     }
   };
   status.ShowModal();
