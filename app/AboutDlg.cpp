@@ -6,6 +6,7 @@
 
 #include "app/MainWindowLogic.h"
 #include "app/Resources.h"
+#include "widgets/DialogLayout.h"
 #include "widgets/WxText.h"
 
 CAboutDlg::CAboutDlg(wxWindow* parent)
@@ -22,6 +23,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
                    ds(130, 8));
   auto* ok = new wxButton(this, wxID_OK, "OK", du(178, 7), ds(50, 14));
   ok->SetDefault();
+  SetClientSize(FitControls(this, GetClientSize()));
   SetIcons(icons);
   CentreOnParent();
 }

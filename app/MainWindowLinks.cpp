@@ -15,6 +15,7 @@
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
+#include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
@@ -38,8 +39,6 @@ constexpr const char* kConnectedText = "Connect OK!";
 constexpr const char* kFailConnectText = "Fail connect!";
 constexpr int kTemplateWidth = 348;   // dialog units of template 102
 constexpr int kTemplateHeight = 432;
-
-wxString AppCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString("edog"); }
 
 }  // namespace
 
@@ -108,7 +107,7 @@ void CRS232TestDlg::AddProgressLine(const std::string& line) {
 }
 
 void CRS232TestDlg::ShowMessage(const std::string& text) {
-  ShowMessageBox(U8(text), AppCaption(), wxOK, this);
+  ShowMessageBox(U8(text), ApplicationCaption(), wxOK, this);
 }
 
 void CRS232TestDlg::StartSerialDownload() {
@@ -148,7 +147,7 @@ void CRS232TestDlg::OnConnect() {
                               static_cast<uint32_t>(setComDlg_.speed_))) {
     case SerialLinkController::ConnectResult::kNoEvents: return;
     case SerialLinkController::ConnectResult::kOpenFailed:
-      ShowMessageBox(kFailConnectText, AppCaption(), wxOK, this);
+      ShowMessageBox(kFailConnectText, ApplicationCaption(), wxOK, this);
       return;
     case SerialLinkController::ConnectResult::kConnected: break;
   }
@@ -196,7 +195,6 @@ void CRS232TestDlg::OnReadUsb() {
 
 void CRS232TestDlg::ShowDeveloperControls() {
   for (wxWindow* control : developerControls_) control->Show();
-  SetClientSize(ConvertDialogToPixels(wxSize(kTemplateWidth, kTemplateHeight)));
-  CentreOnScreen();
+  PlaceWindow(FitControls(this, ConvertDialogToPixels(wxSize(kTemplateWidth, kTemplateHeight))));
   Refresh();
 }

@@ -9,9 +9,12 @@ PresenceOutcome DecidePresence(bool deviceAnswered, bool readingDeviceText) {
   return {UsbStatusPresent(), true, !readingDeviceText, kPollPresentMs};
 }
 
+WindowRect CentredRect(int screenWidth, int screenHeight, int width, int height) {
+  return {screenWidth / 2 - width / 2, screenHeight / 2 - height / 2, width, height};
+}
+
 WindowRect MainWindowRect(int screenWidth, int screenHeight, int bitmapWidth, int bitmapHeight) {
-  const int height = bitmapHeight + kExtraWindowHeight;
-  return {screenWidth / 2 - bitmapWidth / 2, screenHeight / 2 - height / 2, bitmapWidth, height};
+  return CentredRect(screenWidth, screenHeight, bitmapWidth, bitmapHeight + kExtraWindowHeight);
 }
 
 std::string SerialBufferText(const char* bytes, size_t count) {

@@ -75,6 +75,9 @@ PresenceOutcome DecidePresence(bool deviceAnswered, bool readingDeviceText);
 struct WindowRect {
   int left, top, width, height;
 };
+// A window of width x height centred on the screen: left = screen width / 2 - width / 2,
+// top = screen height / 2 - height / 2, each halving dropping the remainder.
+WindowRect CentredRect(int screenWidth, int screenHeight, int width, int height);
 WindowRect MainWindowRect(int screenWidth, int screenHeight, int bitmapWidth, int bitmapHeight);
 
 // A status monitor holding more than 16384 characters is cleared before new text.

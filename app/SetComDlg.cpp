@@ -5,6 +5,7 @@
 #include <wx/textctrl.h>
 
 #include "app/MainWindowLogic.h"
+#include "widgets/DialogLayout.h"
 #include "widgets/MessageBox.h"
 #include "widgets/WxText.h"
 
@@ -33,6 +34,7 @@ void CSetComDlg::CreateControls(wxWindow* parent) {
   speedEdit_ = new wxTextCtrl(this, edog::IDC_SPEED_EDIT, "", du(62, 32), ds(52, 14));
   new wxButton(this, wxID_OK, "OK", du(130, 8), ds(50, 14));
   new wxButton(this, wxID_CANCEL, "Cancel", du(130, 30), ds(50, 14));
+  SetClientSize(FitControls(this, GetClientSize()));
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOK(); }, wxID_OK);
 }
 

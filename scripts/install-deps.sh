@@ -11,6 +11,7 @@ PACKAGES=(
   libstb-dev                                      # BMP decoding
   libspandsp-dev                                  # G.726 ADPCM for the voice encoder
   xvfb xauth fonts-arphic-uming                   # window tests under a virtual display
+  openbox                                         # and under a window manager
   libx11-dev                                      # window tests read their screenshots from the X display
   srecord socat sox lrzsz ffmpeg                  # independent tools the tests compare with
   alsa-utils                                      # recorded speech (/usr/share/sounds/alsa) for the voice encoder's quality tests

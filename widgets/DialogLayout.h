@@ -36,6 +36,11 @@ class DialogLayout {
   wxWindow* dialog_;
 };
 
+// Gives every shown control of `dialog` at least its natural size (text, item lists),
+// moving the controls after it along so none covers another, and returns the client size
+// that holds them all: at least `client`. Lists, edits and pictures keep their places.
+wxSize FitControls(wxWindow* dialog, wxSize client);
+
 // The tool windows' font: 8 pt in the first of the shell dialog faces the system has
 // (checked with the font enumerator), else the system's GUI font at 8 pt.
 wxFont LoadToolDialogFont();

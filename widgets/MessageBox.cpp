@@ -1,6 +1,10 @@
 #include "widgets/MessageBox.h"
 
-#include <wx/msgdlg.h>
+#include <wx/app.h>
+#include <wx/msgdlg.h>  // before the generic box, which builds on it
+#include <wx/generic/msgdlgg.h>
+#include <wx/toplevel.h>
+#include <wx/weakref.h>
 
 #include <utility>
 
@@ -11,9 +15,46 @@ MessageBoxHandler& Handler() {
 }
 }  // namespace
 
+wxString ApplicationCaption() { return wxString::FromUTF8("GPS更新服务"); }
+
 int ShowMessageBox(const wxString& text, const wxString& caption, long style, wxWindow* parent) {
   if (Handler()) return Handler()(text, caption, style, parent);
-  return wxMessageBox(text, caption, style, parent);
+  wxWindow* owner = parent ? wxGetTopLevelParent(parent) : nullptr;
+  wxWindowRef focused(wxWindow::FindFocus());
+  // wx's own box rather than GTK's: a GTK box closed with the mouse leaves its owner deaf
+  // to the keyboard until the next click in it. Destroyed once its last events are done.
+  auto* box = new wxGenericMessageDialog(parent, text, caption, style);
+  const int code = box->ShowModal();
+  box->Destroy();
+  const int answer = code == wxID_OK    ? wxOK
+                     : code == wxID_YES ? wxYES
+                     : code == wxID_NO  ? wxNO
+                                        : wxCANCEL;
+  // After the display has told the windows that the box is gone, or that news would take
+  // the focus away again.
+  if (owner && wxTheApp) {
+    wxTheApp->CallAfter([owner = wxWindowRef(owner), focused] {
+      if (owner) RestoreFocus(owner.get(), focused.get());
+    });
+  }
+  return answer;
+}
+
+void RestoreFocus(wxWindow* owner, wxWindow* focused) {
+  if (!owner || !owner->IsShown()) return;
+  owner->Raise();
+  if (focused && wxGetTopLevelParent(focused) == owner && focused->IsShownOnScreen() &&
+      focused->IsEnabled()) {
+    focused->SetFocus();
+    return;
+  }
+  for (wxWindow* child : owner->GetChildren()) {
+    if (child->IsShownOnScreen() && child->IsEnabled() && child->CanAcceptFocus()) {
+      child->SetFocus();
+      return;
+    }
+  }
+  owner->SetFocus();
 }
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "widgets/DialogLayout.h"
 #include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/MessageBox.h"
@@ -59,7 +60,7 @@ CUsbDwn::CUsbDwn(wxWindow* parent, UsbDwnOptions options)
   Create(parent, IDD_USBDWN, U8("下载状态"), wxDefaultPosition, wxDefaultSize, wxCAPTION);
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
   CreateControls();
-  SetClientSize(ConvertDialogToPixels(wxSize(276, 62)));
+  SetClientSize(FitControls(this, ConvertDialogToPixels(wxSize(276, 62))));
   CentreOnScreen();
   Bind(wxEVT_INIT_DIALOG, &CUsbDwn::OnInitDialog, this);
   Bind(wxEVT_CHAR_HOOK, &CUsbDwn::OnCharHook, this);

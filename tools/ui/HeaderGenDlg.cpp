@@ -89,6 +89,7 @@ void CHeaderGenDlg::CreateControls() {
   reportEdit_ = new wxTextCtrl(this, IDC_REPORT, "", du.At(7, 196), du.Size(316, 98),
                                wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL);
   du.Button(wxID_OK, "End", 273, 299, 50);
+  SetClientSize(FitControls(this, GetClientSize()));
 }
 
 void CHeaderGenDlg::OnInitDialog(wxInitDialogEvent&) {

@@ -39,8 +39,6 @@ wxImage ToImage(const Picture& picture) {
   return image;
 }
 
-wxString MessageCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(); }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -175,6 +173,7 @@ void CSelImgFiles::CreateControls() {
 
   okButton_ = du.Button(wxID_OK, "OK", 366, 246, 52);
   du.Button(wxID_CANCEL, "Cancel", 424, 246, 52);
+  SetClientSize(FitControls(this, GetClientSize()));
 }
 
 void CSelImgFiles::OnInitDialog(wxInitDialogEvent&) {
@@ -225,7 +224,7 @@ void CSelImgFiles::OnAddFiles() {
     const std::string path = ToU8(choice);
     const auto length = FileSize(path);
     if (!length) {
-      ShowMessageBox(U8(path + ": cannot open the file"), MessageCaption(), wxOK, this);
+      ShowMessageBox(U8(path + ": cannot open the file"), ApplicationCaption(), wxOK, this);
       continue;
     }
     AppendRow(*imageList_, {ExtractFileName(path), Format("%llu", (unsigned long long)*length), path});
@@ -255,7 +254,7 @@ void CSelImgFiles::OnOK() {
   settings.pictures = ColumnTexts(*imageList_, kDir);
   const std::optional<uint32_t> address = ReadHexField(addressText_);
   if (!address) {
-    ShowMessageBox(U8("Address 0x" + addressText_ + " does not fit 32 bits."), MessageCaption(),
+    ShowMessageBox(U8("Address 0x" + addressText_ + " does not fit 32 bits."), ApplicationCaption(),
                    wxOK, this);
     okButton_->Enable();
     return;
@@ -292,7 +291,7 @@ void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages) {
   LockList(false);
   // Also after a failed run: the list can be mended and the run started again.
   okButton_->Enable();
-  for (const std::string& text : messages) ShowMessageBox(U8(text), MessageCaption(), wxOK, this);
+  for (const std::string& text : messages) ShowMessageBox(U8(text), ApplicationCaption(), wxOK, this);
 }
 
 bool CSelImgFiles::Pause(int ms) {

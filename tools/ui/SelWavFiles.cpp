@@ -25,12 +25,6 @@
 
 using namespace edog;
 
-namespace {
-
-wxString MessageCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wxString(); }
-
-}  // namespace
-
 // The run's side, on the worker thread: generator messages and message boxes are queued
 // to the window's thread in the order posted. The worker never waits for the window.
 class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
@@ -41,7 +35,7 @@ class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
   }
   void OnMessageBox(const std::string& text) override {
     dlg_.CallAfter([d = &dlg_, text] {
-      if (!d->ending_) ShowMessageBox(U8(text), MessageCaption(), wxOK, d);
+      if (!d->ending_) ShowMessageBox(U8(text), ApplicationCaption(), wxOK, d);
     });
   }
   bool StopRequested() override { return dlg_.stop_; }
@@ -125,6 +119,7 @@ void CSelWavFiles::CreateControls() {
   okButton_ = du.Button(wxID_OK, "OK", 433, 244, 75);
   okButton_->SetDefault();
   du.Button(wxID_CANCEL, "Cancel", 433, 266, 75);
+  SetClientSize(FitControls(this, GetClientSize()));
 }
 
 void CSelWavFiles::OnInitDialog(wxInitDialogEvent&) {
@@ -169,7 +164,7 @@ bool CSelWavFiles::UpdateData(bool saveAndValidate) {
 void CSelWavFiles::AddFile(CWaveInfo& working, const std::string& path) {
   const WaveListEntry entry = MakeWaveListEntry(working, path);
   if (entry.kind != WaveListEntry::kAdded) {
-    ShowMessageBox(U8(entry.message), MessageCaption(), wxOK, this);
+    ShowMessageBox(U8(entry.message), ApplicationCaption(), wxOK, this);
     return;
   }
   const WaveListRow& r = entry.row;
@@ -254,7 +249,7 @@ void CSelWavFiles::OnOK() {
   UpdateData(true);
   const std::optional<uint32_t> start = ReadHexField(addressText_);
   if (!start) {
-    ShowMessageBox(U8("Address 0x" + addressText_ + " does not fit 32 bits."), MessageCaption(),
+    ShowMessageBox(U8("Address 0x" + addressText_ + " does not fit 32 bits."), ApplicationCaption(),
                    wxOK, this);
     okButton_->Enable();
     return;
@@ -276,7 +271,7 @@ void CSelWavFiles::OnGeneratorMessage(int kind, long value) {
   if (ending_) return;
   switch (kind) {
     case kGeneratorFinished:
-      ShowMessageBox(U8(VoiceCompletionText(value, generation_.outputName)), MessageCaption(), wxOK,
+      ShowMessageBox(U8(VoiceCompletionText(value, generation_.outputName)), ApplicationCaption(), wxOK,
                      this);
       UpdateData(true);
       ending_ = true;

@@ -4,6 +4,7 @@
 #include "device/UsbLibraryApi.h"
 #include "support/TestSupport.h"
 #include "widgets/EventLoop.h"
+#include "widgets/WxText.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -11,10 +12,12 @@
 #include <wx/app.h>
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/combobox.h>
 #include <wx/dcmemory.h>
 #include <wx/evtloop.h>
 #include <wx/image.h>
 #include <wx/radiobut.h>
+#include <wx/stattext.h>
 #include <wx/toplevel.h>
 
 #include <chrono>
@@ -35,6 +38,30 @@ bool RunLoopUntil(const std::function<bool()>& done, int timeoutMs) {
 
 std::string BuiltDeviceLibrary() {
   return test::StandInLibrary();
+}
+
+std::vector<std::string> ClippedControls(wxWindow* window,
+                                         const std::function<bool(wxWindow*)>& skip) {
+  std::vector<std::string> clipped;
+  const wxRect client(window->GetClientSize());
+  for (wxWindow* child : window->GetChildren()) {
+    if (child->IsTopLevel() || !child->IsShown() || (skip && skip(child))) continue;
+    const wxRect r = child->GetRect();
+    const auto* label = dynamic_cast<wxStaticText*>(child);
+    const bool sizesToText =
+        dynamic_cast<wxButton*>(child) || dynamic_cast<wxComboBox*>(child) ||
+        dynamic_cast<wxCheckBox*>(child) || dynamic_cast<wxRadioButton*>(child) ||
+        (label && !(label->GetWindowStyle() & (wxST_NO_AUTORESIZE | wxST_ELLIPSIZE_MASK)));
+    const wxSize best = child->GetBestSize();
+    if (!client.Contains(r) || (sizesToText && (r.width < best.x || r.height < best.y))) {
+      clipped.push_back(ToU8(child->GetLabel()) + " (id " + std::to_string(child->GetId()) +
+                        ") at " + std::to_string(r.x) + "," + std::to_string(r.y) + " " +
+                        std::to_string(r.width) + "x" + std::to_string(r.height) + " (needs " +
+                        std::to_string(best.x) + "x" + std::to_string(best.y) + ") in " +
+                        std::to_string(client.width) + "x" + std::to_string(client.height));
+    }
+  }
+  return clipped;
 }
 
 void Flush() {

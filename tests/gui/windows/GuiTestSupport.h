@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace edog::guitest {
 
@@ -32,6 +33,12 @@ struct DestroyWindow {
 // Screen rectangle of a mapped top-level window of another program, found by the
 // program's name (its window class); an empty rectangle while there is none.
 wxRect FindProgramWindow(const std::string& programName);
+
+// The shown controls of a top-level window that are cut: outside its client area, or
+// narrower or lower than they need for their text (buttons, boxes, radios, labels that
+// size themselves). `skip` leaves out controls placed outside on purpose.
+std::vector<std::string> ClippedControls(wxWindow* window,
+                                         const std::function<bool(wxWindow*)>& skip = {});
 
 // What the window shows on screen, read back from the display.
 wxBitmap Capture(wxWindow* window);

@@ -198,6 +198,7 @@ TEST_F(HeaderGenWindow, ScreenshotAfterAConversion) {
   Click(Control(CHeaderGenDlg::IDC_CONVERT));
   EXPECT_NE(dlg_->report_.find(" >> All Process is Done !!!!\r\n"), std::string::npos) << dlg_->report_;
   guitest::SaveArtifact(guitest::Capture(dlg_.get()), "header-generation.png");
+  EXPECT_EQ(guitest::ClippedControls(dlg_.get()), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 
@@ -209,6 +211,43 @@ TEST_F(MainWindow, ShippedBackgroundGivesA500By353WindowCentred) {
   EXPECT_EQ(rect.height, 353);
   EXPECT_EQ(rect.x, screen.width / 2 - 500 / 2);
   EXPECT_EQ(rect.y, screen.height / 2 - 353 / 2);
+}
+
+// Run twice by CTest: on a bare display and under a window manager (openbox), whose frame
+// takes its decorations out of the window only after it has mapped the window.
+TEST_F(MainWindow, BothLayoutsShowEveryControlWholeAndCentreTheWindow) {
+  const bool managed = std::getenv("EDOG_TEST_WINDOW_MANAGER") != nullptr;
+  for (const bool developer : {false, true}) {
+    SCOPED_TRACE(developer ? "developer layout" : "shipped layout");
+    MainWindowOptions options;
+    options.developerControls = developer;
+    auto dlg = Open(options);
+    ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+    if (managed) {
+      EXPECT_TRUE(RunLoopUntil([&] { return dlg->GetSize().y > dlg->GetClientSize().y; }))
+          << "no frame: is the window manager running?";
+    }
+    // Placing settles within a few rounds of the event loop.
+    int rounds = 0;
+    RunLoopUntil([&] { return ++rounds > 50; }, 1000);
+
+    // The console output lies below the shipped window, as in the template.
+    EXPECT_EQ(guitest::ClippedControls(dlg.get(),
+                                       [&](wxWindow* c) {
+                                         return !developer && c->GetId() == IDC_CONSOLE_OUTPUT;
+                                       }),
+              std::vector<std::string>{});
+    if (!developer) {
+      EXPECT_EQ(dlg->GetClientSize(), wxSize(500, 353));
+    }
+    const wxRect screen = wxDisplay(0u).GetGeometry();
+    const wxRect outer = dlg->GetRect();
+    EXPECT_NEAR(outer.x + outer.width / 2, screen.width / 2, 2);
+    EXPECT_NEAR(outer.y + outer.height / 2, screen.height / 2, 2);
+    guitest::SaveArtifact(guitest::Capture(dlg.get()),
+                          std::string("main-window-") + (developer ? "developer" : "shipped") +
+                              (managed ? "-managed" : "") + ".png");
+  }
 }
 
 TEST_F(MainWindow, OtherBackgroundSizesTheWindowToWByHPlus120) {

@@ -75,6 +75,7 @@ class ImageTableWindow : public ::testing::Test {
 
 TEST_F(ImageTableWindow, OpensWithItsColumnsAndDefaults) {
   EXPECT_EQ(dlg_->GetTitle(), "Select Image Files");
+  EXPECT_EQ(guitest::ClippedControls(dlg_.get()), std::vector<std::string>{});
   wxListCtrl& list = *dlg_->imageList_;
   ASSERT_EQ(list.GetColumnCount(), 3);
   const char* headings[] = {"Name", "Size", "Dir"};

@@ -105,6 +105,7 @@ class VoiceWindow : public ::testing::Test {
 TEST_F(VoiceWindow, OpensWithFiveColumnsAndItsDefaults) {
   Open();
   EXPECT_EQ(dlg_->GetTitle(), "KOVA Data Generation");
+  EXPECT_EQ(guitest::ClippedControls(dlg_.get()), std::vector<std::string>{});
   const char* headings[] = {"Name", "Freq", "N bit Comp", "Size", "Dir"};
   const int widths[] = {200, 50, 70, 70, 300};
   ASSERT_EQ(List().GetColumnCount(), 5);
