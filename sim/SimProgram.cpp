@@ -71,7 +71,8 @@ const std::vector<OptionDef>& OptionTable() {
        [](const std::string& v, SimulatorOptions& o) { o.stateDir = v; return !v.empty(); }},
       {"--socket", "PATH",
        "local socket the device library connects to (default $EDOG_DEVICE_SOCKET, else "
-       "$XDG_RUNTIME_DIR/edog-device.sock, else edog-device-<uid>.sock in the temp folder)",
+       "$XDG_RUNTIME_DIR/edog-device.sock, else device.sock in the private folder edog-<uid> of "
+       "the temp folder); a stale socket of yours there is replaced, anything else refused",
        [](const std::string& v, SimulatorOptions& o) { o.socketPath = v; return !v.empty(); }},
       {"--tcp", nullptr, "also listen on 127.0.0.1, port $EDOG_SIM_TCP_PORT (default 53117), for "
        "the Windows build of the device library (run under wine)",

@@ -121,8 +121,10 @@ TEST(DeviceSocketPath, FollowsTheEnvironmentRule) {
   setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
   EXPECT_EQ(DefaultDeviceSocketPath(), "/run/user/77/edog-device.sock");
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_NE(DefaultDeviceSocketPath().find("edog-device-" + std::to_string(getuid()) + ".sock"),
-            std::string::npos);
+  setenv("TMPDIR", "/scratch", 1);
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/scratch/edog-" + std::to_string(getuid()) + "/device.sock");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/tmp/edog-" + std::to_string(getuid()) + "/device.sock");
   if (saved) setenv(kDeviceSocketEnv, keep.c_str(), 1);
 }
 
