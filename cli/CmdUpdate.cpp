@@ -42,6 +42,7 @@ class TerminalUpdateHost final : public UpdateHost {
       if (usb_->DevicePresent()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    if (!explained_) explained_ = ExplainDeviceRefusal("update");
     return false;
   }
   void AppendLog(const std::string& text) override {
@@ -71,6 +72,8 @@ class TerminalUpdateHost final : public UpdateHost {
     const UsbSendOutcome sent = SendOverUsb(path, label, trace_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
+      if (sent.setup == UsbSetupStatus::kNoDevice && !explained_)
+        explained_ = ExplainDeviceRefusal("update");
       return TransferOutcome::kFailed;
     }
     return DeviceTookWholeFile(sent.result) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
@@ -110,6 +113,7 @@ class TerminalUpdateHost final : public UpdateHost {
   CComm* comm_;
   bool trace_;
   std::string softwarePath_;
+  bool explained_ = false;  // the socket's refusal is said once per run
   std::vector<std::unique_ptr<Download>> downloads_;
 };
 

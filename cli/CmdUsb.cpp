@@ -10,6 +10,8 @@
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/Format.h"
+#include "device/DeviceSocket.h"
+#include "device/DeviceSocketTrust.h"
 #include "device/DeviceTextReader.h"
 #include "device/UsbTransfer.h"
 #include "tools/PathFunctions.h"
@@ -92,6 +94,14 @@ UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bo
   return outcome;
 }
 
+bool ExplainDeviceRefusal(const char* command) {
+  const std::string why = DeviceSocketRefusal(DefaultDeviceSocketPath());
+  if (why.empty()) return false;
+  std::fprintf(stderr, "edogtool %s: refusing the device socket: %s; %s\n", command, why.c_str(),
+               kDeviceSocketFix);
+  return true;
+}
+
 namespace {
 
 int SendUsb(int argc, char** argv) {
@@ -118,6 +128,7 @@ int SendUsb(int argc, char** argv) {
   const UsbSendOutcome sent = SendOverUsb(path, label, trace);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
+    if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");
     return kExitFailed;
   }
   const UsbTransferResult& r = sent.result;
@@ -157,6 +168,7 @@ int ReadUsb(int argc, char** argv) {
   const auto library = UsbLibrary::Load();
   if (!library || !RequestDeviceText(*library)) {
     std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
+    ExplainDeviceRefusal("read-usb");
     return kExitFailed;
   }
   const auto start = SteadyClock::now();

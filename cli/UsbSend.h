@@ -17,4 +17,9 @@ struct UsbSendOutcome {
 // `trace`, every pipe write to stderr.
 UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace);
 
+// When the device could not be reached because the library refused its socket (another
+// user's, or open to other users' changes), says why on stderr, naming the path and the
+// fix. True when it said something.
+bool ExplainDeviceRefusal(const char* command);
+
 }  // namespace edog::cli

@@ -3,8 +3,11 @@
  * exchange when a pipe is opened. Shared, header-only, by the stand-in library, the
  * simulator and the core, so the three can never disagree on the path.
  *
- * Path rule: $EDOG_DEVICE_SOCKET, else $XDG_RUNTIME_DIR/edog-device.sock, else a per-user
- * name in the temp folder ($TMPDIR or /tmp, "edog-device-<uid>.sock").
+ * Path rule: $EDOG_DEVICE_SOCKET, else $XDG_RUNTIME_DIR/edog-device.sock, else
+ * "device.sock" in a private per-user folder of the temp folder ($TMPDIR or /tmp,
+ * "edog-<uid>", mode 0700). A fixed name in a folder every user may write would let
+ * another user listen there first and take the images; the simulator creates the private
+ * folder, and both sides check owners and modes before use (DeviceSocketTrust.h).
  *
  * Opening: the library connects a SOCK_SEQPACKET socket and sends one message
  * "OPEN <name>" (name "DEV" for the presence probe, or a pipe name). The device answers
@@ -21,10 +24,25 @@ namespace edog {
 
 constexpr const char* kDeviceSocketEnv = "EDOG_DEVICE_SOCKET";
 constexpr const char* kDeviceSocketName = "edog-device.sock";
+constexpr const char* kPrivateSocketName = "device.sock";
 constexpr const char* kDeviceOpenPrefix = "OPEN ";
 constexpr const char* kDeviceProbeName = "DEV";
 constexpr const char* kDeviceAnswerOk = "OK";
 constexpr const char* kDeviceAnswerNo = "NO";
+
+// The private per-user folder of the last rule: "<temp>/edog-<uid>" (on Windows, where
+// the socket is not used, "<TEMP>\\edog-<user>").
+inline std::string PrivateDeviceSocketFolder() {
+#ifdef _WIN32
+  const char* tmp = std::getenv("TEMP");
+  const char* user = std::getenv("USERNAME");
+  return std::string(tmp && *tmp ? tmp : ".") + "\\edog-" + (user ? user : "user");
+#else
+  const char* tmp = std::getenv("TMPDIR");
+  return std::string(tmp && *tmp ? tmp : "/tmp") + "/edog-" +
+         std::to_string(static_cast<unsigned long>(getuid()));
+#endif
+}
 
 inline std::string DefaultDeviceSocketPath() {
   if (const char* p = std::getenv(kDeviceSocketEnv); p && *p) return p;
@@ -32,14 +50,9 @@ inline std::string DefaultDeviceSocketPath() {
     return std::string(run) + "/" + kDeviceSocketName;
   }
 #ifdef _WIN32
-  const char* tmp = std::getenv("TEMP");
-  const char* user = std::getenv("USERNAME");
-  return std::string(tmp && *tmp ? tmp : ".") + "\\edog-device-" + (user ? user : "user") +
-         ".sock";
+  return PrivateDeviceSocketFolder() + "\\" + kPrivateSocketName;
 #else
-  const char* tmp = std::getenv("TMPDIR");
-  return std::string(tmp && *tmp ? tmp : "/tmp") + "/edog-device-" +
-         std::to_string(static_cast<unsigned long>(getuid())) + ".sock";
+  return PrivateDeviceSocketFolder() + "/" + kPrivateSocketName;
 #endif
 }
 

@@ -10,6 +10,7 @@
 
 #include "common/Files.h"
 #include "common/UniqueFd.h"
+#include "sim/StateFiles.h"
 #include "update/HeaderedImage.h"
 
 namespace edog::sim {
@@ -56,17 +57,11 @@ std::string FlashModel::FilePath(uint8_t flash) const {
 bool FlashModel::Open(std::string* error) {
   Close();
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!MakeDirectory(dir_)) {
-    if (error) *error = "cannot create the state folder " + dir_;
-    return false;
-  }
+  if (!MakeStateFolder(dir_, error)) return false;
   for (uint8_t flash = kFlashE; flash <= kFlashNand; ++flash) {
     const std::string path = FilePath(flash);
-    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
-    if (!fd.IsValid()) {
-      if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
-      return false;
-    }
+    UniqueFd fd(OpenStateFile(path, O_RDWR, error));
+    if (!fd.IsValid()) return false;
     // The image has the memory's full size from the start; holes cost no disk space.
     struct stat st {};
     if (::fstat(fd.Get(), &st) == 0 && uint64_t(st.st_size) < Capacity(flash) &&

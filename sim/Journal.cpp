@@ -1,5 +1,8 @@
 #include "sim/Journal.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -7,6 +10,8 @@
 
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/UniqueFd.h"
+#include "sim/StateFiles.h"
 
 namespace edog::sim {
 namespace {
@@ -196,8 +201,10 @@ bool Journal::Append(JournalRecord record) {
   bool ok = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    StdFile f(path_, "ab");
-    ok = f.IsOpen() && f.Write(line.data(), line.size()) && f.Write("\n", 1) && f.Close();
+    // A link or pipe planted at the journal's name is refused, never written through.
+    const UniqueFd f(OpenStateFile(path_, O_WRONLY | O_APPEND, nullptr));
+    const std::string text = line + "\n";
+    ok = f.IsValid() && ::write(f.Get(), text.data(), text.size()) == static_cast<ssize_t>(text.size());
     ++appended_;
     listener = listener_;
   }

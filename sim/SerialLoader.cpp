@@ -17,6 +17,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "sim/Sha256.h"
+#include "sim/StateFiles.h"
 #include "update/HeaderedImage.h"
 
 namespace edog::sim {
@@ -130,8 +131,7 @@ struct SerialLoader::Impl {
     for (int fd : wake) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
     announcement = JoinPath(stateDir, kAnnouncementFile);
     const std::string text = linePath + "\n";
-    if (!WriteWholeFile(announcement, reinterpret_cast<const uint8_t*>(text.data()), text.size()))
-      return fail("cannot write " + announcement);
+    if (std::string why; !WriteStateFile(announcement, text, &why)) return fail(why);
     return true;
   }
 

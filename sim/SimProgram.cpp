@@ -15,31 +15,49 @@
 namespace edog::sim {
 namespace {
 
+// Why the last number was refused although well formed: it does not fit its field. Set
+// by the parsers below, added to the usage error, so that a value which would wrap around
+// is refused in words instead of turning into a small one.
+std::string& OutOfRange() {
+  static std::string why;
+  return why;
+}
+
+bool TooLarge(uint64_t limit) {
+  OutOfRange() = "too large, at most " + std::to_string(limit);
+  return false;
+}
+
 // "123", "64K" (x1024), "1M" (x1048576).
 bool ParseAmount(const std::string& text, uint64_t& out) {
   if (text.empty()) return false;
   uint64_t value = 0;
   size_t i = 0;
+  bool over = false;
   for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (UINT64_MAX - 9) / 10) return false;
-    value = value * 10 + uint64_t(text[i] - '0');
+    const uint64_t digit = uint64_t(text[i] - '0');
+    over |= value > (UINT64_MAX - digit) / 10;
+    if (!over) value = value * 10 + digit;
   }
   if (i == 0) return false;
   const std::string suffix = text.substr(i);
-  if (suffix == "k" || suffix == "K") value *= 1024;
-  else if (suffix == "m" || suffix == "M") value *= 1024 * 1024;
+  uint64_t scale = 1;
+  if (suffix == "k" || suffix == "K") scale = 1024;
+  else if (suffix == "m" || suffix == "M") scale = 1024 * 1024;
   else if (!suffix.empty()) return false;
-  out = value;
+  if (over || value > UINT64_MAX / scale) return TooLarge(UINT64_MAX);
+  out = value * scale;
   return true;
 }
 
 bool ParseMs(const std::string& text, uint32_t& out) {
+  if (text.empty()) return false;
   uint64_t v = 0;
   for (char c : text) {
-    if (c < '0' || c > '9' || v > UINT32_MAX / 10) return false;
-    v = v * 10 + uint64_t(c - '0');
+    if (c < '0' || c > '9') return false;
+    if (v <= UINT32_MAX) v = v * 10 + uint64_t(c - '0');
   }
-  if (text.empty() || v > UINT32_MAX) return false;
+  if (v > UINT32_MAX) return TooLarge(UINT32_MAX);
   out = static_cast<uint32_t>(v);
   return true;
 }
@@ -71,7 +89,8 @@ const std::vector<OptionDef>& OptionTable() {
        [](const std::string& v, SimulatorOptions& o) { o.stateDir = v; return !v.empty(); }},
       {"--socket", "PATH",
        "local socket the device library connects to (default $EDOG_DEVICE_SOCKET, else "
-       "$XDG_RUNTIME_DIR/edog-device.sock, else edog-device-<uid>.sock in the temp folder)",
+       "$XDG_RUNTIME_DIR/edog-device.sock, else device.sock in the private folder edog-<uid> of "
+       "the temp folder); a stale socket of yours there is replaced, anything else refused",
        [](const std::string& v, SimulatorOptions& o) { o.socketPath = v; return !v.empty(); }},
       {"--tcp", nullptr, "also listen on 127.0.0.1, port $EDOG_SIM_TCP_PORT (default 53117), for "
        "the Windows build of the device library (run under wine)",
@@ -79,7 +98,8 @@ const std::vector<OptionDef>& OptionTable() {
       {"--tcp-port", "PORT", "... on this port instead",
        [](const std::string& v, SimulatorOptions& o) {
          uint32_t port = 0;
-         if (!ParseMs(v, port) || port == 0 || port > 65535) return false;
+         if (!ParseMs(v, port) || port == 0) return false;
+         if (port > 65535) return TooLarge(65535);
          o.tcpPort = static_cast<uint16_t>(port);
          return true;
        }},
@@ -196,8 +216,11 @@ int ParseSimulatorArgs(int argc, char** argv, const std::string& program, Simula
       }
       value = argv[++i];
     }
+    OutOfRange().clear();
     if (!def->set(value, options)) {
-      std::fprintf(stderr, "%s: bad value '%s' for %s\n", program.c_str(), value.c_str(), def->name);
+      const std::string why = OutOfRange().empty() ? "" : ": " + OutOfRange();
+      std::fprintf(stderr, "%s: bad value '%s' for %s%s\n", program.c_str(), value.c_str(),
+                   def->name, why.c_str());
       return 2;
     }
   }

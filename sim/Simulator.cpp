@@ -1,7 +1,11 @@
 #include "sim/Simulator.h"
 
+#include <fcntl.h>
+
 #include "common/Files.h"
+#include "common/UniqueFd.h"
 #include "device/DeviceSocket.h"
+#include "sim/StateFiles.h"
 #include "sim/UsbSide.h"
 
 namespace edog::sim {
@@ -21,6 +25,13 @@ bool Simulator::Start(std::string* error) {
     return false;
   }
   if (!flash_.Open(error)) return false;
+  // The journal is checked now, so that a link or pipe at its name stops the start.
+  if (const UniqueFd journal(OpenStateFile(JoinPath(options_.stateDir, Journal::kFileName),
+                                           O_WRONLY | O_APPEND, error));
+      !journal.IsValid()) {
+    flash_.Close();
+    return false;
+  }
   usb_ = std::make_unique<UsbSide>(options_, socketPath_, flash_, journal_);
   if (!usb_->Start(error)) {
     usb_.reset();

@@ -24,6 +24,7 @@
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 #include "sim/Sha256.h"
+#include "sim/SocketListener.h"
 #include "update/HeaderedImage.h"
 
 namespace edog::sim {
@@ -91,6 +92,7 @@ struct UsbSide::Impl {
   FaultOptions faults;
   bool faultsChanged = false;
 
+  SocketListener listener;
   int listenFd = -1;
   int wake[2] = {-1, -1};
   std::atomic<bool> stop{false};
@@ -111,39 +113,16 @@ struct UsbSide::Impl {
   Micros startUs = 0;
   std::vector<uint8_t> buffer = std::vector<uint8_t>(kReceiveBuffer);
 
+  // What stands at the path decides (SocketListener.h): a stale socket of ours is
+  // replaced, a live one or anything else is refused and left alone.
   bool Listen(std::string* error) {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    if (socketPath.empty() || socketPath.size() >= sizeof(addr.sun_path)) {
-      if (error) *error = "socket path empty or too long: " + socketPath;
-      return false;
-    }
-    std::memcpy(addr.sun_path, socketPath.c_str(), socketPath.size() + 1);
-    const auto* sa = reinterpret_cast<const sockaddr*>(&addr);
-    // A socket file left by a simulator that died is removed; a live one is not taken over.
-    if (::access(socketPath.c_str(), F_OK) == 0) {
-      const UniqueFd probe(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
-      const bool live = probe.IsValid() && ::connect(probe.Get(), sa, sizeof(addr)) == 0;
-      if (live) {
-        if (error) *error = "another device already answers on " + socketPath;
-        return false;
-      }
-      ::unlink(socketPath.c_str());
-    }
-    listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (listenFd < 0 || ::bind(listenFd, sa, sizeof(addr)) != 0 || ::listen(listenFd, 64) != 0) {
-      if (error) *error = "cannot listen on " + socketPath + ": " + std::strerror(errno);
-      CloseFd(listenFd);
-      return false;
-    }
-    return true;
+    listenFd = listener.Listen(socketPath, error);
+    return listenFd >= 0;
   }
 
   void Unlisten() {
-    if (listenFd >= 0) {
-      CloseFd(listenFd);
-      ::unlink(socketPath.c_str());
-    }
+    listener.Close();
+    listenFd = -1;
   }
 
   bool Stalled() const { return stallUntil != 0; }

@@ -139,7 +139,17 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
     const std::string& name = names[i];
     const std::string& outPath = outPaths[i];
     AtomicFileWriter& out = outs[i];
-    if (!out.Open(outPath)) return WriteFailed(outPath, out.Error());
+    if (!out.Open(outPath)) {
+      // Only a regular file (or a link, which the rename replaces without following it)
+      // may stand at an entry's name; a pipe would block the writer, a folder cannot be
+      // replaced.
+      if (out.Error() == EISDIR || out.Error() == EINVAL)
+        return Fail(outPath + (out.Error() == EISDIR ? " is a folder" : " is a pipe, device or socket") +
+                        ", not a regular file: left as it is and nothing extracted; remove it or "
+                        "extract into another folder",
+                    Failure::kCannotWrite);
+      return WriteFailed(outPath, out.Error());
+    }
 
     const uint32_t size = GetLE32(record + kEntryNameSize);
     // Entries follow one another, and every earlier entry was read whole, so the

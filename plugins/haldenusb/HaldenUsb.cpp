@@ -1,7 +1,8 @@
 // Stand-in device library: "open_dev" and "open_file" with C linkage. The device is the
 // simulator listening on a local SOCK_SEQPACKET socket (path rule in DeviceSocket.h);
 // every handle is a connected socket, so one write is one device block, taken whole or
-// not at all.
+// not at all. A socket that another user could have put there, or that another user's
+// process listens on, is refused: the device is absent then (DeviceSocketTrust.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -14,6 +15,7 @@
 #include "common/Clock.h"
 #include "common/UniqueFd.h"
 #include "device/DeviceSocket.h"
+#include "device/DeviceSocketTrust.h"
 #include "device/UsbLibraryApi.h"
 
 #define EDOG_EXPORT extern "C" __attribute__((visibility("default")))
@@ -35,6 +37,7 @@ UniqueFd OpenNamed(const char* name, int budgetMs) {
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   if (path.size() >= sizeof(addr.sun_path)) return UniqueFd();
+  if (!edog::DeviceSocketPathProblem(path).empty()) return UniqueFd();
   std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
 
   UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -42,6 +45,9 @@ UniqueFd OpenNamed(const char* name, int budgetMs) {
   // A local connect either completes at once or fails (no listener, backlog full).
   if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0)
     return UniqueFd();
+  // Checked on the connection itself: whatever the path showed a moment ago, this is who
+  // would receive the blocks.
+  if (!edog::DeviceSocketPeerProblem(fd.Get(), path).empty()) return UniqueFd();
   const std::string request = std::string(edog::kDeviceOpenPrefix) + name;
   if (::send(fd.Get(), request.data(), request.size(), MSG_NOSIGNAL) !=
       static_cast<ssize_t>(request.size()))

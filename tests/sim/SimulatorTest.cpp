@@ -101,14 +101,42 @@ TEST(SimulatorOptions, ParsesFaultsSpeedAndRefusesNonsense) {
   EXPECT_TRUE(o.faults.stall.enabled);
   EXPECT_EQ(o.faults.stall.afterBytes, 0u);
 
-  for (std::vector<std::string> bad : {std::vector<std::string>{"edog-sim", "--speed", "fast"},
-                                       {"edog-sim", "--bogus"},
-                                       {"edog-sim", "--refuse-for"}}) {
+  // Refused, with the reason when a number does not fit its field (it would wrap around:
+  // 2^54 K is 2^64 bytes, which used to become 0, "unlimited").
+  struct Bad {
+    std::vector<std::string> words;
+    std::string said;
+  };
+  for (Bad bad : std::vector<Bad>{{{"--speed", "fast"}, "bad value 'fast' for --speed\n"},
+                                  {{"--bogus"}, "unknown option '--bogus'"},
+                                  {{"--refuse-for"}, "--refuse-for needs a value MS"},
+                                  {{"--speed", "18014398509481984K"}, "too large, at most 18446744073709551615"},
+                                  {{"--speed=17592186044416M"}, "too large, at most 18446744073709551615"},
+                                  {{"--refuse-after", "18446744073709551616"}, "too large, at most 18446744073709551615"},
+                                  {{"--vanish-after", "99999999999999999999K"}, "too large, at most 18446744073709551615"},
+                                  {{"--text-interval", "4294967296"}, "too large, at most 4294967295"},
+                                  {{"--serial-nak-every", "99999999999"}, "too large, at most 4294967295"},
+                                  {{"--serial-corrupt", "4294967296"}, "too large, at most 4294967295"},
+                                  {{"--tcp-port", "65536"}, "too large, at most 65535"}}) {
+    bad.words.insert(bad.words.begin(), "edog-sim");
     std::vector<char*> a;
-    for (auto& w : bad) a.push_back(w.data());
+    for (auto& w : bad.words) a.push_back(w.data());
     SimulatorOptions ignored;
-    EXPECT_EQ(ParseSimulatorArgs(static_cast<int>(a.size()), a.data(), "edog-sim", ignored), 2);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(ParseSimulatorArgs(static_cast<int>(a.size()), a.data(), "edog-sim", ignored), 2) << bad.words[1];
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(bad.said), std::string::npos) << err;
   }
+  // The largest values that fit are taken exactly.
+  std::vector<std::string> edge = {"edog-sim", "--speed", "17592186044415M", "--stall-after",
+                                   "18446744073709551615", "--stall-for", "4294967295"};
+  argv.clear();
+  for (auto& w : edge) argv.push_back(w.data());
+  SimulatorOptions e;
+  ASSERT_EQ(ParseSimulatorArgs(static_cast<int>(argv.size()), argv.data(), "edog-sim", e), -1);
+  EXPECT_EQ(e.bytesPerSecond, 17592186044415ull << 20);
+  EXPECT_EQ(e.faults.stall.afterBytes, UINT64_MAX);
+  EXPECT_EQ(e.faults.stall.forMs, UINT32_MAX);
   EXPECT_NE(SimulatorHelp("edog-sim").find("--vanish-after"), std::string::npos);
 }
 
@@ -121,8 +149,10 @@ TEST(DeviceSocketPath, FollowsTheEnvironmentRule) {
   setenv("XDG_RUNTIME_DIR", "/run/user/77", 1);
   EXPECT_EQ(DefaultDeviceSocketPath(), "/run/user/77/edog-device.sock");
   unsetenv("XDG_RUNTIME_DIR");
-  EXPECT_NE(DefaultDeviceSocketPath().find("edog-device-" + std::to_string(getuid()) + ".sock"),
-            std::string::npos);
+  setenv("TMPDIR", "/scratch", 1);
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/scratch/edog-" + std::to_string(getuid()) + "/device.sock");
+  unsetenv("TMPDIR");
+  EXPECT_EQ(DefaultDeviceSocketPath(), "/tmp/edog-" + std::to_string(getuid()) + "/device.sock");
   if (saved) setenv(kDeviceSocketEnv, keep.c_str(), 1);
 }
 
