@@ -104,7 +104,9 @@ int SendUsb(int argc, char** argv) {
             "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
             "3002 times. On a terminal a bar shows percent, KB sent, speed and time left;\n"
             "otherwise one line per 10 %. Ctrl-C cancels after the current block (exit 130).\n"
-            "Exit 0 only when the device took the command block and the whole payload.");
+            "Exit 0 only when the device took the command block and the whole payload and\n"
+            "confirmed at the end that it stored them. An image whose header does not match\n"
+            "its payload or the device's flash is refused before anything is sent.");
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
   args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
@@ -135,6 +137,11 @@ int SendUsb(int argc, char** argv) {
   if (!r.commandBlockAccepted) {
     std::fprintf(stderr, "edogtool send-usb: the device refused the command block; the payload "
                          "went without it\n");
+    return kExitFailed;
+  }
+  if (!r.stored) {
+    std::fprintf(stderr, "edogtool send-usb: all %u bytes went, but the device did not confirm "
+                         "that it stored them\n", r.sent);
     return kExitFailed;
   }
   if (Interrupted()) return kExitInterrupted;  // Ctrl-C during the last block: all sent anyway

@@ -32,14 +32,17 @@ struct UsbTransferResult {
   bool commandBlockAccepted = false;
   uint32_t payloadSize = 0;
   uint32_t sent = 0;        // payload bytes the device accepted
+  bool stored = false;      // at the end the device confirmed it stored everything sent
   uint32_t percent = 0;     // last reported percentage (can exceed 100 for small payloads)
   uint32_t elapsedMs = 0;
   uint32_t rateKBs = 0;     // as shown in the summary line
 };
 
 // Whether the device took the whole file: the transfer completed, the command block was
-// accepted (a payload sent without it is not stored as the header says) and every payload
-// byte went. Only then may a front end report the content as updated.
+// accepted (a payload sent without it is not stored as the header says), every payload
+// byte went, and the device confirmed at the end that it stored them (a write only hands a
+// block over; a device that goes while bytes are on their way has not stored them). Only
+// then may a front end report the content as updated.
 bool DeviceTookWholeFile(const UsbTransferResult& result);
 
 class UsbTransferObserver {
@@ -68,13 +71,16 @@ struct UsbTransferJob {
   std::string label;
 };
 
-enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular };
+enum class UsbSetupStatus {
+  kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular, kHeaderMismatch
+};
 
 // The status window's initialisation: opens "PIPE00" through the library, then reads the
 // file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
-// larger than a headered image can be (header block and the largest flash: kTooLarge), and
-// anything but a regular file (a device or pipe never ends: kNotRegular). On any
-// failure the pipe is closed again at once.
+// larger than a headered image can be (header block and the largest flash: kTooLarge),
+// anything but a regular file (a device or pipe never ends: kNotRegular), and an image
+// the device would not store as its header says (size field, flash code or range:
+// kHeaderMismatch). On any failure the pipe is closed again at once.
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job,
                                   const std::string& library = USB_LIBRARY_NAME);

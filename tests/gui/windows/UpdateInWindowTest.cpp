@@ -22,6 +22,7 @@
 #include "MainWindowTestPeer.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
+#include "common/Bytes.h"
 #include "device/DeviceSocket.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
@@ -490,6 +491,7 @@ TEST_F(StatusWindow, SmallPayloadEndsAbove100AndTheWindowStaysUntilEnter) {
   StartDevice();
   Content c = Make(Port::Usb, kFlashE, 0, 150, 9);
   c.file.resize(1024 + 150);  // payload of 150 bytes: divisor 1, final percent 150
+  PutLE32(&c.file[7], 150);   // and a header that says so, or it is not sent at all
   CUsbDwn status(nullptr, Options());
   status.SetTransfer(WriteImage(c), "软件文件");
   StatusWindows windows;
