@@ -24,6 +24,12 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The window's texts end in CR LF; a terminal wants LF.
+std::string TerminalLine(std::string text) {
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.erase(text.size() - 2, 1);
+  return text;
+}
+
 std::string TimeLeft(SteadyClock::duration elapsed, uint32_t percent) {
   if (percent == 0 || percent >= 100) return {};
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
@@ -47,6 +53,11 @@ class TerminalTransferObserver final : public UsbTransferObserver {
   void OnSpeedText(const std::string& text) override { speed_ = text; }
   void OnPercent(uint32_t percent) override { percent_ = percent; }
   void OnInfoText(const std::string& text) override { infos_.push_back(text); }
+  void OnDeviceRefusing(const std::string& text) override {
+    display_.Finish();  // a line of its own; the bar goes on below it
+    std::printf("%s", TerminalLine(text).c_str());
+    std::fflush(stdout);
+  }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
                bool accepted) override {
     if (!trace_) return;

@@ -9,6 +9,8 @@
 
 namespace edog {
 
+const char* const kDeviceRefusingText = "设备拒绝接收数据，正在重试...\r\n";
+
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job, const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
@@ -87,11 +89,18 @@ namespace {
 bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, UsbWriteKind kind,
                       uint32_t offset, uint32_t sleepMs, UsbTransferObserver& observer,
                       Clock& clock) {
+  uint32_t firstRefusal = 0;
+  bool noticed = false;
   for (uint32_t attempt = 1; attempt <= kUsbWriteAttempts; ++attempt) {
     const bool ok = pipe.Write(data, size);
     observer.OnWrite(kind, offset, size, attempt, ok);
     if (ok) return true;
+    if (attempt == 1) firstRefusal = clock.TickMs();
     clock.SleepMs(sleepMs);  // also after the last attempt
+    if (!noticed && clock.TickMs() - firstRefusal >= kRefusingNoticeAfterMs) {
+      noticed = true;
+      observer.OnDeviceRefusing(kDeviceRefusingText);
+    }
   }
   return false;
 }

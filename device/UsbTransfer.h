@@ -23,6 +23,10 @@ constexpr uint32_t kUsbTxBlockSize = 2048;
 constexpr uint32_t kUsbWriteAttempts = 3002;
 constexpr uint32_t kCommandRetrySleepMs = 5;
 constexpr uint32_t kPayloadRetrySleepMs = 1;
+// Retries of one block can last a minute on a slow tick: after this long of consecutive
+// refusals the front ends say once that the device is refusing.
+constexpr uint32_t kRefusingNoticeAfterMs = 1000;
+extern const char* const kDeviceRefusingText;
 
 enum class UsbWriteKind { kCommandBlock, kPayload };
 
@@ -54,6 +58,8 @@ class UsbTransferObserver {
   virtual void OnPercent(uint32_t /*percent*/) {}
   virtual void OnInfoText(const std::string& /*text*/) {}
   virtual void OnLabel(const std::string& /*label*/) {}
+  // The device has refused one block for kRefusingNoticeAfterMs; the retries go on.
+  virtual void OnDeviceRefusing(const std::string& /*text*/) {}
   // Every write on the pipe and whether the device took it (for tracing).
   virtual void OnWrite(UsbWriteKind /*kind*/, uint32_t /*offset*/, uint32_t /*size*/,
                        uint32_t /*attempt*/, bool /*accepted*/) {}
