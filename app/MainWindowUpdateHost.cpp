@@ -60,6 +60,12 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
   options.onTransferEnded = [ui = dlg_.ui_, dlg = &dlg_] {
     ui->Post([dlg] { dlg->OnWindowUpdate(true); });
   };
+  options.onDeviceRefusing = [ui = dlg_.ui_, dlg = &dlg_](const std::string& text) {
+    ui->Post([dlg, text] {
+      dlg->updateLog_ += text;
+      dlg->UpdateData(false);
+    });
+  };
   CUsbDwn status(nullptr, std::move(options));
   status.SetTransfer(path, label);
   status.ShowModal();

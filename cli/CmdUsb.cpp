@@ -26,6 +26,12 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// The window's texts end in CR LF; a terminal wants LF.
+std::string TerminalLine(std::string text) {
+  if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\r\n") == 0) text.erase(text.size() - 2, 1);
+  return text;
+}
+
 std::string TimeLeft(SteadyClock::duration elapsed, uint32_t percent) {
   if (percent == 0 || percent >= 100) return {};
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
@@ -49,6 +55,11 @@ class TerminalTransferObserver final : public UsbTransferObserver {
   void OnSpeedText(const std::string& text) override { speed_ = text; }
   void OnPercent(uint32_t percent) override { percent_ = percent; }
   void OnInfoText(const std::string& text) override { infos_.push_back(text); }
+  void OnDeviceRefusing(const std::string& text) override {
+    display_.Finish();  // a line of its own; the bar goes on below it
+    std::printf("%s", TerminalLine(text).c_str());
+    std::fflush(stdout);
+  }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
                bool accepted) override {
     if (!trace_) return;
@@ -114,7 +125,9 @@ int SendUsb(int argc, char** argv) {
             "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
             "3002 times. On a terminal a bar shows percent, KB sent, speed and time left;\n"
             "otherwise one line per 10 %. Ctrl-C cancels after the current block (exit 130).\n"
-            "Exit 0 only when the device took the command block and the whole payload.");
+            "Exit 0 only when the device took the command block and the whole payload and\n"
+            "confirmed at the end that it stored them. An image whose header does not match\n"
+            "its payload or the device's flash is refused before anything is sent.");
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
   args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
@@ -146,6 +159,11 @@ int SendUsb(int argc, char** argv) {
   if (!r.commandBlockAccepted) {
     std::fprintf(stderr, "edogtool send-usb: the device refused the command block; the payload "
                          "went without it\n");
+    return kExitFailed;
+  }
+  if (!r.stored) {
+    std::fprintf(stderr, "edogtool send-usb: all %u bytes went, but the device did not confirm "
+                         "that it stored them\n", r.sent);
     return kExitFailed;
   }
   if (Interrupted()) return kExitInterrupted;  // Ctrl-C during the last block: all sent anyway

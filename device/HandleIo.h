@@ -13,5 +13,11 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
 // A peer that has gone away is a failure, not an empty block.
 bool HandleRead(UsbHandle handle, void* data, uint32_t size, uint32_t* got);
 bool HandleClose(UsbHandle handle);
+// After the last block of a download: ends the host-to-device stream and waits for the
+// device's word that it stored everything (device/DeviceEndStatus.h). True when it did;
+// false when it says otherwise, goes away, or takes nothing more and stays silent for
+// `quietMs`. A handle with no device end to ask (not a device socket) counts as true.
+// The handle stays open; close it as usual.
+bool HandleConfirmStored(UsbHandle handle, uint32_t quietMs);
 
 }  // namespace edog

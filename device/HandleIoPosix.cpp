@@ -1,8 +1,14 @@
 #include <errno.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
+#include "common/Clock.h"
+#include "device/DeviceEndStatus.h"
 #include "device/HandleIo.h"
 
 namespace edog {
@@ -38,6 +44,33 @@ bool HandleRead(UsbHandle handle, void* data, uint32_t size, uint32_t* got) {
 bool HandleClose(UsbHandle handle) {
   if (handle == USB_INVALID_HANDLE) return false;
   return ::close(Fd(handle)) == 0;
+}
+
+bool HandleConfirmStored(UsbHandle handle, uint32_t quietMs) {
+  if (handle == USB_INVALID_HANDLE) return false;
+  const int fd = Fd(handle);
+  if (::shutdown(fd, SHUT_WR) != 0) return errno == ENOTSOCK;
+  // A slow device is still reading what the socket holds: the wait is for its silence, so
+  // it starts again whenever the bytes not yet taken shrink.
+  int pending = -1;
+  int64_t quietUntil = 0;
+  for (;;) {
+    const int64_t now = NowMs();
+    int queued = 0;
+    if (::ioctl(fd, SIOCOUTQ, &queued) != 0) queued = 0;
+    if (pending < 0 || queued < pending) quietUntil = now + quietMs;
+    pending = queued;
+    if (now >= quietUntil) return false;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(quietUntil - now, 100)));
+    if (r < 0 && errno != EINTR) return false;
+    if (r <= 0) continue;
+    char message[64];
+    const ssize_t n = ::recv(fd, message, sizeof message, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    // The device's one answer, or its end without one (nothing stored for sure).
+    return n > 0 && IsDeviceStoredStatus(message, static_cast<size_t>(n));
+  }
 }
 
 }  // namespace edog

@@ -1,5 +1,6 @@
 #include "device/UsbLibrary.h"
 
+#include "device/DeviceEndStatus.h"
 #include "device/HandleIo.h"
 
 namespace edog {
@@ -41,6 +42,8 @@ bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
   uint32_t written = 0;
   return HandleWrite(handle_, data, size, &written);
 }
+
+bool UsbPipe::ConfirmStored() { return HandleConfirmStored(handle_, kDeviceEndStatusQuietMs); }
 
 bool UsbPipe::Read(uint8_t* data, uint32_t size, uint32_t* got) {
   return HandleRead(handle_, data, size, got);

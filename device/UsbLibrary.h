@@ -35,6 +35,8 @@ class UsbBlockSink {
   virtual ~UsbBlockSink() = default;
   // True only when the device took the whole block.
   virtual bool Write(const uint8_t* data, uint32_t size) = 0;
+  // After the last block: true once the device confirms it stored everything written.
+  virtual bool ConfirmStored() { return true; }
 };
 
 // Owns one pipe handle of the library and closes it when done.
@@ -50,6 +52,7 @@ class UsbPipe final : public UsbBlockSink {
   bool IsOpen() const { return handle_ != USB_INVALID_HANDLE; }
   UsbHandle Get() const { return handle_; }
   bool Write(const uint8_t* data, uint32_t size) override;
+  bool ConfirmStored() override;
   bool Read(uint8_t* data, uint32_t size, uint32_t* got);
   void Close();
 

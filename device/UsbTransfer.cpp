@@ -9,6 +9,8 @@
 
 namespace edog {
 
+const char* const kDeviceRefusingText = "设备拒绝接收数据，正在重试...\r\n";
+
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job, const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
@@ -22,6 +24,8 @@ UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& la
     default: return UsbSetupStatus::kCannotRead;
   }
   if (file.data.size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
+  if (CheckImageFit(ParseHeaderFields(file.data.data()), file.data.size()) != ImageFit::kOk)
+    return UsbSetupStatus::kHeaderMismatch;
   job.file = std::move(file.data);
   job.pipe = std::move(pipe);
   job.label = label;
@@ -41,6 +45,13 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
                     path.c_str(), (unsigned long long)kLargestHeaderedImage);
     case UsbSetupStatus::kNotRegular:
       return path + " is not a regular file: a device or pipe has no size to send.\n";
+    case UsbSetupStatus::kHeaderMismatch: {
+      const HeaderRead header = ReadHeaderFields(path);
+      const uint64_t length = FileSize(path).value_or(0);
+      return path + " is not sent: " +
+             ImageFitMessage(CheckImageFit(header.fields, length), header.fields, length) +
+             ", so the device would not store it as announced.\n";
+    }
   }
   return {};
 }
@@ -69,7 +80,7 @@ uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs) {
 
 bool DeviceTookWholeFile(const UsbTransferResult& result) {
   return result.outcome == UsbTransferResult::kCompleted && result.commandBlockAccepted &&
-         result.sent == result.payloadSize;
+         result.sent == result.payloadSize && result.stored;
 }
 
 namespace {
@@ -78,11 +89,18 @@ namespace {
 bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, UsbWriteKind kind,
                       uint32_t offset, uint32_t sleepMs, UsbTransferObserver& observer,
                       Clock& clock) {
+  uint32_t firstRefusal = 0;
+  bool noticed = false;
   for (uint32_t attempt = 1; attempt <= kUsbWriteAttempts; ++attempt) {
     const bool ok = pipe.Write(data, size);
     observer.OnWrite(kind, offset, size, attempt, ok);
     if (ok) return true;
+    if (attempt == 1) firstRefusal = clock.TickMs();
     clock.SleepMs(sleepMs);  // also after the last attempt
+    if (!noticed && clock.TickMs() - firstRefusal >= kRefusingNoticeAfterMs) {
+      noticed = true;
+      observer.OnDeviceRefusing(kDeviceRefusingText);
+    }
   }
   return false;
 }
@@ -145,6 +163,9 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
       break;
     }
   } while (sent < payloadSize);
+  // Everything went: the device's word that it stored it (a bounded wait).
+  if (r.outcome == UsbTransferResult::kCompleted && sent == payloadSize)
+    r.stored = job.pipe->ConfirmStored();
 
   const uint32_t elapsed = clock.TickMs() - t0;
   // The rate uses the whole payload size, also when the loop ended early.

@@ -23,6 +23,10 @@ constexpr uint32_t kUsbTxBlockSize = 2048;
 constexpr uint32_t kUsbWriteAttempts = 3002;
 constexpr uint32_t kCommandRetrySleepMs = 5;
 constexpr uint32_t kPayloadRetrySleepMs = 1;
+// Retries of one block can last a minute on a slow tick: after this long of consecutive
+// refusals the front ends say once that the device is refusing.
+constexpr uint32_t kRefusingNoticeAfterMs = 1000;
+extern const char* const kDeviceRefusingText;
 
 enum class UsbWriteKind { kCommandBlock, kPayload };
 
@@ -32,14 +36,17 @@ struct UsbTransferResult {
   bool commandBlockAccepted = false;
   uint32_t payloadSize = 0;
   uint32_t sent = 0;        // payload bytes the device accepted
+  bool stored = false;      // at the end the device confirmed it stored everything sent
   uint32_t percent = 0;     // last reported percentage (can exceed 100 for small payloads)
   uint32_t elapsedMs = 0;
   uint32_t rateKBs = 0;     // as shown in the summary line
 };
 
 // Whether the device took the whole file: the transfer completed, the command block was
-// accepted (a payload sent without it is not stored as the header says) and every payload
-// byte went. Only then may a front end report the content as updated.
+// accepted (a payload sent without it is not stored as the header says), every payload
+// byte went, and the device confirmed at the end that it stored them (a write only hands a
+// block over; a device that goes while bytes are on their way has not stored them). Only
+// then may a front end report the content as updated.
 bool DeviceTookWholeFile(const UsbTransferResult& result);
 
 class UsbTransferObserver {
@@ -51,6 +58,8 @@ class UsbTransferObserver {
   virtual void OnPercent(uint32_t /*percent*/) {}
   virtual void OnInfoText(const std::string& /*text*/) {}
   virtual void OnLabel(const std::string& /*label*/) {}
+  // The device has refused one block for kRefusingNoticeAfterMs; the retries go on.
+  virtual void OnDeviceRefusing(const std::string& /*text*/) {}
   // Every write on the pipe and whether the device took it (for tracing).
   virtual void OnWrite(UsbWriteKind /*kind*/, uint32_t /*offset*/, uint32_t /*size*/,
                        uint32_t /*attempt*/, bool /*accepted*/) {}
@@ -68,13 +77,16 @@ struct UsbTransferJob {
   std::string label;
 };
 
-enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular };
+enum class UsbSetupStatus {
+  kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular, kHeaderMismatch
+};
 
 // The status window's initialisation: opens "PIPE00" through the library, then reads the
 // file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
-// larger than a headered image can be (header block and the largest flash: kTooLarge), and
-// anything but a regular file (a device or pipe never ends: kNotRegular). On any
-// failure the pipe is closed again at once.
+// larger than a headered image can be (header block and the largest flash: kTooLarge),
+// anything but a regular file (a device or pipe never ends: kNotRegular), and an image
+// the device would not store as its header says (size field, flash code or range:
+// kHeaderMismatch). On any failure the pipe is closed again at once.
 UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
                                   UsbTransferJob& job,
                                   const std::string& library = USB_LIBRARY_NAME);

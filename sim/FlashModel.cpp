@@ -27,27 +27,14 @@ const char* FileName(uint8_t flash) {
 
 FlashModel::~FlashModel() { Close(); }
 
-uint64_t FlashModel::Capacity(uint8_t flash) {
-  switch (flash) {
-    case kFlashE: return kEFlashBytes;
-    case kFlashSerial: return kSerialFlashBytes;
-    case kFlashNand: return kNandFlashBytes;
-    default: return 0;
-  }
-}
+// One flash map for the device and the tool that checks images against it.
+uint64_t FlashModel::Capacity(uint8_t flash) { return FlashCapacity(flash); }
 
 uint64_t FlashModel::ByteAddress(uint8_t flash, uint32_t startField) {
-  return flash == kFlashNand ? uint64_t(startField) * kNandBlockSize : startField;
+  return FlashByteAddress(flash, startField);
 }
 
-const char* FlashModel::Name(uint8_t flash) {
-  switch (flash) {
-    case kFlashE: return "e-flash";
-    case kFlashSerial: return "Serial flash";
-    case kFlashNand: return "NAND flash";
-    default: return "unknown flash";
-  }
-}
+const char* FlashModel::Name(uint8_t flash) { return FlashName(flash); }
 
 std::string FlashModel::FilePath(uint8_t flash) const {
   const char* name = FileName(flash);

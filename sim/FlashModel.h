@@ -8,13 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "update/HeaderedImage.h"
+
 namespace edog::sim {
 
 class FlashModel {
  public:
-  static constexpr uint64_t kEFlashBytes = 64 * 1024;
-  static constexpr uint64_t kSerialFlashBytes = 16 * 1024 * 1024;
-  static constexpr uint64_t kNandFlashBytes = 128 * 1024 * 1024;
+  static constexpr uint64_t kEFlashBytes = edog::kEFlashBytes;
+  static constexpr uint64_t kSerialFlashBytes = edog::kSerialFlashBytes;
+  static constexpr uint64_t kNandFlashBytes = edog::kLargestFlashBytes;
 
   explicit FlashModel(std::string stateDir) : dir_(std::move(stateDir)) {}
   ~FlashModel();

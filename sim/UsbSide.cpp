@@ -21,6 +21,7 @@
 #include "common/Clock.h"
 #include "common/Format.h"
 #include "common/UniqueFd.h"
+#include "device/DeviceEndStatus.h"
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 #include "sim/Sha256.h"
@@ -303,7 +304,17 @@ struct UsbSide::Impl {
   // --- connections ---------------------------------------------------------------------
 
   void Close(Conn& c, const char* ended) {
-    if (c.kind == Conn::kOut) FinishJob(c, ended);
+    if (c.kind == Conn::kOut) {
+      // The host that ended its side waits for the word on what is in flash now.
+      const Job& j = c.job;
+      const std::string status =
+          std::strcmp(Outcome(j), "complete") == 0
+              ? Format("%s %llu", kDeviceStoredWord, static_cast<unsigned long long>(j.received))
+              : Format("%s %s %llu", kDeviceFailedWord, Outcome(j),
+                       static_cast<unsigned long long>(j.received));
+      FinishJob(c, ended);
+      if (c.fd >= 0) SendAll(c.fd, status);
+    }
     CloseFd(c.fd);
     c.dead = true;
   }
@@ -338,10 +349,10 @@ struct UsbSide::Impl {
     return false;
   }
 
-  // True when the peer has closed and nothing is left to read.
+  // True when the peer has closed (or ended its sending side) and nothing is left to read.
   static bool AtEnd(int fd) {
-    pollfd p{fd, 0, 0};
-    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR))) return false;
+    pollfd p{fd, POLLRDHUP, 0};
+    if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLHUP | POLLERR | POLLRDHUP))) return false;
     int queued = 0;
     return ::ioctl(fd, SIOCINQ, &queued) != 0 || queued == 0;
   }

@@ -21,8 +21,9 @@ using namespace edog;
 // until the window has handled it); once the window is gone they are dropped.
 class CUsbDwn::Reports final : public UsbTransferObserver {
  public:
-  Reports(CUsbDwn* dlg, std::shared_ptr<UiCallTarget> ui, std::function<void()> ended)
-      : dlg_(dlg), ui_(std::move(ui)), ended_(std::move(ended)) {}
+  Reports(CUsbDwn* dlg, std::shared_ptr<UiCallTarget> ui, std::function<void()> ended,
+          std::function<void(const std::string&)> refusing)
+      : dlg_(dlg), ui_(std::move(ui)), ended_(std::move(ended)), refusing_(std::move(refusing)) {}
 
   void OnCountText(const std::string& text) override { ShowText(&CUsbDwn::countText_, text); }
   void OnSpeedText(const std::string& text) override { ShowText(&CUsbDwn::speedText_, text); }
@@ -31,6 +32,9 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   }
   void OnInfoText(const std::string& text) override { ShowText(&CUsbDwn::infoText_, text); }
   void OnLabel(const std::string& label) override { ShowText(&CUsbDwn::fileNameText_, label); }
+  void OnDeviceRefusing(const std::string& text) override {
+    if (refusing_) refusing_(text);
+  }
   void OnFinished(const UsbTransferResult& result) override {
     ui_->Send([&] { dlg_->RecordResult(result); });
     if (ended_) ended_();
@@ -52,6 +56,7 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   CUsbDwn* dlg_;
   std::shared_ptr<UiCallTarget> ui_;
   std::function<void()> ended_;
+  std::function<void(const std::string&)> refusing_;
 };
 
 CUsbDwn::CUsbDwn(wxWindow* parent, UsbDwnOptions options)
@@ -153,7 +158,8 @@ void CUsbDwn::OnInitDialog(wxInitDialogEvent&) {
   progressBar_->SetTextColor(0x008000);
   progressBar_->ShowPercent(true);
   // 7-8. The worker, then the label report.
-  auto reports = std::make_shared<Reports>(this, ui_, options_.onTransferEnded);
+  auto reports = std::make_shared<Reports>(this, ui_, options_.onTransferEnded,
+                                           options_.onDeviceRefusing);
   worker_ = std::make_unique<UsbTransferWorker>(
       std::move(job), reports, options_.clock ? *options_.clock : SystemClock());
   worker_->Start();

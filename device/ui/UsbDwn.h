@@ -27,6 +27,9 @@ struct UsbDwnOptions {
   edog::Clock* clock = nullptr;  // null: the system clock
   // The end notification (WM_USER+2 to the main window); called on the worker's thread.
   std::function<void()> onTransferEnded;
+  // The device has been refusing a block for a second (the text for the update log);
+  // called on the worker's thread.
+  std::function<void(const std::string&)> onDeviceRefusing;
 };
 
 class CUsbDwn : public wxDialog {

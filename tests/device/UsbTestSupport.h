@@ -43,6 +43,7 @@ class UsbRecordingObserver : public UsbTransferObserver {
   void OnPercent(uint32_t p) override { Add("percent:" + std::to_string(p)); }
   void OnInfoText(const std::string& t) override { Add("info:" + t); }
   void OnLabel(const std::string& t) override { Add("label:" + t); }
+  void OnDeviceRefusing(const std::string& t) override { Add("refusing:" + t); }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt, bool ok) override;
   void OnFinished(const UsbTransferResult& r) override;
   void OnCloseWindow() override { Add("close"); }

@@ -177,6 +177,8 @@ TEST(UsbTransfer, RefusedCommandBlockIsTried3002TimesThenThePayloadGoesAnyway) {
     EXPECT_TRUE(std::all_of(sleeps.begin(), sleeps.end(), [](uint32_t s) { return s == 5; }));
     EXPECT_EQ(run.result.outcome, UsbTransferResult::kCompleted);
     EXPECT_EQ(Concat(run.log->accepted, refusals < 3002 ? 1 : 0), payload);
+    // 15 s of refusals are not silent: one notice, once a second of them has passed.
+    EXPECT_EQ(run.observer.EventsOf("refusing"), std::vector<std::string>{kDeviceRefusingText});
   }
 }
 
@@ -204,6 +206,7 @@ TEST(UsbTransfer, RefusedPayloadBlockAbortsAfter3002AttemptsAndStillEndsCleanly)
   EXPECT_EQ(writes.back().offset, 4096u);
   EXPECT_EQ(writes.back().attempt, 3002u);
   EXPECT_EQ(run.clock.Sleeps(), std::vector<uint32_t>(3002, 1));
+  EXPECT_EQ(observer.EventsOf("refusing"), std::vector<std::string>{kDeviceRefusingText});
   // No report for the refused block; the summary still comes, with the whole payload size.
   EXPECT_EQ(observer.EventsOf("percent"), (std::vector<std::string>{"10", "20"}));
   EXPECT_EQ(observer.EventsOf("info").back(), "3002ms, 5KB/s");  // (20000 / 3002) * 1000 >> 10

@@ -95,7 +95,12 @@ TEST(DeviceTookWholeFile, OnlyACompletedTransferWithItsCommandBlockAndEveryByte)
   whole.outcome = UsbTransferResult::kCompleted;
   whole.commandBlockAccepted = true;
   whole.payloadSize = whole.sent = 4096;
+  whole.stored = true;
   EXPECT_TRUE(DeviceTookWholeFile(whole));
+
+  UsbTransferResult unconfirmed = whole;
+  unconfirmed.stored = false;  // every byte went, but the device never said it stored them
+  EXPECT_FALSE(DeviceTookWholeFile(unconfirmed));
 
   UsbTransferResult noCommand = whole;
   noCommand.commandBlockAccepted = false;  // the payload went, but without its header

@@ -1,13 +1,19 @@
-// Small faults with large effects: a sample rate that does not fit an int, and a full temp
-// folder during an update that was blamed on the package.
+// Small faults with large effects: a sample rate that does not fit an int, a full temp
+// folder during an update that was blamed on the package, and a device refusing data for
+// a long retry without a word to the user.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 
+#include "device/DeviceSocket.h"
+#include "device/UsbTransfer.h"
 #include "robust/RobustFiles.h"
+#include "sim/Simulator.h"
 #include "support/TestSupport.h"
+#include "update/HeaderedImage.h"
 #include "update/Package.h"
 #include "update/UpdateJob.h"
 
@@ -80,6 +86,33 @@ TEST(SmallFaults, AFullTempFolderIsNotCalledAPackageMismatch) {
     EXPECT_TRUE(std::filesystem::is_empty(dir / "tmp")) << c.package;
   }
   unsetenv("TMP");
+}
+
+// The retries keep their count; a second of refusals is said once, and a short one is not.
+TEST(SmallFaults, ADeviceRefusingForASecondIsNamedOnce) {
+  TempDir dir;
+  setenv(kDeviceSocketEnv, (dir / "dev.sock").c_str(), 1);
+  const HeaderBlock h = BuildHeaderBlock(Port::Usb, kFlashSerial, 0, 64 * 1024, 1024);
+  Bytes image = RandomBytes(h.size() + 64 * 1024, 4);
+  std::copy(h.begin(), h.end(), image.begin());
+  WriteFile(dir / "v.hdr", image);
+  const std::string notice = "设备拒绝接收数据，正在重试...\n";
+  const std::pair<uint32_t, size_t> rows[] = {{1500, 1}, {100, 0}};  // refusal ms, notices
+  for (const auto& [refuseMs, notices] : rows) {
+    SCOPED_TRACE(refuseMs);
+    sim::SimulatorOptions o;
+    o.stateDir = dir / ("state" + std::to_string(refuseMs));
+    o.serial.enabled = false;
+    o.faults.refuse = {true, 16 * 1024, refuseMs};
+    sim::Simulator device(o);
+    ASSERT_TRUE(device.Start());
+    const auto r = RunTool({"send-usb", dir / "v.hdr"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    size_t seen = 0;
+    for (size_t at = r.out.find(notice); at != std::string::npos; at = r.out.find(notice, at + 1)) ++seen;
+    EXPECT_EQ(seen, notices) << r.out;
+  }
+  unsetenv(kDeviceSocketEnv);
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "MainWindowTestPeer.h"
 #include "app/MainWindowLogic.h"
 #include "app/RS232TestDlg.h"
+#include "common/Bytes.h"
 #include "device/DeviceSocket.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
@@ -340,6 +341,26 @@ TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSum
   EXPECT_EQ(Peer(dlg).UpdateLog().find("数据库文件更新开始"), std::string::npos);
 }
 
+TEST_F(UpdateInWindow, ADeviceRefusingForASecondIsNamedInTheUpdateLog) {
+  auto& sim = StartDevice();
+  sim::FaultOptions faults;
+  faults.refuse = {true, 16 * 1024, 1500};  // the retries ride it out
+  sim.SetFaults(faults);
+  const Content voice = Make(Port::Usb, kFlashSerial, 0, 64 * 1024, 6);
+  auto& dlg = OpenWindow(Pack(voice, voice, voice), &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).UpdateButton());
+
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n");
+  EXPECT_NE(Peer(dlg).UpdateLog().find(
+                "语音文件更新开始！\r\n设备拒绝接收数据，正在重试...\r\n语音文件更新完成！\r\n"),
+            std::string::npos)
+      << Peer(dlg).UpdateLog();
+}
+
 TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
   auto& sim = StartDevice(0, /*serial=*/true);
   const std::string line = sim.SerialLinePath();
@@ -524,6 +545,7 @@ TEST_F(StatusWindow, SmallPayloadEndsAbove100AndTheWindowStaysUntilEnter) {
   StartDevice();
   Content c = Make(Port::Usb, kFlashE, 0, 150, 9);
   c.file.resize(1024 + 150);  // payload of 150 bytes: divisor 1, final percent 150
+  PutLE32(&c.file[7], 150);   // and a header that says so, or it is not sent at all
   CUsbDwn status(nullptr, Options());
   status.SetTransfer(WriteImage(c), "软件文件");
   StatusWindows windows;
