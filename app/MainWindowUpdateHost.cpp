@@ -60,7 +60,7 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
   options.onTransferEnded = [ui = dlg_.ui_, dlg = &dlg_] {
     ui->Post([dlg] { dlg->OnWindowUpdate(true); });
   };
-  CUsbDwn status(nullptr, std::move(options));
+  CUsbDwn status(nullptr, dlg_.usbTurns_, std::move(options));
   status.SetTransfer(path, label);
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();

@@ -68,7 +68,7 @@ class TerminalUpdateHost final : public UpdateHost {
   void Reset() override { softwarePath_.clear(); }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     if (Interrupted()) return TransferOutcome::kFailed;
-    const UsbSendOutcome sent = SendOverUsb(path, label, trace_);
+    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
       return TransferOutcome::kFailed;
@@ -111,6 +111,7 @@ class TerminalUpdateHost final : public UpdateHost {
   bool trace_;
   std::string softwarePath_;
   std::vector<std::unique_ptr<Download>> downloads_;
+  UsbTransferTurns usbTurns_;
 };
 
 int Update(int argc, char** argv) {

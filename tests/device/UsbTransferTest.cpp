@@ -246,11 +246,12 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
     job.label = "file" + std::to_string(id);
     return job;
   };
-  FakeClock clock;
+  auto clock = std::make_shared<FakeClock>();
   auto first = std::make_shared<UsbRecordingObserver>();
   auto second = std::make_shared<UsbRecordingObserver>();
-  UsbTransferWorker w1(makeJob(1, true), first, clock);
-  UsbTransferWorker w2(makeJob(2, false), second, clock);
+  UsbTransferTurns turns;
+  UsbTransferWorker w1(turns, makeJob(1, true), first, clock);
+  UsbTransferWorker w2(turns, makeJob(2, false), second, clock);
   w1.Start();
   w2.Start();
   w2.Cancel();  // the second window is closed before its worker had its turn
@@ -259,7 +260,7 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
   gate = true;
   const auto r1 = w1.Wait();
   const auto r2 = w2.Wait();
-  UsbTransferWorker::WaitForAll();
+  turns.WaitForAll();
   EXPECT_EQ(r1.outcome, UsbTransferResult::kCompleted);
   EXPECT_EQ(r2.outcome, UsbTransferResult::kCancelled);
   EXPECT_EQ(r2.sent, 2048u);  // command block and one block, then the cancel is seen

@@ -109,7 +109,7 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
       return TransferOutcome::kFailed;
     }
     auto observer = std::make_shared<TransferEnd>(*this);
-    UsbTransferWorker worker(std::move(job), observer, usbClock_);
+    UsbTransferWorker worker(usbTurns_, std::move(job), observer, usbClock_);
     worker.Start();
     usbResult_ = worker.Wait();
     return DeviceTookWholeFile(usbResult_) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
@@ -169,7 +169,8 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
 
   CComm& comm_;
   std::shared_ptr<UsbLibrary> library_;
-  PacedClock usbClock_{100};
+  std::shared_ptr<PacedClock> usbClock_ = std::make_shared<PacedClock>(100);
+  UsbTransferTurns usbTurns_;
   test::FastClock serialClock_;  // real waits on the line, the fixed pauses skipped
   SerialDownload download_;
   std::string softwarePath_;
