@@ -53,15 +53,15 @@ class TerminalUpdateHost final : public UpdateHost {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-  }
+  // The window's message boxes: their texts go to standard error.
+  void OnFailure(const std::string& text) override { ToStandardError(text); }
+  void OnSummary(const std::string& text) override { ToStandardError(text); }
   void PumpWait(uint32_t ms) override {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end && !Interrupted())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  void SetUpdateButtonEnabled(bool) override {}
+  void OnBusyChanged(bool) override {}
   void SetPath(ContentKind kind, const std::string& path) override {
     if (kind == ContentKind::kSoftware) softwarePath_ = path;
   }
@@ -107,6 +107,10 @@ class TerminalUpdateHost final : public UpdateHost {
     std::unique_ptr<SerialDownload> download;
   };
   std::shared_ptr<UsbLibrary> usb_;
+  static void ToStandardError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+  }
+
   CComm* comm_;
   bool trace_;
   std::string softwarePath_;

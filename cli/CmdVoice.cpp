@@ -21,15 +21,13 @@ std::string AsLine(std::string text) {
 
 class TerminalObserver : public VoiceGenerationObserver {
  public:
-  void OnGeneratorMessage(int kind, long value) override {
-    if (kind == kGeneratorProgress) {
-      progress_.Update(static_cast<unsigned>(value));
-    } else if (kind == kGeneratorFinished) {
-      progress_.Finish();
-      finished_ = value;
-    }
+  void OnBusyChanged(bool) override {}
+  void OnProgress(long percent) override { progress_.Update(static_cast<unsigned>(percent)); }
+  void OnCompleted(long files) override {
+    progress_.Finish();
+    finished_ = files;
   }
-  void OnMessageBox(const std::string& text) override {
+  void OnFailure(const std::string& text) override {
     progress_.Finish();
     std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
   }

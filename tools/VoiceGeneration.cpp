@@ -137,7 +137,7 @@ class VoiceRun {
   bool BuildTable();
   bool WriteData();
   bool Fail(const std::string& text) {
-    obs_.OnMessageBox(text);
+    obs_.OnFailure(text);
     return false;
   }
   bool IoError(const std::string& path) { return Fail(Format(kVoiceIoErrorFormat, path.c_str())); }
@@ -146,7 +146,7 @@ class VoiceRun {
     stopped_ = true;
     return true;
   }
-  void Progress(long p) { obs_.OnGeneratorMessage(kGeneratorProgress, p); }
+  void Progress(long p) { obs_.OnProgress(p); }
   std::string EncodedPath(size_t i) const { return ReplaceExtension(gen_.paths[i], "enc"); }
   // The encoded file's length; false (after the message) when it cannot be opened.
   bool EncodedLength(size_t i, uint32_t& length);
@@ -183,14 +183,14 @@ class VoiceRun {
 
 VoiceRunResult VoiceRun::Run() {
   if (n_ < 1) {
-    obs_.OnMessageBox(kNoWavFilesText);
+    obs_.OnFailure(kNoWavFilesText);
     return VoiceRunResult::kFailed;
   }
   if (const std::string clash = NameClash(); !clash.empty()) {
-    obs_.OnMessageBox(clash);
+    obs_.OnFailure(clash);
     return VoiceRunResult::kFailed;
   }
-  obs_.OnGeneratorMessage(kGeneratorOkButton, 0);
+  obs_.OnBusyChanged(true);
   tableSize_ = (gen_.rateAndBits ? 9 : 6) * n_ + 2;
 
   const bool ok = Encode() && OpenOutputs() && WriteEnum() && WriteFileInfo() && BuildTable() &&
@@ -200,8 +200,8 @@ VoiceRunResult VoiceRun::Run() {
     return stopped_ ? VoiceRunResult::kStopped : VoiceRunResult::kFailed;
   }
   encoder_.reset();
-  obs_.OnGeneratorMessage(kGeneratorFinished, static_cast<long>(n_));
-  obs_.OnGeneratorMessage(kGeneratorOkButton, 1);
+  obs_.OnCompleted(static_cast<long>(n_));
+  obs_.OnBusyChanged(false);
   return VoiceRunResult::kCompleted;
 }
 

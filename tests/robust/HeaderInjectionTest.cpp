@@ -26,8 +26,10 @@ const std::vector<std::string> kHostile = {kCrafted,     "back\\slash", "tab\the
 
 struct RecordingVoiceObserver : VoiceGenerationObserver {
   std::vector<std::string> boxes;
-  void OnGeneratorMessage(int, long) override {}
-  void OnMessageBox(const std::string& text) override { boxes.push_back(text); }
+  void OnBusyChanged(bool) override {}
+  void OnProgress(long) override {}
+  void OnCompleted(long) override {}
+  void OnFailure(const std::string& text) override { boxes.push_back(text); }
 };
 
 std::string Hex(const std::string& s) {

@@ -14,7 +14,12 @@
 namespace edog::test {
 namespace {
 
-using Messages = std::vector<std::pair<int, long>>;
+using Events = std::vector<std::string>;
+
+bool ReportedCompletion(const RecordingObserver& obs) {
+  return std::any_of(obs.events.begin(), obs.events.end(),
+                     [](const std::string& e) { return e.find(" files") != std::string::npos; });
+}
 
 // Wave files carrying test encoder directives, listed with their rate and bits texts.
 struct Fixture {
@@ -49,9 +54,9 @@ TEST(VoiceGenerationRun, SerialUsbTwoFilesByteExact) {
   f.Add("two.wav", "LEN=2001");
   RecordingObserver obs;
   ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
-  EXPECT_TRUE(obs.boxes.empty());
-  EXPECT_EQ(obs.messages, (Messages{{2, 0}, {1, 0}, {1, 40}, {1, 80}, {1, 80}, {1, 85}, {1, 85},
-                                    {1, 90}, {1, 90}, {1, 100}, {1, 100}, {0, 2}, {2, 1}}));
+  EXPECT_TRUE(obs.failures.empty());
+  EXPECT_EQ(obs.events, (Events{"busy", "0%", "40%", "80%", "80%", "85%", "85%", "90%", "90%",
+                                "100%", "100%", "2 files", "idle"}));
 
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   ASSERT_EQ(data.size(), 4096u);
@@ -163,8 +168,8 @@ TEST(VoiceGenerationRun, TwoHundredFiftySixFilesStoreCountZero) {
   EXPECT_NE(text.find("\tF255\r\n};"), std::string::npos);
   EXPECT_NE(text.find("\t/*255*/ { \"F255.wav\", 8000, 4 }\r\n"), std::string::npos);
   EXPECT_NE(text.find("\t/*255*/ 0x00, 0x07, 0x01, 0x00, 0x00, 0x00\r\n};"), std::string::npos);
-  EXPECT_EQ(obs.messages.back(), (std::pair<int, long>{2, 1}));
-  EXPECT_EQ(obs.messages[obs.messages.size() - 2], (std::pair<int, long>{0, 256}));
+  EXPECT_EQ(obs.events.back(), "idle");
+  EXPECT_EQ(obs.events[obs.events.size() - 2], "256 files");
 }
 
 TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
@@ -174,8 +179,8 @@ TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
   f.Add("c.wav", "LEN=5");
   RecordingObserver obs;
   EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-  EXPECT_EQ(obs.boxes, std::vector<std::string>{"Internal Error; 3"});
-  EXPECT_EQ(obs.messages, (Messages{{2, 0}, {1, 0}}));
+  EXPECT_EQ(obs.failures, std::vector<std::string>{"Internal Error; 3"});
+  EXPECT_EQ(obs.events, (Events{"busy", "0%"}));
   // The encoded files of a failed run go with it (they would have been removed after use).
   EXPECT_FALSE(FileExists(f.dir / "a.enc"));
   EXPECT_FALSE(FileExists(f.dir / "c.enc"));
@@ -221,8 +226,8 @@ TEST(VoiceGenerationRun, SelectionsAreTakenOnceAtTheStart) {
   f.Add("b.wav", "LEN=2001");
   RecordingObserver obs;
   // The radio buttons change while the run works.
-  obs.onMessage = [&](int kind, long) {
-    if (kind == kGeneratorProgress) {
+  obs.onEvent = [&](const std::string& event) {
+    if (event.back() == '%') {
       f.gen.flashSelection = kSelectNand;
       f.gen.portSelection = kSelectUart;
     }
@@ -242,8 +247,8 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     RecordingObserver obs;
     VoiceGeneration empty;
     EXPECT_EQ(RunVoiceGeneration(empty, 0, obs, TestEncoderPath()), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"No Wav Files"});
-    EXPECT_TRUE(obs.messages.empty());
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"No Wav Files"});
+    EXPECT_TRUE(obs.events.empty());
   }
   {
     Fixture f;
@@ -251,19 +256,19 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     RecordingObserver obs;
     EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs, f.dir / "libNoSuchEncoder.so"),
               VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"KOVA Encoder does not exist!"});
-    EXPECT_EQ(obs.messages, (Messages{{2, 0}}));
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
+    EXPECT_EQ(obs.events, (Events{"busy"}));
     // A library without the export.
     RecordingObserver obs2;
     EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs2, "libm.so.6"), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs2.boxes, std::vector<std::string>{"KOVA Encoder does not exist!"});
+    EXPECT_EQ(obs2.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
   }
   {
     Fixture f;  // Encoder reports success but leaves no file.
     f.Add("a.wav", "NOFILE");
     RecordingObserver obs;
     EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"Tmp File could not be opened !\n"});
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(EncoderStillLoaded());
   }
   {
@@ -272,13 +277,10 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     std::filesystem::create_directory(f.dir / "KOVA_DATA.h");
     RecordingObserver obs;
     EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"Tmp File could not be opened !\n"});
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
-    EXPECT_NE(std::find(obs.messages.begin(), obs.messages.end(), std::pair<int, long>{2, 0}),
-              obs.messages.end());
-    EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
-                            [](auto m) { return m.first == kGeneratorFinished; }),
-              0);
+    EXPECT_EQ(obs.events.front(), "busy");
+    EXPECT_FALSE(ReportedCompletion(obs));
   }
   {
     Fixture f;  // A full disk: the failed writes are reported, not taken for success.
@@ -289,18 +291,16 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
       EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
     }
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
-    ASSERT_EQ(obs.boxes.size(), 1u);
-    EXPECT_EQ(obs.boxes[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
-    EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
-                            [](auto m) { return m.first == kGeneratorFinished; }),
-              0);
+    ASSERT_EQ(obs.failures.size(), 1u);
+    EXPECT_EQ(obs.failures[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
+    EXPECT_FALSE(ReportedCompletion(obs));
   }
   {
     Fixture f;  // Stopped between files.
     f.Add("a.wav", "LEN=1");
     f.Add("b.wav", "LEN=1");
     RecordingObserver obs;
-    obs.onMessage = [&](int kind, long) { obs.stop = kind == kGeneratorProgress; };
+    obs.onEvent = [&](const std::string& event) { obs.stop = event.back() == '%'; };
     EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kStopped);
     EXPECT_FALSE(FileExists(f.dir / "b.enc"));
     EXPECT_FALSE(EncoderStillLoaded());

@@ -24,6 +24,7 @@
 #include "widgets/FileDialog.h"
 #include "widgets/ListRows.h"
 #include "widgets/MessageBox.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 using namespace edog;
@@ -89,22 +90,22 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
   RunObserver(CSelImgFiles& dlg, int displayMs) : dlg_(dlg), displayMs_(displayMs) {}
 
   void OnProgress(int percent) override {
-    dlg_.CallAfter([d = &dlg_, percent] { d->progress_->SetValue(std::clamp(percent, 0, 100)); });
+    dlg_.ui_->Post([d = &dlg_, percent] { d->progress_->SetValue(std::clamp(percent, 0, 100)); });
   }
   void OnPictureDecoded(size_t, const Picture& picture) override {
-    dlg_.CallAfter([d = &dlg_, picture] { d->preview_->ShowPicture(picture); });
+    dlg_.ui_->Post([d = &dlg_, picture] { d->preview_->ShowPicture(picture); });
     dlg_.Pause(kEncodePauseMs);
   }
   void OnPreviewCleared() override {
-    dlg_.CallAfter([d = &dlg_] { d->preview_->Clear(); });
+    dlg_.ui_->Post([d = &dlg_] { d->preview_->Clear(); });
   }
   void OnPictureReplayed(size_t, const Picture& picture) override {
-    dlg_.CallAfter([d = &dlg_, picture] {
+    dlg_.ui_->Post([d = &dlg_, picture] {
       d->preview_->Clear();
       d->preview_->ShowPicture(picture);
     });
     dlg_.Pause(displayMs_);
-    dlg_.CallAfter([d = &dlg_, w = picture.width, h = picture.height] {
+    dlg_.ui_->Post([d = &dlg_, w = picture.width, h = picture.height] {
       d->preview_->ClearArea(w, h);
     });
   }
@@ -120,7 +121,7 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
 };
 
 // ---------------------------------------------------------------------------------------
-CSelImgFiles::CSelImgFiles(wxWindow* parent) {
+CSelImgFiles::CSelImgFiles(wxWindow* parent) : ui_(UiCallTarget::Create()) {
   Create(parent, IDD, "Select Image Files", wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   SetFont(LoadToolDialogFont());
@@ -139,7 +140,10 @@ CSelImgFiles::CSelImgFiles(wxWindow* parent) {
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(uartRadio_, usbRadio_); }, IDC_UART);
 }
 
-CSelImgFiles::~CSelImgFiles() { StopWorker(); }
+CSelImgFiles::~CSelImgFiles() {
+  StopWorker();
+  ui_->Detach();  // what the run queued is dropped with the window
+}
 
 void CSelImgFiles::CreateControls() {
   const DialogLayout du(this);
@@ -282,7 +286,7 @@ void CSelImgFiles::OnOK() {
     } else {
       messages = observer.Messages();
     }
-    CallAfter([this, messages] { OnRunEnded(messages); });
+    ui_->Post([this, messages] { OnRunEnded(messages); });
   });
 }
 

@@ -16,6 +16,7 @@
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/ListRows.h"
 #include "widgets/MessageBox.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 // <windows.h>, which some wx headers pull in on Windows, defines SetPort as SetPortW.
@@ -31,16 +32,22 @@ wxString MessageCaption() { return wxTheApp ? wxTheApp->GetAppDisplayName() : wx
 
 }  // namespace
 
-// The run's side, on the worker thread: generator messages and message boxes are queued
-// to the window's thread in the order posted. The worker never waits for the window.
+// The run's side, on the worker thread: its reports are queued to the window's thread in
+// the order posted. The worker never waits for the window.
 class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
  public:
   explicit RunObserver(CSelWavFiles& dlg) : dlg_(dlg) {}
-  void OnGeneratorMessage(int kind, long value) override {
-    dlg_.CallAfter([d = &dlg_, kind, value] { d->OnGeneratorMessage(kind, value); });
+  void OnBusyChanged(bool busy) override {
+    dlg_.ui_->Post([d = &dlg_, busy] { d->OnRunBusy(busy); });
   }
-  void OnMessageBox(const std::string& text) override {
-    dlg_.CallAfter([d = &dlg_, text] {
+  void OnProgress(long percent) override {
+    dlg_.ui_->Post([d = &dlg_, percent] { d->OnRunProgress(percent); });
+  }
+  void OnCompleted(long files) override {
+    dlg_.ui_->Post([d = &dlg_, files] { d->OnRunCompleted(files); });
+  }
+  void OnFailure(const std::string& text) override {
+    dlg_.ui_->Post([d = &dlg_, text] {
       if (!d->ending_) ShowMessageBox(U8(text), MessageCaption(), wxOK, d);
     });
   }
@@ -52,7 +59,9 @@ class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
 
 CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
                            std::string encoderLibrary)
-    : generation_(generation), encoderLibrary_(std::move(encoderLibrary)) {
+    : generation_(generation),
+      encoderLibrary_(std::move(encoderLibrary)),
+      ui_(UiCallTarget::Create()) {
   Create(parent, IDD, "KOVA Data Generation", wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   SetFont(LoadToolDialogFont());
@@ -89,7 +98,10 @@ CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
   for (wxWindow* child : waveList_->GetChildren()) bindDoubleClick(child);
 }
 
-CSelWavFiles::~CSelWavFiles() { StopWorker(); }
+CSelWavFiles::~CSelWavFiles() {
+  StopWorker();
+  ui_->Detach();  // what the run queued is dropped with the window
+}
 
 void CSelWavFiles::CreateControls() {
   const DialogLayout du(this);
@@ -268,29 +280,25 @@ void CSelWavFiles::OnOK() {
   worker_ = std::thread([this, generation = generation_, address = *start] {
     RunObserver observer(*this);
     const VoiceRunResult result = RunVoiceGeneration(generation, address, observer, encoderLibrary_);
-    CallAfter([this, result] { OnRunEnded(result == VoiceRunResult::kCompleted); });
+    ui_->Post([this, result] { OnRunEnded(result == VoiceRunResult::kCompleted); });
   });
 }
 
-void CSelWavFiles::OnGeneratorMessage(int kind, long value) {
+void CSelWavFiles::OnRunBusy(bool busy) {
+  if (!ending_) okButton_->Enable(!busy);
+}
+
+void CSelWavFiles::OnRunProgress(long percent) {
+  if (!ending_) progress_->SetPos(static_cast<int>(percent));
+}
+
+void CSelWavFiles::OnRunCompleted(long files) {
   if (ending_) return;
-  switch (kind) {
-    case kGeneratorFinished:
-      ShowMessageBox(U8(VoiceCompletionText(value, generation_.outputName)), MessageCaption(), wxOK,
-                     this);
-      UpdateData(true);
-      ending_ = true;
-      if (IsModal()) EndModal(wxID_OK);
-      break;
-    case kGeneratorProgress:
-      progress_->SetPos(static_cast<int>(value));
-      break;
-    case kGeneratorOkButton:
-      okButton_->Enable(value != 0);
-      break;
-    default:
-      break;
-  }
+  ShowMessageBox(U8(VoiceCompletionText(files, generation_.outputName)), MessageCaption(), wxOK,
+                 this);
+  UpdateData(true);
+  ending_ = true;
+  if (IsModal()) EndModal(wxID_OK);
 }
 
 void CSelWavFiles::OnRunEnded(bool completed) {
