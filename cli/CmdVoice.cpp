@@ -27,7 +27,7 @@ class TerminalObserver : public VoiceGenerationObserver {
     progress_.Finish();
     finished_ = files;
   }
-  void OnFailure(const std::string& text) override {
+  void Fail(const std::string& text) {
     progress_.Finish();
     std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
   }
@@ -106,12 +106,13 @@ int Voice(int argc, char** argv) {
 
   InstallInterruptHandler();
   TerminalObserver observer;
-  const VoiceRunResult result = RunVoiceGeneration(gen, target.address, observer, encoder);
-  if (result == VoiceRunResult::kStopped) {
+  const Result<VoiceRunStatus> result = RunVoiceGeneration(gen, target.address, observer, encoder);
+  if (!result.message.empty()) observer.Fail(result.message);
+  if (result.status == VoiceRunStatus::kStopped) {
     std::fprintf(stderr, "edogtool voice: interrupted\n");
     return kExitInterrupted;
   }
-  if (result != VoiceRunResult::kCompleted) return kExitFailed;
+  if (!result.Ok()) return kExitFailed;
   std::printf("%s\n", VoiceCompletionText(observer.Finished(), gen.outputName).c_str());
   return kExitOk;
 }

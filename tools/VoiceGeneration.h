@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
+
 namespace edog {
 
 // Base name of the voice encoder library ("libKova100.so" / "Kova100.dll").
@@ -54,7 +56,7 @@ struct VoiceGeneration {
 
 // What the run reports, in order: OnBusyChanged(true) when its work starts, OnProgress as
 // it goes, then OnCompleted and OnBusyChanged(false) on success. A run that fails or stops
-// reports no end of its busy state; its result says how it ended.
+// reports no end of its busy state; its result says how it ended and why.
 class VoiceGenerationObserver {
  public:
   virtual ~VoiceGenerationObserver() = default;
@@ -62,19 +64,19 @@ class VoiceGenerationObserver {
   virtual void OnProgress(long percent) = 0;  // 0..100
   // Both outputs are written; `files`: the number of wave files in them.
   virtual void OnCompleted(long files) = 0;
-  // The run failed; `text` says why, for the user.
-  virtual void OnFailure(const std::string& text) = 0;
   // Polled between files and chunks; true ends the run without completion.
   virtual bool StopRequested() { return false; }
 };
 
-enum class VoiceRunResult { kCompleted, kFailed, kStopped };
+enum class VoiceRunStatus { kCompleted, kFailed, kStopped };
 
-// One run. `encoderLibrary` is a base name (program folder first, then the system's search
+// One run; a failed one has its failure text (one of the texts above, or a refusal naming
+// the file) as its message. `encoderLibrary` is a base name (program folder first, then the system's search
 // path) or a path. The flash and port selections are read once, at the start.
-VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t startAddress,
-                                  VoiceGenerationObserver& observer,
-                                  const std::string& encoderLibrary = kVoiceEncoderLibrary);
+Result<VoiceRunStatus> RunVoiceGeneration(const VoiceGeneration& generation,
+                                          uint32_t startAddress,
+                                          VoiceGenerationObserver& observer,
+                                          const std::string& encoderLibrary = kVoiceEncoderLibrary);
 
 // The dialog's completion box text.
 std::string VoiceCompletionText(long files, const std::string& outputName);

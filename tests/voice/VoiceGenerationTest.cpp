@@ -33,8 +33,8 @@ struct Fixture {
     gen.AddFile(path, rate, bits);
     return path;
   }
-  VoiceRunResult Run(uint32_t start, RecordingObserver& obs) {
-    return RunVoiceGeneration(gen, start, obs, TestEncoderPath());
+  VoiceRunStatus Run(uint32_t start, RecordingObserver& obs) {
+    return RunRecorded(gen, start, obs, TestEncoderPath());
   }
 };
 
@@ -53,7 +53,7 @@ TEST(VoiceGenerationRun, SerialUsbTwoFilesByteExact) {
   f.Add("one.wav", "LEN=1000");
   f.Add("two.wav", "LEN=2001");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
   EXPECT_TRUE(obs.failures.empty());
   EXPECT_EQ(obs.events, (Events{"busy", "0%", "40%", "80%", "80%", "85%", "85%", "90%", "90%",
                                 "100%", "100%", "2 files", "idle"}));
@@ -101,7 +101,7 @@ TEST(VoiceGenerationRun, NandWithRateAndBitsOnUsbAndUart) {
     f.gen.flashSelection = kSelectNand;
     f.gen.portSelection = port;
     RecordingObserver obs;
-    ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
+    ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
 
     const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
     const HeaderFields h = ParseHeaderFields(data.data());
@@ -136,7 +136,7 @@ TEST(VoiceGenerationRun, ZeroLengthFileKeepsRateAndBitsButNoPosition) {
   f.Add("c.wav", "LEN=20", "11025", "4");
   f.gen.rateAndBits = true;
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   // T = 2 + 27; entries: a (6+3), empty (3 only), c (6+3).
   const std::vector<uint8_t> table{0x03, 0x00, 0x00, 0x1D, 0x00, 0x00, 0x09, 0x40, 0x1F, 0x04,
@@ -159,7 +159,7 @@ TEST(VoiceGenerationRun, TwoHundredFiftySixFilesStoreCountZero) {
   Fixture f;
   for (int i = 0; i < 256; ++i) f.Add("f" + std::to_string(i) + ".wav", "LEN=1");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   EXPECT_EQ(data[1024], 0);
   // T = 2 + 6 * 256 = 0x602; the last file starts at 0x602 + 255, size 1 - 1.
@@ -178,7 +178,7 @@ TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
   f.Add("b.wav", "FAIL=3");
   f.Add("c.wav", "LEN=5");
   RecordingObserver obs;
-  EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+  EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
   EXPECT_EQ(obs.failures, std::vector<std::string>{"Internal Error; 3"});
   EXPECT_EQ(obs.events, (Events{"busy", "0%"}));
   // The encoded files of a failed run go with it (they would have been removed after use).
@@ -193,7 +193,7 @@ TEST(VoiceGenerationRun, CallContractAndPathAsListed) {
   Fixture f;
   const std::string path = f.Add("Hello.WAV", "LEN=3", "8000", "3");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   // Mixed case reaches the encoder unchanged: a lower-cased path would name no file here.
   EXPECT_EQ(ReadText(f.dir / "encoder-calls.txt"),
             "4|Encode|-3|" + path + "|" + f.dir.Path() + "/Hello.enc|000|var\n");
@@ -211,7 +211,7 @@ TEST(VoiceGenerationRun, OutputsGoIntoTheLastFilesFolder) {
   f.gen.outputName = "VOICE.bin";
   f.gen.tempFileClean = false;
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   EXPECT_TRUE(FileExists(f.dir / "second/VOICE.bin"));
   EXPECT_TRUE(FileExists(f.dir / "second/VOICE.h"));
   EXPECT_FALSE(FileExists(f.dir / "first/VOICE.bin"));
@@ -232,7 +232,7 @@ TEST(VoiceGenerationRun, SelectionsAreTakenOnceAtTheStart) {
       f.gen.portSelection = kSelectUart;
     }
   };
-  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   const HeaderFields h = ParseHeaderFields(data.data());
   EXPECT_EQ(h.flash, kFlashSerial);
@@ -246,7 +246,7 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
   {
     RecordingObserver obs;
     VoiceGeneration empty;
-    EXPECT_EQ(RunVoiceGeneration(empty, 0, obs, TestEncoderPath()), VoiceRunResult::kFailed);
+    EXPECT_EQ(RunRecorded(empty, 0, obs, TestEncoderPath()), VoiceRunStatus::kFailed);
     EXPECT_EQ(obs.failures, std::vector<std::string>{"No Wav Files"});
     EXPECT_TRUE(obs.events.empty());
   }
@@ -254,20 +254,20 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     Fixture f;
     f.Add("a.wav", "LEN=1");
     RecordingObserver obs;
-    EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs, f.dir / "libNoSuchEncoder.so"),
-              VoiceRunResult::kFailed);
+    EXPECT_EQ(RunRecorded(f.gen, 0, obs, f.dir / "libNoSuchEncoder.so"),
+              VoiceRunStatus::kFailed);
     EXPECT_EQ(obs.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
     EXPECT_EQ(obs.events, (Events{"busy"}));
     // A library without the export.
     RecordingObserver obs2;
-    EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs2, "libm.so.6"), VoiceRunResult::kFailed);
+    EXPECT_EQ(RunRecorded(f.gen, 0, obs2, "libm.so.6"), VoiceRunStatus::kFailed);
     EXPECT_EQ(obs2.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
   }
   {
     Fixture f;  // Encoder reports success but leaves no file.
     f.Add("a.wav", "NOFILE");
     RecordingObserver obs;
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
     EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(EncoderStillLoaded());
   }
@@ -276,7 +276,7 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     f.Add("a.wav", "LEN=1");
     std::filesystem::create_directory(f.dir / "KOVA_DATA.h");
     RecordingObserver obs;
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
     EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
     EXPECT_EQ(obs.events.front(), "busy");
@@ -288,7 +288,7 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     RecordingObserver obs;
     {
       FileSizeLimit full(6000);  // room for the encoded file, not for the data file
-      EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+      EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
     }
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
     ASSERT_EQ(obs.failures.size(), 1u);
@@ -301,7 +301,7 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     f.Add("b.wav", "LEN=1");
     RecordingObserver obs;
     obs.onEvent = [&](const std::string& event) { obs.stop = event.back() == '%'; };
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kStopped);
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kStopped);
     EXPECT_FALSE(FileExists(f.dir / "b.enc"));
     EXPECT_FALSE(EncoderStillLoaded());
   }

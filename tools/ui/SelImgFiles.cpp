@@ -109,15 +109,11 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
       d->preview_->ClearArea(w, h);
     });
   }
-  // Failure texts are shown once the run has ended; the final text is the window's own.
-  void OnMessage(const std::string& text) override { messages_.push_back(text); }
-  const std::vector<std::string>& Messages() const { return messages_; }
   bool CancelRequested() override { return dlg_.cancel_; }
 
  private:
   CSelImgFiles& dlg_;
   const int displayMs_;
-  std::vector<std::string> messages_;
 };
 
 // ---------------------------------------------------------------------------------------
@@ -278,13 +274,15 @@ void CSelImgFiles::OnOK() {
   cancel_ = false;
   worker_ = std::thread([this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
+    // The failure text is shown once the run has ended; the final text is the window's own.
     std::vector<std::string> messages;
-    if (RunImageTable(settings, observer) == ImageTableStatus::kFinished) {
+    const Result<ImageTableStatus> result = RunImageTable(settings, observer);
+    if (result.Ok()) {
       // The output as the user named it, not the folder it was put into.
       messages = {Format(kImageTableFinishedFormat, static_cast<int>(settings.pictures.size()),
                          name.c_str())};
-    } else {
-      messages = observer.Messages();
+    } else if (!result.message.empty()) {
+      messages = {result.message};
     }
     ui_->Post([this, messages] { OnRunEnded(messages); });
   });

@@ -46,11 +46,6 @@ class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
   void OnCompleted(long files) override {
     dlg_.ui_->Post([d = &dlg_, files] { d->OnRunCompleted(files); });
   }
-  void OnFailure(const std::string& text) override {
-    dlg_.ui_->Post([d = &dlg_, text] {
-      if (!d->ending_) ShowMessageBox(U8(text), MessageCaption(), wxOK, d);
-    });
-  }
   bool StopRequested() override { return dlg_.stop_; }
 
  private:
@@ -279,8 +274,9 @@ void CSelWavFiles::OnOK() {
   // The run works on its own copy: the window may change the lists at the next OK.
   worker_ = std::thread([this, generation = generation_, address = *start] {
     RunObserver observer(*this);
-    const VoiceRunResult result = RunVoiceGeneration(generation, address, observer, encoderLibrary_);
-    ui_->Post([this, result] { OnRunEnded(result == VoiceRunResult::kCompleted); });
+    const Result<VoiceRunStatus> result =
+        RunVoiceGeneration(generation, address, observer, encoderLibrary_);
+    ui_->Post([this, result] { OnRunEnded(result); });
   });
 }
 
@@ -301,10 +297,12 @@ void CSelWavFiles::OnRunCompleted(long files) {
   if (IsModal()) EndModal(wxID_OK);
 }
 
-void CSelWavFiles::OnRunEnded(bool completed) {
+void CSelWavFiles::OnRunEnded(const Result<VoiceRunStatus>& result) {
   if (worker_.joinable()) worker_.join();
+  if (result.Ok() || ending_) return;
+  if (!result.message.empty()) ShowMessageBox(U8(result.message), MessageCaption(), wxOK, this);
   // A run that stopped at an error leaves OK usable, so the list can be mended.
-  if (!completed && !ending_) okButton_->Enable();
+  okButton_->Enable();
 }
 
 void CSelWavFiles::StopWorker() {

@@ -100,7 +100,7 @@ class CSelWavFiles : public wxDialog {
   void AddFile(edog::CWaveInfo& working, const std::string& path);
   void SetFlash(int selection);
   void SetPort(int selection);
-  void OnRunEnded(bool completed);
+  void OnRunEnded(const edog::Result<edog::VoiceRunStatus>& result);
   void StopWorker();
 
   edog::VoiceGeneration& generation_;
