@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "UsbTestSupport.h"
@@ -251,16 +252,20 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
   auto second = std::make_shared<UsbRecordingObserver>();
   UsbTransferTurns turns;
   UsbTransferWorker w1(turns, makeJob(1, true), first, clock);
-  UsbTransferWorker w2(turns, makeJob(2, false), second, clock);
+  auto w2 = std::make_unique<UsbTransferWorker>(turns, makeJob(2, false), second, clock);
   w1.Start();
-  w2.Start();
-  w2.Cancel();  // the second window is closed before its worker had its turn
+  w2->Start();
+  // The second window is closed before its worker had its turn: the worker is cancelled
+  // and the turns take over its thread, which keeps its own share of the clock.
+  w2.reset();
+  clock.reset();
   EXPECT_EQ(second->Events().front(), "label:file2");
   for (int i = 0; i < 20000; ++i) std::this_thread::yield();  // give an unordered worker its chance
   gate = true;
   const auto r1 = w1.Wait();
-  const auto r2 = w2.Wait();
-  turns.WaitForAll();
+  turns.WaitForAll();  // joins the second worker
+  ASSERT_TRUE(second->Finished());
+  const auto r2 = second->Result();
   EXPECT_EQ(r1.outcome, UsbTransferResult::kCompleted);
   EXPECT_EQ(r2.outcome, UsbTransferResult::kCancelled);
   EXPECT_EQ(r2.sent, 2048u);  // command block and one block, then the cancel is seen
