@@ -21,7 +21,9 @@ void MainWindowUpdateHost::AppendLog(const std::string& text) {
 
 void MainWindowUpdateHost::AddProgressLine(const std::string& line) { dlg_.AddProgressLine(line); }
 
-void MainWindowUpdateHost::ShowMessage(const std::string& text) { dlg_.ShowMessage(text); }
+void MainWindowUpdateHost::OnFailure(const std::string& text) { dlg_.ShowMessage(text); }
+
+void MainWindowUpdateHost::OnSummary(const std::string& text) { dlg_.ShowMessage(text); }
 
 void MainWindowUpdateHost::PumpWait(uint32_t ms) {
   // The window keeps handling its messages (the presence poll goes on) until the time
@@ -38,9 +40,7 @@ void MainWindowUpdateHost::PumpWait(uint32_t ms) {
   });
 }
 
-void MainWindowUpdateHost::SetUpdateButtonEnabled(bool enabled) {
-  dlg_.updateButton_->Enable(enabled);
-}
+void MainWindowUpdateHost::OnBusyChanged(bool busy) { dlg_.updateButton_->Enable(!busy); }
 
 void MainWindowUpdateHost::SetPath(ContentKind kind, const std::string& path) {
   switch (kind) {
@@ -66,7 +66,7 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
       dlg->UpdateData(false);
     });
   };
-  CUsbDwn status(nullptr, std::move(options));
+  CUsbDwn status(nullptr, dlg_.usbTurns_, std::move(options));
   status.SetTransfer(path, label);
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();

@@ -14,10 +14,13 @@ class MainWindowUpdateHost final : public edog::UpdateHost {
   bool Connected() override;
   void AppendLog(const std::string& text) override;
   void AddProgressLine(const std::string& line) override;
-  void ShowMessage(const std::string& text) override;
+  // Both are message boxes with an OK button and the application's name as caption.
+  void OnFailure(const std::string& text) override;
+  void OnSummary(const std::string& text) override;
   // A nested event loop until `ms` have passed on the window's clock.
   void PumpWait(uint32_t ms) override;
-  void SetUpdateButtonEnabled(bool enabled) override;
+  // The update button is disabled while the job is busy.
+  void OnBusyChanged(bool busy) override;
   void SetPath(edog::ContentKind kind, const std::string& path) override;
   void Reset() override;
   // One download status window, run modally.

@@ -1,7 +1,6 @@
 #include "app/RS232TestApp.h"
 
 #include "app/RS232TestDlg.h"
-#include "device/UsbTransfer.h"
 
 bool CRS232TestApp::OnInit() {
   // The program takes no arguments, so the base class's command-line parsing is skipped.
@@ -14,7 +13,7 @@ int CRS232TestApp::OnRun() {
   SetTopWindow(&dlg);
   dlg.ShowModal();
   SetTopWindow(nullptr);
-  // A transfer cancelled with Esc may still be finishing its block: let it end first.
-  edog::UsbTransferWorker::WaitForAll();
+  // Leaving here destroys the window, which first waits for a transfer cancelled with Esc
+  // that is still finishing its block.
   return 0;
 }

@@ -112,6 +112,8 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
 CRS232TestDlg::~CRS232TestDlg() {
   pollTimer_.Stop();
   StopWorkers();
+  // A transfer cancelled with Esc may still be finishing its block: it ends first.
+  usbTurns_.WaitForAll();
 }
 
 void CRS232TestDlg::CreateControls() {

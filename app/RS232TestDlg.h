@@ -19,6 +19,7 @@
 #include "device/DeviceTextReader.h"
 #include "device/UsbLibrary.h"
 #include "device/UsbLibraryApi.h"
+#include "device/UsbTransferTurns.h"
 #include "tools/VoiceGeneration.h"
 #include "update/UpdateJob.h"
 
@@ -180,6 +181,8 @@ class CRS232TestDlg : public wxDialog {
   SerialLinkController serialLink_;
   std::string comPortName_;  // the chosen entry of the COM port box (a device path here)
   std::unique_ptr<edog::DeviceTextReader> textReader_;
+  // The order of the download status windows' transfers; outlives their workers.
+  edog::UsbTransferTurns usbTurns_;
   MainWindowUpdateHost updateHost_{*this};
   edog::UpdateJob job_{updateHost_};
   edog::UpdateResult lastResult_;

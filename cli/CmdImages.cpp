@@ -13,14 +13,11 @@ namespace {
 class TerminalObserver : public ImageTableObserver {
  public:
   void OnProgress(int percent) override { progress_.Update(static_cast<unsigned>(percent)); }
-  void OnMessage(const std::string& text) override { messages_.push_back(text); }
   bool CancelRequested() override { return Interrupted(); }
   void Finish() { progress_.Finish(); }
-  const std::vector<std::string>& Messages() const { return messages_; }
 
  private:
   ProgressDisplay progress_{"images"};
-  std::vector<std::string> messages_;
 };
 
 std::string WithNewline(std::string text) {
@@ -56,16 +53,16 @@ int Images(int argc, char** argv) {
 
   InstallInterruptHandler();
   TerminalObserver observer;
-  const ImageTableStatus status = RunImageTable(settings, observer);
+  const Result<ImageTableStatus> result = RunImageTable(settings, observer);
   observer.Finish();
-  for (const std::string& text : observer.Messages()) {
-    if (status == ImageTableStatus::kFinished) {
-      std::fputs(WithNewline(text).c_str(), stdout);
+  if (!result.message.empty()) {
+    if (result.Ok()) {
+      std::fputs(WithNewline(result.message).c_str(), stdout);
     } else {
-      std::fprintf(stderr, "edogtool images: %s", WithNewline(text).c_str());
+      std::fprintf(stderr, "edogtool images: %s", WithNewline(result.message).c_str());
     }
   }
-  switch (status) {
+  switch (result.status) {
     case ImageTableStatus::kFinished: return kExitOk;
     case ImageTableStatus::kCancelled:
       std::fprintf(stderr, "edogtool images: interrupted\n");

@@ -54,22 +54,22 @@ class TerminalUpdateHost final : public UpdateHost {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
-  void ShowMessage(const std::string& text) override {
-    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
-  }
+  // The window's message boxes: their texts go to standard error.
+  void OnFailure(const std::string& text) override { ToStandardError(text); }
+  void OnSummary(const std::string& text) override { ToStandardError(text); }
   void PumpWait(uint32_t ms) override {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end && !Interrupted())
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  void SetUpdateButtonEnabled(bool) override {}
+  void OnBusyChanged(bool) override {}
   void SetPath(ContentKind kind, const std::string& path) override {
     if (kind == ContentKind::kSoftware) softwarePath_ = path;
   }
   void Reset() override { softwarePath_.clear(); }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     if (Interrupted()) return TransferOutcome::kFailed;
-    const UsbSendOutcome sent = SendOverUsb(path, label, trace_);
+    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
       if (sent.setup == UsbSetupStatus::kNoDevice && !explained_)
@@ -110,11 +110,16 @@ class TerminalUpdateHost final : public UpdateHost {
     std::unique_ptr<SerialDownload> download;
   };
   std::shared_ptr<UsbLibrary> usb_;
+  static void ToStandardError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
+  }
+
   CComm* comm_;
   bool trace_;
   std::string softwarePath_;
   bool explained_ = false;  // the socket's refusal is said once per run
   std::vector<std::unique_ptr<Download>> downloads_;
+  UsbTransferTurns usbTurns_;
 };
 
 int Update(int argc, char** argv) {

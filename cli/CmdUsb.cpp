@@ -81,7 +81,8 @@ class TerminalTransferObserver final : public UsbTransferObserver {
 
 }  // namespace
 
-UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace) {
+UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
+                           const std::string& label, bool trace) {
   UsbSendOutcome outcome;
   UsbTransferJob job;
   outcome.setup = PrepareUsbTransfer(path, label, job);
@@ -93,7 +94,7 @@ UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bo
     std::printf("%s\n", info.c_str());
   }
   auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
-  UsbTransferWorker worker(std::move(job), observer);
+  UsbTransferWorker worker(turns, std::move(job), observer);
   worker.Start();
   while (!worker.Finished()) {
     if (Interrupted()) worker.Cancel();
@@ -138,7 +139,8 @@ int SendUsb(int argc, char** argv) {
   if (label.empty()) label = ExtractFileName(path);
 
   InstallInterruptHandler();
-  const UsbSendOutcome sent = SendOverUsb(path, label, trace);
+  UsbTransferTurns turns;
+  const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
     if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");

@@ -21,15 +21,13 @@ std::string AsLine(std::string text) {
 
 class TerminalObserver : public VoiceGenerationObserver {
  public:
-  void OnGeneratorMessage(int kind, long value) override {
-    if (kind == kGeneratorProgress) {
-      progress_.Update(static_cast<unsigned>(value));
-    } else if (kind == kGeneratorFinished) {
-      progress_.Finish();
-      finished_ = value;
-    }
+  void OnBusyChanged(bool) override {}
+  void OnProgress(long percent) override { progress_.Update(static_cast<unsigned>(percent)); }
+  void OnCompleted(long files) override {
+    progress_.Finish();
+    finished_ = files;
   }
-  void OnMessageBox(const std::string& text) override {
+  void Fail(const std::string& text) {
     progress_.Finish();
     std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
   }
@@ -108,12 +106,13 @@ int Voice(int argc, char** argv) {
 
   InstallInterruptHandler();
   TerminalObserver observer;
-  const VoiceRunResult result = RunVoiceGeneration(gen, target.address, observer, encoder);
-  if (result == VoiceRunResult::kStopped) {
+  const Result<VoiceRunStatus> result = RunVoiceGeneration(gen, target.address, observer, encoder);
+  if (!result.message.empty()) observer.Fail(result.message);
+  if (result.status == VoiceRunStatus::kStopped) {
     std::fprintf(stderr, "edogtool voice: interrupted\n");
     return kExitInterrupted;
   }
-  if (result != VoiceRunResult::kCompleted) return kExitFailed;
+  if (!result.Ok()) return kExitFailed;
   std::printf("%s\n", VoiceCompletionText(observer.Finished(), gen.outputName).c_str());
   return kExitOk;
 }

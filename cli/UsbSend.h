@@ -14,8 +14,9 @@ struct UsbSendOutcome {
 };
 
 // Prints the info line, a bar (or plain 10 % lines) and the summary to stdout; with
-// `trace`, every pipe write to stderr.
-UsbSendOutcome SendOverUsb(const std::string& path, const std::string& label, bool trace);
+// `trace`, every pipe write to stderr. The transfer takes its turn in the command's `turns`.
+UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
+                           const std::string& label, bool trace);
 
 // When the device could not be reached because the library refused its socket (another
 // user's, or open to other users' changes), says why on stderr, naming the path and the

@@ -186,24 +186,10 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
 
 // ---------------------------------------------------------------------------------------
 
-namespace {
-// Transfers take turns in the order they were started.
-struct TransferTurns {
-  std::mutex mutex;
-  std::condition_variable changed;
-  uint64_t issued = 0;
-  uint64_t serving = 0;
-};
-TransferTurns& Turns() {
-  static TransferTurns turns;
-  return turns;
-}
-}  // namespace
-
 struct UsbTransferWorker::State {
   UsbTransferJob job;
   std::shared_ptr<UsbTransferObserver> observer;
-  Clock* clock = nullptr;
+  std::shared_ptr<Clock> clock;  // null: the system clock
   std::atomic<int> cancel{0};
   std::mutex mutex;
   std::condition_variable done;
@@ -211,12 +197,13 @@ struct UsbTransferWorker::State {
   UsbTransferResult result;
 };
 
-UsbTransferWorker::UsbTransferWorker(UsbTransferJob job,
-                                     std::shared_ptr<UsbTransferObserver> observer, Clock& clock)
-    : state_(std::make_shared<State>()) {
+UsbTransferWorker::UsbTransferWorker(UsbTransferTurns& turns, UsbTransferJob job,
+                                     std::shared_ptr<UsbTransferObserver> observer,
+                                     std::shared_ptr<Clock> clock)
+    : turns_(turns), state_(std::make_shared<State>()) {
   state_->job = std::move(job);
   state_->observer = observer ? std::move(observer) : std::make_shared<UsbTransferObserver>();
-  state_->clock = &clock;
+  state_->clock = std::move(clock);
 }
 
 UsbTransferWorker::~UsbTransferWorker() {
@@ -224,40 +211,28 @@ UsbTransferWorker::~UsbTransferWorker() {
   if (Finished()) {
     thread_.join();
   } else {
-    // The window is gone; the worker finishes its block and ends by itself.
+    // The window is gone; the worker finishes its block and the turns' owner joins it.
     Cancel();
-    thread_.detach();
+    turns_.Adopt(std::move(thread_));
   }
 }
 
 void UsbTransferWorker::Start() {
   if (thread_.joinable()) return;
-  TransferTurns& turns = Turns();
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> lock(turns.mutex);
-    ticket = turns.issued++;
-  }
+  const uint64_t ticket = turns_.TakeTicket();
   const std::string label = state_->job.label;
   std::shared_ptr<State> s = state_;
-  thread_ = std::thread([s, ticket] {
-    TransferTurns& t = Turns();
-    {
-      std::unique_lock<std::mutex> lock(t.mutex);
-      t.changed.wait(lock, [&] { return t.serving == ticket; });
-    }
-    UsbTransferResult r = RunUsbTransfer(std::move(s->job), s->cancel, *s->observer, *s->clock);
+  thread_ = std::thread([s, ticket, turns = &turns_] {
+    turns->WaitForTurn(ticket);
+    Clock& clock = s->clock ? *s->clock : SystemClock();
+    UsbTransferResult r = RunUsbTransfer(std::move(s->job), s->cancel, *s->observer, clock);
     {
       std::lock_guard<std::mutex> lock(s->mutex);
       s->result = r;
       s->finished = true;
     }
     s->done.notify_all();
-    {
-      std::lock_guard<std::mutex> lock(t.mutex);
-      ++t.serving;
-    }
-    t.changed.notify_all();
+    turns->EndTurn();
   });
   state_->observer->OnLabel(label);
 }
@@ -282,12 +257,6 @@ UsbTransferResult UsbTransferWorker::Wait() {
 bool UsbTransferWorker::Finished() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->finished;
-}
-
-void UsbTransferWorker::WaitForAll() {
-  TransferTurns& t = Turns();
-  std::unique_lock<std::mutex> lock(t.mutex);
-  t.changed.wait(lock, [&] { return t.serving == t.issued; });
 }
 
 }  // namespace edog

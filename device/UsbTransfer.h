@@ -14,6 +14,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "device/UsbLibrary.h"
+#include "device/UsbTransferTurns.h"
 
 namespace edog {
 
@@ -104,14 +105,15 @@ uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs);
 UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& cancel,
                                  UsbTransferObserver& observer, Clock& clock);
 
-// One transfer on its own worker thread. Transfers of the process run one after another:
-// a new worker starts writing only when the previous one has ended, so a cancelled
-// transfer that is still finishing its block never mixes with the next file.
+// One transfer on its own worker thread. Transfers sharing `turns` run one after another in
+// the order they were started. The worker shares the observer and the clock (null: the
+// system clock), so it may outlive whoever made it.
 class UsbTransferWorker {
  public:
-  UsbTransferWorker(UsbTransferJob job, std::shared_ptr<UsbTransferObserver> observer,
-                    Clock& clock = SystemClock());
-  // A worker still running is cancelled and left to finish on its own.
+  UsbTransferWorker(UsbTransferTurns& turns, UsbTransferJob job,
+                    std::shared_ptr<UsbTransferObserver> observer,
+                    std::shared_ptr<Clock> clock = nullptr);
+  // A worker still running is cancelled and its thread handed to the turns, which join it.
   ~UsbTransferWorker();
   UsbTransferWorker(const UsbTransferWorker&) = delete;
   UsbTransferWorker& operator=(const UsbTransferWorker&) = delete;
@@ -123,11 +125,10 @@ class UsbTransferWorker {
   // Waits for the worker to end; its result.
   UsbTransferResult Wait();
   bool Finished() const;
-  // Waits until every worker of the process has ended (before the program exits).
-  static void WaitForAll();
 
  private:
   struct State;
+  UsbTransferTurns& turns_;
   std::shared_ptr<State> state_;
   std::thread thread_;
 };

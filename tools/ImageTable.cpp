@@ -43,6 +43,7 @@ class Run {
  public:
   Run(const ImageTableSettings& s, ImageTableObserver& o) : s_(s), o_(o) {}
   ImageTableStatus Execute();
+  const std::string& Message() const { return message_; }
 
  private:
   ImageTableStatus Fail(ImageTableStatus status, const std::string& message);
@@ -55,6 +56,7 @@ class Run {
 
   const ImageTableSettings& s_;
   ImageTableObserver& o_;
+  std::string message_;  // the text of how the run ended
   std::vector<Item> items_;
   std::vector<std::string> createdBins_;
   bool nand_ = false;
@@ -69,7 +71,7 @@ class Run {
 };
 
 ImageTableStatus Run::Fail(ImageTableStatus status, const std::string& message) {
-  if (!message.empty()) o_.OnMessage(message);
+  message_ = message;
   data_.Discard();
   text_.Discard();
   if (s_.cleanTemp) {
@@ -292,15 +294,17 @@ ImageTableStatus Run::Execute() {
   if (auto st = PlanAddresses(); st != ImageTableStatus::kFinished) return st;
   if (auto st = WriteOutputs(); st != ImageTableStatus::kFinished) return st;
   o_.OnProgress(100);
-  o_.OnMessage(Format(kImageTableFinishedFormat, static_cast<int>(n), s_.outputName.c_str()));
+  message_ = Format(kImageTableFinishedFormat, static_cast<int>(n), s_.outputName.c_str());
   return ImageTableStatus::kFinished;
 }
 
 }  // namespace
 
-ImageTableStatus RunImageTable(const ImageTableSettings& settings, ImageTableObserver& observer) {
+Result<ImageTableStatus> RunImageTable(const ImageTableSettings& settings,
+                                       ImageTableObserver& observer) {
   Run run(settings, observer);
-  return run.Execute();
+  const ImageTableStatus status = run.Execute();
+  return {status, run.Message()};
 }
 
 std::string PerPictureFileName(const std::string& picturePath) {

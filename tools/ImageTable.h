@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
 #include "tools/BmpDecoder.h"
 #include "tools/ToolTexts.h"
 #include "update/HeaderedImage.h"
@@ -38,8 +39,6 @@ class ImageTableObserver {
   virtual void OnPreviewCleared() {}
   // A picture read back from its run-length image just before it goes into the data file.
   virtual void OnPictureReplayed(size_t /*index*/, const Picture& /*picture*/) {}
-  // Message box texts: the final message and every failure.
-  virtual void OnMessage(const std::string& /*text*/) {}
   // Polled between pictures; true stops the run (outputs removed as after a failure).
   virtual bool CancelRequested() { return false; }
 };
@@ -53,8 +52,10 @@ enum class ImageTableStatus {
 };
 
 // On any outcome but kFinished the incomplete data file and C header are removed, and so
-// are the per-picture files this run wrote when cleanTemp is set.
-ImageTableStatus RunImageTable(const ImageTableSettings& settings, ImageTableObserver& observer);
+// are the per-picture files this run wrote when cleanTemp is set. The message is the
+// completion text (kImageTableFinishedFormat) or the failure's; none for kCancelled.
+Result<ImageTableStatus> RunImageTable(const ImageTableSettings& settings,
+                                       ImageTableObserver& observer);
 
 // "pics/Logo.bmp" -> "pics/Logo.bin": every trailing 'b', 'm' and 'p' removed, then "bin".
 std::string PerPictureFileName(const std::string& picturePath);

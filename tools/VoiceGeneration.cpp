@@ -125,7 +125,8 @@ class VoiceRun {
         nand_(g.flashSelection.load() == kSelectNand),
         port_(g.portSelection.load() == kSelectUart ? Port::Uart : Port::Usb) {}
 
-  VoiceRunResult Run();
+  VoiceRunStatus Run();
+  const std::string& Failure() const { return failure_; }
 
  private:
   std::string NameClash() const;
@@ -137,7 +138,7 @@ class VoiceRun {
   bool BuildTable();
   bool WriteData();
   bool Fail(const std::string& text) {
-    obs_.OnMessageBox(text);
+    failure_ = text;
     return false;
   }
   bool IoError(const std::string& path) { return Fail(Format(kVoiceIoErrorFormat, path.c_str())); }
@@ -146,7 +147,7 @@ class VoiceRun {
     stopped_ = true;
     return true;
   }
-  void Progress(long p) { obs_.OnGeneratorMessage(kGeneratorProgress, p); }
+  void Progress(long p) { obs_.OnProgress(p); }
   std::string EncodedPath(size_t i) const { return ReplaceExtension(gen_.paths[i], "enc"); }
   // The encoded file's length; false (after the message) when it cannot be opened.
   bool EncodedLength(size_t i, uint32_t& length);
@@ -168,6 +169,7 @@ class VoiceRun {
   const bool nand_;
   const Port port_;
   bool stopped_ = false;
+  std::string failure_;  // why the run failed, for the user
 
   std::unique_ptr<DynamicLibrary> encoder_;  // unloaded on every way out of the run
   size_t tableSize_ = 0;
@@ -181,28 +183,28 @@ class VoiceRun {
   uint32_t end_ = 0;
 };
 
-VoiceRunResult VoiceRun::Run() {
+VoiceRunStatus VoiceRun::Run() {
   if (n_ < 1) {
-    obs_.OnMessageBox(kNoWavFilesText);
-    return VoiceRunResult::kFailed;
+    failure_ = kNoWavFilesText;
+    return VoiceRunStatus::kFailed;
   }
   if (const std::string clash = NameClash(); !clash.empty()) {
-    obs_.OnMessageBox(clash);
-    return VoiceRunResult::kFailed;
+    failure_ = clash;
+    return VoiceRunStatus::kFailed;
   }
-  obs_.OnGeneratorMessage(kGeneratorOkButton, 0);
+  obs_.OnBusyChanged(true);
   tableSize_ = (gen_.rateAndBits ? 9 : 6) * n_ + 2;
 
   const bool ok = Encode() && OpenOutputs() && WriteEnum() && WriteFileInfo() && BuildTable() &&
                   WriteData();
   if (!ok) {
     RemoveWhatRunMade();
-    return stopped_ ? VoiceRunResult::kStopped : VoiceRunResult::kFailed;
+    return stopped_ ? VoiceRunStatus::kStopped : VoiceRunStatus::kFailed;
   }
   encoder_.reset();
-  obs_.OnGeneratorMessage(kGeneratorFinished, static_cast<long>(n_));
-  obs_.OnGeneratorMessage(kGeneratorOkButton, 1);
-  return VoiceRunResult::kCompleted;
+  obs_.OnCompleted(static_cast<long>(n_));
+  obs_.OnBusyChanged(false);
+  return VoiceRunStatus::kCompleted;
 }
 
 // Every file the run writes (encoded files, data file, header file) must be none of the
@@ -407,10 +409,13 @@ bool VoiceRun::WriteData() {
 
 }  // namespace
 
-VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t startAddress,
-                                  VoiceGenerationObserver& observer,
-                                  const std::string& encoderLibrary) {
-  return VoiceRun(generation, startAddress, observer, encoderLibrary).Run();
+Result<VoiceRunStatus> RunVoiceGeneration(const VoiceGeneration& generation,
+                                          uint32_t startAddress,
+                                          VoiceGenerationObserver& observer,
+                                          const std::string& encoderLibrary) {
+  VoiceRun run(generation, startAddress, observer, encoderLibrary);
+  const VoiceRunStatus status = run.Run();
+  return {status, run.Failure()};
 }
 
 }  // namespace edog

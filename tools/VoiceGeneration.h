@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Result.h"
+
 namespace edog {
 
 // Base name of the voice encoder library ("libKova100.so" / "Kova100.dll").
@@ -22,7 +24,7 @@ typedef int (*VoiceEncoderFn)(int argc, char** argv, int32_t* variable, int zero
                               int zero3);
 }
 
-// Texts the run shows in plain OK message boxes.
+// Failure texts of the run (the window shows them in plain OK message boxes).
 constexpr const char* kNoWavFilesText = "No Wav Files";
 constexpr const char* kEncoderMissingText = "KOVA Encoder does not exist!";
 constexpr const char* kInternalErrorFormat = "Internal Error; %d";
@@ -52,28 +54,29 @@ struct VoiceGeneration {
   size_t FileCount() const { return paths.size(); }
 };
 
-// Generator message kinds (wParam): lParam is the file count, the progress position
-// (0..100), or the OK button state (0 disabled, 1 enabled).
-enum GeneratorMessage : int { kGeneratorFinished = 0, kGeneratorProgress = 1, kGeneratorOkButton = 2 };
-
+// What the run reports, in order: OnBusyChanged(true) when its work starts, OnProgress as
+// it goes, then OnCompleted and OnBusyChanged(false) on success. A run that fails or stops
+// reports no end of its busy state; its result says how it ended and why.
 class VoiceGenerationObserver {
  public:
   virtual ~VoiceGenerationObserver() = default;
-  // In order: (2,0) at the start of work, (1,p) as it goes, then (0,n) and (2,1) on success.
-  virtual void OnGeneratorMessage(int kind, long value) = 0;
-  // A plain OK message box (errors of the run).
-  virtual void OnMessageBox(const std::string& text) = 0;
+  virtual void OnBusyChanged(bool busy) = 0;
+  virtual void OnProgress(long percent) = 0;  // 0..100
+  // Both outputs are written; `files`: the number of wave files in them.
+  virtual void OnCompleted(long files) = 0;
   // Polled between files and chunks; true ends the run without completion.
   virtual bool StopRequested() { return false; }
 };
 
-enum class VoiceRunResult { kCompleted, kFailed, kStopped };
+enum class VoiceRunStatus { kCompleted, kFailed, kStopped };
 
-// One run. `encoderLibrary` is a base name (program folder first, then the system's search
+// One run; a failed one has its failure text (one of the texts above, or a refusal naming
+// the file) as its message. `encoderLibrary` is a base name (program folder first, then the system's search
 // path) or a path. The flash and port selections are read once, at the start.
-VoiceRunResult RunVoiceGeneration(const VoiceGeneration& generation, uint32_t startAddress,
-                                  VoiceGenerationObserver& observer,
-                                  const std::string& encoderLibrary = kVoiceEncoderLibrary);
+Result<VoiceRunStatus> RunVoiceGeneration(const VoiceGeneration& generation,
+                                          uint32_t startAddress,
+                                          VoiceGenerationObserver& observer,
+                                          const std::string& encoderLibrary = kVoiceEncoderLibrary);
 
 // The dialog's completion box text.
 std::string VoiceCompletionText(long files, const std::string& outputName);

@@ -91,18 +91,18 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   UpdateResult result;
   if (running_) return result;
   if (!host_.Connected()) {
-    host_.ShowMessage(kNotConnectedText);
+    host_.OnFailure(kNotConnectedText);
     return result;
   }
   if (!selection.voice && !selection.database && !selection.software) {
-    host_.ShowMessage(kNothingSelectedText);
+    host_.OnFailure(kNothingSelectedText);
     return result;
   }
   result.started = true;
   running_ = true;
-  // The button stays disabled for the whole job, so a press during one of its waits
-  // cannot start a second job inside this one.
-  host_.SetUpdateButtonEnabled(false);
+  // Busy for the whole job, so a press during one of its waits cannot start a second job
+  // inside this one.
+  host_.OnBusyChanged(true);
 
   PackageExtraction extraction;
   // The extraction directory and its files go on every way out of the job.
@@ -121,13 +121,13 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   PackageKey key{};
   SelectKey(settings.encryptionMethod, key);
   if (!extraction.MakeDirectory() || !extraction.Extract(settings.packagePath, key)) {
-    host_.SetUpdateButtonEnabled(true);
+    host_.OnBusyChanged(false);
     switch (extraction.FailureKind()) {
-      case PackageExtraction::Failure::kNoSpace: host_.ShowMessage(kExtractDiskFullText); break;
+      case PackageExtraction::Failure::kNoSpace: host_.OnFailure(kExtractDiskFullText); break;
       case PackageExtraction::Failure::kCannotWrite:
-        host_.ShowMessage(kExtractWriteFailedText);
+        host_.OnFailure(kExtractWriteFailedText);
         break;
-      default: host_.ShowMessage(kPackageMismatchText); break;
+      default: host_.OnFailure(kPackageMismatchText); break;
     }
     return result;
   }
@@ -154,8 +154,8 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   }
 
   extraction.CleanUp();
-  host_.SetUpdateButtonEnabled(true);
-  host_.ShowMessage(result.summary);
+  host_.OnBusyChanged(false);
+  host_.OnSummary(result.summary);
   return result;
 }
 
@@ -163,7 +163,7 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
                                          UpdateResult& result) {
   const KindTexts& t = Texts(kind);
   const bool voice = kind == ContentKind::kVoice;
-  if (voice) host_.SetUpdateButtonEnabled(false);
+  if (voice) host_.OnBusyChanged(true);
 
   const std::string path = JoinPath(directory, t.headerFile);
   host_.SetPath(kind, path);
@@ -198,10 +198,10 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
 
   KindEnd end;
   if (header.fields.port != 0) {
-    if (voice) host_.SetUpdateButtonEnabled(false);
+    if (voice) host_.OnBusyChanged(true);
     if (!host_.Connected()) {
-      host_.ShowMessage(kUsbDisconnectText);
-      host_.SetUpdateButtonEnabled(true);
+      host_.OnFailure(kUsbDisconnectText);
+      host_.OnBusyChanged(false);
       return KindEnd::kEndJob;
     }
     host_.AppendLog(t.startLog);
@@ -217,8 +217,8 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
     }
   } else {
     if (!host_.SerialOpen()) {
-      host_.ShowMessage(kComDisconnectText);
-      host_.SetUpdateButtonEnabled(true);
+      host_.OnFailure(kComDisconnectText);
+      host_.OnBusyChanged(false);
       return KindEnd::kEndJob;
     }
     host_.StartSerialDownload();

@@ -27,11 +27,17 @@ class UpdateHost {
   virtual void AppendLog(const std::string& text) = 0;
   // Adds a line at the end of the progress list (and makes it the anchor).
   virtual void AddProgressLine(const std::string& line) = 0;
-  // A message box with an OK button and the application's name as caption.
-  virtual void ShowMessage(const std::string& text) = 0;
+  // The job cannot go on (not connected, nothing selected, package refused, link lost):
+  // `text` tells the user why; the job waits until it is acknowledged (the window's
+  // message box with its OK button).
+  virtual void OnFailure(const std::string& text) = 0;
+  // The job's closing summary, shown the same way.
+  virtual void OnSummary(const std::string& text) = 0;
   // Waits at least `ms` while the window keeps handling its messages.
   virtual void PumpWait(uint32_t ms) = 0;
-  virtual void SetUpdateButtonEnabled(bool enabled) = 0;
+  // Busy: the job must not be started again (the window disables its update button);
+  // false again when it may.
+  virtual void OnBusyChanged(bool busy) = 0;
   // The voice / database / software path fields.
   virtual void SetPath(ContentKind kind, const std::string& path) = 0;
   // Empties the progress list, the three paths, the progress bar and the status monitor.
@@ -41,7 +47,7 @@ class UpdateHost {
   // Whether the serial link is open.
   virtual bool SerialOpen() = 0;
   // Pauses the serial reader and starts the serial code download of the software path
-  // (the download resumes the reader and enables the update button when it ends).
+  // (the download resumes the reader and frees the update button when it ends).
   virtual void StartSerialDownload() = 0;
 };
 

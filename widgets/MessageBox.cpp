@@ -1,12 +1,13 @@
 #include "widgets/MessageBox.h"
 
-#include <wx/app.h>
 #include <wx/msgdlg.h>  // before the generic box, which builds on it
 #include <wx/generic/msgdlgg.h>
 #include <wx/toplevel.h>
 #include <wx/weakref.h>
 
 #include <utility>
+
+#include "widgets/UiCall.h"
 
 namespace {
 MessageBoxHandler& Handler() {
@@ -32,8 +33,8 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
                                         : wxCANCEL;
   // After the display has told the windows that the box is gone, or that news would take
   // the focus away again.
-  if (owner && wxTheApp) {
-    wxTheApp->CallAfter([owner = wxWindowRef(owner), focused] {
+  if (owner) {
+    UiCallTarget::Create()->Post([owner = wxWindowRef(owner), focused] {
       if (owner) RestoreFocus(owner.get(), focused.get());
     });
   }

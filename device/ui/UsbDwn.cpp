@@ -59,8 +59,8 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   std::function<void(const std::string&)> refusing_;
 };
 
-CUsbDwn::CUsbDwn(wxWindow* parent, UsbDwnOptions options)
-    : options_(std::move(options)), ui_(UiCallTarget::Create()) {
+CUsbDwn::CUsbDwn(wxWindow* parent, UsbTransferTurns& turns, UsbDwnOptions options)
+    : turns_(turns), options_(std::move(options)), ui_(UiCallTarget::Create()) {
   // Popup with caption and modal frame, no system menu.
   Create(parent, IDD_USBDWN, U8("下载状态"), wxDefaultPosition, wxDefaultSize, wxCAPTION);
   SetFont(wxSystemSettings::GetFont(wxSYS_DEFAULT_GUI_FONT));
@@ -75,7 +75,7 @@ CUsbDwn::CUsbDwn(wxWindow* parent, UsbDwnOptions options)
 CUsbDwn::~CUsbDwn() {
   CancelTransfer();
   ui_->Detach();   // reports still coming from the worker are dropped from here on
-  worker_.reset(); // a worker still running finishes its block and ends by itself
+  worker_.reset(); // a worker still running finishes its block; the turns join it
 }
 
 void CUsbDwn::CreateControls() {
@@ -160,8 +160,7 @@ void CUsbDwn::OnInitDialog(wxInitDialogEvent&) {
   // 7-8. The worker, then the label report.
   auto reports = std::make_shared<Reports>(this, ui_, options_.onTransferEnded,
                                            options_.onDeviceRefusing);
-  worker_ = std::make_unique<UsbTransferWorker>(
-      std::move(job), reports, options_.clock ? *options_.clock : SystemClock());
+  worker_ = std::make_unique<UsbTransferWorker>(turns_, std::move(job), reports, options_.clock);
   worker_->Start();
 }
 

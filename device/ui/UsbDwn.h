@@ -23,8 +23,9 @@ class UiCallTarget;
 struct UsbDwnOptions {
   // Device library: base name (program folder first) or a path.
   std::string usbLibrary = USB_LIBRARY_NAME;
-  // Time of the transfer's speed and summary figures.
-  edog::Clock* clock = nullptr;  // null: the system clock
+  // Time of the transfer's speed and summary figures, shared with the worker, which may
+  // outlive the window.
+  std::shared_ptr<edog::Clock> clock;  // null: the system clock
   // The end notification (WM_USER+2 to the main window); called on the worker's thread.
   std::function<void()> onTransferEnded;
   // The device has been refusing a block for a second (the text for the update log);
@@ -43,7 +44,9 @@ class CUsbDwn : public wxDialog {
     IDC_DWN_FILE_NAME = 1051,
   };
 
-  explicit CUsbDwn(wxWindow* parent = nullptr, UsbDwnOptions options = {});
+  // `turns`: the transfer order of the window's owner, which outlives the window and joins
+  // a worker the window leaves behind.
+  CUsbDwn(wxWindow* parent, edog::UsbTransferTurns& turns, UsbDwnOptions options = {});
   ~CUsbDwn() override;
 
   // The transfer file path and label, read by the initialisation.
@@ -86,6 +89,7 @@ class CUsbDwn : public wxDialog {
   void CancelTransfer();
   void RecordResult(const edog::UsbTransferResult& result);
 
+  edog::UsbTransferTurns& turns_;
   UsbDwnOptions options_;
   std::string transferPath_, transferLabel_;
   bool initialised_ = false;

@@ -247,7 +247,8 @@ TEST_F(UsbSim, CancelMidTransferLeavesAPrefixAndEndsTheWorker) {
     }
   };
   auto observer = std::make_shared<CancellingObserver>();
-  UsbTransferWorker worker(std::move(job), observer);
+  UsbTransferTurns turns;
+  UsbTransferWorker worker(turns, std::move(job), observer);
   observer->worker = &worker;
   worker.Start();
   const auto r = worker.Wait();

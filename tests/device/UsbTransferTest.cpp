@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 #include <thread>
 
 #include "UsbTestSupport.h"
@@ -249,20 +250,25 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
     job.label = "file" + std::to_string(id);
     return job;
   };
-  FakeClock clock;
+  auto clock = std::make_shared<FakeClock>();
   auto first = std::make_shared<UsbRecordingObserver>();
   auto second = std::make_shared<UsbRecordingObserver>();
-  UsbTransferWorker w1(makeJob(1, true), first, clock);
-  UsbTransferWorker w2(makeJob(2, false), second, clock);
+  UsbTransferTurns turns;
+  UsbTransferWorker w1(turns, makeJob(1, true), first, clock);
+  auto w2 = std::make_unique<UsbTransferWorker>(turns, makeJob(2, false), second, clock);
   w1.Start();
-  w2.Start();
-  w2.Cancel();  // the second window is closed before its worker had its turn
+  w2->Start();
+  // The second window is closed before its worker had its turn: the worker is cancelled
+  // and the turns take over its thread, which keeps its own share of the clock.
+  w2.reset();
+  clock.reset();
   EXPECT_EQ(second->Events().front(), "label:file2");
   for (int i = 0; i < 20000; ++i) std::this_thread::yield();  // give an unordered worker its chance
   gate = true;
   const auto r1 = w1.Wait();
-  const auto r2 = w2.Wait();
-  UsbTransferWorker::WaitForAll();
+  turns.WaitForAll();  // joins the second worker
+  ASSERT_TRUE(second->Finished());
+  const auto r2 = second->Result();
   EXPECT_EQ(r1.outcome, UsbTransferResult::kCompleted);
   EXPECT_EQ(r2.outcome, UsbTransferResult::kCancelled);
   EXPECT_EQ(r2.sent, 2048u);  // command block and one block, then the cancel is seen

@@ -86,21 +86,25 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
   }
   void AppendLog(const std::string& t) override { Record("log " + t); }
   void AddProgressLine(const std::string& l) override { Record("line " + l); }
-  void ShowMessage(const std::string& t) override {
-    Record("box " + t);
-    std::lock_guard<std::mutex> lock(m_);
-    boxes_.push_back(t);
-  }
+  void OnFailure(const std::string& t) override { ShowMessage(t); }
+  void OnSummary(const std::string& t) override { ShowMessage(t); }
   void PumpWait(uint32_t) override {}
-  void SetUpdateButtonEnabled(bool e) override {
-    Record(e ? "button on" : "button off");
-    std::lock_guard<std::mutex> lock(m_);
-    buttonEnabled_ = e;
-  }
+  void OnBusyChanged(bool busy) override { SetUpdateButtonEnabled(!busy); }
   void SetPath(ContentKind k, const std::string& p) override {
     if (k == ContentKind::kSoftware) softwarePath_ = p;
   }
   void Reset() override { softwarePath_.clear(); }
+  // The window's message box and update button.
+  void ShowMessage(const std::string& t) {
+    Record("box " + t);
+    std::lock_guard<std::mutex> lock(m_);
+    boxes_.push_back(t);
+  }
+  void SetUpdateButtonEnabled(bool e) {
+    Record(e ? "button on" : "button off");
+    std::lock_guard<std::mutex> lock(m_);
+    buttonEnabled_ = e;
+  }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     UsbTransferJob job;
     const UsbSetupStatus status = PrepareUsbTransfer(path, label, job, StandInLibrary());
@@ -109,7 +113,7 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
       return TransferOutcome::kFailed;
     }
     auto observer = std::make_shared<TransferEnd>(*this);
-    UsbTransferWorker worker(std::move(job), observer, usbClock_);
+    UsbTransferWorker worker(usbTurns_, std::move(job), observer, usbClock_);
     worker.Start();
     usbResult_ = worker.Wait();
     return DeviceTookWholeFile(usbResult_) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
@@ -169,7 +173,8 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
 
   CComm& comm_;
   std::shared_ptr<UsbLibrary> library_;
-  PacedClock usbClock_{100};
+  std::shared_ptr<PacedClock> usbClock_ = std::make_shared<PacedClock>(100);
+  UsbTransferTurns usbTurns_;
   test::FastClock serialClock_;  // real waits on the line, the fixed pauses skipped
   SerialDownload download_;
   std::string softwarePath_;

@@ -24,10 +24,10 @@ const std::vector<std::string> kHostile = {kCrafted,     "back\\slash", "tab\the
                                            "图片",        "what?\?=",    "1st",       "-x",
                                            "dup",         "DUP",         "plain"};
 
-struct RecordingVoiceObserver : VoiceGenerationObserver {
-  std::vector<std::string> boxes;
-  void OnGeneratorMessage(int, long) override {}
-  void OnMessageBox(const std::string& text) override { boxes.push_back(text); }
+struct QuietVoiceObserver : VoiceGenerationObserver {
+  void OnBusyChanged(bool) override {}
+  void OnProgress(long) override {}
+  void OnCompleted(long) override {}
 };
 
 std::string Hex(const std::string& s) {
@@ -71,7 +71,7 @@ TEST(HeaderInjection, PictureNamesCompileBackToThemselves) {
   s.pictures.push_back(s.pictures.back());  // one picture listed twice
   s.outputName = dir / "Image.hdr";
   ImageTableObserver quiet;
-  ASSERT_EQ(RunImageTable(s, quiet), ImageTableStatus::kFinished);
+  ASSERT_EQ(RunImageTable(s, quiet).status, ImageTableStatus::kFinished);
 
   std::string expected;
   for (const auto& p : s.pictures) expected += Hex(p) + "\n";
@@ -88,10 +88,9 @@ TEST(HeaderInjection, WaveNamesAndNumberTextsCompileBackToThemselves) {
     WriteFile(path, MonoWave(8000, 64));
     gen.AddFile(path, i == 0 ? "8000 }, { 0" : "11025", i % 2 ? "3" : "4");
   }
-  RecordingVoiceObserver obs;
-  ASSERT_EQ(RunVoiceGeneration(gen, 0, obs, BinDir() + "/libKova100.so"),
-            VoiceRunResult::kCompleted)
-      << (obs.boxes.empty() ? "" : obs.boxes[0]);
+  QuietVoiceObserver obs;
+  const Result<VoiceRunStatus> run = RunVoiceGeneration(gen, 0, obs, BinDir() + "/libKova100.so");
+  ASSERT_EQ(run.status, VoiceRunStatus::kCompleted) << run.message;
 
   std::string expected;
   for (size_t i = 0; i < kHostile.size(); ++i)

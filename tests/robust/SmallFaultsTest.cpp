@@ -41,9 +41,10 @@ struct Host : UpdateHost {
   bool Connected() override { return true; }
   void AppendLog(const std::string&) override {}
   void AddProgressLine(const std::string&) override {}
-  void ShowMessage(const std::string& text) override { boxes.push_back(text); }
+  void OnFailure(const std::string& text) override { boxes.push_back(text); }
+  void OnSummary(const std::string& text) override { boxes.push_back(text); }
   void PumpWait(uint32_t) override {}
-  void SetUpdateButtonEnabled(bool) override {}
+  void OnBusyChanged(bool) override {}
   void SetPath(ContentKind, const std::string&) override {}
   void Reset() override {}
   TransferOutcome RunUsbTransfer(const std::string&, const std::string&) override {

@@ -24,7 +24,6 @@ struct Recorder : ImageTableObserver {
     events.push_back("replayed " + std::to_string(index));
     replayed.push_back(p);
   }
-  void OnMessage(const std::string& text) override { messages.push_back(text); }
   bool CancelRequested() override { return ++polls > cancelAfterPolls; }
 
   std::vector<int> progress;
@@ -33,6 +32,13 @@ struct Recorder : ImageTableObserver {
   int polls = 0;
   int cancelAfterPolls = 1 << 30;
 };
+
+// The run, its closing text recorded after the reports.
+ImageTableStatus RunRecorded(const ImageTableSettings& s, Recorder& r) {
+  const Result<ImageTableStatus> result = RunImageTable(s, r);
+  if (!result.message.empty()) r.messages.push_back(result.message);
+  return result.status;
+}
 
 // Two small pictures: "a" 2 x 1 white (7-byte run-length image), "b" 3 x 1 red, red, blue
 // (10 bytes).
@@ -67,7 +73,7 @@ bool AllZero(const std::vector<uint8_t>& v, size_t from) {
 TEST(ImageTable, TwoPicturesSerialUsbAtBaseZero) {
   TwoPictures t;
   Recorder r;
-  ASSERT_EQ(RunImageTable(t.Settings(), r), ImageTableStatus::kFinished) << r.messages[0];
+  ASSERT_EQ(RunRecorded(t.Settings(), r), ImageTableStatus::kFinished) << r.messages[0];
   const auto data = test::ReadFile(t.dir / "Image.hdr");
   // Payload: 9-byte table + 7 + 10 = 26 bytes, padded to 64.
   ASSERT_EQ(data.size(), 1024u + 64u);
@@ -109,7 +115,7 @@ TEST(ImageTable, NandTableAndPicturesFillWholeBlocks) {
   s.address = 0x40000;
   s.cleanTemp = false;
   Recorder r;
-  ASSERT_EQ(RunImageTable(s, r), ImageTableStatus::kFinished);
+  ASSERT_EQ(RunRecorded(s, r), ImageTableStatus::kFinished);
   const auto data = test::ReadFile(t.dir / "Image.hdr");
   ASSERT_EQ(data.size(), 1024u + 3 * 512u);  // USB with NAND: no end padding
   const HeaderFields h = ParseHeaderFields(data.data());
@@ -138,7 +144,7 @@ TEST(ImageTable, UartRoundsTheSizeToWholeKilobytes) {
   s.port = Port::Uart;
   s.address = 0x1000;
   Recorder r;
-  ASSERT_EQ(RunImageTable(s, r), ImageTableStatus::kFinished);
+  ASSERT_EQ(RunRecorded(s, r), ImageTableStatus::kFinished);
   const auto data = test::ReadFile(t.dir / "Image.hdr");
   ASSERT_EQ(data.size(), 2048u);
   const HeaderFields h = ParseHeaderFields(data.data());
@@ -154,7 +160,7 @@ TEST(ImageTable, ProgressAndPreviewFollowTheSteps) {
   auto s = t.Settings();
   s.pictures.push_back(t.a);  // the same picture twice: one per-picture file, used twice
   Recorder r;
-  ASSERT_EQ(RunImageTable(s, r), ImageTableStatus::kFinished) << r.messages[0];
+  ASSERT_EQ(RunRecorded(s, r), ImageTableStatus::kFinished) << r.messages[0];
   // i / 3 of each step's span after picture i: 45, 5, 5, 5, 35, then 100.
   EXPECT_EQ(r.progress, (std::vector<int>{0, 15, 30, 45, 46, 48, 50, 51, 53, 55, 56, 58, 60, 71,
                                           83, 100}));
@@ -187,7 +193,7 @@ TEST(ImageTable, OutputNamesAndSymbols) {
   s.outputName = t.dir / "Table";
   s.pictures = {t.a};
   Recorder r;
-  ASSERT_EQ(RunImageTable(s, r), ImageTableStatus::kFinished);
+  ASSERT_EQ(RunRecorded(s, r), ImageTableStatus::kFinished);
   EXPECT_TRUE(FileExists(t.dir / "Table"));
   // One picture: its lines are the last ones, without a comma.
   EXPECT_EQ(test::ReadText(t.dir / "h").substr(0, 14), "enum {\r\n\tA\r\n};");
@@ -206,7 +212,7 @@ TEST(ImageTable, LongPicturesTakeExtraEnumValuesWithUniqueNames) {
   s.pictures = {dir / "big.bmp", dir / "last.bmp"};
   s.outputName = dir / "Image.hdr";
   Recorder r;
-  ASSERT_EQ(RunImageTable(s, r), ImageTableStatus::kFinished) << r.messages[0];
+  ASSERT_EQ(RunRecorded(s, r), ImageTableStatus::kFinished) << r.messages[0];
   const std::string text = test::ReadText(dir / "Image.h");
   EXPECT_EQ(text.substr(0, text.find("};")), "enum {\r\n\tBIG_0,\r\n\tBIG,\r\n\tLAST_0,\r\n\tLAST\r\n");
   EXPECT_NE(text.find("0x00, 0x00, 0x09,\r\n\t/*  1*/ 0x01, 0x00, 0x0c\r\n"), std::string::npos);
@@ -237,7 +243,7 @@ TEST(ImageTable, RefusalsNameTheFileAndLeaveNoOutput) {
       s.outputName = dir / "Image.hdr";
       s.cleanTemp = clean;
       Recorder r;
-      EXPECT_EQ(RunImageTable(s, r), ImageTableStatus::kRefused) << c.picture;
+      EXPECT_EQ(RunRecorded(s, r), ImageTableStatus::kRefused) << c.picture;
       ASSERT_EQ(r.messages.size(), 1u);
       EXPECT_EQ(r.messages[0].rfind(c.message, 0), 0u) << r.messages[0];
       EXPECT_FALSE(FileExists(dir / "Image.hdr"));
@@ -254,14 +260,14 @@ TEST(ImageTable, EmptyListAndFileFailures) {
   Recorder empty;
   ImageTableSettings none;
   none.outputName = t.dir / "Image.hdr";
-  EXPECT_EQ(RunImageTable(none, empty), ImageTableStatus::kNoImages);
+  EXPECT_EQ(RunRecorded(none, empty), ImageTableStatus::kNoImages);
   EXPECT_EQ(empty.messages, std::vector<std::string>{"No Image Files"});
   EXPECT_FALSE(FileExists(t.dir / "Image.hdr"));
 
   // The per-picture file cannot be created: a folder stands in its place.
   ASSERT_TRUE(MakeDirectory(t.dir / "b.bin"));
   Recorder r;
-  EXPECT_EQ(RunImageTable(t.Settings(), r), ImageTableStatus::kFileError);
+  EXPECT_EQ(RunRecorded(t.Settings(), r), ImageTableStatus::kFileError);
   EXPECT_EQ(r.messages, std::vector<std::string>{"Tmp File could not be opened !\n"});
   EXPECT_FALSE(FileExists(t.dir / "a.bin"));
   RemoveDirectory(t.dir / "b.bin");
@@ -270,7 +276,7 @@ TEST(ImageTable, EmptyListAndFileFailures) {
   auto s = t.Settings();
   s.outputName = t.dir / "missing/Image.hdr";
   Recorder r2;
-  EXPECT_EQ(RunImageTable(s, r2), ImageTableStatus::kFileError);
+  EXPECT_EQ(RunRecorded(s, r2), ImageTableStatus::kFileError);
   EXPECT_EQ(r2.messages, std::vector<std::string>{"Tmp File could not be opened !\n"});
   EXPECT_FALSE(FileExists(t.dir / "a.bin"));
   EXPECT_FALSE(FileExists(t.dir / "missing/Image.h"));
@@ -279,7 +285,7 @@ TEST(ImageTable, EmptyListAndFileFailures) {
   s.outputName = t.dir / "Image.hdr";
   ASSERT_TRUE(MakeDirectory(t.dir / "Image.h"));
   Recorder r3;
-  EXPECT_EQ(RunImageTable(s, r3), ImageTableStatus::kFileError);
+  EXPECT_EQ(RunRecorded(s, r3), ImageTableStatus::kFileError);
   EXPECT_FALSE(FileExists(t.dir / "Image.hdr"));
   EXPECT_TRUE(DirectoryExists(t.dir / "Image.h"));
 }
@@ -289,21 +295,21 @@ TEST(ImageTable, AddressesBeyondThreeBytesAndCancelLeaveNoOutput) {
   auto s = t.Settings();
   s.address = 0xFFFFF0;  // the second picture would start at 0x1000000
   Recorder r;
-  EXPECT_EQ(RunImageTable(s, r), ImageTableStatus::kRefused);
+  EXPECT_EQ(RunRecorded(s, r), ImageTableStatus::kRefused);
   ASSERT_EQ(r.messages.size(), 1u);
   EXPECT_NE(r.messages[0].find(t.b), std::string::npos) << r.messages[0];
   EXPECT_FALSE(FileExists(t.dir / "Image.hdr"));
 
   s.address = 0xFFFFF0 - 7;  // the last start address that fits: 0xFFFFFF
   Recorder fits;
-  EXPECT_EQ(RunImageTable(s, fits), ImageTableStatus::kFinished);
+  EXPECT_EQ(RunRecorded(s, fits), ImageTableStatus::kFinished);
   RemoveFile(t.dir / "Image.hdr");
   RemoveFile(t.dir / "Image.h");
 
   for (int polls : {1, 3}) {  // during the encoding, then while copying
     Recorder c;
     c.cancelAfterPolls = polls;
-    EXPECT_EQ(RunImageTable(t.Settings(), c), ImageTableStatus::kCancelled);
+    EXPECT_EQ(RunRecorded(t.Settings(), c), ImageTableStatus::kCancelled);
     EXPECT_TRUE(c.messages.empty());
     EXPECT_FALSE(FileExists(t.dir / "Image.hdr"));
     EXPECT_FALSE(FileExists(t.dir / "Image.h"));
@@ -331,7 +337,7 @@ TEST(ImageTableCorpus, EveryBmpIsEncodedOrRefusedCleanly) {
       s.pictures = {copy};
       s.outputName = dir / "One.hdr";
       Recorder r;
-      const ImageTableStatus status = RunImageTable(s, r);
+      const ImageTableStatus status = RunRecorded(s, r);
       ASSERT_EQ(r.messages.size(), 1u) << copy;
       if (std::string(folder) == "g" || std::string(folder) == "b") {
         EXPECT_EQ(status, std::string(folder) == "g" ? ImageTableStatus::kFinished
@@ -345,7 +351,7 @@ TEST(ImageTableCorpus, EveryBmpIsEncodedOrRefusedCleanly) {
   }
   ASSERT_EQ(good.pictures.size(), 27u);
   Recorder r;
-  ASSERT_EQ(RunImageTable(good, r), ImageTableStatus::kFinished) << r.messages[0];
+  ASSERT_EQ(RunRecorded(good, r), ImageTableStatus::kFinished) << r.messages[0];
   const auto data = test::ReadFile(dir / "Good.hdr");
   EXPECT_EQ(data[1024], 0);
   EXPECT_EQ(data[1025], 27);

@@ -27,7 +27,9 @@ class RecordingHost : public UpdateHost {
   bool Connected() override { return connected(); }
   void AppendLog(const std::string& t) override { events.push_back("log " + t); }
   void AddProgressLine(const std::string& l) override { events.push_back("line " + l); }
-  void ShowMessage(const std::string& t) override {
+  void OnFailure(const std::string& t) override { Box(t); }
+  void OnSummary(const std::string& t) override { Box(t); }
+  void Box(const std::string& t) {
     events.push_back("box " + t);
     messages.push_back(t);
   }
@@ -35,9 +37,9 @@ class RecordingHost : public UpdateHost {
     events.push_back("wait " + std::to_string(ms));
     if (onWait) onWait();
   }
-  void SetUpdateButtonEnabled(bool e) override {
-    buttonEnabled = e;
-    events.push_back(e ? "button on" : "button off");
+  void OnBusyChanged(bool busy) override {
+    buttonEnabled = !busy;
+    events.push_back(busy ? "button off" : "button on");
   }
   void SetPath(ContentKind k, const std::string& p) override {
     events.push_back("path " + std::to_string(int(k)) + " " +

@@ -14,7 +14,12 @@
 namespace edog::test {
 namespace {
 
-using Messages = std::vector<std::pair<int, long>>;
+using Events = std::vector<std::string>;
+
+bool ReportedCompletion(const RecordingObserver& obs) {
+  return std::any_of(obs.events.begin(), obs.events.end(),
+                     [](const std::string& e) { return e.find(" files") != std::string::npos; });
+}
 
 // Wave files carrying test encoder directives, listed with their rate and bits texts.
 struct Fixture {
@@ -28,8 +33,8 @@ struct Fixture {
     gen.AddFile(path, rate, bits);
     return path;
   }
-  VoiceRunResult Run(uint32_t start, RecordingObserver& obs) {
-    return RunVoiceGeneration(gen, start, obs, TestEncoderPath());
+  VoiceRunStatus Run(uint32_t start, RecordingObserver& obs) {
+    return RunRecorded(gen, start, obs, TestEncoderPath());
   }
 };
 
@@ -48,10 +53,10 @@ TEST(VoiceGenerationRun, SerialUsbTwoFilesByteExact) {
   f.Add("one.wav", "LEN=1000");
   f.Add("two.wav", "LEN=2001");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
-  EXPECT_TRUE(obs.boxes.empty());
-  EXPECT_EQ(obs.messages, (Messages{{2, 0}, {1, 0}, {1, 40}, {1, 80}, {1, 80}, {1, 85}, {1, 85},
-                                    {1, 90}, {1, 90}, {1, 100}, {1, 100}, {0, 2}, {2, 1}}));
+  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
+  EXPECT_TRUE(obs.failures.empty());
+  EXPECT_EQ(obs.events, (Events{"busy", "0%", "40%", "80%", "80%", "85%", "85%", "90%", "90%",
+                                "100%", "100%", "2 files", "idle"}));
 
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   ASSERT_EQ(data.size(), 4096u);
@@ -96,7 +101,7 @@ TEST(VoiceGenerationRun, NandWithRateAndBitsOnUsbAndUart) {
     f.gen.flashSelection = kSelectNand;
     f.gen.portSelection = port;
     RecordingObserver obs;
-    ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
+    ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
 
     const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
     const HeaderFields h = ParseHeaderFields(data.data());
@@ -131,7 +136,7 @@ TEST(VoiceGenerationRun, ZeroLengthFileKeepsRateAndBitsButNoPosition) {
   f.Add("c.wav", "LEN=20", "11025", "4");
   f.gen.rateAndBits = true;
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   // T = 2 + 27; entries: a (6+3), empty (3 only), c (6+3).
   const std::vector<uint8_t> table{0x03, 0x00, 0x00, 0x1D, 0x00, 0x00, 0x09, 0x40, 0x1F, 0x04,
@@ -154,7 +159,7 @@ TEST(VoiceGenerationRun, TwoHundredFiftySixFilesStoreCountZero) {
   Fixture f;
   for (int i = 0; i < 256; ++i) f.Add("f" + std::to_string(i) + ".wav", "LEN=1");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   EXPECT_EQ(data[1024], 0);
   // T = 2 + 6 * 256 = 0x602; the last file starts at 0x602 + 255, size 1 - 1.
@@ -163,8 +168,8 @@ TEST(VoiceGenerationRun, TwoHundredFiftySixFilesStoreCountZero) {
   EXPECT_NE(text.find("\tF255\r\n};"), std::string::npos);
   EXPECT_NE(text.find("\t/*255*/ { \"F255.wav\", 8000, 4 }\r\n"), std::string::npos);
   EXPECT_NE(text.find("\t/*255*/ 0x00, 0x07, 0x01, 0x00, 0x00, 0x00\r\n};"), std::string::npos);
-  EXPECT_EQ(obs.messages.back(), (std::pair<int, long>{2, 1}));
-  EXPECT_EQ(obs.messages[obs.messages.size() - 2], (std::pair<int, long>{0, 256}));
+  EXPECT_EQ(obs.events.back(), "idle");
+  EXPECT_EQ(obs.events[obs.events.size() - 2], "256 files");
 }
 
 TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
@@ -173,9 +178,9 @@ TEST(VoiceGenerationRun, EncoderErrorStopsAtThatFile) {
   f.Add("b.wav", "FAIL=3");
   f.Add("c.wav", "LEN=5");
   RecordingObserver obs;
-  EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-  EXPECT_EQ(obs.boxes, std::vector<std::string>{"Internal Error; 3"});
-  EXPECT_EQ(obs.messages, (Messages{{2, 0}, {1, 0}}));
+  EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
+  EXPECT_EQ(obs.failures, std::vector<std::string>{"Internal Error; 3"});
+  EXPECT_EQ(obs.events, (Events{"busy", "0%"}));
   // The encoded files of a failed run go with it (they would have been removed after use).
   EXPECT_FALSE(FileExists(f.dir / "a.enc"));
   EXPECT_FALSE(FileExists(f.dir / "c.enc"));
@@ -188,7 +193,7 @@ TEST(VoiceGenerationRun, CallContractAndPathAsListed) {
   Fixture f;
   const std::string path = f.Add("Hello.WAV", "LEN=3", "8000", "3");
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   // Mixed case reaches the encoder unchanged: a lower-cased path would name no file here.
   EXPECT_EQ(ReadText(f.dir / "encoder-calls.txt"),
             "4|Encode|-3|" + path + "|" + f.dir.Path() + "/Hello.enc|000|var\n");
@@ -206,7 +211,7 @@ TEST(VoiceGenerationRun, OutputsGoIntoTheLastFilesFolder) {
   f.gen.outputName = "VOICE.bin";
   f.gen.tempFileClean = false;
   RecordingObserver obs;
-  ASSERT_EQ(f.Run(0, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0, obs), VoiceRunStatus::kCompleted);
   EXPECT_TRUE(FileExists(f.dir / "second/VOICE.bin"));
   EXPECT_TRUE(FileExists(f.dir / "second/VOICE.h"));
   EXPECT_FALSE(FileExists(f.dir / "first/VOICE.bin"));
@@ -221,13 +226,13 @@ TEST(VoiceGenerationRun, SelectionsAreTakenOnceAtTheStart) {
   f.Add("b.wav", "LEN=2001");
   RecordingObserver obs;
   // The radio buttons change while the run works.
-  obs.onMessage = [&](int kind, long) {
-    if (kind == kGeneratorProgress) {
+  obs.onEvent = [&](const std::string& event) {
+    if (event.back() == '%') {
       f.gen.flashSelection = kSelectNand;
       f.gen.portSelection = kSelectUart;
     }
   };
-  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunResult::kCompleted);
+  ASSERT_EQ(f.Run(0x40000, obs), VoiceRunStatus::kCompleted);
   const auto data = ReadFile(f.dir / "KOVA_DATA.HDR");
   const HeaderFields h = ParseHeaderFields(data.data());
   EXPECT_EQ(h.flash, kFlashSerial);
@@ -241,29 +246,29 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
   {
     RecordingObserver obs;
     VoiceGeneration empty;
-    EXPECT_EQ(RunVoiceGeneration(empty, 0, obs, TestEncoderPath()), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"No Wav Files"});
-    EXPECT_TRUE(obs.messages.empty());
+    EXPECT_EQ(RunRecorded(empty, 0, obs, TestEncoderPath()), VoiceRunStatus::kFailed);
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"No Wav Files"});
+    EXPECT_TRUE(obs.events.empty());
   }
   {
     Fixture f;
     f.Add("a.wav", "LEN=1");
     RecordingObserver obs;
-    EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs, f.dir / "libNoSuchEncoder.so"),
-              VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"KOVA Encoder does not exist!"});
-    EXPECT_EQ(obs.messages, (Messages{{2, 0}}));
+    EXPECT_EQ(RunRecorded(f.gen, 0, obs, f.dir / "libNoSuchEncoder.so"),
+              VoiceRunStatus::kFailed);
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
+    EXPECT_EQ(obs.events, (Events{"busy"}));
     // A library without the export.
     RecordingObserver obs2;
-    EXPECT_EQ(RunVoiceGeneration(f.gen, 0, obs2, "libm.so.6"), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs2.boxes, std::vector<std::string>{"KOVA Encoder does not exist!"});
+    EXPECT_EQ(RunRecorded(f.gen, 0, obs2, "libm.so.6"), VoiceRunStatus::kFailed);
+    EXPECT_EQ(obs2.failures, std::vector<std::string>{"KOVA Encoder does not exist!"});
   }
   {
     Fixture f;  // Encoder reports success but leaves no file.
     f.Add("a.wav", "NOFILE");
     RecordingObserver obs;
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"Tmp File could not be opened !\n"});
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(EncoderStillLoaded());
   }
   {
@@ -271,14 +276,11 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     f.Add("a.wav", "LEN=1");
     std::filesystem::create_directory(f.dir / "KOVA_DATA.h");
     RecordingObserver obs;
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
-    EXPECT_EQ(obs.boxes, std::vector<std::string>{"Tmp File could not be opened !\n"});
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
+    EXPECT_EQ(obs.failures, std::vector<std::string>{"Tmp File could not be opened !\n"});
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
-    EXPECT_NE(std::find(obs.messages.begin(), obs.messages.end(), std::pair<int, long>{2, 0}),
-              obs.messages.end());
-    EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
-                            [](auto m) { return m.first == kGeneratorFinished; }),
-              0);
+    EXPECT_EQ(obs.events.front(), "busy");
+    EXPECT_FALSE(ReportedCompletion(obs));
   }
   {
     Fixture f;  // A full disk: the failed writes are reported, not taken for success.
@@ -286,22 +288,20 @@ TEST(VoiceGenerationRun, FailuresShowTheirMessagesAndReleaseTheLibrary) {
     RecordingObserver obs;
     {
       FileSizeLimit full(6000);  // room for the encoded file, not for the data file
-      EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kFailed);
+      EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kFailed);
     }
     EXPECT_FALSE(FileExists(f.dir / "KOVA_DATA.HDR"));
-    ASSERT_EQ(obs.boxes.size(), 1u);
-    EXPECT_EQ(obs.boxes[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
-    EXPECT_EQ(std::count_if(obs.messages.begin(), obs.messages.end(),
-                            [](auto m) { return m.first == kGeneratorFinished; }),
-              0);
+    ASSERT_EQ(obs.failures.size(), 1u);
+    EXPECT_EQ(obs.failures[0], "File read/write error: " + f.dir / "KOVA_DATA.HDR" + "\n");
+    EXPECT_FALSE(ReportedCompletion(obs));
   }
   {
     Fixture f;  // Stopped between files.
     f.Add("a.wav", "LEN=1");
     f.Add("b.wav", "LEN=1");
     RecordingObserver obs;
-    obs.onMessage = [&](int kind, long) { obs.stop = kind == kGeneratorProgress; };
-    EXPECT_EQ(f.Run(0, obs), VoiceRunResult::kStopped);
+    obs.onEvent = [&](const std::string& event) { obs.stop = event.back() == '%'; };
+    EXPECT_EQ(f.Run(0, obs), VoiceRunStatus::kStopped);
     EXPECT_FALSE(FileExists(f.dir / "b.enc"));
     EXPECT_FALSE(EncoderStillLoaded());
   }

@@ -21,18 +21,30 @@ std::vector<uint8_t> DirectiveWave(const std::string& directive, uint32_t rate =
 std::vector<uint8_t> TestEncoded(size_t n);
 std::string TestEncoderPath();
 
+// Records the run's reports as "busy", "idle", "<p>%" and "<n> files"; failure texts apart
+// (RunRecorded).
 struct RecordingObserver : VoiceGenerationObserver {
-  std::vector<std::pair<int, long>> messages;
-  std::vector<std::string> boxes;
-  std::function<void(int, long)> onMessage;  // runs after recording
+  std::vector<std::string> events;
+  std::vector<std::string> failures;
+  std::function<void(const std::string&)> onEvent;  // runs after recording
   bool stop = false;
-  void OnGeneratorMessage(int kind, long value) override {
-    messages.emplace_back(kind, value);
-    if (onMessage) onMessage(kind, value);
-  }
-  void OnMessageBox(const std::string& text) override { boxes.push_back(text); }
+  void OnBusyChanged(bool busy) override { Record(busy ? "busy" : "idle"); }
+  void OnProgress(long percent) override { Record(std::to_string(percent) + "%"); }
+  void OnCompleted(long files) override { Record(std::to_string(files) + " files"); }
   bool StopRequested() override { return stop; }
+  void Record(const std::string& event) {
+    events.push_back(event);
+    if (onEvent) onEvent(event);
+  }
 };
+
+// The run, its failure text recorded with the observer's reports.
+inline VoiceRunStatus RunRecorded(const VoiceGeneration& generation, uint32_t start,
+                                  RecordingObserver& obs, const std::string& library) {
+  const Result<VoiceRunStatus> result = RunVoiceGeneration(generation, start, obs, library);
+  if (!result.message.empty()) obs.failures.push_back(result.message);
+  return result.status;
+}
 
 // Reads `bits`-bit codes most significant bit first and decodes them with G.726 from its
 // reset state: bytes × 8 / bits samples.

@@ -24,6 +24,7 @@
 #include "widgets/FileDialog.h"
 #include "widgets/ListRows.h"
 #include "widgets/MessageBox.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 using namespace edog;
@@ -87,38 +88,34 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
   RunObserver(CSelImgFiles& dlg, int displayMs) : dlg_(dlg), displayMs_(displayMs) {}
 
   void OnProgress(int percent) override {
-    dlg_.CallAfter([d = &dlg_, percent] { d->progress_->SetValue(std::clamp(percent, 0, 100)); });
+    dlg_.ui_->Post([d = &dlg_, percent] { d->progress_->SetValue(std::clamp(percent, 0, 100)); });
   }
   void OnPictureDecoded(size_t, const Picture& picture) override {
-    dlg_.CallAfter([d = &dlg_, picture] { d->preview_->ShowPicture(picture); });
+    dlg_.ui_->Post([d = &dlg_, picture] { d->preview_->ShowPicture(picture); });
     dlg_.Pause(kEncodePauseMs);
   }
   void OnPreviewCleared() override {
-    dlg_.CallAfter([d = &dlg_] { d->preview_->Clear(); });
+    dlg_.ui_->Post([d = &dlg_] { d->preview_->Clear(); });
   }
   void OnPictureReplayed(size_t, const Picture& picture) override {
-    dlg_.CallAfter([d = &dlg_, picture] {
+    dlg_.ui_->Post([d = &dlg_, picture] {
       d->preview_->Clear();
       d->preview_->ShowPicture(picture);
     });
     dlg_.Pause(displayMs_);
-    dlg_.CallAfter([d = &dlg_, w = picture.width, h = picture.height] {
+    dlg_.ui_->Post([d = &dlg_, w = picture.width, h = picture.height] {
       d->preview_->ClearArea(w, h);
     });
   }
-  // Failure texts are shown once the run has ended; the final text is the window's own.
-  void OnMessage(const std::string& text) override { messages_.push_back(text); }
-  const std::vector<std::string>& Messages() const { return messages_; }
   bool CancelRequested() override { return dlg_.cancel_; }
 
  private:
   CSelImgFiles& dlg_;
   const int displayMs_;
-  std::vector<std::string> messages_;
 };
 
 // ---------------------------------------------------------------------------------------
-CSelImgFiles::CSelImgFiles(wxWindow* parent) {
+CSelImgFiles::CSelImgFiles(wxWindow* parent) : ui_(UiCallTarget::Create()) {
   Create(parent, IDD, "Select Image Files", wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   SetFont(LoadToolDialogFont());
@@ -137,7 +134,10 @@ CSelImgFiles::CSelImgFiles(wxWindow* parent) {
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(uartRadio_, usbRadio_); }, IDC_UART);
 }
 
-CSelImgFiles::~CSelImgFiles() { StopWorker(); }
+CSelImgFiles::~CSelImgFiles() {
+  StopWorker();
+  ui_->Detach();  // what the run queued is dropped with the window
+}
 
 void CSelImgFiles::CreateControls() {
   const DialogLayout du(this);
@@ -273,15 +273,17 @@ void CSelImgFiles::OnOK() {
   cancel_ = false;
   worker_ = std::thread([this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
+    // The failure text is shown once the run has ended; the final text is the window's own.
     std::vector<std::string> messages;
-    if (RunImageTable(settings, observer) == ImageTableStatus::kFinished) {
+    const Result<ImageTableStatus> result = RunImageTable(settings, observer);
+    if (result.Ok()) {
       // The output as the user named it, not the folder it was put into.
       messages = {Format(kImageTableFinishedFormat, static_cast<int>(settings.pictures.size()),
                          name.c_str())};
-    } else {
-      messages = observer.Messages();
+    } else if (!result.message.empty()) {
+      messages = {result.message};
     }
-    CallAfter([this, messages] { OnRunEnded(messages); });
+    ui_->Post([this, messages] { OnRunEnded(messages); });
   });
 }
 

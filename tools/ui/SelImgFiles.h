@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -20,6 +21,7 @@ class wxGauge;
 class wxListCtrl;
 class wxRadioButton;
 class wxTextCtrl;
+class UiCallTarget;
 
 // The preview pane (static 1043): what the run shows of each picture, drawn at the pane's
 // top-left corner over its background colour.
@@ -109,6 +111,8 @@ class CSelImgFiles : public wxDialog {
   // A relative output name lands where the last pictures were chosen from.
   std::string pictureFolder_;
 
+  // The worker reaches the window through this; detached when the window goes.
+  std::shared_ptr<UiCallTarget> ui_;
   std::thread worker_;
   std::atomic<bool> cancel_{false};
   std::mutex pauseMutex_;

@@ -16,6 +16,7 @@
 #include "widgets/GradientProgressCtrl.h"
 #include "widgets/ListRows.h"
 #include "widgets/MessageBox.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 // <windows.h>, which some wx headers pull in on Windows, defines SetPort as SetPortW.
@@ -25,18 +26,19 @@
 
 using namespace edog;
 
-// The run's side, on the worker thread: generator messages and message boxes are queued
-// to the window's thread in the order posted. The worker never waits for the window.
+// The run's side, on the worker thread: its reports are queued to the window's thread in
+// the order posted. The worker never waits for the window.
 class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
  public:
   explicit RunObserver(CSelWavFiles& dlg) : dlg_(dlg) {}
-  void OnGeneratorMessage(int kind, long value) override {
-    dlg_.CallAfter([d = &dlg_, kind, value] { d->OnGeneratorMessage(kind, value); });
+  void OnBusyChanged(bool busy) override {
+    dlg_.ui_->Post([d = &dlg_, busy] { d->OnRunBusy(busy); });
   }
-  void OnMessageBox(const std::string& text) override {
-    dlg_.CallAfter([d = &dlg_, text] {
-      if (!d->ending_) ShowMessageBox(U8(text), ApplicationCaption(), wxOK, d);
-    });
+  void OnProgress(long percent) override {
+    dlg_.ui_->Post([d = &dlg_, percent] { d->OnRunProgress(percent); });
+  }
+  void OnCompleted(long files) override {
+    dlg_.ui_->Post([d = &dlg_, files] { d->OnRunCompleted(files); });
   }
   bool StopRequested() override { return dlg_.stop_; }
 
@@ -46,7 +48,9 @@ class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
 
 CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
                            std::string encoderLibrary)
-    : generation_(generation), encoderLibrary_(std::move(encoderLibrary)) {
+    : generation_(generation),
+      encoderLibrary_(std::move(encoderLibrary)),
+      ui_(UiCallTarget::Create()) {
   Create(parent, IDD, "KOVA Data Generation", wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   SetFont(LoadToolDialogFont());
@@ -83,7 +87,10 @@ CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
   for (wxWindow* child : waveList_->GetChildren()) bindDoubleClick(child);
 }
 
-CSelWavFiles::~CSelWavFiles() { StopWorker(); }
+CSelWavFiles::~CSelWavFiles() {
+  StopWorker();
+  ui_->Detach();  // what the run queued is dropped with the window
+}
 
 void CSelWavFiles::CreateControls() {
   const DialogLayout du(this);
@@ -262,36 +269,35 @@ void CSelWavFiles::OnOK() {
   // The run works on its own copy: the window may change the lists at the next OK.
   worker_ = std::thread([this, generation = generation_, address = *start] {
     RunObserver observer(*this);
-    const VoiceRunResult result = RunVoiceGeneration(generation, address, observer, encoderLibrary_);
-    CallAfter([this, result] { OnRunEnded(result == VoiceRunResult::kCompleted); });
+    const Result<VoiceRunStatus> result =
+        RunVoiceGeneration(generation, address, observer, encoderLibrary_);
+    ui_->Post([this, result] { OnRunEnded(result); });
   });
 }
 
-void CSelWavFiles::OnGeneratorMessage(int kind, long value) {
-  if (ending_) return;
-  switch (kind) {
-    case kGeneratorFinished:
-      ShowMessageBox(U8(VoiceCompletionText(value, generation_.outputName)), ApplicationCaption(), wxOK,
-                     this);
-      UpdateData(true);
-      ending_ = true;
-      if (IsModal()) EndModal(wxID_OK);
-      break;
-    case kGeneratorProgress:
-      progress_->SetPos(static_cast<int>(value));
-      break;
-    case kGeneratorOkButton:
-      okButton_->Enable(value != 0);
-      break;
-    default:
-      break;
-  }
+void CSelWavFiles::OnRunBusy(bool busy) {
+  if (!ending_) okButton_->Enable(!busy);
 }
 
-void CSelWavFiles::OnRunEnded(bool completed) {
+void CSelWavFiles::OnRunProgress(long percent) {
+  if (!ending_) progress_->SetPos(static_cast<int>(percent));
+}
+
+void CSelWavFiles::OnRunCompleted(long files) {
+  if (ending_) return;
+  ShowMessageBox(U8(VoiceCompletionText(files, generation_.outputName)), ApplicationCaption(), wxOK,
+                 this);
+  UpdateData(true);
+  ending_ = true;
+  if (IsModal()) EndModal(wxID_OK);
+}
+
+void CSelWavFiles::OnRunEnded(const Result<VoiceRunStatus>& result) {
   if (worker_.joinable()) worker_.join();
+  if (result.Ok() || ending_) return;
+  if (!result.message.empty()) ShowMessageBox(U8(result.message), ApplicationCaption(), wxOK, this);
   // A run that stopped at an error leaves OK usable, so the list can be mended.
-  if (!completed && !ending_) okButton_->Enable();
+  okButton_->Enable();
 }
 
 void CSelWavFiles::StopWorker() {

@@ -2,11 +2,12 @@
 // The voice data generator window, dialog template 132 ("KOVA Data Generation"): the wave
 // list with rates and compression bits, the target settings, and OK, which saves
 // everything into the generation lists and settings and starts the generation run on a
-// worker thread. The run reports through generator messages; after its success the window
+// worker thread. The run's reports are queued to the window; after its success the window
 // shows the completion box and closes.
 #include <wx/dialog.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -25,6 +26,7 @@ class wxMouseEvent;
 class wxRadioButton;
 class wxTextCtrl;
 class CGradientProgressCtrl;
+class UiCallTarget;
 
 class CSelWavFiles : public wxDialog {
  public:
@@ -65,8 +67,10 @@ class CSelWavFiles : public wxDialog {
   void OnListDoubleClick(long item, long column);
   void OnOK();
   void OnCancel();
-  // The generator message (WM_USER+1): 0 finished, 1 progress, 2 OK button state.
-  void OnGeneratorMessage(int kind, long value);
+  // The run's reports, on the window's thread (the generator message WM_USER+1).
+  void OnRunBusy(bool busy);
+  void OnRunProgress(long percent);
+  void OnRunCompleted(long files);
   bool Running() const { return worker_.joinable(); }
 
   // Members, as the dialog exchanges them.
@@ -96,7 +100,7 @@ class CSelWavFiles : public wxDialog {
   void AddFile(edog::CWaveInfo& working, const std::string& path);
   void SetFlash(int selection);
   void SetPort(int selection);
-  void OnRunEnded(bool completed);
+  void OnRunEnded(const edog::Result<edog::VoiceRunStatus>& result);
   void StopWorker();
 
   edog::VoiceGeneration& generation_;
@@ -106,6 +110,8 @@ class CSelWavFiles : public wxDialog {
   wxCheckBox* tempCleanBox_ = nullptr;
   wxCheckBox* rateBitsBox_ = nullptr;
 
+  // The worker reaches the window through this; detached when the window goes.
+  std::shared_ptr<UiCallTarget> ui_;
   std::thread worker_;
   std::atomic<bool> stop_{false};
   bool ending_ = false;

@@ -499,12 +499,13 @@ class StatusWindow : public UpdateInWindow {
     return o;
   }
   std::atomic<int> ended_{0};
+  UsbTransferTurns turns_;  // last: joins a worker a window left behind
 };
 
 TEST_F(StatusWindow, ShowsTheTransferAndAScreenshotMidway) {
   StartDevice(100 * 1024);
   const Content c = Make(Port::Usb, kFlashNand, 0x40, 300 * 1024, 8);
-  CUsbDwn status(nullptr, Options());
+  CUsbDwn status(nullptr, turns_, Options());
   status.SetTransfer(WriteImage(c), "语音文件");
   StatusWindows windows;
   std::string shot;
@@ -546,7 +547,7 @@ TEST_F(StatusWindow, SmallPayloadEndsAbove100AndTheWindowStaysUntilEnter) {
   Content c = Make(Port::Usb, kFlashE, 0, 150, 9);
   c.file.resize(1024 + 150);  // payload of 150 bytes: divisor 1, final percent 150
   PutLE32(&c.file[7], 150);   // and a header that says so, or it is not sent at all
-  CUsbDwn status(nullptr, Options());
+  CUsbDwn status(nullptr, turns_, Options());
   status.SetTransfer(WriteImage(c), "软件文件");
   StatusWindows windows;
   bool finished = false, stillOpen = false;
@@ -567,7 +568,7 @@ TEST_F(StatusWindow, SmallPayloadEndsAbove100AndTheWindowStaysUntilEnter) {
 
 TEST_F(StatusWindow, NoDeviceShowsTheBoxAndWaitsForEsc) {
   const Content c = Make(Port::Usb, kFlashE, 0, 5000, 10);
-  CUsbDwn status(nullptr, Options());
+  CUsbDwn status(nullptr, turns_, Options());
   status.SetTransfer(WriteImage(c), "软件文件");
   Boxes boxes;
   StatusWindows windows;
