@@ -36,16 +36,17 @@ class Host final : public UpdateHost {
   }
   void AppendLog(const std::string& t) override { log += t; }
   void AddProgressLine(const std::string&) override {}
-  void ShowMessage(const std::string&) override {}
+  void OnFailure(const std::string&) override {}
+  void OnSummary(const std::string&) override {}
   void PumpWait(uint32_t) override {}
-  void SetUpdateButtonEnabled(bool) override {}
+  void OnBusyChanged(bool) override {}
   void SetPath(ContentKind, const std::string&) override {}
   void Reset() override {}
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     UsbTransferJob job;
     if (PrepareUsbTransfer(path, label, job, test::StandInLibrary()) != UsbSetupStatus::kReady)
       return TransferOutcome::kFailed;
-    UsbTransferWorker worker(std::move(job), nullptr);
+    UsbTransferWorker worker(turns_, std::move(job), nullptr);
     worker.Start();
     return DeviceTookWholeFile(worker.Wait()) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
   }
@@ -55,6 +56,7 @@ class Host final : public UpdateHost {
 
  private:
   std::shared_ptr<UsbLibrary> library_ = UsbLibrary::Load(test::StandInLibrary());
+  UsbTransferTurns turns_;
 };
 
 class StoredAsAnnounced : public ::testing::Test {
