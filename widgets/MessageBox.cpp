@@ -24,7 +24,10 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   wxWindowRef focused(wxWindow::FindFocus());
   // wx's own box rather than GTK's: a GTK box closed with the mouse leaves its owner deaf
   // to the keyboard until the next click in it. Destroyed once its last events are done.
-  auto* box = new wxGenericMessageDialog(parent, text, caption, style);
+  // The texts end their lines with CR LF, which GTK would show as two line breaks.
+  wxString shown = text;
+  shown.Replace("\r\n", "\n");
+  auto* box = new wxGenericMessageDialog(parent, shown, caption, style);
   const int code = box->ShowModal();
   box->Destroy();
   const int answer = code == wxID_OK    ? wxOK
