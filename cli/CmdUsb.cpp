@@ -85,9 +85,10 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
                            const std::string& label, bool trace) {
   UsbSendOutcome outcome;
   UsbTransferJob job;
-  outcome.setup = PrepareUsbTransfer(path, label, job);
-  if (outcome.setup != UsbSetupStatus::kReady) {
-    outcome.setupMessage = UsbSetupMessage(outcome.setup, path);
+  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job);
+  outcome.setup = setup.status;
+  if (!setup.Ok()) {
+    outcome.setupMessage = setup.message;
     return outcome;
   }
   if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {

@@ -11,8 +11,10 @@ namespace edog {
 
 const char* const kDeviceRefusingText = "设备拒绝接收数据，正在重试...\r\n";
 
-UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
-                                  UsbTransferJob& job, const std::string& library) {
+namespace {
+
+UsbSetupStatus Prepare(const std::string& path, const std::string& label, UsbTransferJob& job,
+                       const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
   if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
   // Read only up to the largest image the device can hold (the pipe closes with `pipe`).
@@ -30,6 +32,16 @@ UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& la
   job.pipe = std::move(pipe);
   job.label = label;
   return UsbSetupStatus::kReady;
+}
+
+}  // namespace
+
+Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
+                                          UsbTransferJob& job, const std::string& library) {
+  Result<UsbSetupStatus> result;
+  result.status = Prepare(path, label, job, library);
+  result.message = UsbSetupMessage(result.status, path);
+  return result;
 }
 
 std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
@@ -180,7 +192,7 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
   Bytes().swap(job.file);
   job.pipe.reset();
   observer.OnFinished(r);
-  if (percent == 100) observer.OnCloseWindow();
+  if (percent == 100) observer.OnFullPercent();
   return r;
 }
 

@@ -14,6 +14,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "device/UsbLibrary.h"
+#include "common/Result.h"
 #include "device/UsbTransferTurns.h"
 
 namespace edog {
@@ -67,8 +68,8 @@ class UsbTransferObserver {
   // The end notification, after the buffer and the pipe are released (the main window
   // enables its update button again).
   virtual void OnFinished(const UsbTransferResult& /*result*/) {}
-  // The final percent is exactly 100: the status window closes itself.
-  virtual void OnCloseWindow() {}
+  // The final percent is exactly 100 (the status window closes itself).
+  virtual void OnFullPercent() {}
 };
 
 // What one transfer owns: the whole file (header block included) and the pipe.
@@ -87,10 +88,11 @@ enum class UsbSetupStatus {
 // larger than a headered image can be (header block and the largest flash: kTooLarge),
 // anything but a regular file (a device or pipe never ends: kNotRegular), and an image
 // the device would not store as its header says (size field, flash code or range:
-// kHeaderMismatch). On any failure the pipe is closed again at once.
-UsbSetupStatus PrepareUsbTransfer(const std::string& path, const std::string& label,
-                                  UsbTransferJob& job,
-                                  const std::string& library = USB_LIBRARY_NAME);
+// kHeaderMismatch). On any failure the pipe is closed again at once. The message is the
+// text to show for a failed setup (UsbSetupMessage).
+Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
+                                          UsbTransferJob& job,
+                                          const std::string& library = USB_LIBRARY_NAME);
 // The text to show for a failed setup ("Can't open USB device.\n" for kNoDevice).
 std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path);
 

@@ -41,7 +41,7 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   }
   // Posted after the end notification, so the window is still there to close when the
   // recorded result is looked at.
-  void OnCloseWindow() override {
+  void OnFullPercent() override {
     ui_->Post([dlg = dlg_] { dlg->End(wxID_CANCEL); });
   }
 
@@ -139,14 +139,16 @@ void CUsbDwn::OnInitDialog(wxInitDialogEvent&) {
   fileNameText_ = transferLabel_;
   // 3-6. "PIPE00" through the library, then the whole file.
   UsbTransferJob job;
-  setup_ = PrepareUsbTransfer(path_, label_, job, options_.usbLibrary);
+  const edog::Result<edog::UsbSetupStatus> setup =
+      edog::PrepareUsbTransfer(path_, label_, job, options_.usbLibrary);
+  setup_ = setup.status;
   if (setup_ == UsbSetupStatus::kNoDevice) {
     ShowMessageBox(U8(kCantOpenUsbDevice), U8(kUsbErrorCaption), wxOK | wxICON_INFORMATION, this);
     return;
   }
   if (setup_ != UsbSetupStatus::kReady) {
     // No box here; the hidden info line keeps the reason for whoever looks.
-    infoText_ = UsbSetupMessage(setup_, path_);
+    infoText_ = setup.message;
     UpdateData();
     return;
   }

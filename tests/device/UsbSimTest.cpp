@@ -48,7 +48,7 @@ class UsbSim : public ::testing::Test {
     const std::string path = dir_ / "image.hdr";
     test::WriteFile(path, image);
     UsbTransferJob job;
-    EXPECT_EQ(PrepareUsbTransfer(path, "image", job, StandInLibrary()), UsbSetupStatus::kReady);
+    EXPECT_EQ(PrepareUsbTransfer(path, "image", job, StandInLibrary()).status, UsbSetupStatus::kReady);
     return RunUsbTransfer(std::move(job), cancel, observer, clock);
   }
   UsbTransferResult Send(const Bytes& image, UsbRecordingObserver& observer, Clock& clock) {
@@ -237,7 +237,7 @@ TEST_F(UsbSim, CancelMidTransferLeavesAPrefixAndEndsTheWorker) {
   const std::string path = dir_ / "image.hdr";
   test::WriteFile(path, MakeImage(kFlashSerial, 0, payload));
   UsbTransferJob job;
-  ASSERT_EQ(PrepareUsbTransfer(path, "voice", job, StandInLibrary()), UsbSetupStatus::kReady);
+  ASSERT_EQ(PrepareUsbTransfer(path, "voice", job, StandInLibrary()).status, UsbSetupStatus::kReady);
 
   struct CancellingObserver : UsbRecordingObserver {
     UsbTransferWorker* worker = nullptr;
@@ -265,12 +265,12 @@ TEST_F(UsbSim, CancelMidTransferLeavesAPrefixAndEndsTheWorker) {
 TEST_F(UsbSim, SetupRefusesMissingDeviceMissingFileAndShortFile) {
   UsbTransferJob job;
   test::WriteFile(dir_ / "short.hdr", Bytes(1023, 0x24));
-  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, StandInLibrary()), UsbSetupStatus::kNoDevice);
+  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, StandInLibrary()).status, UsbSetupStatus::kNoDevice);
   EXPECT_EQ(UsbSetupMessage(UsbSetupStatus::kNoDevice, "x"), "Can't open USB device.\n");
-  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, dir_ / "nolib.so"), UsbSetupStatus::kNoDevice);
+  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, dir_ / "nolib.so").status, UsbSetupStatus::kNoDevice);
   StartSim();
-  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, StandInLibrary()), UsbSetupStatus::kTooShort);
-  EXPECT_EQ(PrepareUsbTransfer(dir_ / "absent.hdr", "x", job, StandInLibrary()), UsbSetupStatus::kCannotRead);
+  EXPECT_EQ(PrepareUsbTransfer(dir_ / "short.hdr", "x", job, StandInLibrary()).status, UsbSetupStatus::kTooShort);
+  EXPECT_EQ(PrepareUsbTransfer(dir_ / "absent.hdr", "x", job, StandInLibrary()).status, UsbSetupStatus::kCannotRead);
   EXPECT_FALSE(job.pipe);
   EXPECT_NE(UsbSetupMessage(UsbSetupStatus::kTooShort, "short.hdr").find("1024-byte header"), std::string::npos);
   // The refused setups closed their pipes: the device saw no job.

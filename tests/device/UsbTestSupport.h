@@ -46,7 +46,7 @@ class UsbRecordingObserver : public UsbTransferObserver {
   void OnDeviceRefusing(const std::string& t) override { Add("refusing:" + t); }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt, bool ok) override;
   void OnFinished(const UsbTransferResult& r) override;
-  void OnCloseWindow() override { Add("close"); }
+  void OnFullPercent() override { Add("close"); }
 
   std::vector<std::string> Events() const;
   std::vector<Write> Writes() const;

@@ -107,7 +107,7 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
   }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     UsbTransferJob job;
-    const UsbSetupStatus status = PrepareUsbTransfer(path, label, job, StandInLibrary());
+    const UsbSetupStatus status = PrepareUsbTransfer(path, label, job, StandInLibrary()).status;
     if (status != UsbSetupStatus::kReady) {
       ShowMessage(UsbSetupMessage(status, path));
       return TransferOutcome::kFailed;

@@ -44,7 +44,7 @@ class Host final : public UpdateHost {
   void Reset() override {}
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     UsbTransferJob job;
-    if (PrepareUsbTransfer(path, label, job, test::StandInLibrary()) != UsbSetupStatus::kReady)
+    if (!PrepareUsbTransfer(path, label, job, test::StandInLibrary()).Ok())
       return TransferOutcome::kFailed;
     UsbTransferWorker worker(turns_, std::move(job), nullptr);
     worker.Start();
@@ -123,7 +123,7 @@ TEST_F(StoredAsAnnounced, ImagesTheDeviceWouldNotStoreAsAnnouncedAreNeverSent) {
     const std::string path = dir_ / "image.hdr";
     test::WriteFile(path, c.image);
     UsbTransferJob job;
-    const UsbSetupStatus setup = PrepareUsbTransfer(path, "x", job, test::StandInLibrary());
+    const UsbSetupStatus setup = PrepareUsbTransfer(path, "x", job, test::StandInLibrary()).status;
     EXPECT_EQ(setup, valid ? UsbSetupStatus::kReady : UsbSetupStatus::kHeaderMismatch);
     if (!valid) {
       EXPECT_NE(UsbSetupMessage(setup, path).find(c.reason), std::string::npos)
