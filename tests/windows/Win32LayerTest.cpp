@@ -185,9 +185,10 @@ class Lines final : public SerialDownloadObserver {
     if (!lines.empty()) lines.pop_back();
   }
   void SetProgress(unsigned p) override { last = p; }
-  void MessageBox(const std::string& t) override { boxes.push_back(t); }
+  void OnFileUnreadable() override { boxes.push_back(kFileOpenErrorText); }
+  void OnTransferCompleted() override { boxes.push_back(kTransferDoneText); }
   void ResumeReader() override { comm_.ResumeReader(); }
-  void EnableUpdateButton() override {}
+  void OnEnded() override {}
   std::vector<std::string> lines, boxes;
   unsigned last = 0;
 
