@@ -1,7 +1,7 @@
 # Cross build for 64-bit Windows with Debian's MinGW-w64 (posix threads variant: std::thread).
 # Libraries built for it live outside the build folder, under $EDOG_WIN_CACHE, else
-# ~/.cache/edog (scripts/build-windows.sh fills it): wxWidgets MSW in wx-msw/, spandsp's
-# G.726 codec and GoogleTest in mingw/. Programs run through wine.
+# ~/.cache/edog (scripts/build-windows.sh fills it): wxWidgets MSW in wx-msw/, GoogleTest
+# in mingw/. Programs run through wine.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(EDOG_MINGW_TRIPLET x86_64-w64-mingw32)
@@ -33,9 +33,12 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
+# Programs run in a wine prefix of our own ($EDOG_WIN_CACHE/wine, made by
+# scripts/build-windows.sh before anything runs), never in the user's ~/.wine.
 find_program(EDOG_WINE NAMES wine wine64)
 if(EDOG_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${EDOG_WINE}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env "WINEPREFIX=${EDOG_WIN_CACHE}/wine"
+      WINEDEBUG=-all "WINEDLLOVERRIDES=mscoree,mshtml=" "${EDOG_WINE}")
 endif()
 
 # Header-only libraries staged into the prefix (stb_image). MinGW's own printf family, so

@@ -21,10 +21,17 @@ BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
     r.status = BoundedRead::kNotRegular;
     return r;
   }
+  // The length decides before any byte is read, as a file of any size may be named.
+  const uint64_t length = fs::file_size(p, ec);
+  if (!ec && length > maxSize) {
+    r.size = length;
+    r.status = BoundedRead::kTooLarge;
+    return r;
+  }
   struct FileClose {
     void operator()(FILE* f) const { std::fclose(f); }
   };
-  const std::unique_ptr<FILE, FileClose> f(std::fopen(path.c_str(), "rb"));
+  const std::unique_ptr<FILE, FileClose> f(_wfopen(p.c_str(), L"rb"));
   if (!f) {
     r.error = errno;
     return r;

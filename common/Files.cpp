@@ -13,7 +13,7 @@ bool StdFile::Open(const std::string& path, const char* mode) {
   Close();
   std::string m(mode);
   if (m.find('b') == std::string::npos) m += 'b';
-  f_ = std::fopen(path.c_str(), m.c_str());
+  f_ = files_os::OpenFile(path, m.c_str());
   return f_ != nullptr;
 }
 

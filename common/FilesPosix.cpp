@@ -18,6 +18,8 @@ bool FileNamesIgnoreCase() { return false; }
 
 namespace files_os {
 
+FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
+
 std::string MakeFreshDirectory(const std::string& base) {
   std::string templ = JoinPath(base, "tmpXXXXXX");
   if (!mkdtemp(templ.data())) return {};

@@ -5,6 +5,7 @@
 
 #include "common/Files.h"
 #include "common/FilesOs.h"
+#include "common/FsPath.h"
 
 namespace edog {
 
@@ -17,6 +18,11 @@ const char* FolderSeparators() { return "\\/"; }
 bool FileNamesIgnoreCase() { return true; }
 
 namespace files_os {
+
+FILE* OpenFile(const std::string& path, const char* mode) {
+  const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
+  return _wfopen(FsPath(path).c_str(), wideMode.c_str());
+}
 
 std::string MakeFreshDirectory(const std::string& base) {
   // No mkdtemp: try fresh names until one can be created.

@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (scripts/build-windows.sh) and tests them under wine against
 # the Linux device simulator:
-#   * test_windows.exe through ctest (CMAKE_CROSSCOMPILING_EMULATOR = wine): plug-in loader,
-#     file mapping, the stand-in device library's handles, the serial port on a wine COM
-#     port linked to the simulator's pseudo-terminal;
+#   * the test programs through ctest (CMAKE_CROSSCOMPILING_EMULATOR = wine): the core's,
+#     the device's and the command line's (README lists what stays Linux-only), and
+#     test_windows.exe: plug-in loader, file mapping, the stand-in device library's handles,
+#     the serial port on a wine COM port linked to the simulator's pseudo-terminal;
 #   * edogtool.exe update --voice --map --software: three complete jobs in the journal;
 #   * edogtool.exe send-serial over the COM port: a complete serial job in the journal;
 #   * edog.exe on Xvfb: a screenshot of the main window (build-windows/edog-main-window.png)
 #     with its Chinese texts in the font the wine prefix is given.
-# The wine prefix lives in $EDOG_WIN_CACHE/wine (made once); COM5 and TCP port
-# $EDOG_SIM_TCP_PORT (default 53117) are used while it runs.
+# Everything runs in the private wine prefix $EDOG_WIN_CACHE/wine (build-windows.sh makes
+# it once), never in ~/.wine. COM5 and a TCP port are used while it runs: $EDOG_SIM_TCP_PORT
+# (default 53117), or the next free one of the nine after it. Every wait is bounded and
+# says what it waited for when it gives up.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
-export WINEPREFIX=${EDOG_WINEPREFIX:-$CACHE/wine}
+export WINEPREFIX=$CACHE/wine  # the one the toolchain file gives ctest
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export EDOG_SIM_TCP_PORT=${EDOG_SIM_TCP_PORT:-53117}
 COM=COM5
@@ -32,33 +35,57 @@ if [ ! -x build/bin/edog-sim ]; then
 fi
 nice -n 19 cmake --build build -j2 --target edog-sim >/dev/null
 
-# The wine prefix, once: a CJK font for the windows' Chinese texts.
-if [ ! -f "$WINEPREFIX/.edog-ready" ]; then
-  log "making the wine prefix $WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 || true
-  wineserver -w || true
-  touch "$WINEPREFIX/.edog-ready"
-fi
+# The wine prefix (made once; the build made it already unless --no-build), with a CJK
+# font for the windows' Chinese texts.
+# shellcheck source=build-windows.sh
+source "$ROOT/scripts/build-windows.sh"
+log() { echo "test-windows: $*"; }
+wine_prefix || fail "no wine prefix in $WINEPREFIX"
 fonts=$WINEPREFIX/drive_c/windows/Fonts
 mkdir -p "$fonts"
 ln -sf /usr/share/fonts/truetype/arphic/uming.ttc "$fonts/uming.ttc"
 
 work=$(mktemp -d /tmp/edog-wine-test.XXXXXX)
 sim_pid=""
+stop_sim() {
+  if [ -n "$sim_pid" ]; then kill "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  sim_pid=""
+}
 cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
+  stop_sim
   rm -f "$WINEPREFIX/dosdevices/${COM,,}"
   wineserver -k 2>/dev/null || true
   rm -rf "$work"
 }
 trap cleanup EXIT
+# One wine server for the whole run: no start-up and shut-down between the programs.
+wineserver -p 600 2>/dev/null || true
 
-build/bin/edog-sim --state "$work/state" --socket "$work/device.sock" --tcp-port "$EDOG_SIM_TCP_PORT" \
-  --serial-baud 0 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-for _ in $(seq 50); do [ -s "$work/state/serial-line" ] && break; sleep 0.1; done
-[ -s "$work/state/serial-line" ] || { cat "$work/sim.log"; fail "the simulator did not start"; }
+# The simulator: ready when its serial line is named and its TCP bridge listens. A port
+# another program holds makes it exit at once: the next port is tried.
+start_sim() {
+  local port=$1
+  rm -rf "$work/state" "$work/device.sock"
+  build/bin/edog-sim --state "$work/state" --socket "$work/device.sock" --tcp-port "$port" \
+    --serial-baud 0 >"$work/sim.log" 2>&1 &
+  sim_pid=$!
+  for _ in $(seq 100); do
+    if [ -s "$work/state/serial-line" ] && grep -q "TCP bridge on 127.0.0.1:$port" "$work/sim.log"; then
+      return 0
+    fi
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  stop_sim
+  return 1
+}
+port=$EDOG_SIM_TCP_PORT
+until start_sim "$port"; do
+  log "the simulator did not start on port $port: $(tail -n 1 "$work/sim.log" 2>/dev/null)"
+  port=$((port + 1))
+  [ "$port" -le $((EDOG_SIM_TCP_PORT + 9)) ] || fail "no simulator on ports $EDOG_SIM_TCP_PORT..$((port - 1))"
+done
+export EDOG_SIM_TCP_PORT=$port
 pty=$(cat "$work/state/serial-line")
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/${COM,,}"
 log "simulator on 127.0.0.1:$EDOG_SIM_TCP_PORT, serial line $pty as $COM"
@@ -74,21 +101,21 @@ print(sum(1 for r in records if r.get("kind") == kind and whole(r)))
 EOF
 }
 
-# 1. The Win32 layer.
+# 1. The test programs under wine: the core, device and command-line ones and the Win32 layer.
 software=$(winepath -w "$ROOT/build-windows/demo/edogsoftware.hdr" 2>/dev/null)
 EDOG_TEST_SIM=1 EDOG_TEST_COM=$COM EDOG_TEST_SERIAL_IMAGE=$software \
-  ctest --preset windows -j1 || fail "test_windows"
+  ctest --preset windows -j1 --timeout 180 || fail "ctest under wine (build-windows/Testing/Temporary/LastTest.log)"
 
 # 2. The command line, as a user runs it: the update package beside the program.
 before=$(jobs_complete download)
-(cd "$BIN" && wine edogtool.exe update --voice --map --software) >"$work/update.log" 2>&1 ||
+(cd "$BIN" && timeout 300 wine edogtool.exe update --voice --map --software) >"$work/update.log" 2>&1 ||
   { cat "$work/update.log"; fail "edogtool.exe update"; }
 after=$(jobs_complete download)
 [ $((after - before)) -eq 3 ] || { cat "$work/state/journal.jsonl"; fail "expected 3 complete jobs, got $((after - before))"; }
 log "edogtool.exe update: 3 complete jobs"
 
 before=$(jobs_complete serial-download)
-(cd "$BIN" && wine edogtool.exe send-serial --port $COM "$software") >"$work/serial.log" 2>&1 ||
+(cd "$BIN" && timeout 300 wine edogtool.exe send-serial --port $COM "$software") >"$work/serial.log" 2>&1 ||
   { cat "$work/serial.log"; fail "edogtool.exe send-serial"; }
 after=$(jobs_complete serial-download)
 [ $((after - before)) -eq 1 ] || { cat "$work/state/journal.jsonl"; fail "no complete serial job"; }
@@ -98,7 +125,7 @@ log "edogtool.exe send-serial over $COM: 1 complete job"
 shot=$ROOT/build-windows/edog-main-window.png
 rm -f "$shot"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  cd "$1" && wine edog.exe >/dev/null 2>&1 &
+  cd "$1" && timeout 120 wine edog.exe >/dev/null 2>&1 &
   shown=1
   for _ in $(seq 60); do
     sleep 1

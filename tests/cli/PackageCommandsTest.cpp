@@ -30,7 +30,7 @@ TEST(CliPackage, PackUnpackRoundTripWithMethod) {
   ASSERT_EQ(r.status, 0) << r.err;
   r = RunTool({"unpack", "--method", "1", "-d", "x/y", "pkg.dll"}, dir.Path());
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "x/y/edogvoice.hdr\nx/y/edogmap.hdr\nx/y/edogsoftware.hdr\n");
+  EXPECT_EQ(test::ForwardSlashes(r.out), "x/y/edogvoice.hdr\nx/y/edogmap.hdr\nx/y/edogsoftware.hdr\n");
   for (const char* f : {"edogvoice.hdr", "edogmap.hdr", "edogsoftware.hdr"})
     EXPECT_EQ(test::ReadFile(dir / ("x/y/" + std::string(f))), test::ReadFile(dir / f)) << f;
 }
@@ -39,11 +39,11 @@ TEST(CliPackage, UnpackWithoutDirectoryMakesFreshTmpDirectory) {
   TempDir dir;
   for (const char* f : {"a", "b", "c"}) test::WriteFile(dir / f, std::string("AAAA"));
   ASSERT_EQ(RunTool({"pack", "-o", dir / "p", dir / "a", dir / "b", dir / "c"}).status, 0);
-  setenv("TMP", dir.Path().c_str(), 1);
+  test::SetEnv("TMP", dir.Path().c_str());
   const auto r = RunTool({"unpack", dir / "p"});
-  unsetenv("TMP");
+  test::UnsetEnv("TMP");
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out.rfind(dir.Path() + "/tmp", 0), 0u) << r.out;
+  EXPECT_EQ(test::ForwardSlashes(r.out).rfind(dir.Path() + "/tmp", 0), 0u) << r.out;
 }
 
 TEST(CliPackage, FailuresAndUsage) {

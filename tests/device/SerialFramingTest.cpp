@@ -20,6 +20,9 @@ TEST(Crc16Xmodem, CheckValueAndEmptyInput) {
 }
 
 TEST(Crc16Xmodem, MatchesPythonCrcHqxOnRandomData) {
+#ifdef _WIN32
+  GTEST_SKIP() << "python3 is a program of the Linux host; this check runs in the Linux build";
+#endif
   std::vector<std::vector<uint8_t>> records;
   for (uint32_t seed = 1; seed <= 40; ++seed) records.push_back(test::RandomBytes(seed * 53 % 1500, seed));
   records.push_back(std::vector<uint8_t>(1024, 0));

@@ -29,6 +29,7 @@ std::vector<uint16_t> PythonCrcs(const std::vector<std::vector<uint8_t>>& record
   return crcs;
 }
 
+#ifndef _WIN32
 PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, size_t silentAfter,
                       const std::string& hello) {
   PeerResult r;
@@ -67,5 +68,6 @@ PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, si
     pty.Send(&answer, 1);
   }
 }
+#endif
 
 }  // namespace edog::test

@@ -1,9 +1,11 @@
 #pragma once
 // Pieces the serial tests share: a pseudo-terminal pair, a clock whose sleeps cost nothing,
 // an observer that records every report, and framing written independently of the product.
+#ifndef _WIN32
 #include <pty.h>
 #include <poll.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
@@ -20,6 +22,7 @@
 
 namespace edog::test {
 
+#ifndef _WIN32
 // The test holds the master side and plays the device; the product opens the slave path.
 class PtyPair {
  public:
@@ -65,6 +68,7 @@ class PtyPair {
   int slave_ = -1;
   std::string path_;
 };
+#endif
 
 // Real time for the waits on the line, but the fixed pauses (700 ms, 500 ms, 1 ms ...)
 // are skipped and only counted.
@@ -211,12 +215,14 @@ struct PeerResult {
   std::string problem;                        // the first thing the loader objected to
 };
 
+#ifndef _WIN32
 // A device loader written independently of the product: answers "C" to "upgrade" CR,
 // checks each block (STX, number, complement, CRC) and answers it, takes the end sequence
 // and then sends `hello`. `refuse(i)` makes it NAK the i-th block received; after
 // `silentAfter` blocks it stops answering.
 PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse,
                       size_t silentAfter = SIZE_MAX, const std::string& hello = {});
+#endif
 
 // CRC-16 of each record by Python's binascii.crc_hqx(data, 0), a CRC written by others.
 // Records are written to a file of `recordSize`-byte records; empty when Python is missing.

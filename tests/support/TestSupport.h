@@ -38,7 +38,22 @@ inline ProgramResult RunTool(const std::vector<std::string>& args, const std::st
   return RunProgram("edogtool", args, cwd);
 }
 
+// A path the product joined, with Windows' backslashes made forward slashes (elsewhere as
+// it is), to compare with the paths the tests build.
+std::string ForwardSlashes(std::string path);
+
+// True when a program of the Linux host (srec_cat, soxi) is there to compare with. Never
+// from Windows: under wine it would get paths it cannot read.
+bool HaveHostTool(const std::string& path);
+
+// The process environment, as child programs inherit it.
+void SetEnv(const std::string& name, const std::string& value);
+void UnsetEnv(const std::string& name);
+
 std::string BinDir();      // build/bin
+// A build-time path as this process names it (on Windows with its drive: under wine the
+// build machine's root is a drive of its own).
+std::string HostPath(const std::string& buildPath);
 // A plug-in the build made, by base name: "Kova100" -> build/bin/libKova100.so.
 std::string PluginPath(const std::string& baseName);
 std::string StandInLibrary();  // the stand-in device library
@@ -55,6 +70,7 @@ bool ProbeWithRetries(Probe probe, int tries = 3) {
   return false;
 }
 
+#ifndef _WIN32
 // A full disk for this process while in scope: files cannot grow past `bytes` (writes
 // beyond fail with EFBIG; SIGXFSZ is ignored, as programs run from here inherit).
 class FileSizeLimit {
@@ -68,6 +84,7 @@ class FileSizeLimit {
   uint64_t oldCur_ = 0, oldMax_ = 0;
   void (*oldHandler_)(int) = nullptr;
 };
+#endif
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);

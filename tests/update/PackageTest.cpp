@@ -162,13 +162,13 @@ TEST(PackageExtract, TruncatedPackagesFailCleanly) {
 
 TEST(PackageExtraction, FreshDirectoriesDifferAndCleanUpRemovesAll) {
   TempDir tmp;
-  setenv("TMP", tmp.Path().c_str(), 1);
+  test::SetEnv("TMP", tmp.Path().c_str());
   PackageExtraction a, b;
   ASSERT_TRUE(a.MakeDirectory());
   ASSERT_TRUE(b.MakeDirectory());
-  unsetenv("TMP");
+  test::UnsetEnv("TMP");
   EXPECT_NE(a.Directory(), b.Directory());
-  EXPECT_EQ(a.Directory().rfind(tmp.Path() + "/tmp", 0), 0u) << a.Directory();
+  EXPECT_EQ(test::ForwardSlashes(a.Directory()).rfind(tmp.Path() + "/tmp", 0), 0u) << a.Directory();
   ASSERT_EQ(WritePackage(tmp / "p", {{"a", {1}}, {"b", {2}}, {"c", {3}}}, KeyForMethod(3)), "");
   ASSERT_TRUE(a.Extract(tmp / "p", KeyForMethod(3)));
   a.CleanUp();

@@ -78,10 +78,10 @@ class UpdateJobTest : public ::testing::Test {
   UpdateSettings settings_;
 
   void SetUp() override {
-    setenv("TMP", tmp_.Path().c_str(), 1);
+    test::SetEnv("TMP", tmp_.Path().c_str());
     settings_.packagePath = dir_ / "qzkt.dll";
   }
-  void TearDown() override { unsetenv("TMP"); }
+  void TearDown() override { test::UnsetEnv("TMP"); }
 
   void Package(std::vector<uint8_t> voice, std::vector<uint8_t> map, std::vector<uint8_t> soft,
                int method = 3) {
