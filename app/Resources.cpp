@@ -13,6 +13,16 @@
 
 namespace {
 
+// An arc on its own path, started at its first point: GDI+ would otherwise draw a line to
+// it from the path's origin.
+wxGraphicsPath ArcPath(wxGraphicsContext& gc, double cx, double cy, double r, double from,
+                       double to) {
+  wxGraphicsPath path = gc.CreatePath();
+  path.MoveToPoint(cx + r * std::cos(from), cy + r * std::sin(from));
+  path.AddArc(cx, cy, r, from, to, true);
+  return path;
+}
+
 constexpr int kBackgroundWidth = 500;
 constexpr int kBackgroundHeight = 233;
 
@@ -106,9 +116,7 @@ void DrawBackground(wxGraphicsContext& gc) {
   for (int i = 0; i < 3; ++i) {
     const double r = 22 + 16 * i;
     gc.SetPen(wxPen(wxColour(255, 170 - 30 * i, 40, 230 - 50 * i), 3));
-    wxGraphicsPath arc = gc.CreatePath();
-    arc.AddArc(150, 196, r, -0.95, -0.15, true);
-    gc.StrokePath(arc);
+    gc.StrokePath(ArcPath(gc, 150, 196, r, -0.95, -0.15));
   }
   gc.SetPen(*wxTRANSPARENT_PEN);
 
@@ -160,13 +168,9 @@ void DrawIcon(wxGraphicsContext& gc, double s) {
   const double cx = s / 2, cy = s * 0.62, r = s * 0.36;
   const double pi = 3.14159265358979;
   gc.SetPen(wxPen(wxColour(235, 240, 250), std::max(1.0, s / 14)));
-  wxGraphicsPath dial = gc.CreatePath();
-  dial.AddArc(cx, cy, r, pi, 2 * pi, true);
-  gc.StrokePath(dial);
+  gc.StrokePath(ArcPath(gc, cx, cy, r, pi, 2 * pi));
   gc.SetPen(wxPen(wxColour(240, 70, 50), std::max(1.0, s / 10)));
-  wxGraphicsPath zone = gc.CreatePath();
-  zone.AddArc(cx, cy, r, 1.72 * pi, 2 * pi, true);
-  gc.StrokePath(zone);
+  gc.StrokePath(ArcPath(gc, cx, cy, r, 1.72 * pi, 2 * pi));
   gc.SetPen(wxPen(wxColour(255, 200, 40), std::max(1.0, s / 12)));
   gc.StrokeLine(cx, cy, cx + r * 0.85 * std::cos(1.8 * pi), cy + r * 0.85 * std::sin(1.8 * pi));
   gc.SetPen(*wxTRANSPARENT_PEN);
