@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include "cli/Command.h"
+#include "cli/Utf8Args.h"
 
 namespace edog::cli {
 
@@ -33,6 +36,11 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char** argv) {
   using namespace edog::cli;
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
+  std::vector<char*> utf8;
+  for (std::string& a : args) utf8.push_back(a.data());
+  utf8.push_back(nullptr);
+  argv = utf8.data();
   if (argc < 2) {
     PrintUsage(stderr);
     return kExitUsage;

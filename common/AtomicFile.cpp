@@ -108,7 +108,7 @@ bool AtomicFileWriter::Commit() {
     }
     Failed();
   }
-  std::remove(temp_.c_str());
+  atomic_os::RemoveTemporary(temp_);
   temp_.clear();
   return false;
 }
@@ -119,7 +119,7 @@ void AtomicFileWriter::Discard() {
     file_ = nullptr;
   }
   if (!temp_.empty()) {
-    std::remove(temp_.c_str());
+    atomic_os::RemoveTemporary(temp_);
     temp_.clear();
   }
 }

@@ -15,5 +15,7 @@ int TargetRefusal(const std::string& target);
 FILE* CreateExclusive(const std::string& name);
 // Renames `from` over `to`; false with errno set on failure.
 bool ReplaceWith(const std::string& from, const std::string& to);
+// Removes the temporary file `name` (made by CreateExclusive) again.
+void RemoveTemporary(const std::string& name);
 
 }  // namespace edog::atomic_os

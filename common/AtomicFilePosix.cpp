@@ -36,4 +36,6 @@ bool ReplaceWith(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+void RemoveTemporary(const std::string& name) { std::remove(name.c_str()); }
+
 }  // namespace edog::atomic_os

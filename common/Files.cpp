@@ -77,7 +77,11 @@ std::optional<uint64_t> FileSize(const std::string& path) {
   return static_cast<uint64_t>(size);
 }
 
-bool RemoveFile(const std::string& path) { return std::remove(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+  // Through std::filesystem: wide on Windows, like the calls that made the file.
+  std::error_code ec;
+  return std::filesystem::remove(FsPath(path), ec) && !ec;
+}
 
 bool MakeDirectory(const std::string& path) {
   std::error_code ec;

@@ -3,6 +3,7 @@
 #include <memory>
 #include <type_traits>
 
+#include "common/FsPath.h"
 #include "tools/MappedFile.h"
 
 namespace edog {
@@ -19,8 +20,9 @@ using UniqueHandle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>
 
 bool MappedFile::Open(const std::string& path) {
   Close();
-  const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const UniqueHandle file(CreateFileW(FsPath(path).wstring().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size)) return false;

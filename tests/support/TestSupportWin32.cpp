@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "common/FsPath.h"
 #include "support/TestSupport.h"
 
 namespace edog::test {
@@ -93,7 +94,10 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   ProgramResult r;
   HANDLE in = Inheritable(inPath, false), out = Inheritable(outPath, true),
          err = Inheritable(errPath, true);
-  STARTUPINFOA si{};
+  // Wide, so UTF-8 arguments (Chinese names) reach the child whole.
+  auto wide = [](const std::string& text) { return FsPath(text).wstring(); };
+  std::wstring wideLine = wide(line);
+  STARTUPINFOW si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = in;
@@ -104,8 +108,8 @@ ProgramResult RunProgram(const std::string& program, const std::vector<std::stri
   std::fflush(stderr);
   const BOOL started = in != INVALID_HANDLE_VALUE && out != INVALID_HANDLE_VALUE &&
                        err != INVALID_HANDLE_VALUE &&
-                       CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                      cwd.empty() ? nullptr : cwd.c_str(), &si, &pi);
+                       CreateProcessW(wide(exe).c_str(), wideLine.data(), nullptr, nullptr, TRUE, 0,
+                                      nullptr, cwd.empty() ? nullptr : wide(cwd).c_str(), &si, &pi);
   for (HANDLE h : {in, out, err})
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
   if (!started) {
