@@ -35,6 +35,10 @@ std::string DeviceSocketRefusal(const std::string& socketPath);
 // when `socketPath` lies in it, then checks the folder as DeviceSocketFolderProblem does.
 std::string PrepareDeviceSocketFolder(const std::string& socketPath);
 
+// What stands at a path, in words for a message ("a regular file", "a folder", ...), from
+// its stat mode. POSIX only: the simulator's listener names what it refuses with it too.
+const char* FileKindText(unsigned mode);
+
 // What the user can do about a refused socket, for the end of a message.
 constexpr const char* kDeviceSocketFix =
     "remove it, or choose a socket of your own with EDOG_DEVICE_SOCKET (or XDG_RUNTIME_DIR)";

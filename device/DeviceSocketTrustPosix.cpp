@@ -32,15 +32,6 @@ std::string Mode(mode_t mode) {
   return text;
 }
 
-const char* KindOf(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "something else";
-}
-
 std::string CheckFolder(const std::string& folder) {
   const std::string what = "the device socket's folder " + folder;
   struct stat st {};
@@ -49,14 +40,14 @@ std::string CheckFolder(const std::string& folder) {
   if (folder == PrivateDeviceSocketFolder()) {
     if (::lstat(folder.c_str(), &st) != 0) return {};
     if (S_ISLNK(st.st_mode)) return what + " is a symbolic link, not a private folder";
-    if (!S_ISDIR(st.st_mode)) return what + " is " + KindOf(st.st_mode) + ", not a folder";
+    if (!S_ISDIR(st.st_mode)) return what + " is " + FileKindText(st.st_mode) + ", not a folder";
     if (st.st_uid != ::getuid()) return what + " belongs to " + User(st.st_uid) + ", not to " + You();
     if (st.st_mode & 077)
       return what + " is open to other users (mode " + Mode(st.st_mode) + "); it must be 0700";
     return {};
   }
   if (::stat(folder.c_str(), &st) != 0) return {};
-  if (!S_ISDIR(st.st_mode)) return what + " is " + KindOf(st.st_mode) + ", not a folder";
+  if (!S_ISDIR(st.st_mode)) return what + " is " + FileKindText(st.st_mode) + ", not a folder";
   if (!Trusted(st.st_uid))
     return what + " belongs to " + User(st.st_uid) + ", not to " + You() + " or root";
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
@@ -76,7 +67,7 @@ std::string DeviceSocketPathProblem(const std::string& socketPath) {
   struct stat st {};
   if (::lstat(socketPath.c_str(), &st) != 0) return {};
   const std::string what = "the device socket " + socketPath;
-  if (!S_ISSOCK(st.st_mode)) return what + " is " + KindOf(st.st_mode) + ", not a socket";
+  if (!S_ISSOCK(st.st_mode)) return what + " is " + FileKindText(st.st_mode) + ", not a socket";
   if (!Trusted(st.st_uid)) return what + " belongs to " + User(st.st_uid) + ", not to " + You();
   if (st.st_mode & (S_IWGRP | S_IWOTH))
     return what + " lets other users in (mode " + Mode(st.st_mode) + ")";
@@ -118,6 +109,16 @@ std::string PrepareDeviceSocketFolder(const std::string& socketPath) {
   if (folder == PrivateDeviceSocketFolder() && ::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
     return "cannot create the device socket's folder " + folder + ": " + std::strerror(errno);
   return CheckFolder(folder);
+}
+
+const char* FileKindText(unsigned mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "something else";
 }
 
 }  // namespace edog

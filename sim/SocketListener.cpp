@@ -16,15 +16,6 @@ namespace {
 constexpr const char* kFix =
     "remove it, or choose another socket with --socket PATH (or EDOG_DEVICE_SOCKET)";
 
-const char* KindOf(mode_t mode) {
-  if (S_ISREG(mode)) return "a regular file";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a named pipe";
-  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-  return "not a socket";
-}
-
 }  // namespace
 
 int SocketListener::Listen(const std::string& path, std::string* error) {
@@ -45,7 +36,7 @@ int SocketListener::Listen(const std::string& path, std::string* error) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) == 0) {
     if (!S_ISSOCK(st.st_mode))
-      return fail(path + " is " + KindOf(st.st_mode) + ", not a socket: left as it is; " + kFix);
+      return fail(path + " is " + FileKindText(st.st_mode) + ", not a socket: left as it is; " + kFix);
     if (st.st_uid != ::getuid())
       return fail(path + " is a socket of user " + std::to_string(static_cast<unsigned long>(st.st_uid)) +
                   ", not yours: left as it is; " + kFix);
