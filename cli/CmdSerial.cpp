@@ -5,6 +5,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/StandardOutput.h"
 #include "cli/SerialSend.h"
 #include "cli/SharedOptions.h"
 #include "cli/Terminal.h"
@@ -133,7 +134,8 @@ int Monitor(int argc, char** argv) {
   if (!ConnectSerial(comm, port, baud, "monitor")) return kExitFailed;
   InstallInterruptHandler();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!Interrupted() && (secondsText.empty() || std::chrono::steady_clock::now() < end))
+  while (!Interrupted() && !StandardOutputFailed() &&
+         (secondsText.empty() || std::chrono::steady_clock::now() < end))
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
   comm.Close();
   return Interrupted() ? kExitInterrupted : kExitOk;

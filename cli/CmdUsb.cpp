@@ -7,6 +7,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/StandardOutput.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/Format.h"
@@ -198,7 +199,7 @@ int ReadUsb(int argc, char** argv) {
   // The connected flag: kept by a presence probe about once a second, as the main window does.
   const auto connected = [&] {
     const auto now = SteadyClock::now();
-    if (Interrupted()) return false;
+    if (Interrupted() || StandardOutputFailed()) return false;  // nowhere to copy to
     if (limit && now - start >= std::chrono::seconds(limit)) return false;
     if (now - lastPoll >= std::chrono::seconds(1)) {
       lastPoll = now;
