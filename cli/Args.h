@@ -50,9 +50,14 @@ class Args {
   size_t posMin_ = 0, posMax_ = 0;
 };
 
-// Number parsing for option values; false when the text is not a whole number in range.
-bool ParseUnsigned(const std::string& text, uint32_t& out, int base = 10);
-// Hexadecimal with or without "0x".
+// The one reading of a number in an option value, for every command: digits only (no
+// sign, space, suffix or fraction), at most `max`; hexadecimal takes an optional "0x".
+// False for anything else, so that no value wraps or is read half.
+enum class NumberBase { kDecimal, kHex };
+bool ParseNumber(const std::string& text, NumberBase base, uint64_t max, uint64_t& out);
+// Decimal of at most 32 bits.
+bool ParseUnsigned(const std::string& text, uint32_t& out);
+// Hexadecimal of at most 32 bits, with or without "0x".
 bool ParseHex(const std::string& text, uint32_t& out);
 
 }  // namespace edog::cli
