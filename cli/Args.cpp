@@ -94,6 +94,7 @@ Args::Result Args::Parse(int argc, char** argv) {
         }
         o->set(value);
       }
+      given_.push_back(o);
       continue;
     }
     pos.push_back(a);
@@ -114,6 +115,13 @@ Args::Result Args::Parse(int argc, char** argv) {
     *positionals_ = pos;
   }
   return kOk;
+}
+
+bool Args::Given(const std::string& name) const {
+  const Opt* o = Find(name);
+  for (const Opt* g : given_)
+    if (g == o) return true;
+  return false;
 }
 
 int Args::ExitCode(Result r) { return r == kHelpShown ? kExitOk : kExitUsage; }

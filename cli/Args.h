@@ -31,6 +31,8 @@ class Args {
   // Exit status for a result other than kOk.
   static int ExitCode(Result r);
   void PrintHelp() const;
+  // Whether the command line gave the option (by any spelling), also with an empty value.
+  bool Given(const std::string& name) const;
   // Prints "edogtool <cmd>: <message>" and the usage line to stderr; returns kExitUsage.
   int UsageError(const std::string& message) const;
 
@@ -45,6 +47,7 @@ class Args {
   std::string usage_, description_, epilog_;
   std::string command_ = "edogtool";
   std::vector<Opt> opts_;
+  std::vector<const Opt*> given_;
   std::vector<std::string>* positionals_ = nullptr;
   std::string posMetavar_, posHelp_;
   size_t posMin_ = 0, posMax_ = 0;

@@ -125,7 +125,8 @@ int Monitor(int argc, char** argv) {
   uint32_t baud = 0, seconds = 0;
   if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
   if (port.empty()) return args.UsageError("--port PATH is required");
-  if (!secondsText.empty() && !ParseUnsigned(secondsText, seconds))
+  const bool timed = args.Given("--seconds");
+  if (timed && !ParseUnsigned(secondsText, seconds))
     return args.UsageError("--seconds takes a whole number");
 
   CComm comm;
@@ -135,7 +136,7 @@ int Monitor(int argc, char** argv) {
   InstallInterruptHandler();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!Interrupted() && !StandardOutputFailed() &&
-         (secondsText.empty() || std::chrono::steady_clock::now() < end))
+         (!timed || std::chrono::steady_clock::now() < end))
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
   comm.Close();
   return Interrupted() ? kExitInterrupted : kExitOk;

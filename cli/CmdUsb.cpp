@@ -184,7 +184,7 @@ int ReadUsb(int argc, char** argv) {
   args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t limit = 0;
-  if (!seconds.empty() && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
+  if (args.Given("--seconds") && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
 
   InstallInterruptHandler();
   const auto library = UsbLibrary::Load();
