@@ -70,6 +70,7 @@ int Unpack(int argc, char** argv) {
 
   PackageExtraction extraction;
   const bool made = dir.empty() ? extraction.MakeDirectory() : extraction.UseDirectory(dir);
+  if (!extraction.Note().empty()) std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Note().c_str());
   if (!made) {
     std::fprintf(stderr, "edogtool unpack: cannot create the extraction directory: %s\n",
                  extraction.Error().c_str());
@@ -81,6 +82,7 @@ int Unpack(int argc, char** argv) {
     std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Error().c_str());
     return kExitFailed;
   }
+  extraction.Keep();
   for (const auto& f : extraction.Files()) std::printf("%s\n", f.c_str());
   return kExitOk;
 }
