@@ -151,7 +151,7 @@ int SendUsb(int argc, char** argv) {
   switch (r.outcome) {
     case UsbTransferResult::kCancelled:
       std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
-      return kExitInterrupted;
+      return InterruptExitCode();
     case UsbTransferResult::kAborted:
       std::fprintf(stderr, "edogtool send-usb: the device stopped taking data after %u of %u bytes\n",
                    r.sent, r.payloadSize);
@@ -169,7 +169,7 @@ int SendUsb(int argc, char** argv) {
                          "that it stored them\n", r.sent);
     return kExitFailed;
   }
-  if (Interrupted()) return kExitInterrupted;  // Ctrl-C during the last block: all sent anyway
+  if (Interrupted()) return InterruptExitCode();  // Ctrl-C during the last block: all sent anyway
   std::printf("sent %u bytes\n", r.sent);
   return kExitOk;
 }
@@ -213,7 +213,7 @@ int ReadUsb(int argc, char** argv) {
         std::fflush(stdout);
       },
       SystemClock());
-  if (Interrupted()) return kExitInterrupted;
+  if (Interrupted()) return InterruptExitCode();
   if (!present) std::fprintf(stderr, "edogtool read-usb: the device has gone\n");
   return kExitOk;
 }
