@@ -96,7 +96,12 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   }
   auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
   UsbTransferWorker worker(turns, std::move(job), observer);
-  worker.Start();
+  if (!worker.Start()) {
+    outcome.result = worker.Wait();
+    outcome.started = false;
+    std::fprintf(stderr, "%s\n", worker.StartError().c_str());
+    return outcome;
+  }
   while (!worker.Finished()) {
     if (Interrupted()) worker.Cancel();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -147,6 +152,7 @@ int SendUsb(int argc, char** argv) {
     if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");
     return kExitFailed;
   }
+  if (!sent.started) return kExitFailed;
   const UsbTransferResult& r = sent.result;
   switch (r.outcome) {
     case UsbTransferResult::kCancelled:
