@@ -74,7 +74,8 @@ int Unpack(int argc, char** argv) {
   InstallInterruptHandler();
   PackageExtraction extraction;
   const bool made = dir.empty() ? extraction.MakeDirectory() : extraction.UseDirectory(dir);
-  if (!extraction.Note().empty()) std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Note().c_str());
+  if (!extraction.Note().empty())
+    std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Note().c_str());
   if (!made) {
     std::fprintf(stderr, "edogtool unpack: cannot create the extraction directory: %s\n",
                  extraction.Error().c_str());

@@ -1,5 +1,6 @@
 #pragma once
-// Terminal helpers shared by the long-running commands: progress output and stop requests (cli/Interrupt.h).
+// Terminal helpers shared by the long-running commands: progress output, and the stop
+// requests of cli/Interrupt.h.
 #include <cstdint>
 #include <string>
 

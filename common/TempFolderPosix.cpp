@@ -51,7 +51,8 @@ bool OwnPlainFile(int folderFd, const std::string& name) {
 }
 
 std::string ReadMark(int folderFd) {
-  const UniqueFd fd(::openat(folderFd, kOwnerMarkName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const UniqueFd fd(
+      ::openat(folderFd, kOwnerMarkName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat st {};
   if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) ||
       st.st_uid != ::getuid() || st.st_size > 256)
@@ -64,7 +65,8 @@ std::string ReadMark(int folderFd) {
 }  // namespace
 
 std::string SystemTempFolder() {
-  if (const char* dir = std::getenv("TMPDIR"); dir && *dir == '/' && DirectoryExists(dir)) return dir;
+  const char* dir = std::getenv("TMPDIR");
+  if (dir && *dir == '/' && DirectoryExists(dir)) return dir;
   return DirectoryExists(P_tmpdir) ? P_tmpdir : "/tmp";
 }
 
@@ -104,8 +106,8 @@ int RemoveAbandoned(const std::string& base, bool (*isAbandoned)(const std::stri
     // Only the names mkdtemp gives, only real folders of this user's.
     if (name.size() != 9 || name.compare(0, 3, "tmp") != 0) continue;
     struct stat st {};
-    if (::fstatat(baseFd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
-        st.st_uid != ::getuid())
+    if (::fstatat(baseFd.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
       continue;
     const UniqueFd dirFd(
         ::openat(baseFd.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));

@@ -390,7 +390,8 @@ bool SerialLoader::Start(const std::string& stateDir, std::string* error) {
   if (impl_->running) return true;
   if (!impl_->Open(stateDir, error)) return false;
   impl_->stop = false;
-  const std::string why = StartThread(impl_->thread, "the simulator's serial loader", [this] { impl_->Run(); });
+  const std::string why =
+      StartThread(impl_->thread, "the simulator's serial loader", [this] { impl_->Run(); });
   if (!why.empty()) {
     RemoveFile(impl_->announcement);
     impl_->CloseAll();

@@ -186,12 +186,11 @@ bool TcpBridge::Start(std::string* error) {
   if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
     impl_->port = ntohs(addr.sin_port);
   if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
-  if (const std::string why = StartThread(impl_->acceptor, "the TCP bridge", [this] { impl_->Accept(); });
-      !why.empty()) {
+  const std::string why = StartThread(impl_->acceptor, "the TCP bridge", [this] { impl_->Accept(); });
+  if (!why.empty()) {
     ::close(impl_->wake[0]);
     ::close(impl_->wake[1]);
-    errno = EAGAIN;
-    fail("no thread");
+    fail("");  // closes the listener
     if (error) *error = why;
     return false;
   }

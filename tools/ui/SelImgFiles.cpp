@@ -272,7 +272,7 @@ void CSelImgFiles::OnOK() {
 
   LockList(true);
   cancel_ = false;
-  const std::string error = StartThread(worker_, "the image table run", [this, settings, displayMs, name = outputName_] {
+  const auto run = [this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
     // The failure text is shown once the run has ended; the final text is the window's own.
     std::vector<std::string> messages;
@@ -285,8 +285,9 @@ void CSelImgFiles::OnOK() {
       messages = {result.message};
     }
     ui_->Post([this, messages] { OnRunEnded(messages); });
-  });
-  if (!error.empty()) OnRunEnded({error});
+  };
+  if (const std::string error = StartThread(worker_, "the image table run", run); !error.empty())
+    OnRunEnded({error});
 }
 
 void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages) {
