@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/ThreadStart.h"
 #include "device/DeviceTcp.h"
 
 namespace edog::sim {
@@ -151,8 +152,8 @@ struct TcpBridge::Impl {
       }
       Connection& c = connections.emplace_back();
       c.tcp = tcp;
-      // The token is awaited here, so that a silent peer holds up nobody else.
-      c.thread = std::thread([&c, this] {
+      // The token is awaited in the connection's own thread: a silent peer holds up nobody.
+      const std::string why = StartThread(c.thread, "a TCP bridge connection", [&c, this] {
         if (!PeerProvesToken(c.tcp, token)) {
           ::shutdown(c.tcp, SHUT_RDWR);
           c.done = true;
@@ -166,6 +167,13 @@ struct TcpBridge::Impl {
         ::shutdown(c.local, SHUT_RDWR);
         c.done = true;
       });
+      if (!why.empty()) {
+        // This peer is turned away; the bridge serves the others.
+        std::fprintf(stderr, "edog-sim: %s\n", why.c_str());
+        ::close(c.tcp);
+        ::close(c.local);
+        connections.pop_back();
+      }
     }
   }
 };
@@ -214,7 +222,14 @@ bool TcpBridge::Start(std::string* error) {
   if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
     impl_->port = ntohs(addr.sin_port);
   if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
-  impl_->acceptor = std::thread([this] { impl_->Accept(); });
+  const std::string why = StartThread(impl_->acceptor, "the TCP bridge", [this] { impl_->Accept(); });
+  if (!why.empty()) {
+    ::close(impl_->wake[0]);
+    ::close(impl_->wake[1]);
+    fail("");  // closes the listener
+    if (error) *error = why;
+    return false;
+  }
   return true;
 }
 
