@@ -312,12 +312,6 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
   if (s.addressText.compare(0, 2, "0x") != 0)
     return report.Fail(HeaderGenStatus::kBadAddressText,
                        " >> Enter the Hexdecimal String As Parameter....\r\n");
-  // More than 32 bits of digits would wrap to another address (0x100000000 to 0).
-  size_t digits = 0;
-  for (size_t i = 2; i < s.addressText.size() && IsHexDigit(s.addressText[i]); ++i)
-    if (digits || s.addressText[i] != '0') ++digits;
-  if (digits > 8)
-    return report.Fail(HeaderGenStatus::kAddressCheck, " >> Address Check Error!\r\n");
   const uint32_t address = HexTextValue(s.addressText);
 
   // Creating an output over the input would destroy it before it is read.
