@@ -36,7 +36,7 @@ find_wine32() {
   [ -x "$ld" ] && [ -x "$ROOT32/usr/lib/wine/wine" ] ||
     no32 "no 32-bit wine: neither wine32:i386 nor the private root $ROOT32 (scripts/build-windows.sh x86 --deps unpacks it)"
   if ! "$ld" --version >/dev/null 2>&1; then
-    if dmesg 2>/dev/null | grep -q '32-bit emulation disabled'; then
+    if dmesg 2>/dev/null | grep '32-bit emulation disabled' >/dev/null; then
       no32 "this kernel runs no 32-bit Linux programs (booted with ia32_emulation=off)"
     fi
     no32 "the kernel refuses the 32-bit loader $ld ($("$ld" --version 2>&1 | head -n 1))"
