@@ -31,10 +31,10 @@ JOBS=${EDOG_WIN_JOBS:-2}
 NICE=(nice -n 19)
 if [ "$ARCH" = x64 ]; then
   HOST=x86_64-w64-mingw32 PREFIX=$CACHE/mingw WX=$CACHE/wx-msw WXBUILD=$CACHE/wx-build
-  PRESET=windows BUILD=build-windows TOOLCHAIN=mingw-w64-x86_64.cmake
+  PRESET=windows TOOLCHAIN=mingw-w64-x86_64.cmake
 else
   HOST=i686-w64-mingw32 PREFIX=$CACHE/mingw-x86 WX=$CACHE/wx-msw-x86 WXBUILD=$CACHE/wx-build-x86
-  PRESET=windows-x86 BUILD=build-windows-x86 TOOLCHAIN=mingw-w64-i686.cmake
+  PRESET=windows-x86 TOOLCHAIN=mingw-w64-i686.cmake
 fi
 
 SUDO=""

@@ -16,7 +16,7 @@
 #     the serial port on a wine COM port linked to the simulator's pseudo-terminal;
 #   * edogtool.exe update --voice --map --software: three complete jobs in the journal;
 #   * edogtool.exe send-serial over the COM port: a complete serial job in the journal;
-#   * edog.exe on Xvfb: a screenshot of the main window (<build>/edog-main-window.png)
+#   * edog.exe on Xvfb: a screenshot of the main window (<build folder>/edog-main-window.png)
 #     with its Chinese texts in the font the wine prefix is given.
 #   * every vendor-style DLL set the test suite builds (build folder tests/vendor-style/<name>/
 #     with a HaldenUSB.dll and/or Kova100.dll): copied beside the programs in a folder of
