@@ -1,8 +1,6 @@
 #include "cli/Args.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <sstream>
 
 #include "cli/Command.h"
@@ -96,6 +94,7 @@ Args::Result Args::Parse(int argc, char** argv) {
         }
         o->set(value);
       }
+      given_.push_back(o);
       continue;
     }
     pos.push_back(a);
@@ -116,6 +115,13 @@ Args::Result Args::Parse(int argc, char** argv) {
     *positionals_ = pos;
   }
   return kOk;
+}
+
+bool Args::Given(const std::string& name) const {
+  const Opt* o = Find(name);
+  for (const Opt* g : given_)
+    if (g == o) return true;
+  return false;
 }
 
 int Args::ExitCode(Result r) { return r == kHelpShown ? kExitOk : kExitUsage; }
@@ -140,20 +146,46 @@ int Args::UsageError(const std::string& message) const {
   return kExitUsage;
 }
 
-bool ParseUnsigned(const std::string& text, uint32_t& out, int base) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-  if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+bool ParseNumber(const std::string& text, NumberBase base, uint64_t max, uint64_t& out) {
+  size_t at = 0;
+  if (base == NumberBase::kHex && text.size() > 2 && text[0] == '0' &&
+      (text[1] == 'x' || text[1] == 'X'))
+    at = 2;
+  if (at == text.size()) return false;  // empty, or "0x" alone
+  const uint64_t radix = base == NumberBase::kHex ? 16 : 10;
+  uint64_t value = 0;
+  for (; at < text.size(); ++at) {
+    const char c = text[at];
+    uint64_t digit;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<uint64_t>(c - '0');
+    } else if (radix == 16 && c >= 'a' && c <= 'f') {
+      digit = static_cast<uint64_t>(c - 'a' + 10);
+    } else if (radix == 16 && c >= 'A' && c <= 'F') {
+      digit = static_cast<uint64_t>(c - 'A' + 10);
+    } else {
+      return false;  // a sign, a space, a suffix or a second "0x"
+    }
+    // Checked before it is taken, so that no number wraps into range.
+    if (value > (max - digit) / radix) return false;
+    value = value * radix + digit;
+  }
+  out = value;
+  return true;
+}
+
+bool ParseUnsigned(const std::string& text, uint32_t& out) {
+  uint64_t v = 0;
+  if (!ParseNumber(text, NumberBase::kDecimal, UINT32_MAX, v)) return false;
   out = static_cast<uint32_t>(v);
   return true;
 }
 
 bool ParseHex(const std::string& text, uint32_t& out) {
-  std::string t = text;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t = t.substr(2);
-  return ParseUnsigned(t, out, 16);
+  uint64_t v = 0;
+  if (!ParseNumber(text, NumberBase::kHex, UINT32_MAX, v)) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
 }
 
 }  // namespace edog::cli

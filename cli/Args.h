@@ -31,6 +31,8 @@ class Args {
   // Exit status for a result other than kOk.
   static int ExitCode(Result r);
   void PrintHelp() const;
+  // Whether the command line gave the option (by any spelling), also with an empty value.
+  bool Given(const std::string& name) const;
   // Prints "edogtool <cmd>: <message>" and the usage line to stderr; returns kExitUsage.
   int UsageError(const std::string& message) const;
 
@@ -45,14 +47,20 @@ class Args {
   std::string usage_, description_, epilog_;
   std::string command_ = "edogtool";
   std::vector<Opt> opts_;
+  std::vector<const Opt*> given_;
   std::vector<std::string>* positionals_ = nullptr;
   std::string posMetavar_, posHelp_;
   size_t posMin_ = 0, posMax_ = 0;
 };
 
-// Number parsing for option values; false when the text is not a whole number in range.
-bool ParseUnsigned(const std::string& text, uint32_t& out, int base = 10);
-// Hexadecimal with or without "0x".
+// The one reading of a number in an option value, for every command: digits only (no
+// sign, space, suffix or fraction), at most `max`; hexadecimal takes an optional "0x".
+// False for anything else, so that no value wraps or is read half.
+enum class NumberBase { kDecimal, kHex };
+bool ParseNumber(const std::string& text, NumberBase base, uint64_t max, uint64_t& out);
+// Decimal of at most 32 bits.
+bool ParseUnsigned(const std::string& text, uint32_t& out);
+// Hexadecimal of at most 32 bits, with or without "0x".
 bool ParseHex(const std::string& text, uint32_t& out);
 
 }  // namespace edog::cli

@@ -74,9 +74,14 @@ int Hex2Hdr(int argc, char** argv) {
   settings.inputPath = input[0];
   settings.option = option;
   settings.addressText = LayoutOf(option).addressText;
-  if (!address.empty()) {
+  if (args.Given("--address")) {
     if (!LayoutOf(option).addressEditable)
       return args.UsageError("-I always downloads to address 0x0; --address does not apply");
+    // Without "0x" the generator answers as its dialog does; with it, the digits must be
+    // a number of 32 bits, not wrap or stop at junk.
+    uint32_t value = 0;
+    if ((address.empty() || address.compare(0, 2, "0x") == 0) && !ParseHex(address, value))
+      return args.UsageError("--address takes \"0x\" and a hexadecimal number of at most 32 bits");
     settings.addressText = address;
   }
   if (port == "usb" || port == "USB") {

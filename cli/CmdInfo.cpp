@@ -19,7 +19,10 @@ int Info(int argc, char** argv) {
   const HeaderRead h = ReadHeaderFields(files[0]);
   switch (h.status) {
     case HeaderStatus::kCannotOpen:
-      std::fprintf(stderr, "%s: cannot open the file\n", files[0].c_str());
+      std::fprintf(stderr, h.notRegular ? "%s: refused: not a regular file (a device, pipe or "
+                                          "folder is no headered image)\n"
+                                        : "%s: cannot open the file\n",
+                   files[0].c_str());
       return kExitFailed;
     case HeaderStatus::kTooShort:
       std::fprintf(stderr, "%s: refused: fewer than 15 bytes\n", files[0].c_str());

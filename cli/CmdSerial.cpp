@@ -5,6 +5,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/StandardOutput.h"
 #include "cli/SerialSend.h"
 #include "cli/SharedOptions.h"
 #include "cli/Terminal.h"
@@ -124,7 +125,8 @@ int Monitor(int argc, char** argv) {
   uint32_t baud = 0, seconds = 0;
   if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
   if (port.empty()) return args.UsageError("--port PATH is required");
-  if (!secondsText.empty() && !ParseUnsigned(secondsText, seconds))
+  const bool timed = args.Given("--seconds");
+  if (timed && !ParseUnsigned(secondsText, seconds))
     return args.UsageError("--seconds takes a whole number");
 
   CComm comm;
@@ -133,7 +135,8 @@ int Monitor(int argc, char** argv) {
   if (!ConnectSerial(comm, port, baud, "monitor")) return kExitFailed;
   InstallInterruptHandler();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!Interrupted() && (secondsText.empty() || std::chrono::steady_clock::now() < end))
+  while (!Interrupted() && !StandardOutputFailed() &&
+         (!timed || std::chrono::steady_clock::now() < end))
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
   comm.Close();
   return Interrupted() ? InterruptExitCode() : kExitOk;

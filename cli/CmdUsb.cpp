@@ -7,6 +7,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/StandardOutput.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/Format.h"
@@ -201,7 +202,7 @@ int ReadUsb(int argc, char** argv) {
   args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t limit = 0;
-  if (!seconds.empty() && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
+  if (args.Given("--seconds") && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
 
   InstallInterruptHandler();
   const auto library = UsbLibrary::Load();
@@ -216,7 +217,7 @@ int ReadUsb(int argc, char** argv) {
   // The connected flag: kept by a presence probe about once a second, as the main window does.
   const auto connected = [&] {
     const auto now = SteadyClock::now();
-    if (Interrupted()) return false;
+    if (Interrupted() || StandardOutputFailed()) return false;  // nowhere to copy to
     if (limit && now - start >= std::chrono::seconds(limit)) return false;
     if (now - lastPoll >= std::chrono::seconds(1)) {
       lastPoll = now;

@@ -27,9 +27,15 @@ class TerminalObserver : public VoiceGenerationObserver {
     progress_.Finish();
     finished_ = files;
   }
+  void OnEncoderFailed(const std::string& path, int code) override {
+    // The box's words stay; the terminal names the file and what the answer means.
+    detail_ = path + ": " + VoiceEncoderCodeText(code);
+    if (const std::string why = EncoderObjection(path); !why.empty()) detail_ += ": " + why;
+  }
   void Fail(const std::string& text) {
     progress_.Finish();
     std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
+    if (!detail_.empty()) std::fprintf(stderr, "edogtool voice: %s\n", detail_.c_str());
   }
   bool StopRequested() override { return Interrupted(); }
   long Finished() const { return finished_; }
@@ -37,6 +43,7 @@ class TerminalObserver : public VoiceGenerationObserver {
  private:
   ProgressDisplay progress_{"voice"};
   long finished_ = -1;
+  std::string detail_;
 };
 
 // "hello.wav:3" -> path "hello.wav", bits "3". Only a trailing ":4" or ":3" is a switch, so

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/StandardOutput.h"
 #include "cli/Utf8Args.h"
 
 namespace edog::cli {
@@ -36,6 +37,7 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char** argv) {
   using namespace edog::cli;
+  GuardStandardStreams();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
   std::vector<char*> utf8;
   for (std::string& a : args) utf8.push_back(a.data());
@@ -48,16 +50,17 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     PrintUsage(stdout);
-    return kExitOk;
+    return FinishStandardOutput(kExitOk);
   }
   for (const auto& c : Commands()) {
     if (name == c.name) {
+      int status = kExitFailed;
       try {
-        return c.run(argc - 1, argv + 1);
+        status = c.run(argc - 1, argv + 1);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "edogtool %s: %s\n", c.name, e.what());
-        return kExitFailed;
       }
+      return FinishStandardOutput(status);
     }
   }
   std::fprintf(stderr, "edogtool: unknown command '%s'\n", name.c_str());

@@ -9,6 +9,18 @@
 namespace edog {
 namespace fs = std::filesystem;
 
+std::string RegularOpenMessage(const RegularOpen& r, const std::string& path) {
+  switch (r.status) {
+    case RegularOpen::kOk: return {};
+    case RegularOpen::kCannotOpen:
+      return Format("cannot open %s: %s", path.c_str(), std::strerror(r.error));
+    case RegularOpen::kNotRegular:
+      return Format("%s is not a regular file (a device, pipe or folder has no size to read)",
+                    path.c_str());
+  }
+  return {};
+}
+
 std::string BoundedReadMessage(const BoundedRead& r, const std::string& path, uint64_t maxSize) {
   switch (r.status) {
     case BoundedRead::kOk: return {};

@@ -8,6 +8,20 @@
 
 namespace edog {
 
+class StdFile;
+
+// Opens `path` for reading only when it is a regular file: a FIFO, device or folder is
+// refused at once, without waiting for a writer or reading a byte. Every reader of a
+// user-named input opens it here.
+struct RegularOpen {
+  enum Status { kOk, kCannotOpen, kNotRegular };
+  Status status = kCannotOpen;
+  int error = 0;  // errno of kCannotOpen
+};
+RegularOpen OpenRegularFile(const std::string& path, StdFile& file);
+// "PATH is not a regular file (...)", "cannot open PATH: reason"; empty for kOk.
+std::string RegularOpenMessage(const RegularOpen& r, const std::string& path);
+
 struct BoundedRead {
   enum Status { kOk, kCannotOpen, kNotRegular, kTooLarge, kReadError };
   Status status = kCannotOpen;

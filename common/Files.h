@@ -44,6 +44,11 @@ class StdFile {
   StdFile(StdFile&& o) noexcept : f_(o.f_) { o.f_ = nullptr; }
   ~StdFile() { Close(); }
   bool Open(const std::string& path, const char* mode);
+  // Takes over a stream opened elsewhere (closing any open one).
+  void Adopt(FILE* f) {
+    Close();
+    f_ = f;
+  }
   bool Close();  // false when a buffered write failed
   bool IsOpen() const { return f_ != nullptr; }
   FILE* Get() const { return f_; }

@@ -35,6 +35,14 @@ std::string DeviceSocketRefusal(const std::string& socketPath);
 // when `socketPath` lies in it, then checks the folder as DeviceSocketFolderProblem does.
 std::string PrepareDeviceSocketFolder(const std::string& socketPath);
 
+// The simulator's state folder, whose files tell the tools where the device is (the
+// serial line) and hold the TCP bridge's token: it must belong to the user (or root) and,
+// when others may write to it, be sticky; a missing folder is no objection.
+std::string StateFolderProblem(const std::string& dir);
+// A file read from the state folder: a regular file (not a link) of the user's or root's
+// that nobody else may write; nothing at the path is no objection.
+std::string StateFileProblem(const std::string& path);
+
 // What stands at a path, in words for a message ("a regular file", "a folder", ...), from
 // its stat mode. POSIX only: the simulator's listener names what it refuses with it too.
 const char* FileKindText(unsigned mode);

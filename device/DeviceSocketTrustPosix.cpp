@@ -32,8 +32,10 @@ std::string Mode(mode_t mode) {
   return text;
 }
 
-std::string CheckFolder(const std::string& folder) {
-  const std::string what = "the device socket's folder " + folder;
+// `label` and `entries` name the folder and what others could swap in it.
+std::string CheckFolder(const std::string& folder, const char* label = "the device socket's folder ",
+                        const char* entries = "the socket") {
+  const std::string what = label + folder;
   struct stat st {};
   // The private folder is taken as it stands, never through a link; a folder the user
   // named may be reached through links (a /tmp that points elsewhere).
@@ -51,7 +53,7 @@ std::string CheckFolder(const std::string& folder) {
   if (!Trusted(st.st_uid))
     return what + " belongs to " + User(st.st_uid) + ", not to " + You() + " or root";
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-    return what + " lets other users replace the socket (mode " + Mode(st.st_mode) +
+    return what + " lets other users replace " + entries + " (mode " + Mode(st.st_mode) +
            ": writable by others and not sticky)";
   return {};
 }
@@ -60,6 +62,22 @@ std::string CheckFolder(const std::string& folder) {
 
 std::string DeviceSocketFolderProblem(const std::string& socketPath) {
   return CheckFolder(FolderOf(socketPath));
+}
+
+std::string StateFolderProblem(const std::string& dir) {
+  if (std::string why = CheckFolder(dir, "the state folder ", "its files"); !why.empty())
+    return why + "; choose a state folder of your own (--state DIR, or EDOG_SIM_STATE)";
+  return {};
+}
+
+std::string StateFileProblem(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return {};
+  if (!S_ISREG(st.st_mode)) return path + " is " + FileKindText(st.st_mode) + ", not a regular file";
+  if (!Trusted(st.st_uid)) return path + " belongs to " + User(st.st_uid) + ", not to " + You();
+  if (st.st_mode & (S_IWGRP | S_IWOTH))
+    return path + " may be changed by other users (mode " + Mode(st.st_mode) + ")";
+  return {};
 }
 
 std::string DeviceSocketPathProblem(const std::string& socketPath) {

@@ -4,7 +4,14 @@
  *
  * TCP carries a byte stream, the device's pipes carry blocks: every message travels as a
  * 4-byte little-endian length and then that many bytes. The exchange is the local
- * socket's one (DeviceSocket.h): "OPEN <name>", then "OK" or "NO", then pipe blocks. */
+ * socket's one (DeviceSocket.h): "OPEN <name>", then "OK" or "NO", then pipe blocks.
+ *
+ * Any local user can reach a loopback port, so the first message must prove that its
+ * sender may read the simulator's private files: "TOKEN <token>", the random token the
+ * simulator writes into the 0600 file "tcp-token" of its state folder. The library reads
+ * the file that $EDOG_SIM_TOKEN_FILE names (under wine e.g. Z:/home/me/edog-sim-state/
+ * tcp-token), else "tcp-token" in $EDOG_SIM_STATE, else in ./edog-sim-state. A connection
+ * without the right token is closed before it reaches the device. */
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -13,6 +20,10 @@ namespace edog {
 constexpr const char* kDeviceTcpPortEnv = "EDOG_SIM_TCP_PORT";
 constexpr uint16_t kDefaultDeviceTcpPort = 53117;
 constexpr uint32_t kDeviceTcpMaxMessage = 16u << 20;  // larger lengths mean a broken stream
+constexpr const char* kDeviceTcpTokenFile = "tcp-token";
+constexpr const char* kDeviceTcpTokenFileEnv = "EDOG_SIM_TOKEN_FILE";
+constexpr const char* kDeviceTcpTokenPrefix = "TOKEN ";
+constexpr unsigned kDeviceTcpTokenWaitMs = 5000;  // for the first message
 
 inline uint16_t DeviceTcpPort() {
   const char* v = getenv(kDeviceTcpPortEnv);

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "common/Files.h"
+#include "device/DeviceSocketTrust.h"
 
 namespace edog {
 
@@ -29,7 +30,11 @@ std::vector<std::string> ListSerialPorts(const std::vector<std::string>& extra) 
 
 std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir) {
   if (stateDir.empty()) return std::nullopt;
-  const auto text = ReadWholeFile(JoinPath(stateDir, kSerialLineFile));
+  // Only the user's own simulator may name a port: a line planted by another user would
+  // send the user's images to a terminal of his.
+  const std::string file = JoinPath(stateDir, kSerialLineFile);
+  if (!StateFolderProblem(stateDir).empty() || !StateFileProblem(file).empty()) return std::nullopt;
+  const auto text = ReadWholeFile(file);
   if (!text) return std::nullopt;
   std::string path(text->begin(), text->end());
   while (!path.empty() && (path.back() == '\n' || path.back() == '\r' || path.back() == ' '))

@@ -117,6 +117,8 @@ until start_sim "$port"; do
   [ "$port" -le $((EDOG_SIM_TCP_PORT + 9)) ] || fail "no simulator on ports $EDOG_SIM_TCP_PORT..$((port - 1))"
 done
 export EDOG_SIM_TCP_PORT=$port
+# The bridge lets in only who shows its token; wine reaches the file through its Z: drive.
+export EDOG_SIM_TOKEN_FILE="Z:$work/state/tcp-token"
 pty=$(cat "$work/state/serial-line")
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/${COM,,}"
 log "simulator on 127.0.0.1:$EDOG_SIM_TCP_PORT, serial line $pty as $COM"

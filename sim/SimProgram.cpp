@@ -8,8 +8,10 @@
 #include <memory>
 #include <vector>
 
+#include "common/Files.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceTcp.h"
+#include "sim/StateFiles.h"
 #include "sim/TcpBridge.h"
 
 namespace edog::sim {
@@ -250,9 +252,13 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
     return 1;
   }
   std::unique_ptr<TcpBridge> bridge;
+  std::string tokenPath;
   if (options.tcpPort != 0) {
-    bridge = std::make_unique<TcpBridge>(options.tcpPort, sim.SocketPath());
-    if (!bridge->Start(&error)) {
+    // Only who may read the state folder's private files learns the token.
+    const std::string token = TcpBridge::NewToken();
+    tokenPath = JoinPath(options.stateDir, kDeviceTcpTokenFile);
+    bridge = std::make_unique<TcpBridge>(options.tcpPort, sim.SocketPath(), token);
+    if (!WriteStateFile(tokenPath, token + "\n", &error) || !bridge->Start(&error)) {
       std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
       sim.Stop();
       return 1;
@@ -260,7 +266,9 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   }
   std::printf("%s: device ready on %s (state %s)\n", program.c_str(), sim.SocketPath().c_str(),
               options.stateDir.c_str());
-  if (bridge) std::printf("%s: TCP bridge on 127.0.0.1:%u\n", program.c_str(), unsigned(options.tcpPort));
+  if (bridge)
+    std::printf("%s: TCP bridge on 127.0.0.1:%u (token in %s)\n", program.c_str(),
+                unsigned(options.tcpPort), tokenPath.c_str());
   if (!sim.SerialLinePath().empty())
     std::printf("%s: serial line on %s\n", program.c_str(), sim.SerialLinePath().c_str());
   else if (!sim.SerialLineError().empty())
@@ -268,7 +276,10 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stopSignals, &sig);
-  if (bridge) bridge->Stop();
+  if (bridge) {
+    bridge->Stop();
+    RemoveFile(tokenPath);
+  }
   sim.Stop();
   std::printf("%s: stopped\n", program.c_str());
   return 0;

@@ -9,6 +9,7 @@
 
 #include "common/Files.h"
 #include "common/UniqueFd.h"
+#include "device/DeviceSocketTrust.h"
 
 namespace edog::sim {
 namespace {
@@ -45,6 +46,9 @@ bool MakeStateFolder(const std::string& dir, std::string* error) {
   if (::stat(dir.c_str(), &st) != 0)
     return Fail(error, "cannot create the state folder " + dir + ": " + std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) return Fail(error, "the state folder " + dir + " is not a folder");
+  // Another user's folder, or one others may change, would let them swap the flash
+  // images, the journal or what the tools read from it.
+  if (std::string why = StateFolderProblem(dir); !why.empty()) return Fail(error, why);
   return true;
 }
 

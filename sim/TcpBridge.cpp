@@ -14,6 +14,7 @@
 #include <cstring>
 #include <list>
 #include <mutex>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -59,6 +60,25 @@ int ConnectLocal(const std::string& path) {
   return fd;
 }
 
+// The peer's first message, within the wait: the token, or the connection is not bridged.
+bool PeerProvesToken(int tcp, const std::string& token) {
+  pollfd p{tcp, POLLIN, 0};
+  int r;
+  while ((r = ::poll(&p, 1, static_cast<int>(kDeviceTcpTokenWaitMs))) < 0 && errno == EINTR) {
+  }
+  if (r <= 0) return false;
+  uint8_t head[4];
+  if (!ReceiveAll(tcp, head, 4)) return false;
+  const std::string expected = kDeviceTcpTokenPrefix + token;
+  if (GetMessageLength(head) != expected.size()) return false;
+  std::string got(expected.size(), '\0');
+  if (!ReceiveAll(tcp, reinterpret_cast<uint8_t*>(got.data()), got.size())) return false;
+  // Every byte compared, whatever the first difference, so timing tells nothing.
+  unsigned char diff = 0;
+  for (size_t i = 0; i < got.size(); ++i) diff |= static_cast<unsigned char>(got[i] ^ expected[i]);
+  return diff == 0;
+}
+
 // Moves messages both ways until either side ends.
 void Pump(int tcp, int local) {
   std::vector<uint8_t> block;
@@ -94,12 +114,13 @@ void Pump(int tcp, int local) {
 struct TcpBridge::Impl {
   uint16_t port;
   std::string localPath;
+  std::string token;
   int listenFd = -1;
   int wake[2] = {-1, -1};
   std::thread acceptor;
   struct Connection {
     int tcp = -1;
-    int local = -1;
+    std::atomic<int> local{-1};  // set by the connection's thread once the token is in
     std::thread thread;
     std::atomic<bool> done{false};
   };
@@ -118,11 +139,6 @@ struct TcpBridge::Impl {
       if (tcp < 0) continue;
       const int one = 1;
       ::setsockopt(tcp, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      const int local = ConnectLocal(localPath);
-      if (local < 0) {
-        ::close(tcp);  // no device: the library sees the connection end, not "OK"
-        continue;
-      }
       std::lock_guard<std::mutex> lock(mutex);
       for (auto it = connections.begin(); it != connections.end();) {
         if (it->done) {
@@ -136,9 +152,16 @@ struct TcpBridge::Impl {
       }
       Connection& c = connections.emplace_back();
       c.tcp = tcp;
-      c.local = local;
-      const std::string why = StartThread(c.thread, "a TCP bridge connection", [&c] {
-        Pump(c.tcp, c.local);
+      // The token is awaited in the connection's own thread: a silent peer holds up nobody.
+      const std::string why = StartThread(c.thread, "a TCP bridge connection", [&c, this] {
+        if (!PeerProvesToken(c.tcp, token)) {
+          ::shutdown(c.tcp, SHUT_RDWR);
+          c.done = true;
+          return;
+        }
+        c.local = ConnectLocal(localPath);
+        // No device: the library sees the connection end, not "OK".
+        if (c.local >= 0) Pump(c.tcp, c.local);
         // Both sides see the end; the descriptors are closed by whoever joins.
         ::shutdown(c.tcp, SHUT_RDWR);
         ::shutdown(c.local, SHUT_RDWR);
@@ -155,9 +178,22 @@ struct TcpBridge::Impl {
   }
 };
 
-TcpBridge::TcpBridge(uint16_t port, std::string localSocketPath) : impl_(std::make_unique<Impl>()) {
+TcpBridge::TcpBridge(uint16_t port, std::string localSocketPath, std::string token)
+    : impl_(std::make_unique<Impl>()) {
   impl_->port = port;
   impl_->localPath = std::move(localSocketPath);
+  impl_->token = std::move(token);
+}
+
+std::string TcpBridge::NewToken() {
+  std::random_device random;  // the kernel's random source on Linux
+  std::string token;
+  for (int i = 0; i < 8; ++i) {
+    char word[9];
+    std::snprintf(word, sizeof word, "%08x", static_cast<unsigned>(random()));
+    token += word;
+  }
+  return token;
 }
 
 TcpBridge::~TcpBridge() { Stop(); }

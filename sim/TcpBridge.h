@@ -2,7 +2,8 @@
 // The simulator's door for Windows builds of the device library, which have no local
 // socket to reach: a listener on 127.0.0.1:<port> that turns every TCP connection into a
 // connection to the simulator's own local socket, one length-prefixed TCP message per
-// socket message (device/DeviceTcp.h), both ways.
+// socket message (device/DeviceTcp.h), both ways. Only a peer whose first message carries
+// the bridge's token is let through.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,7 +12,8 @@ namespace edog::sim {
 
 class TcpBridge {
  public:
-  TcpBridge(uint16_t port, std::string localSocketPath);
+  // `token`: what a peer must send first ("TOKEN <token>"); see NewToken.
+  TcpBridge(uint16_t port, std::string localSocketPath, std::string token);
   ~TcpBridge();
   TcpBridge(const TcpBridge&) = delete;
   TcpBridge& operator=(const TcpBridge&) = delete;
@@ -20,6 +22,8 @@ class TcpBridge {
   // a free port, which Port() then tells.
   bool Start(std::string* error);
   uint16_t Port() const;
+  // 64 hexadecimal digits from the system's random source.
+  static std::string NewToken();
   // Closes the listener and every bridged connection, and waits for their threads.
   void Stop();
 

@@ -14,7 +14,8 @@ namespace edog {
 std::string CStringLiteralBody(const std::string& bytes);
 
 // A valid C identifier: every byte outside [A-Za-z0-9_] becomes '_', and a name that
-// begins with a digit or such a byte (or is empty) gets the prefix 'N'.
+// begins with a digit or such a byte (or is empty) gets the prefix 'N'. A C keyword or a
+// name the standard headers define (EOF, NULL, FILE, int, ...) gets a trailing '_'.
 std::string CIdentifier(const std::string& name);
 
 // CIdentifier of every name, in order, made unique: a name already given to an earlier

@@ -49,6 +49,23 @@ std::string VoiceCompletionText(long files, const std::string& outputName) {
                 outputName.c_str());
 }
 
+std::string VoiceEncoderCodeText(int code) {
+  // The stand-in encoder's answers (its EncoderError).
+  switch (code) {
+    case 1: return "the encoder was called with wrong arguments (bits other than 4 or 3)";
+    case 2: return "the encoder cannot open or read the wave file";
+    case 3: return "the encoder found no RIFF/WAVE file with a format and a data chunk";
+    case 4: return "the encoder takes mono files only";
+    case 5:
+      return "the encoder takes 8- or 16-bit integer PCM with a sample rate and a channel";
+    case 6:
+      return "the encoded file could not be written (a full disk, or a folder you may not "
+             "write to)";
+    case 7: return "the encoder could not set itself up (out of memory)";
+    default: return "the encoder gives no meaning for this answer";
+  }
+}
+
 std::string LowerCasePath(const std::string& path) {
   std::string out = path;
   for (char& c : out)
@@ -95,22 +112,26 @@ struct Placement {
   uint32_t entryAddress, entrySize, lineAddress, lineSize;
 };
 
-Placement Place(bool nand, uint32_t& running, uint32_t length) {
+Placement Place(bool nand, uint64_t& running, uint32_t length) {
   Placement p{};
+  const auto at = static_cast<uint32_t>(running);
   if (!nand) {
-    p.entryAddress = p.lineAddress = running;
+    p.entryAddress = p.lineAddress = at;
     p.entrySize = p.lineSize = length - 1;
     running += length;
   } else {
     const uint32_t blocks = length / kNandBlockSize + (length % kNandBlockSize ? 1 : 0);
-    p.entryAddress = running + 1;
+    p.entryAddress = at + 1;
     p.entrySize = blocks - 1;
-    p.lineAddress = running;
+    p.lineAddress = at;
     p.lineSize = blocks;
     running += blocks;
   }
   return p;
 }
+
+// The position table stores three bytes per address and size.
+constexpr uint64_t kMaxTableValue = 0xFFFFFF;
 
 class VoiceRun {
  public:
@@ -150,11 +171,14 @@ class VoiceRun {
   void Progress(long p) { obs_.OnProgress(p); }
   std::string EncodedPath(size_t i) const { return ReplaceExtension(gen_.paths[i], "enc"); }
   // The encoded file's length; false (after the message) when it cannot be opened.
-  bool EncodedLength(size_t i, uint32_t& length);
-  uint32_t RunningStart() const {
-    const uint32_t first = start_ + static_cast<uint32_t>(tableSize_);
+  bool EncodedLength(size_t i, uint64_t& length);
+  // Where the first encoded file goes: a byte address, or a block on NAND flash.
+  uint64_t RunningStart() const {
+    const uint64_t first = uint64_t(start_) + tableSize_;
     return nand_ ? first >> 9 : first;
   }
+  // False (after the message) when file i at `running` leaves the table's 24 bits.
+  bool FitsTable(size_t i, uint64_t running, uint64_t length);
   bool Text(const std::string& s) { return header_.WriteText(s) || IoError(headerPath_); }
   // A number text as a C number: the decimal value the table stores, whatever the text.
   static std::string NumberText(const std::string& text) {
@@ -180,7 +204,7 @@ class VoiceRun {
   std::vector<std::string> encodedMade_;  // the encoder's outputs of this run
   std::vector<std::string> enumNames_;
   std::vector<uint8_t> table_;
-  uint32_t end_ = 0;
+  uint64_t end_ = 0;
 };
 
 VoiceRunStatus VoiceRun::Run() {
@@ -260,6 +284,7 @@ bool VoiceRun::Encode() {
     if (r != 0) {
       // What a failing encoder left is no encoded file, whatever the keep option says.
       if (!existed) RemoveFile(output);
+      obs_.OnEncoderFailed(gen_.paths[i], r);
       return Fail(Format(kInternalErrorFormat, r));
     }
     lastEncodedPath_ = output;
@@ -276,12 +301,27 @@ bool VoiceRun::OpenOutputs() {
   return true;
 }
 
-bool VoiceRun::EncodedLength(size_t i, uint32_t& length) {
+bool VoiceRun::EncodedLength(size_t i, uint64_t& length) {
   const std::string path = EncodedPath(i);
   StdFile f(path, "rb");
   if (!f.IsOpen()) return Fail(kTmpFileErrorText);
-  const auto size = FileSize(path);
-  length = static_cast<uint32_t>(size.value_or(0));
+  length = FileSize(path).value_or(0);
+  return true;
+}
+
+bool VoiceRun::FitsTable(size_t i, uint64_t running, uint64_t length) {
+  const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
+  const char* unit = nand_ ? "block" : "address";
+  const uint64_t address = nand_ ? running + 1 : running;
+  const uint64_t size = nand_ ? (length + kNandBlockSize - 1) / kNandBlockSize - 1 : length - 1;
+  if (length > FlashCapacity(flash))
+    return Fail(Format("\"%s\" is encoded to %llu bytes: more than the %s holds (%llu bytes)",
+                       gen_.paths[i].c_str(), (unsigned long long)length, FlashName(flash),
+                       (unsigned long long)FlashCapacity(flash)));
+  if (address > kMaxTableValue || size > kMaxTableValue)
+    return Fail(Format("\"%s\" would start at %s 0x%llx: the voice position table holds "
+                       "addresses and sizes up to 0xffffff",
+                       gen_.paths[i].c_str(), unit, (unsigned long long)address));
   return true;
 }
 
@@ -324,15 +364,16 @@ bool VoiceRun::WriteFileInfo() {
 bool VoiceRun::BuildTable() {
   if (nand_) tableSize_ = static_cast<size_t>(RoundUp(tableSize_, kNandBlockSize));
   table_.assign(std::max<size_t>(tableSize_, kCopyChunk), 0);
-  uint32_t running = RunningStart();
+  uint64_t running = RunningStart();
   table_[0] = static_cast<uint8_t>(n_);
   size_t at = 1;
   for (size_t s = 0; s < n_; ++s) {
     if (Stopped()) return false;
-    uint32_t length = 0;
+    uint64_t length = 0;
     if (!EncodedLength(s, length)) return false;
     if (length > 0) {
-      const Placement p = Place(nand_, running, length);
+      if (!FitsTable(s, running, length)) return false;
+      const Placement p = Place(nand_, running, static_cast<uint32_t>(length));
       PutBE24(&table_[at], p.entryAddress);
       PutBE24(&table_[at + 3], p.entrySize);
       at += 6;
@@ -346,12 +387,20 @@ bool VoiceRun::BuildTable() {
     Progress(90);
   }
   end_ = running;
+  // The device stores the whole image in the chosen flash, from the start address on.
+  const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
+  const uint64_t endByte = nand_ ? end_ * kNandBlockSize : end_;
+  if (endByte > FlashCapacity(flash))
+    return Fail(Format("the voice data would end at byte 0x%llx, past the end of the %s "
+                       "(%llu bytes): choose fewer or shorter wave files%s",
+                       (unsigned long long)endByte, FlashName(flash),
+                       (unsigned long long)FlashCapacity(flash), nand_ ? "" : ", or NAND flash"));
   return true;
 }
 
 bool VoiceRun::WriteData() {
   const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
-  const SizeAndPackets size = TableImageSize(port_, flash, start_, end_);
+  const SizeAndPackets size = TableImageSize(port_, flash, start_, static_cast<uint32_t>(end_));
   const HeaderBlock block = BuildHeaderBlock(port_, flash, StoredStartAddress(flash, start_),
                                              size.fileSize, size.packetCount);
   if (!data_.Write(block.data(), block.size()) || !data_.Write(table_.data(), tableSize_))
@@ -362,7 +411,7 @@ bool VoiceRun::WriteData() {
 
   const size_t chunk = nand_ ? kNandBlockSize : kCopyChunk;
   uint8_t buffer[kCopyChunk];
-  uint32_t running = RunningStart();
+  uint64_t running = RunningStart();
   for (size_t i = 0; i < n_; ++i) {
     if (Stopped()) return false;
     const std::string path = EncodedPath(i);

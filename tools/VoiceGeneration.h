@@ -66,7 +66,14 @@ class VoiceGenerationObserver {
   virtual void OnCompleted(long files) = 0;
   // Polled between files and chunks; true ends the run without completion.
   virtual bool StopRequested() { return false; }
+  // The encoder answered `code` (not 0) for the wave file `path`, just before the run
+  // fails with "Internal Error; <code>"; a front end may explain it.
+  virtual void OnEncoderFailed(const std::string& /*path*/, int /*code*/) {}
 };
+
+// What an answer of the stand-in voice encoder means, in words ("the encoded file could
+// not be written: ..."); a generic text for codes it does not give.
+std::string VoiceEncoderCodeText(int code);
 
 enum class VoiceRunStatus { kCompleted, kFailed, kStopped };
 

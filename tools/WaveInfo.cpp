@@ -1,5 +1,6 @@
 #include "tools/WaveInfo.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -42,7 +43,48 @@ int Read(const std::string& path, size_t fieldOffset, size_t width) {
   return static_cast<int>(value);
 }
 
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatFloat = 3;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
 }  // namespace
+
+std::string EncoderObjection(const std::string& path) {
+  MappedFile file;
+  if (!file.Open(path) || file.Size() < 12) return {};
+  const uint8_t* d = file.Data();
+  const uint64_t len = file.Size();
+  if (std::memcmp(d, "RIFF", 4) != 0 || std::memcmp(d + 8, "WAVE", 4) != 0) return {};
+  const uint8_t* fmt = nullptr;
+  uint64_t fmtSize = 0;
+  bool data = false;
+  // The encoder's own walk: chunks padded to even sizes.
+  for (uint64_t p = 12; p + 8 <= len;) {
+    const uint64_t size = GetLE32(d + p + 4);
+    if (std::memcmp(d + p, "fmt ", 4) == 0) {
+      fmt = d + p + 8;
+      fmtSize = std::min<uint64_t>(size, len - p - 8);
+    } else if (std::memcmp(d + p, "data", 4) == 0) {
+      data = true;
+    }
+    p += 8 + size + (size & 1);
+  }
+  if (!fmt || fmtSize < 16) return "no complete format chunk";
+  uint16_t tag = GetLE16(fmt);
+  if (tag == kFormatExtensible && fmtSize >= 26) tag = GetLE16(fmt + 24);
+  const uint16_t channels = GetLE16(fmt + 2), bits = GetLE16(fmt + 14);
+  if (channels == 0) return "no channels in the format chunk";
+  if (channels >= 2) return std::to_string(channels) + " channels: the encoder takes mono files";
+  if (GetLE32(fmt + 4) == 0) return "sample rate 0";
+  if (tag == kFormatFloat) return "floating-point samples: the encoder takes 8- or 16-bit integer PCM";
+  if (tag != kFormatPcm)
+    return "compressed samples (format " + std::to_string(tag) +
+           "): the encoder takes 8- or 16-bit integer PCM";
+  if (bits != 8 && bits != 16)
+    return std::to_string(bits) + "-bit samples: the encoder takes 8- or 16-bit integer PCM";
+  if (!data) return "no data chunk";
+  return {};
+}
 
 int ReadSampleRate(const std::string& path) { return Read(path, 4, 4); }
 

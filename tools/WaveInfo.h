@@ -27,6 +27,12 @@ int ReadSampleRate(const std::string& path);
 // The channel count of the format chunk (the dialog refuses stereo files); same errors.
 int ReadChannelCount(const std::string& path);
 
+// What the stand-in voice encoder cannot take in a readable wave file, in words ("24-bit
+// samples: the encoder takes 8- or 16-bit integer PCM", "sample rate 0", "no data chunk"),
+// or an empty string when it can (or when the file is no wave file at all: its reading
+// says so).
+std::string EncoderObjection(const std::string& path);
+
 class CWaveInfo {
  public:
   explicit CWaveInfo(const std::string& path = {})

@@ -1,6 +1,7 @@
 #include "update/HeaderedImage.h"
 
 #include "common/Bytes.h"
+#include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
 
@@ -80,8 +81,10 @@ uint32_t TableImageEndPadding(Port port, uint8_t flash, uint64_t written) {
 
 HeaderRead ReadHeaderFields(const std::string& path) {
   HeaderRead r;
-  StdFile f(path, "rb");
-  if (!f.IsOpen()) return r;
+  StdFile f;
+  const RegularOpen open = OpenRegularFile(path, f);
+  r.notRegular = open.status == RegularOpen::kNotRegular;
+  if (open.status != RegularOpen::kOk) return r;
   uint8_t buf[kHeaderFieldBytes];
   const size_t n = f.Read(buf, sizeof buf);
   if (n < kHeaderFieldBytes) {

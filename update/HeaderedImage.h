@@ -69,6 +69,7 @@ uint32_t TableImageEndPadding(Port port, uint8_t flash, uint64_t written);
 enum class HeaderStatus { kOk, kCannotOpen, kTooShort, kBadMagic };
 struct HeaderRead {
   HeaderStatus status = HeaderStatus::kCannotOpen;
+  bool notRegular = false;  // kCannotOpen: a FIFO, device or folder, refused unread
   HeaderFields fields;
 };
 HeaderRead ReadHeaderFields(const std::string& path);

@@ -114,8 +114,11 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
   files_.clear();
   error_.clear();
   failure_ = Failure::kNone;
-  StdFile package(packagePath, "rb");
-  if (!package.IsOpen()) return Fail("cannot open the package " + packagePath);
+  StdFile package;
+  const RegularOpen open = OpenRegularFile(packagePath, package);
+  if (open.status == RegularOpen::kNotRegular)
+    return Fail("the package " + RegularOpenMessage(open, packagePath));
+  if (open.status != RegularOpen::kOk) return Fail("cannot open the package " + packagePath);
 
   // The whole table first: a package that ends inside it fails before anything is written.
   uint8_t table[kPackageTableSize];

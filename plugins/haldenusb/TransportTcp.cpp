@@ -3,6 +3,8 @@
 #include <ws2tcpip.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -48,6 +50,29 @@ bool WinsockReady() {
   return ready;
 }
 
+// The simulator's token: the first line of the token file (see DeviceTcp.h). Empty when
+// there is none, which the bridge refuses like a wrong one.
+std::string BridgeToken() {
+  std::string path;
+  if (const char* file = std::getenv(edog::kDeviceTcpTokenFileEnv); file && *file) {
+    path = file;
+  } else {
+    const char* state = std::getenv("EDOG_SIM_STATE");
+    path = std::string(state && *state ? state : "edog-sim-state") + "\\" +
+           edog::kDeviceTcpTokenFile;
+  }
+  std::string token;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    char buf[256];
+    const size_t n = std::fread(buf, 1, sizeof buf, f);
+    std::fclose(f);
+    token.assign(buf, n);
+  }
+  const size_t end = token.find_first_of("\r\n");
+  if (end != std::string::npos) token.resize(end);
+  return token;
+}
+
 }  // namespace
 
 SOCKET TcpOpenNamed(const char* name, int budgetMs) {
@@ -73,7 +98,9 @@ SOCKET TcpOpenNamed(const char* name, int budgetMs) {
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
   const std::string request = std::string(edog::kDeviceOpenPrefix) + name;
   std::vector<uint8_t> answer;
-  if (connected && TcpSendMessage(s, request.data(), static_cast<uint32_t>(request.size()))) {
+  const std::string proof = std::string(edog::kDeviceTcpTokenPrefix) + BridgeToken();
+  if (connected && TcpSendMessage(s, proof.data(), static_cast<uint32_t>(proof.size())) &&
+      TcpSendMessage(s, request.data(), static_cast<uint32_t>(request.size()))) {
     const int64_t left = deadline - NowMs();
     if (left > 0 && TcpReceiveMessage(s, answer, static_cast<int>(left)) == 1 &&
         answer.size() == std::strlen(edog::kDeviceAnswerOk) &&

@@ -17,6 +17,9 @@
 namespace edog::sim {
 namespace {
 
+const std::string kToken = "t0ken";
+
+// A connection that has shown the bridge its token, as the stand-in library's does.
 int Connect(uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in a{};
@@ -27,6 +30,11 @@ int Connect(uint16_t port) {
     ::close(fd);
     return -1;
   }
+  const std::string proof = kDeviceTcpTokenPrefix + kToken;
+  uint8_t head[4];
+  PutMessageLength(head, static_cast<uint32_t>(proof.size()));
+  ::send(fd, head, 4, MSG_NOSIGNAL);
+  ::send(fd, proof.data(), proof.size(), MSG_NOSIGNAL);
   return fd;
 }
 
@@ -68,7 +76,7 @@ TEST(TcpBridge, CarriesOpensAndBlocksBothWaysAndDropsBrokenStreams) {
   Simulator sim(o);
   std::string error;
   ASSERT_TRUE(sim.Start(&error)) << error;
-  TcpBridge bridge(0, sim.SocketPath());
+  TcpBridge bridge(0, sim.SocketPath(), kToken);
   ASSERT_TRUE(bridge.Start(&error)) << error;
   ASSERT_NE(bridge.Port(), 0);
 

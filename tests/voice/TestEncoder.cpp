@@ -2,6 +2,8 @@
 //   LEN=n   write an encoded file of n bytes (byte k = (k * 31 + n) & 0xFF)
 //   FAIL=r  return r and write nothing
 //   NOFILE  return 0 but write nothing
+//   SPARSE=n  write an encoded file of n bytes that holds no data (a hole), for sizes
+//             beyond what a test should write
 // Each call appends "argc|arg0|arg1|arg2|arg3|zeros|variable-pointer" to encoder-calls.txt
 // in the folder of the output path.
 #include <cstdint>
@@ -51,6 +53,13 @@ extern "C" __attribute__((visibility("default"))) int Encoder(int argc, char** a
   const std::string text = ReadAll(argv[2]);
   if (const long fail = Directive(text, "FAIL="); fail >= 0) return static_cast<int>(fail);
   if (text.find("NOFILE") != std::string::npos) return 0;
+  if (const long long sparse = std::strtoll(text.c_str() + (text.find("SPARSE=") + 7), nullptr, 10);
+      text.find("SPARSE=") != std::string::npos) {
+    FILE* f = std::fopen(argv[3], "wb");
+    if (!f) return 98;
+    const bool ok = sparse == 0 || (fseeko(f, sparse - 1, SEEK_SET) == 0 && std::fputc(0, f) == 0);
+    return std::fclose(f) == 0 && ok ? 0 : 98;
+  }
   const long length = Directive(text, "LEN=");
   FILE* f = std::fopen(argv[3], "wb");
   if (!f) return 98;

@@ -1,0 +1,63 @@
+// Standard output that cannot be written: a full disk (/dev/full) or a closed descriptor.
+// Every command ends with "write error: <reason>" and exit status 1; a reader that goes
+// away (a closed pipe) still ends the command quietly.
+#include <gtest/gtest.h>
+
+#include "robust/RobustFiles.h"
+#include "support/TestSupport.h"
+
+namespace edog::test {
+namespace {
+
+// edogtool with its standard output redirected by the shell as `redirect` says.
+ProgramResult RunRedirected(const std::string& redirect, const std::vector<std::string>& args,
+                            const std::string& cwd) {
+  std::vector<std::string> sh = {"-c", "exec \"$0\" \"$@\" " + redirect, BinDir() + "/edogtool"};
+  sh.insert(sh.end(), args.begin(), args.end());
+  return RunProgram("/bin/sh", sh, cwd);
+}
+
+TEST(FullOutput, EveryCommandReportsAFailedWrite) {
+  TempDir dir;
+  WriteFile(dir / "w.wav", MonoWave(8000, 16));
+  WriteFile(dir / "a.bin", std::vector<uint8_t>(2048, 7));
+  ASSERT_EQ(RunTool({"hex2hdr", "-S", "a.bin"}, dir.Path()).status, 0);
+  const std::vector<std::vector<std::string>> commands = {
+      {"info", "a.hdr"}, {"wavinfo", "w.wav"}, {"ports"}, {"--help"}, {"info", "--help"},
+      {"unpack", "--help"}};
+  const struct {
+    const char* redirect;
+    const char* reason;
+  } outputs[] = {{">/dev/full", "write error: No space left on device\n"},
+                 {">&-", "write error: Bad file descriptor\n"}};
+  for (const auto& out : outputs) {
+    for (const auto& args : commands) {
+      const ProgramResult r = RunRedirected(out.redirect, args, dir.Path());
+      EXPECT_EQ(r.status, 1) << out.redirect << " " << args[0];
+      EXPECT_NE(r.err.find(out.reason), std::string::npos) << out.redirect << " " << args[0] << r.err;
+    }
+  }
+}
+
+TEST(FullOutput, AClosedDescriptorIsNotTakenByAFileTheCommandWrites) {
+  TempDir dir;
+  WriteFile(dir / "a.bin", std::vector<uint8_t>(2048, 7));
+  const ProgramResult r = RunRedirected(">&-", {"hex2hdr", "-S", "a.bin"}, dir.Path());
+  EXPECT_EQ(r.status, 1);
+  // The headered image holds its header and payload, not the report lines.
+  EXPECT_EQ(ReadFile(dir / "a.hdr").size(), 1024u + 2048u);
+  EXPECT_EQ(ReadFile(dir / "a.hdr")[0], '$');
+}
+
+TEST(FullOutput, AClosedPipeEndsQuietly) {
+  TempDir dir;
+  const ProgramResult r = RunProgram(
+      "/bin/sh", {"-c", "\"$0\" --help | head -c1 >/dev/null; \"$0\" pack --help | true",
+                  BinDir() + "/edogtool"},
+      dir.Path());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
+}  // namespace
+}  // namespace edog::test
