@@ -98,7 +98,8 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 std::string MakeUniqueTempDirectory() {
   std::string base;
-  if (const char* tmp = std::getenv("TMP"); tmp && *tmp && DirectoryExists(tmp)) {
+  if (const std::string tmp = files_os::TempFolderFromEnvironment();
+      !tmp.empty() && DirectoryExists(tmp)) {
     base = tmp;
   } else {
     std::error_code ec;

@@ -104,7 +104,7 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
   error_.clear();
   failure_ = Failure::kNone;
   StdFile package(packagePath, "rb");
-  if (!package.IsOpen()) return Fail("cannot open the package " + packagePath);
+  if (!package.IsOpen()) return Fail("cannot open the package " + packagePath, Failure::kCannotOpen);
 
   // The whole table first: a package that ends inside it fails before anything is written.
   uint8_t table[kPackageTableSize];
