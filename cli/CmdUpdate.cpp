@@ -31,8 +31,9 @@ std::string TerminalText(const std::string& text) {
 // The main window's side of the job, on a terminal.
 class TerminalUpdateHost final : public UpdateHost {
  public:
-  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace)
-      : usb_(std::move(usb)), comm_(comm), trace_(trace) {}
+  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace,
+                     std::string libraryProblem)
+      : usb_(std::move(usb)), comm_(comm), trace_(trace), libraryProblem_(std::move(libraryProblem)) {}
 
   // No timer polls here: each check probes the device afresh. A probe answers within
   // 50 ms; a device that misses one answer on a busy machine gets two more chances, as
@@ -43,6 +44,9 @@ class TerminalUpdateHost final : public UpdateHost {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     if (!explained_) explained_ = ExplainDeviceRefusal("update");
+    // A library that is there but unusable is why no device answers: said after the
+    // not-connected text, as the window does.
+    pendingProblem_ = !libraryProblem_.empty();
     return false;
   }
   void AppendLog(const std::string& text) override {
@@ -55,7 +59,11 @@ class TerminalUpdateHost final : public UpdateHost {
     std::fflush(stdout);
   }
   // The window's message boxes: their texts go to standard error.
-  void OnFailure(const std::string& text) override { ToStandardError(text); }
+  void OnFailure(const std::string& text) override {
+    ToStandardError(text);
+    if (pendingProblem_) ExplainLibraryProblem("update", libraryProblem_);
+    pendingProblem_ = false;
+  }
   void OnSummary(const std::string& text) override { ToStandardError(text); }
   void PumpWait(uint32_t ms) override {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -118,6 +126,8 @@ class TerminalUpdateHost final : public UpdateHost {
   bool trace_;
   std::string softwarePath_;
   bool explained_ = false;  // the socket's refusal is said once per run
+  std::string libraryProblem_;  // why the device library cannot be used, if it is there
+  bool pendingProblem_ = false;
   std::vector<std::unique_ptr<Download>> downloads_;
   UsbTransferTurns usbTurns_;
 };
@@ -142,8 +152,7 @@ int Update(int argc, char** argv) {
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
   AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
-  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
-              "program); without a device the job stops with the not-connected message.");
+  args.Epilog(UsbLibraryHelpText() + "\nWithout a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
   uint32_t baud = 0;
@@ -156,7 +165,9 @@ int Update(int argc, char** argv) {
     comm = std::make_unique<CComm>();
     if (!ConnectSerial(*comm, port, baud, "update")) return kExitFailed;
   }
-  TerminalUpdateHost host(UsbLibrary::Load(), comm.get(), trace);
+  std::string why;
+  auto usb = UsbLibrary::Load(USB_LIBRARY_NAME, &why);
+  TerminalUpdateHost host(std::move(usb), comm.get(), trace, why);
   UpdateJob job(host);
   UpdateSettings settings;
   settings.packagePath = package;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/ConsoleOutput.h"
 #include "cli/Utf8Args.h"
 
 namespace edog::cli {
@@ -36,6 +37,7 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char** argv) {
   using namespace edog::cli;
+  RouteUtf8ToConsole();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
   std::vector<char*> utf8;
   for (std::string& a : args) utf8.push_back(a.data());

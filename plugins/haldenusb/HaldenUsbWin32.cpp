@@ -19,9 +19,12 @@
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 
-// A vendor-style build of this library (tests) exports through a .def file with its own
-// calling convention instead.
-#ifndef HALDEN_EXPORT
+// A vendor-style build of this library (tests) exports undecorated names through a .def
+// file, with the calling convention it is given.
+#ifdef EDOG_VENDOR_STYLE_CALL
+#define HALDEN_EXPORT extern "C"
+#define HALDEN_CALL EDOG_VENDOR_STYLE_CALL
+#else
 #define HALDEN_EXPORT extern "C" __declspec(dllexport)
 #define HALDEN_CALL USB_LIBRARY_CALL
 #endif

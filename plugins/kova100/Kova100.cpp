@@ -21,9 +21,11 @@
 #include "G726.h"
 #include "VoiceWave.h"
 
-// A vendor-style build of this library (tests) exports through a .def file with its own
-// calling convention instead.
-#if defined(KOVA_EXPORT)
+// A vendor-style build of this library (tests) exports undecorated names through a .def
+// file, with the calling convention it is given.
+#if defined(EDOG_VENDOR_STYLE_CALL)
+#define KOVA_EXPORT extern "C"
+#define KOVA_CALL EDOG_VENDOR_STYLE_CALL
 #elif defined(_WIN32)
 #define KOVA_EXPORT extern "C" __declspec(dllexport)
 #else
