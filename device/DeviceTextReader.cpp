@@ -2,6 +2,8 @@
 
 #include <chrono>
 
+#include "common/ThreadStart.h"
+
 namespace edog {
 
 bool RequestDeviceText(const UsbLibrary& library) {
@@ -46,12 +48,14 @@ bool DeviceTextReader::Start(std::function<bool()> connected,
   if (!RequestDeviceText(*library_)) return false;
   stop_ = false;
   reading_ = true;
-  thread_ = std::thread([this, connected = std::move(connected), onText = std::move(onText)] {
+  startError_ = StartThread(thread_, "the device text reader",
+                            [this, connected = std::move(connected), onText = std::move(onText)] {
     RunDeviceTextReader(*library_, [&] { return !stop_.load() && connected(); }, onText, clock_,
                         &breaker_);
     reading_ = false;
   });
-  return true;
+  if (!startError_.empty()) reading_ = false;
+  return startError_.empty();
 }
 
 void DeviceTextReader::Stop() {
