@@ -21,7 +21,15 @@ void MainWindowUpdateHost::AppendLog(const std::string& text) {
 
 void MainWindowUpdateHost::AddProgressLine(const std::string& line) { dlg_.AddProgressLine(line); }
 
-void MainWindowUpdateHost::OnFailure(const std::string& text) { dlg_.ShowMessage(text); }
+void MainWindowUpdateHost::OnFailure(const std::string& text) {
+  dlg_.ShowMessage(text);
+  // No device because the library that is there cannot be used: the user is told why
+  // after the not-connected box, and the log keeps it.
+  if (text == kNotConnectedText && !dlg_.usbLibraryProblem_.empty()) {
+    dlg_.ShowMessage(dlg_.usbLibraryProblem_);
+    AppendLog(dlg_.usbLibraryProblem_ + "\r\n");
+  }
+}
 
 void MainWindowUpdateHost::OnSummary(const std::string& text) { dlg_.ShowMessage(text); }
 

@@ -290,8 +290,9 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   PlaceWindow(FitControls(this, wxSize(rect.width, rect.height)));
   Refresh();
 
-  // 9. The device library; a failed load only means "no device" to every probe.
-  usb_ = UsbLibrary::Load(options_.usbLibrary);
+  // 9. The device library; a failed load only means "no device" to every probe. Why a
+  //    library that is there cannot be used is kept for the 更新 press.
+  usb_ = UsbLibrary::Load(options_.usbLibrary, &usbLibraryProblem_);
 
   // 10. Program folder, with its trailing separator.
   programDirectory_ = ProgramDirectory();

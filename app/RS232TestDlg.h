@@ -161,6 +161,7 @@ class CRS232TestDlg : public wxDialog {
   int databaseSelected_ = 0;
   int softwareSelected_ = 0;
   std::string updateLog_;
+  std::string usbLibraryProblem_;  // a device library that is there but unusable: why
   int methodRadio_;
   // The voice data generator's generation lists and settings: the next opening shows
   // the files of the last OK again.

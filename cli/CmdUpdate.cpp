@@ -31,8 +31,9 @@ std::string TerminalText(const std::string& text) {
 // The main window's side of the job, on a terminal.
 class TerminalUpdateHost final : public UpdateHost {
  public:
-  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace)
-      : usb_(std::move(usb)), comm_(comm), trace_(trace) {}
+  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace,
+                     std::string libraryProblem)
+      : usb_(std::move(usb)), comm_(comm), trace_(trace), libraryProblem_(std::move(libraryProblem)) {}
 
   // No timer polls here: each check probes the device afresh. A probe answers within
   // 50 ms; a device that misses one answer on a busy machine gets two more chances, as
@@ -121,13 +122,19 @@ class TerminalUpdateHost final : public UpdateHost {
   };
   // Which device library answered nothing, and who plays the device here.
   std::string NoDeviceHint() const {
+    // A library that is there but unusable is the reason: the user needs its words.
+    if (!libraryProblem_.empty()) return libraryProblem_;
     if (!usb_) {
       return "the device library " + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
              " could not be loaded (it belongs beside the program); edog-sim plays the device "
              "behind it";
     }
     return "no device answered through " + usb_->Path() +
+#ifdef EDOG_HAVE_SIMLIB
            "; edog-sim plays the device: start it (edog-sim, or edogtool sim) and run again";
+#else
+           "; edog-sim plays the device: start it and run again";
+#endif
   }
   std::shared_ptr<UsbLibrary> usb_;
   static void ToStandardError(const std::string& text) {
@@ -138,6 +145,7 @@ class TerminalUpdateHost final : public UpdateHost {
   bool trace_;
   std::string softwarePath_;
   bool explained_ = false;  // the socket's refusal is said once per run
+  std::string libraryProblem_;  // why the device library cannot be used, if it is there
   std::vector<std::unique_ptr<Download>> downloads_;
   UsbTransferTurns usbTurns_;
 };
@@ -163,8 +171,7 @@ int Update(int argc, char** argv) {
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
   AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
-  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
-              "program); without a device the job stops with the not-connected message.");
+  args.Epilog(UsbLibraryHelpText() + "\nWithout a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
   uint32_t baud = 0;
@@ -177,7 +184,9 @@ int Update(int argc, char** argv) {
     comm = std::make_unique<CComm>();
     if (!ConnectSerial(*comm, port, baud, "update")) return kExitFailed;
   }
-  TerminalUpdateHost host(UsbLibrary::Load(), comm.get(), trace);
+  std::string why;
+  auto usb = UsbLibrary::Load(USB_LIBRARY_NAME, &why);
+  TerminalUpdateHost host(std::move(usb), comm.get(), trace, why);
   UpdateJob job(host);
   UpdateSettings settings;
   settings.packagePath = package;

@@ -1,5 +1,6 @@
 // edogtool send-usb / read-usb / sim: the USB transfer, the device text reader and the
 // device simulator from the command line.
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -10,6 +11,7 @@
 #include "cli/StandardOutput.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
+#include "common/DynamicLibrary.h"
 #include "common/Format.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceSocketTrust.h"
@@ -133,6 +135,33 @@ bool ExplainDeviceRefusal(const char* command) {
   return true;
 }
 
+bool ExplainLibraryProblem(const char* command, const std::string& why) {
+  if (why.empty()) return false;
+  std::fprintf(stderr, "edogtool %s: %s\n", command, why.c_str());
+  return true;
+}
+
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, std::string* why) {
+  std::string reason;
+  auto library = UsbLibrary::Load(USB_LIBRARY_NAME, &reason);
+  ExplainLibraryProblem(command, reason);
+  if (why) *why = reason;
+  return library;
+}
+
+std::string UsbLibraryHelpText() {
+  std::string text = "The device is reached through the device library (" +
+                     DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
+                     " beside the\nprogram, else in the system's library folder)";
+#ifdef EDOG_HAVE_SIMLIB
+  text += ", which talks to the device\nor to edog-sim; see 'edogtool sim --help'.";
+#else
+  text += ", which talks to the device;\nthe stand-in library of the developer build talks to "
+          "edog-sim on its TCP port.";
+#endif
+  return text;
+}
+
 namespace {
 
 int SendUsb(int argc, char** argv) {
@@ -151,8 +180,7 @@ int SendUsb(int argc, char** argv) {
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
   args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
-  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
-              "program), which talks to edog-sim; see 'edogtool sim --help'.");
+  args.Epilog(UsbLibraryHelpText());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   const std::string& path = files[0];
   if (label.empty()) label = ExtractFileName(path);
@@ -162,7 +190,8 @@ int SendUsb(int argc, char** argv) {
   const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
-    if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");
+    if (sent.setup == UsbSetupStatus::kNoDevice && !ExplainDeviceRefusal("send-usb"))
+      LoadUsbLibraryFor("send-usb");
     return kExitFailed;
   }
   if (!sent.started) return kExitFailed;
@@ -200,38 +229,42 @@ int ReadUsb(int argc, char** argv) {
             "PIPE01 to standard output, until the device goes away, N seconds have passed, or\n"
             "Ctrl-C (exit 130).");
   args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
+  args.Epilog(UsbLibraryHelpText());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t limit = 0;
   if (args.Given("--seconds") && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
 
   InstallInterruptHandler();
-  const auto library = UsbLibrary::Load();
-  if (!library || !RequestDeviceText(*library)) {
-    std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
-    ExplainDeviceRefusal("read-usb");
-    return kExitFailed;
-  }
+  const auto library = LoadUsbLibraryFor("read-usb");
   const auto start = SteadyClock::now();
+  std::atomic<bool> present{true};
+  // The connected flag: kept by a presence probe about once a second, as the main window
+  // does (on the reader's thread, between its reads).
   auto lastPoll = start;
-  bool present = true;
-  // The connected flag: kept by a presence probe about once a second, as the main window does.
   const auto connected = [&] {
     const auto now = SteadyClock::now();
-    if (Interrupted() || StandardOutputFailed()) return false;  // nowhere to copy to
-    if (limit && now - start >= std::chrono::seconds(limit)) return false;
+    if (StandardOutputFailed()) return false;  // nowhere to copy to
     if (now - lastPoll >= std::chrono::seconds(1)) {
       lastPoll = now;
       present = library->DevicePresent();
     }
-    return present;
+    return present.load();
   };
-  RunDeviceTextReader(
-      *library, connected,
-      [](const std::string& text) {
+  // The reader runs on its own thread, so that a read waiting for the device can be
+  // broken when the time is up or on Ctrl-C.
+  DeviceTextReader reader(library);
+  if (!library || !reader.Start(connected, [](const std::string& text) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
-      },
-      SystemClock());
+      })) {
+    std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
+    ExplainDeviceRefusal("read-usb");
+    return kExitFailed;
+  }
+  while (reader.Reading() && !Interrupted() && !StandardOutputFailed() &&
+         !(limit && SteadyClock::now() - start >= std::chrono::seconds(limit)))
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  reader.Stop();
   if (Interrupted()) return InterruptExitCode();
   if (!present) std::fprintf(stderr, "edogtool read-usb: the device has gone\n");
   return kExitOk;

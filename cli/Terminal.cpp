@@ -4,14 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
+#include "cli/ConsoleOutput.h"
 #include "common/Format.h"
 
 namespace edog::cli {
@@ -20,7 +13,7 @@ ProgressDisplay::ProgressDisplay(std::string label) : label_(std::move(label)), 
 
 ProgressDisplay::~ProgressDisplay() { Finish(); }
 
-bool ProgressDisplay::IsTerminal() { return isatty(fileno(stdout)) != 0; }
+bool ProgressDisplay::IsTerminal() { return OutputIsConsole(); }
 
 void ProgressDisplay::Update(unsigned percent, const std::string& detail) {
   lastPercent_ = percent;

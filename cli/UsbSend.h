@@ -1,6 +1,7 @@
 #pragma once
 // One USB transfer with the terminal's progress display, shared by the commands that send
 // files to the device. Ctrl-C (InstallInterruptHandler) cancels it like Esc in the window.
+#include <memory>
 #include <string>
 
 #include "device/UsbTransfer.h"
@@ -23,5 +24,16 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
 // user's, or open to other users' changes), says why on stderr, naming the path and the
 // fix. True when it said something.
 bool ExplainDeviceRefusal(const char* command);
+
+// When the device library is there but could not be loaded, or lacks an export (`why`
+// from UsbLibrary::Load), says so on stderr. True when it said something.
+bool ExplainLibraryProblem(const char* command, const std::string& why);
+// Loads the device library for a command; a library that is there but unusable is
+// explained at once.
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, std::string* why = nullptr);
+
+// The help texts' words for how the device is reached, with this platform's file name
+// ("HaldenUSB.dll" on Windows) and where its simulator is.
+std::string UsbLibraryHelpText();
 
 }  // namespace edog::cli

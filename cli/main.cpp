@@ -9,6 +9,7 @@
 
 #include "cli/Command.h"
 #include "cli/StandardOutput.h"
+#include "cli/ConsoleOutput.h"
 #include "cli/Utf8Args.h"
 
 namespace edog::cli {
@@ -38,6 +39,7 @@ void PrintUsage(FILE* out) {
 int main(int argc, char** argv) {
   using namespace edog::cli;
   GuardStandardStreams();
+  RouteUtf8ToConsole();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
   std::vector<char*> utf8;
   for (std::string& a : args) utf8.push_back(a.data());

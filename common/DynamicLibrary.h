@@ -1,7 +1,9 @@
 #pragma once
 // Run-time loading of the plug-in libraries (device library, voice encoder) by their
 // Windows base name: "HaldenUSB" is libHaldenUSB.so here and HaldenUSB.dll on Windows.
-// The program's own folder is searched first, then the system's search path.
+// A base name is looked for by full path only: the program's own folder first, then the
+// system's library folder (on POSIX the system's search path), never the current folder,
+// so that a library planted where the user happens to stand is never run.
 #include <memory>
 #include <string>
 
@@ -14,8 +16,11 @@ class DynamicLibrary {
   ~DynamicLibrary();
 
   // Loads by base name ("HaldenUSB") or by a path (contains a folder separator).
-  // Returns null when the library cannot be loaded.
-  static std::unique_ptr<DynamicLibrary> Load(const std::string& nameOrPath);
+  // Returns null when the library cannot be loaded; `why` (when given) then says why a
+  // library that is there could not be loaded, naming the file (LoadFailureText), and is
+  // left empty when there is none to load.
+  static std::unique_ptr<DynamicLibrary> Load(const std::string& nameOrPath,
+                                              std::string* why = nullptr);
 
   // The exported symbol, or null.
   void* Symbol(const char* name) const;
@@ -33,6 +38,9 @@ class DynamicLibrary {
   void* handle_;
   std::string path_;
 };
+
+// The one shape of every "present but unusable" message, on every platform.
+std::string LoadFailureText(const std::string& path, const std::string& reason);
 
 // Folder of the running program, ending with a separator ('/' here, '\\' on Windows).
 std::string ProgramDirectory();

@@ -3,13 +3,18 @@
 // DynamicLibraryWin32.cpp), chosen by the build. Only the DynamicLibrary*.cpp files
 // include this header.
 #include <string>
+#include <vector>
 
 namespace edog::dl_os {
 
-void* OpenLibrary(const std::string& path);  // null when it cannot be loaded
+// Null when it cannot be loaded; `reason` then gets the system's word for why.
+void* OpenLibrary(const std::string& path, std::string& reason);
 void CloseLibrary(void* handle);
 void* LibrarySymbol(void* handle, const char* name);
-// Full path of the running program; empty when it cannot be told.
+// Full path of the running program (UTF-8); empty when it cannot be told.
 std::string ExecutablePath();
+// Where a base name's file is looked for after the program's folder: full paths of
+// folders (ending with a separator), or an empty string for the system's own search.
+std::vector<std::string> SystemLibraryFolders();
 
 }  // namespace edog::dl_os

@@ -19,7 +19,17 @@ std::string DynamicLibrary::PlatformFileName(const std::string& baseName) {
 
 namespace dl_os {
 
-void* OpenLibrary(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+void* OpenLibrary(const std::string& path, std::string& reason) {
+  dlerror();
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h) {
+    const char* e = dlerror();
+    reason = e ? e : "unknown error";
+    // dlerror names the file first; LoadFailureText does that already.
+    if (reason.compare(0, path.size() + 2, path + ": ") == 0) reason.erase(0, path.size() + 2);
+  }
+  return h;
+}
 
 void CloseLibrary(void* handle) { dlclose(handle); }
 
@@ -31,6 +41,10 @@ std::string ExecutablePath() {
   if (n <= 0) return {};
   return std::string(buf.data(), static_cast<size_t>(n));
 }
+
+// dlopen's own search (LD_LIBRARY_PATH, the cache, the system folders), which never
+// includes the current folder for a bare name.
+std::vector<std::string> SystemLibraryFolders() { return {""}; }
 
 }  // namespace dl_os
 }  // namespace edog

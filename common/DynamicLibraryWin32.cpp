@@ -1,9 +1,13 @@
 #include <windows.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "common/DynamicLibrary.h"
 #include "common/DynamicLibraryOs.h"
+#include "common/Files.h"
+#include "common/FsPath.h"
+#include "common/LibraryMachine.h"
 
 namespace edog {
 
@@ -12,9 +16,53 @@ std::string DynamicLibrary::PlatformFileName(const std::string& baseName) {
 }
 
 namespace dl_os {
+namespace {
 
-void* OpenLibrary(const std::string& path) {
-  return reinterpret_cast<void*>(LoadLibraryA(path.c_str()));
+std::string Utf8(const std::wstring& wide) { return std::filesystem::path(wide).u8string(); }
+
+std::string SystemMessage(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring message = n && text ? std::wstring(text, n) : std::wstring();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' ||
+                              message.back() == L' ' || message.back() == L'.'))
+    message.pop_back();
+  return (message.empty() ? std::string("system error") : Utf8(message)) + " (error " +
+         std::to_string(error) + ")";
+}
+
+std::string Reason(const std::string& path, DWORD error) {
+  switch (error) {
+    case ERROR_BAD_EXE_FORMAT: {
+      uint8_t head[4096];
+      StdFile f(path, "rb");
+      const size_t got = f.Read(head, sizeof head);
+      const LibraryMachine machine = PeMachine(head, got);
+      return WrongMachineReason(machine, sizeof(void*) == 8) + " (error 193)";
+    }
+    case ERROR_MOD_NOT_FOUND:
+      // The file is there (looked at before): what is missing is a DLL it needs.
+      return "a DLL it depends on is missing (error 126)";
+    default: return SystemMessage(error);
+  }
+}
+
+}  // namespace
+
+void* OpenLibrary(const std::string& path, std::string& reason) {
+  const std::wstring wide = FsPath(path).wstring();
+  // The library's own dependencies come from its folder and the system's, never from the
+  // current folder. Systems without these flags (before the 2011 loader update) refuse
+  // them: there the DLL's folder still comes first.
+  HMODULE h = LoadLibraryExW(wide.c_str(), nullptr,
+                             LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  if (!h && GetLastError() == ERROR_INVALID_PARAMETER)
+    h = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!h) reason = Reason(path, GetLastError());
+  return reinterpret_cast<void*>(h);
 }
 
 void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
@@ -24,9 +72,24 @@ void* LibrarySymbol(void* handle, const char* name) {
 }
 
 std::string ExecutablePath() {
-  std::vector<char> buf(32768);
-  const DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-  return std::string(buf.data(), n);
+  // Wide, so that a folder outside the ANSI code page keeps its name.
+  std::vector<wchar_t> buf(MAX_PATH);
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) return Utf8(std::wstring(buf.data(), n));
+    if (buf.size() >= 32768) return {};
+    buf.resize(buf.size() * 2);
+  }
+}
+
+std::vector<std::string> SystemLibraryFolders() {
+  wchar_t dir[MAX_PATH];
+  const UINT n = GetSystemDirectoryW(dir, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return {};
+  std::string folder = Utf8(std::wstring(dir, n));
+  if (folder.back() != '\\') folder += '\\';
+  return {folder};
 }
 
 }  // namespace dl_os

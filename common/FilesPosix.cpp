@@ -4,8 +4,11 @@
 
 #include "common/Files.h"
 #include "common/FilesOs.h"
+#include "common/FsPath.h"
 
 namespace edog {
+
+std::filesystem::path FsPath(const std::string& path) { return std::filesystem::path(path); }
 
 bool RemoveDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
 
@@ -24,6 +27,11 @@ std::string MakeFreshDirectory(const std::string& base) {
   std::string templ = JoinPath(base, "tmpXXXXXX");
   if (!mkdtemp(templ.data())) return {};
   return templ;
+}
+
+std::string TempFolderFromEnvironment() {
+  const char* tmp = std::getenv("TMP");
+  return tmp ? tmp : "";
 }
 
 }  // namespace files_os

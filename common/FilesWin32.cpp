@@ -1,7 +1,8 @@
-#include <direct.h>
+#include <windows.h>
+#undef RemoveDirectory  // windows.h macro: ours is edog::RemoveDirectory
 
-#include <cerrno>
 #include <cstdlib>
+#include <cwchar>
 
 #include "common/Files.h"
 #include "common/FilesOs.h"
@@ -9,7 +10,27 @@
 
 namespace edog {
 
-bool RemoveDirectory(const std::string& path) { return _rmdir(path.c_str()) == 0; }
+// Every call here is the wide one: the narrow ones read and write the ANSI code page,
+// which cannot hold every name (a Chinese user name on a Western system, for one).
+
+std::filesystem::path FsPath(const std::string& path) {
+  if (path.empty()) return {};
+  const int n8 = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(),
+                                     static_cast<int>(path.size()), nullptr, 0);
+  const UINT codePage = n8 > 0 ? CP_UTF8 : CP_ACP;
+  const DWORD flags = n8 > 0 ? MB_ERR_INVALID_CHARS : 0;
+  const int n = MultiByteToWideChar(codePage, flags, path.data(), static_cast<int>(path.size()),
+                                    nullptr, 0);
+  if (n <= 0) return {};
+  std::wstring wide(static_cast<size_t>(n), L'\0');
+  MultiByteToWideChar(codePage, flags, path.data(), static_cast<int>(path.size()), wide.data(), n);
+  return std::filesystem::path(wide);
+}
+
+bool RemoveDirectory(const std::string& path) {
+  const std::filesystem::path p = FsPath(path);
+  return !p.empty() && ::RemoveDirectoryW(p.c_str()) != FALSE;
+}
 
 char PathSeparator() { return '\\'; }
 
@@ -20,18 +41,28 @@ bool FileNamesIgnoreCase() { return true; }
 namespace files_os {
 
 FILE* OpenFile(const std::string& path, const char* mode) {
+  const std::filesystem::path p = FsPath(path);
+  if (p.empty()) return nullptr;
   const std::wstring wideMode(mode, mode + std::char_traits<char>::length(mode));
-  return _wfopen(FsPath(path).c_str(), wideMode.c_str());
+  return _wfopen(p.c_str(), wideMode.c_str());
 }
 
 std::string MakeFreshDirectory(const std::string& base) {
   // No mkdtemp: try fresh names until one can be created.
   for (unsigned i = 0; i < 100000; ++i) {
     const std::string dir = JoinPath(base, "tmp" + std::to_string(std::rand()) + std::to_string(i));
-    if (_mkdir(dir.c_str()) == 0) return dir;
-    if (errno != EEXIST) return {};
+    const std::filesystem::path p = FsPath(dir);
+    if (p.empty()) return {};
+    if (CreateDirectoryW(p.c_str(), nullptr)) return dir;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
   }
   return {};
+}
+
+std::string TempFolderFromEnvironment() {
+  const wchar_t* tmp = _wgetenv(L"TMP");
+  if (!tmp || !*tmp) return {};
+  return std::filesystem::path(tmp).u8string();
 }
 
 }  // namespace files_os

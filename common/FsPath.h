@@ -7,18 +7,10 @@
 
 namespace edog {
 
-// UTF-8 text, else (Windows) the system code page's reading of the bytes, else an empty
-// path, on which every std::filesystem call with an error_code fails cleanly.
-inline std::filesystem::path FsPath(const std::string& path) {
-  try {
-    return std::filesystem::u8path(path);
-  } catch (const std::exception&) {
-  }
-  try {
-    return std::filesystem::path(path);
-  } catch (const std::exception&) {
-  }
-  return {};
-}
+// UTF-8 text; else, on Windows, the ANSI code page's reading of the bytes (a name that
+// came through a narrow system call), else an empty path, on which every std::filesystem
+// call with an error_code fails cleanly. On POSIX the bytes are the name as they are.
+// Defined in Files*.cpp.
+std::filesystem::path FsPath(const std::string& path);
 
 }  // namespace edog

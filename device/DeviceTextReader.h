@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/Clock.h"
+#include "device/HandleIo.h"
 #include "device/UsbLibrary.h"
 
 namespace edog {
@@ -24,9 +25,11 @@ bool RequestDeviceText(const UsbLibrary& library);
 // The reader thread's loop, run on the calling thread: while `connected()` holds, reads up
 // to 64 bytes from "PIPE01" and hands each block (possibly empty) to `onText`. A failed read
 // is tried again after 1 ms; a "PIPE01" that cannot be opened is tried again every 100 ms.
-// The pipe is closed when the loop ends.
+// The pipe is closed when the loop ends. With `breaker`, another thread may end a read
+// that waits (then `connected()` decides whether the loop goes on).
 void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>& connected,
-                         const std::function<void(const std::string&)>& onText, Clock& clock);
+                         const std::function<void(const std::string&)>& onText, Clock& clock,
+                         BlockingReadBreaker* breaker = nullptr);
 
 // The reader on its own thread, for the window. Reading() is the reading flag.
 class DeviceTextReader {
@@ -42,7 +45,7 @@ class DeviceTextReader {
   bool Start(std::function<bool()> connected, std::function<void(const std::string&)> onText);
   const std::string& StartError() const { return startError_; }
   bool Reading() const { return reading_.load(); }
-  // Ends the loop at its next look at the flags, and waits for it.
+  // Ends the loop, breaking a read that waits for the device, and waits for it.
   void Stop();
 
  private:
@@ -50,6 +53,7 @@ class DeviceTextReader {
   Clock& clock_;
   std::atomic<bool> reading_{false};
   std::atomic<bool> stop_{false};
+  BlockingReadBreaker breaker_;
   std::thread thread_;
   std::string startError_;
 };

@@ -2,6 +2,7 @@
 // The few file-handle calls the device code makes on pipe handles of the device library,
 // one file per OS behind this header (a file descriptor here, a HANDLE on Windows).
 #include <cstdint>
+#include <mutex>
 
 #include "device/UsbLibraryApi.h"
 
@@ -19,5 +20,27 @@ bool HandleClose(UsbHandle handle);
 // `quietMs`. A handle with no device end to ask (not a device socket) counts as true.
 // The handle stays open; close it as usual.
 bool HandleConfirmStored(UsbHandle handle, uint32_t quietMs);
+
+// Lets another thread end a read that waits on a library handle: a vendor's "PIPE01" may
+// block until the device says something, and a reader asked to stop must still end.
+// Windows: CancelSynchronousIo on the reading thread and CancelIoEx on the handle. POSIX:
+// nothing to break (the device library's reads end after their time-out).
+class BlockingReadBreaker {
+ public:
+  BlockingReadBreaker() = default;
+  ~BlockingReadBreaker();
+  BlockingReadBreaker(const BlockingReadBreaker&) = delete;
+  BlockingReadBreaker& operator=(const BlockingReadBreaker&) = delete;
+  // On the reading thread: the handle it is about to read (USB_INVALID_HANDLE after the
+  // read, before the handle may be closed).
+  void Watch(UsbHandle handle);
+  // From any thread: ends the watched read, if one is waiting.
+  void Break();
+
+ private:
+  std::mutex mutex_;
+  UsbHandle handle_ = USB_INVALID_HANDLE;
+  void* thread_ = nullptr;  // Windows: the reading thread's handle
+};
 
 }  // namespace edog

@@ -116,4 +116,13 @@ bool HandleConfirmStored(UsbHandle handle, uint32_t quietMs) {
   }
 }
 
+BlockingReadBreaker::~BlockingReadBreaker() = default;
+
+void BlockingReadBreaker::Watch(UsbHandle handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  handle_ = handle;
+}
+
+void BlockingReadBreaker::Break() {}
+
 }  // namespace edog

@@ -35,4 +35,28 @@ bool HandleConfirmStored(UsbHandle handle, uint32_t /*quietMs*/) {
   return handle != USB_INVALID_HANDLE;
 }
 
+BlockingReadBreaker::~BlockingReadBreaker() {
+  if (thread_) CloseHandle(thread_);
+}
+
+void BlockingReadBreaker::Watch(UsbHandle handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!thread_) {
+    HANDLE self = nullptr;
+    if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self,
+                        THREAD_TERMINATE, FALSE, 0))
+      thread_ = self;
+  }
+  handle_ = handle;
+}
+
+void BlockingReadBreaker::Break() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (handle_ == USB_INVALID_HANDLE) return;
+  // Either may be what the handle's driver honours; a read not yet begun is caught by the
+  // caller's next Break.
+  if (thread_) CancelSynchronousIo(thread_);
+  CancelIoEx(handle_, nullptr);
+}
+
 }  // namespace edog

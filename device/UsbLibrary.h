@@ -1,7 +1,9 @@
 #pragma once
 // The USB device library as the program uses it: loaded at run time by base name (program
-// folder first, then the system's search path), its two exports looked up once. A missing
-// library or export makes every open fail (-1), as the callers expect.
+// folder first, then the system's library folder), its two exports looked up once and
+// called through CallVendor (either calling convention). A missing library or export
+// makes every open fail (-1), as the callers expect. A pipe opened through it holds the
+// library until the pipe is closed: a vendor library may close its handles when it goes.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,13 +13,20 @@
 
 namespace edog {
 
-class UsbLibrary {
+class UsbPipe;
+
+class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
  public:
-  // Null when the library cannot be loaded.
-  static std::shared_ptr<UsbLibrary> Load(const std::string& nameOrPath = USB_LIBRARY_NAME);
+  // Null when the library cannot be loaded. `why` (when given) gets what the user should
+  // know: why a library that is there cannot be loaded, or which export it lacks (the
+  // library is returned then, and its opens fail); empty when there is no library at all.
+  static std::shared_ptr<UsbLibrary> Load(const std::string& nameOrPath = USB_LIBRARY_NAME,
+                                          std::string* why = nullptr);
 
   UsbHandle OpenDev() const;
   UsbHandle OpenFile(const char* pipeName) const;
+  // OpenFile as a pipe that keeps this library loaded while it is open.
+  UsbPipe OpenPipe(const char* pipeName) const;
   // The presence probe: open_dev, and a valid handle is closed at once.
   bool DevicePresent() const;
   const std::string& Path() const { return lib_->Path(); }
@@ -39,14 +48,18 @@ class UsbBlockSink {
   virtual bool ConfirmStored() { return true; }
 };
 
-// Owns one pipe handle of the library and closes it when done.
+// Owns one pipe handle of the library and closes it when done; `owner` (the library that
+// made the handle) is let go only after the handle is closed.
 class UsbPipe final : public UsbBlockSink {
  public:
-  explicit UsbPipe(UsbHandle handle = USB_INVALID_HANDLE) : handle_(handle) {}
+  explicit UsbPipe(UsbHandle handle = USB_INVALID_HANDLE, std::shared_ptr<const void> owner = {})
+      : handle_(handle), owner_(std::move(owner)) {}
   ~UsbPipe() override { Close(); }
   UsbPipe(const UsbPipe&) = delete;
   UsbPipe& operator=(const UsbPipe&) = delete;
-  UsbPipe(UsbPipe&& o) noexcept : handle_(o.handle_) { o.handle_ = USB_INVALID_HANDLE; }
+  UsbPipe(UsbPipe&& o) noexcept : handle_(o.handle_), owner_(std::move(o.owner_)) {
+    o.handle_ = USB_INVALID_HANDLE;
+  }
   UsbPipe& operator=(UsbPipe&& o) noexcept;
 
   bool IsOpen() const { return handle_ != USB_INVALID_HANDLE; }
@@ -58,10 +71,11 @@ class UsbPipe final : public UsbBlockSink {
 
  private:
   UsbHandle handle_;
+  std::shared_ptr<const void> owner_;
 };
 
-// Loads the library, opens one pipe and lets go of this reference to the library again,
-// as the status window does; the pipe stays usable.
+// Loads the library and opens one pipe, as the status window does; the pipe holds the
+// library until it is closed.
 UsbPipe OpenUsbPipe(const char* pipeName, const std::string& library = USB_LIBRARY_NAME);
 
 }  // namespace edog

@@ -11,6 +11,8 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/Paths.h"
+#include "common/VendorCall.h"
+#include "common/VendorPath.h"
 #include "tools/CHeaderText.h"
 #include "tools/PathFunctions.h"
 #include "tools/ToolTexts.h"
@@ -169,7 +171,8 @@ class VoiceRun {
     return true;
   }
   void Progress(long p) { obs_.OnProgress(p); }
-  std::string EncodedPath(size_t i) const { return ReplaceExtension(gen_.paths[i], "enc"); }
+  // The file the encoder wrote for wave file i (its name may be the short one: Encode).
+  std::string EncodedPath(size_t i) const { return encoded_[i]; }
   // The encoded file's length; false (after the message) when it cannot be opened.
   bool EncodedLength(size_t i, uint64_t& length);
   // Where the first encoded file goes: a byte address, or a block on NAND flash.
@@ -201,6 +204,7 @@ class VoiceRun {
   // Both outputs appear only when the run completes.
   AtomicFileWriter data_;
   AtomicFileWriter header_;
+  std::vector<std::string> encoded_;      // per wave file: its encoded file
   std::vector<std::string> encodedMade_;  // the encoder's outputs of this run
   std::vector<std::string> enumNames_;
   std::vector<uint8_t> table_;
@@ -265,21 +269,33 @@ void VoiceRun::RemoveWhatRunMade() {
 }
 
 bool VoiceRun::Encode() {
-  encoder_ = DynamicLibrary::Load(library_);
+  std::string why;
+  encoder_ = DynamicLibrary::Load(library_, &why);
   VoiceEncoderFn encode =
       encoder_ ? encoder_->Function<VoiceEncoderFn>(kVoiceEncoderExport) : nullptr;
-  if (!encode) return Fail(kEncoderMissingText);
+  // A library that is there but cannot be loaded says why, after the usual words.
+  if (!encode) return Fail(why.empty() ? kEncoderMissingText : std::string(kEncoderMissingText) + "\n" + why);
 
+  const NarrowPathSystem system = SystemNarrowPaths();
   for (size_t i = 0; i < n_; ++i) {
     if (Stopped()) return false;
+    // The encoder opens both files with the narrow calls: lower-cased as characters first
+    // (EncoderInputPath), then made narrow (VendorPath.h).
+    const std::string lowered = EncoderInputPath(gen_.paths[i]);
+    const NarrowPath in = NarrowInputPath(lowered, system);
+    if (!in.ok) return Fail(in.why);
+    const NarrowPath out = NarrowOutputPath(ReplaceExtension(lowered, "enc"), lowered, system);
+    if (!out.ok) return Fail(out.why);
     std::string arg0 = "Encode";
     std::string arg1 = "-" + gen_.bits[i];
-    std::string input = EncoderInputPath(gen_.paths[i]);
-    std::string output = ReplaceExtension(input, "enc");
-    char* argv[] = {arg0.data(), arg1.data(), input.data(), output.data(), nullptr};
+    std::string input = in.narrow;
+    std::string outputArg = out.narrow;
+    const std::string& output = out.actual;
+    encoded_.push_back(output);
+    char* argv[] = {arg0.data(), arg1.data(), input.data(), outputArg.data(), nullptr};
     int32_t variable;  // the encoder's own; neither set nor read here
     const bool existed = FileExists(output);
-    const int r = encode(4, argv, &variable, 0, 0, 0);
+    const int r = CallVendor(encode, 4, argv, &variable, 0, 0, 0);
     if (!existed || r == 0) encodedMade_.push_back(output);
     if (r != 0) {
       // What a failing encoder left is no encoded file, whatever the keep option says.

@@ -117,8 +117,9 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
   StdFile package;
   const RegularOpen open = OpenRegularFile(packagePath, package);
   if (open.status == RegularOpen::kNotRegular)
-    return Fail("the package " + RegularOpenMessage(open, packagePath));
-  if (open.status != RegularOpen::kOk) return Fail("cannot open the package " + packagePath);
+    return Fail("the package " + RegularOpenMessage(open, packagePath), Failure::kCannotOpen);
+  if (open.status != RegularOpen::kOk)
+    return Fail("cannot open the package " + packagePath, Failure::kCannotOpen);
 
   // The whole table first: a package that ends inside it fails before anything is written.
   uint8_t table[kPackageTableSize];

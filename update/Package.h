@@ -48,9 +48,9 @@ class PackageExtraction {
   const std::vector<std::string>& Files() const { return files_; }
   // Why the last extraction (or directory creation) failed, in plain words.
   const std::string& Error() const { return error_; }
-  enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite, kUnsafeFolder };
-  // What kind of failure: the package itself, a full disk, another write failure, or a
-  // temp folder that others may change.
+  enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite, kUnsafeFolder, kCannotOpen };
+  // What kind of failure: the package itself, a full disk, another write failure, a temp
+  // folder that others may change, or a package that could not be opened at all.
   Failure FailureKind() const { return failure_; }
 
   // Deletes the listed files, then the directory if this object created it; failures are

@@ -15,6 +15,7 @@ const char* const kComDisconnectText = "COMx disconnect!\n\nCheck COMx port!";
 const char* const kPackageMismatchText = "数据与下载工具不配对，请更换数据！";
 const char* const kExtractDiskFullText = "磁盘已满，无法解压升级数据，请清理磁盘空间后再试！";
 const char* const kExtractWriteFailedText = "无法写入临时文件夹，升级数据未能解压！";
+const char* const kPackageCannotOpenFormat = "无法打开升级数据文件：\n%s\n请把升级数据放在本程序所在的文件夹中！";
 
 namespace {
 
@@ -140,6 +141,9 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
       case PackageExtraction::Failure::kNoSpace: host_.OnFailure(kExtractDiskFullText); break;
       case PackageExtraction::Failure::kCannotWrite:
         host_.OnFailure(kExtractWriteFailedText);
+        break;
+      case PackageExtraction::Failure::kCannotOpen:
+        host_.OnFailure(Format(kPackageCannotOpenFormat, settings.packagePath.c_str()));
         break;
       default: host_.OnFailure(kPackageMismatchText); break;
     }

@@ -101,5 +101,7 @@ extern const char* const kPackageMismatchText;
 // folder cannot be written at all: the package itself may be fine.
 extern const char* const kExtractDiskFullText;
 extern const char* const kExtractWriteFailedText;
+// The package could not be opened at all (absent, or unreadable): "%s" is its path.
+extern const char* const kPackageCannotOpenFormat;
 
 }  // namespace edog

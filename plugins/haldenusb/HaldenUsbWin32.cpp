@@ -19,7 +19,15 @@
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
 
-#define EDOG_EXPORT extern "C" __declspec(dllexport)
+// A vendor-style build of this library (tests) exports undecorated names through a .def
+// file, with the calling convention it is given.
+#ifdef EDOG_VENDOR_STYLE_CALL
+#define HALDEN_EXPORT extern "C"
+#define HALDEN_CALL EDOG_VENDOR_STYLE_CALL
+#else
+#define HALDEN_EXPORT extern "C" __declspec(dllexport)
+#define HALDEN_CALL USB_LIBRARY_CALL
+#endif
 
 namespace {
 
@@ -111,28 +119,28 @@ DWORD WINAPI RelayFromDevice(void* arg) {
   return 0;
 }
 
+struct RelayStart {
+  LPTHREAD_START_ROUTINE fn;
+  Relay* relay;
+  HMODULE self;
+};
+
+// A thread routine must be WINAPI (__stdcall in a 32-bit build), so no lambda.
+DWORD WINAPI RunRelay(void* p) {
+  const RelayStart s = *static_cast<RelayStart*>(p);
+  delete static_cast<RelayStart*>(p);
+  s.fn(s.relay);
+  FreeLibraryAndExitThread(s.self, 0);
+}
+
 // Starts `fn` on a thread that keeps this library loaded until it ends.
 bool StartRelay(LPTHREAD_START_ROUTINE fn, Relay* r) {
   HMODULE self = nullptr;
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                           reinterpret_cast<LPCSTR>(&StartRelay), &self))
     return false;
-  struct Start {
-    LPTHREAD_START_ROUTINE fn;
-    Relay* relay;
-    HMODULE self;
-  };
-  auto* start = new Start{fn, r, self};
-  // A thread routine is WINAPI (stdcall on x86): a lambda converts only to a plain pointer.
-  struct Routine {
-    static DWORD WINAPI Run(void* p) {
-      const Start s = *static_cast<Start*>(p);
-      delete static_cast<Start*>(p);
-      s.fn(s.relay);
-      FreeLibraryAndExitThread(s.self, 0);
-    }
-  };
-  HANDLE thread = CreateThread(nullptr, 0, &Routine::Run, start, 0, nullptr);
+  auto* start = new RelayStart{fn, r, self};
+  HANDLE thread = CreateThread(nullptr, 0, RunRelay, start, 0, nullptr);
   if (!thread) {
     delete start;
     FreeLibrary(self);
@@ -197,11 +205,11 @@ UsbHandle Open(const char* name, int budgetMs, bool fromDevice) {
 
 }  // namespace
 
-EDOG_EXPORT UsbHandle USB_LIBRARY_CALL open_dev(void) {
+HALDEN_EXPORT UsbHandle HALDEN_CALL open_dev(void) {
   return Open(edog::kDeviceProbeName, kProbeBudgetMs, false);
 }
 
-EDOG_EXPORT UsbHandle USB_LIBRARY_CALL open_file(const char* pipeName) {
+HALDEN_EXPORT UsbHandle HALDEN_CALL open_file(const char* pipeName) {
   if (!pipeName || !*pipeName) return USB_INVALID_HANDLE;
   return Open(pipeName, kOpenBudgetMs, std::strcmp(pipeName, USB_PIPE_IN) == 0);
 }

@@ -21,10 +21,18 @@
 #include "G726.h"
 #include "VoiceWave.h"
 
-#if defined(_WIN32)
+// A vendor-style build of this library (tests) exports undecorated names through a .def
+// file, with the calling convention it is given.
+#if defined(EDOG_VENDOR_STYLE_CALL)
+#define KOVA_EXPORT extern "C"
+#define KOVA_CALL EDOG_VENDOR_STYLE_CALL
+#elif defined(_WIN32)
 #define KOVA_EXPORT extern "C" __declspec(dllexport)
 #else
 #define KOVA_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+#ifndef KOVA_CALL
+#define KOVA_CALL
 #endif
 
 namespace kova {
@@ -90,7 +98,7 @@ int EncodeFile(const char* bitsSwitch, const char* input, const char* output, in
 // argv: "Encode", "-4" or "-3", input wave path, output path. `samples` (may be null)
 // receives the number of input samples; the three ints are unused. 0 is success, any
 // other result one of kova::EncoderError.
-KOVA_EXPORT int Encoder(int argc, char** argv, int32_t* samples, int, int, int) {
+KOVA_EXPORT int KOVA_CALL Encoder(int argc, char** argv, int32_t* samples, int, int, int) {
   if (argc != 4 || !argv || !argv[1] || !argv[2] || !argv[3]) return kova::kBadArguments;
   return kova::EncodeFile(argv[1], argv[2], argv[3], samples);
 }

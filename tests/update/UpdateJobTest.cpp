@@ -226,10 +226,13 @@ TEST_F(UpdateJobTest, ExtractionFailureShowsMismatchAndLeavesNothing) {
   EXPECT_EQ(host_.Count("log "), 1u);
   EXPECT_TRUE(host_.buttonEnabled);
   EXPECT_TRUE(TmpIsEmpty());
+  // A package that is not there is not called a mismatch: the message names it.
   settings_.packagePath = dir_ / "absent.dll";
   host_.messages.clear();
   UpdateJob(host_).Run({true, false, false}, settings_);
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"数据与下载工具不配对，请更换数据！"}));
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"无法打开升级数据文件：\n" +
+                                                      settings_.packagePath +
+                                                      "\n请把升级数据放在本程序所在的文件夹中！"}));
 }
 
 TEST_F(UpdateJobTest, TransferNotTakenWholeIsReportedAsFailure) {
