@@ -31,8 +31,9 @@ std::string TerminalText(const std::string& text) {
 // The main window's side of the job, on a terminal.
 class TerminalUpdateHost final : public UpdateHost {
  public:
-  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace)
-      : usb_(std::move(usb)), comm_(comm), trace_(trace) {}
+  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, std::string library, CComm* comm,
+                     bool trace)
+      : usb_(std::move(usb)), library_(std::move(library)), comm_(comm), trace_(trace) {}
 
   // No timer polls here: each check probes the device afresh. A probe answers within
   // 50 ms; a device that misses one answer on a busy machine gets two more chances, as
@@ -42,7 +43,7 @@ class TerminalUpdateHost final : public UpdateHost {
       if (usb_->DevicePresent()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (!explained_) explained_ = ExplainDeviceRefusal("update");
+    if (!explained_) explained_ = ExplainDeviceRefusal("update", usb_.get());
     return false;
   }
   void AppendLog(const std::string& text) override {
@@ -69,12 +70,16 @@ class TerminalUpdateHost final : public UpdateHost {
   void Reset() override { softwarePath_.clear(); }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     if (Interrupted()) return TransferOutcome::kFailed;
-    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_);
+    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_, library_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
       if (sent.setup == UsbSetupStatus::kNoDevice && !explained_)
-        explained_ = ExplainDeviceRefusal("update");
+        explained_ = ExplainDeviceRefusal("update", usb_.get());
       return TransferOutcome::kFailed;
+    }
+    if (sent.result.outcome == UsbTransferResult::kAborted) {
+      std::fprintf(stderr, "%s\n", AbortedText(sent.result).c_str());
+      if (sent.result.deviceGone) ExplainDeviceRefusal("update", usb_.get());
     }
     return DeviceTookWholeFile(sent.result) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
   }
@@ -110,6 +115,7 @@ class TerminalUpdateHost final : public UpdateHost {
     std::unique_ptr<SerialDownload> download;
   };
   std::shared_ptr<UsbLibrary> usb_;
+  std::string library_;
   static void ToStandardError(const std::string& text) {
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
   }
@@ -126,8 +132,9 @@ int Update(int argc, char** argv) {
   bool voice = false, map = false, software = false, trace = false;
   std::string package = ProgramDirectory() + kPackageFileName;
   std::string methodText = std::to_string(kDefaultEncryptionMethod), port, baudText = "115200";
+  std::string device;
   Args args("edogtool update [--voice] [--map] [--software] [--package PATH] [--method N] "
-            "[--port PATH] [--baud N]",
+            "[--port PATH] [--baud N] [--device usb|sim]",
             "Runs the update job of the window's 更新 button: extracts the update package,\n"
             "checks and lists each selected content's header and sends it to the device over\n"
             "USB, or starts a serial code download when its header names the serial port.\n"
@@ -142,13 +149,16 @@ int Update(int argc, char** argv) {
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
   AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
-  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
-              "program); without a device the job stops with the not-connected message.");
+  AddDeviceOption(args, &device);
+  args.Epilog(std::string(kDeviceLibraryEpilog) +
+              "\nWithout a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
   uint32_t baud = 0;
   if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
   if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
   std::unique_ptr<CComm> comm;
@@ -156,7 +166,7 @@ int Update(int argc, char** argv) {
     comm = std::make_unique<CComm>();
     if (!ConnectSerial(*comm, port, baud, "update")) return kExitFailed;
   }
-  TerminalUpdateHost host(UsbLibrary::Load(), comm.get(), trace);
+  TerminalUpdateHost host(UsbLibrary::Load(libraryName), libraryName, comm.get(), trace);
   UpdateJob job(host);
   UpdateSettings settings;
   settings.packagePath = package;

@@ -6,10 +6,14 @@
 #include <thread>
 
 #include "cli/Args.h"
+#include "cli/SharedOptions.h"
 #include "cli/Command.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
+#include "common/DynamicLibrary.h"
 #include "common/Format.h"
+#include "device/DeviceLibraryChoice.h"
+#include "device/UsbConfig.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceSocketTrust.h"
 #include "device/DeviceTextReader.h"
@@ -82,10 +86,10 @@ class TerminalTransferObserver final : public UsbTransferObserver {
 }  // namespace
 
 UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
-                           const std::string& label, bool trace) {
+                           const std::string& label, bool trace, const std::string& library) {
   UsbSendOutcome outcome;
   UsbTransferJob job;
-  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job);
+  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job, library);
   outcome.setup = setup.status;
   if (!setup.Ok()) {
     outcome.setupMessage = setup.message;
@@ -107,7 +111,17 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   return outcome;
 }
 
-bool ExplainDeviceRefusal(const char* command) {
+std::string AbortedText(const UsbTransferResult& r) {
+  return Format(r.deviceGone ? "the device has gone or stopped answering after %u of %u bytes"
+                             : "the device stopped taking data after %u of %u bytes",
+                r.sent, r.payloadSize);
+}
+
+bool ExplainDeviceRefusal(const char* command, const UsbLibrary* library) {
+  if (const std::string problem = library ? library->Problem() : std::string(); !problem.empty()) {
+    std::fprintf(stderr, "edogtool %s: %s\n", command, problem.c_str());
+    return true;
+  }
   const std::string why = DeviceSocketRefusal(DefaultDeviceSocketPath());
   if (why.empty()) return false;
   std::fprintf(stderr, "edogtool %s: refusing the device socket: %s; %s\n", command, why.c_str(),
@@ -120,8 +134,8 @@ namespace {
 int SendUsb(int argc, char** argv) {
   std::vector<std::string> files;
   bool trace = false;
-  std::string label;
-  Args args("edogtool send-usb [--trace] [--label TEXT] FILE",
+  std::string label, device;
+  Args args("edogtool send-usb [--trace] [--label TEXT] [--device usb|sim] FILE",
             "Sends a headered image to the device over USB as the download status window does:\n"
             "the 20-byte command block on PIPE00, then the payload (everything after the\n"
             "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
@@ -132,19 +146,23 @@ int SendUsb(int argc, char** argv) {
             "its payload or the device's flash is refused before anything is sent.");
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
+  AddDeviceOption(args, &device);
   args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
-  args.Epilog("The device is reached through the device library (libHaldenUSB beside the\n"
-              "program), which talks to edog-sim; see 'edogtool sim --help'.");
+  args.Epilog(kDeviceLibraryEpilog);
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   const std::string& path = files[0];
   if (label.empty()) label = ExtractFileName(path);
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
+  // Held for the whole command, so the library's word on a missing device is still there.
+  const auto library = UsbLibrary::Load(libraryName);
   UsbTransferTurns turns;
-  const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace);
+  const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace, libraryName);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
-    if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");
+    if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb", library.get());
     return kExitFailed;
   }
   const UsbTransferResult& r = sent.result;
@@ -153,8 +171,8 @@ int SendUsb(int argc, char** argv) {
       std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
       return kExitInterrupted;
     case UsbTransferResult::kAborted:
-      std::fprintf(stderr, "edogtool send-usb: the device stopped taking data after %u of %u bytes\n",
-                   r.sent, r.payloadSize);
+      std::fprintf(stderr, "edogtool send-usb: %s\n", AbortedText(r).c_str());
+      if (r.deviceGone) ExplainDeviceRefusal("send-usb", library.get());
       return kExitFailed;
     case UsbTransferResult::kCompleted:
       break;
@@ -175,21 +193,28 @@ int SendUsb(int argc, char** argv) {
 }
 
 int ReadUsb(int argc, char** argv) {
-  std::string seconds;
-  Args args("edogtool read-usb [--seconds N]",
+  std::string seconds, device;
+  Args args("edogtool read-usb [--seconds N] [--device usb|sim]",
             "Asks the device for its text (one byte 0x40 on PIPE00) and copies what it sends on\n"
             "PIPE01 to standard output, until the device goes away, N seconds have passed, or\n"
             "Ctrl-C (exit 130).");
   args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
+  AddDeviceOption(args, &device);
+  args.Epilog(kDeviceLibraryEpilog);
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t limit = 0;
   if (!seconds.empty() && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
-  const auto library = UsbLibrary::Load();
+  const auto library = UsbLibrary::Load(libraryName);
   if (!library || !RequestDeviceText(*library)) {
     std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
-    ExplainDeviceRefusal("read-usb");
+    if (!library)
+      std::fprintf(stderr, "edogtool read-usb: the device library %s cannot be loaded\n",
+                   DynamicLibrary::PlatformFileName(libraryName).c_str());
+    ExplainDeviceRefusal("read-usb", library.get());
     return kExitFailed;
   }
   const auto start = SteadyClock::now();
@@ -218,8 +243,35 @@ int ReadUsb(int argc, char** argv) {
   return kExitOk;
 }
 
+int UsbList(int argc, char** argv) {
+  Args args("edogtool usb-list",
+            "Lists the attached USB devices with their interfaces and bulk endpoints, so that\n"
+            "you can name yours for --device usb: a line such as\n"
+            "  EDOG_USB_ID=1d6b:0f17:0:0x02:0x81\n"
+            "under a device is what to set (vid:pid[:interface[:out-ep:in-ep]]), either in the\n"
+            "environment or as one line, without 'EDOG_USB_ID=', in the configuration file.\n"
+            "Lists nothing the user may not see: no device is opened.");
+  args.Epilog(std::string("Configuration file: ") + UsbConfigPath());
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  const auto library = UsbLibrary::Load(kUsbDeviceLibraryName);
+  std::string text;
+  if (!library || !library->ListDevices(text)) {
+    std::fprintf(stderr, "edogtool usb-list: the USB device library %s cannot be loaded\n",
+                 DynamicLibrary::PlatformFileName(kUsbDeviceLibraryName).c_str());
+    return kExitFailed;
+  }
+  std::printf("%s", text.c_str());
+  const UsbConfig config = LoadUsbConfig();
+  for (const UsbDeviceEntry& e : config.devices)
+    std::printf("configured: %04x:%04x (%s)\n", e.vendor, e.product, e.origin.c_str());
+  for (const std::string& p : config.problems) std::fprintf(stderr, "edogtool usb-list: %s\n", p.c_str());
+  if (!config.Configured()) std::printf("%s\n", UsbConfigHint().c_str());
+  return kExitOk;
+}
+
 }  // namespace
 
+EDOG_COMMAND("usb-list", "list attached USB devices and their bulk endpoints", UsbList);
 EDOG_COMMAND("send-usb", "send a headered image to the device over USB", SendUsb);
 EDOG_COMMAND("read-usb", "copy the device's text to standard output", ReadUsb);
 

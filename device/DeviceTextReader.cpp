@@ -3,7 +3,7 @@
 namespace edog {
 
 bool RequestDeviceText(const UsbLibrary& library) {
-  UsbPipe pipe(library.OpenFile(USB_PIPE_OUT));
+  UsbPipe pipe = library.OpenPipe(USB_PIPE_OUT);
   if (!pipe.IsOpen()) return false;
   const uint8_t request = kDeviceTextRequest;
   pipe.Write(&request, 1);
@@ -14,17 +14,19 @@ void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>&
                          const std::function<void(const std::string&)>& onText, Clock& clock) {
   constexpr uint32_t kReopenMs = 100;
   constexpr uint32_t kRetryMs = 1;
-  UsbPipe pipe(library.OpenFile(USB_PIPE_IN));
+  UsbPipe pipe = library.OpenPipe(USB_PIPE_IN);
   uint8_t block[kDeviceTextBlock];
   while (connected()) {
     if (!pipe.IsOpen()) {
       clock.SleepMs(kReopenMs);
-      pipe = UsbPipe(library.OpenFile(USB_PIPE_IN));
+      pipe = library.OpenPipe(USB_PIPE_IN);
       continue;
     }
     uint32_t got = 0;
     if (pipe.Read(block, sizeof(block), &got)) {
       onText(std::string(reinterpret_cast<const char*>(block), got));
+    } else if (pipe.Gone()) {
+      pipe.Close();  // opened again once the device is back
     } else {
       clock.SleepMs(kRetryMs);  // no busy loop while the device has nothing to say
     }
