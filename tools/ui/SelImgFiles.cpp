@@ -17,6 +17,7 @@
 
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/ThreadStart.h"
 #include "tools/PathFunctions.h"
 #include "tools/ToolDialogLogic.h"
 #include "tools/VoiceGeneration.h"
@@ -271,7 +272,7 @@ void CSelImgFiles::OnOK() {
 
   LockList(true);
   cancel_ = false;
-  worker_ = std::thread([this, settings, displayMs, name = outputName_] {
+  const auto run = [this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
     // The failure text is shown once the run has ended; the final text is the window's own.
     std::vector<std::string> messages;
@@ -284,7 +285,9 @@ void CSelImgFiles::OnOK() {
       messages = {result.message};
     }
     ui_->Post([this, messages] { OnRunEnded(messages); });
-  });
+  };
+  if (const std::string error = StartThread(worker_, "the image table run", run); !error.empty())
+    OnRunEnded({error});
 }
 
 void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages) {

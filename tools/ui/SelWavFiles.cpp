@@ -9,6 +9,7 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "common/ThreadStart.h"
 #include "tools/ToolDialogLogic.h"
 #include "tools/WaveListRow.h"
 #include "widgets/DialogLayout.h"
@@ -267,12 +268,14 @@ void CSelWavFiles::OnOK() {
 
   stop_ = false;
   // The run works on its own copy: the window may change the lists at the next OK.
-  worker_ = std::thread([this, generation = generation_, address = *start] {
+  const auto run = [this, generation = generation_, address = *start] {
     RunObserver observer(*this);
     const Result<VoiceRunStatus> result =
         RunVoiceGeneration(generation, address, observer, encoderLibrary_);
     ui_->Post([this, result] { OnRunEnded(result); });
-  });
+  };
+  if (const std::string error = StartThread(worker_, "the voice data run", run); !error.empty())
+    OnRunEnded({VoiceRunStatus::kFailed, error});
 }
 
 void CSelWavFiles::OnRunBusy(bool busy) {
