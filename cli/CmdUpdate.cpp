@@ -31,9 +31,10 @@ std::string TerminalText(const std::string& text) {
 // The main window's side of the job, on a terminal.
 class TerminalUpdateHost final : public UpdateHost {
  public:
-  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, CComm* comm, bool trace,
-                     std::string libraryProblem)
-      : usb_(std::move(usb)), comm_(comm), trace_(trace), libraryProblem_(std::move(libraryProblem)) {}
+  TerminalUpdateHost(std::shared_ptr<UsbLibrary> usb, std::string library, CComm* comm,
+                     bool trace, std::string libraryProblem)
+      : usb_(std::move(usb)), library_(std::move(library)), comm_(comm), trace_(trace),
+        libraryProblem_(std::move(libraryProblem)) {}
 
   // No timer polls here: each check probes the device afresh. A probe answers within
   // 50 ms; a device that misses one answer on a busy machine gets two more chances, as
@@ -43,7 +44,7 @@ class TerminalUpdateHost final : public UpdateHost {
       if (usb_->DevicePresent()) return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    if (!explained_) explained_ = ExplainDeviceRefusal("update");
+    if (!explained_) explained_ = ExplainDeviceRefusal("update", usb_.get());
     return false;
   }
   void AppendLog(const std::string& text) override {
@@ -78,12 +79,16 @@ class TerminalUpdateHost final : public UpdateHost {
   void Reset() override { softwarePath_.clear(); }
   TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
     if (Interrupted()) return TransferOutcome::kFailed;
-    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_);
+    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_, library_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
       if (sent.setup == UsbSetupStatus::kNoDevice && !explained_)
-        explained_ = ExplainDeviceRefusal("update");
+        explained_ = ExplainDeviceRefusal("update", usb_.get());
       return TransferOutcome::kFailed;
+    }
+    if (sent.result.outcome == UsbTransferResult::kAborted) {
+      std::fprintf(stderr, "%s\n", AbortedText(sent.result).c_str());
+      if (sent.result.deviceGone) ExplainDeviceRefusal("update", usb_.get());
     }
     if (DeviceTookWholeFile(sent.result)) return TransferOutcome::kCompleted;
     return sent.result.outcome == UsbTransferResult::kCancelled ? TransferOutcome::kCancelled
@@ -124,11 +129,13 @@ class TerminalUpdateHost final : public UpdateHost {
   std::string NoDeviceHint() const {
     // A library that is there but unusable is the reason: the user needs its words.
     if (!libraryProblem_.empty()) return libraryProblem_;
+    const bool sim = library_ == USB_LIBRARY_NAME;
     if (!usb_) {
-      return "the device library " + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
-             " could not be loaded (it belongs beside the program); edog-sim plays the device "
-             "behind it";
+      return "the device library " + DynamicLibrary::PlatformFileName(library_) +
+             " could not be loaded (it belongs beside the program)" +
+             (sim ? "; edog-sim plays the device behind it" : "");
     }
+    if (!sim) return "no USB device answered through " + usb_->Path();
     return "no device answered through " + usb_->Path() +
 #ifdef EDOG_HAVE_SIMLIB
            "; edog-sim plays the device: start it (edog-sim, or edogtool sim) and run again";
@@ -137,6 +144,7 @@ class TerminalUpdateHost final : public UpdateHost {
 #endif
   }
   std::shared_ptr<UsbLibrary> usb_;
+  std::string library_;
   static void ToStandardError(const std::string& text) {
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
   }
@@ -154,8 +162,9 @@ int Update(int argc, char** argv) {
   bool voice = false, map = false, software = false, trace = false;
   std::string package = ProgramDirectory() + kPackageFileName;
   std::string methodText = std::to_string(kDefaultEncryptionMethod), port, baudText = "115200";
+  std::string device;
   Args args("edogtool update [--voice] [--map] [--software] [--package PATH] [--method N] "
-            "[--port PATH] [--baud N]",
+            "[--port PATH] [--baud N] [--device usb|sim]",
             "Runs the update job of the window's 更新 button: extracts the update package,\n"
             "checks and lists each selected content's header and sends it to the device over\n"
             "USB, or starts a serial code download when its header names the serial port.\n"
@@ -171,12 +180,15 @@ int Update(int argc, char** argv) {
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
   AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
+  AddDeviceOption(args, &device);
   args.Epilog(UsbLibraryHelpText() + "\nWithout a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
   uint32_t baud = 0;
   if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
   if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
   std::unique_ptr<CComm> comm;
@@ -185,8 +197,8 @@ int Update(int argc, char** argv) {
     if (!ConnectSerial(*comm, port, baud, "update")) return kExitFailed;
   }
   std::string why;
-  auto usb = UsbLibrary::Load(USB_LIBRARY_NAME, &why);
-  TerminalUpdateHost host(std::move(usb), comm.get(), trace, why);
+  auto usb = UsbLibrary::Load(libraryName, &why);
+  TerminalUpdateHost host(std::move(usb), libraryName, comm.get(), trace, why);
   UpdateJob job(host);
   UpdateSettings settings;
   settings.packagePath = package;

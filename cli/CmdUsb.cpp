@@ -7,12 +7,15 @@
 #include <thread>
 
 #include "cli/Args.h"
+#include "cli/SharedOptions.h"
 #include "cli/Command.h"
 #include "cli/StandardOutput.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/DynamicLibrary.h"
 #include "common/Format.h"
+#include "device/DeviceLibraryChoice.h"
+#include "device/UsbConfig.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceSocketTrust.h"
 #include "device/DeviceTextReader.h"
@@ -96,10 +99,10 @@ class TerminalTransferObserver final : public UsbTransferObserver {
 }  // namespace
 
 UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
-                           const std::string& label, bool trace) {
+                           const std::string& label, bool trace, const std::string& library) {
   UsbSendOutcome outcome;
   UsbTransferJob job;
-  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job);
+  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job, library);
   outcome.setup = setup.status;
   if (!setup.Ok()) {
     outcome.setupMessage = setup.message;
@@ -127,7 +130,17 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   return outcome;
 }
 
-bool ExplainDeviceRefusal(const char* command) {
+std::string AbortedText(const UsbTransferResult& r) {
+  return Format(r.deviceGone ? "the device has gone or stopped answering after %u of %u bytes"
+                             : "the device stopped taking data after %u of %u bytes",
+                r.sent, r.payloadSize);
+}
+
+bool ExplainDeviceRefusal(const char* command, const UsbLibrary* library) {
+  if (const std::string problem = library ? library->Problem() : std::string(); !problem.empty()) {
+    std::fprintf(stderr, "edogtool %s: %s\n", command, problem.c_str());
+    return true;
+  }
   const std::string why = DeviceSocketRefusal(DefaultDeviceSocketPath());
   if (why.empty()) return false;
   std::fprintf(stderr, "edogtool %s: refusing the device socket: %s; %s\n", command, why.c_str(),
@@ -141,25 +154,25 @@ bool ExplainLibraryProblem(const char* command, const std::string& why) {
   return true;
 }
 
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, std::string* why) {
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name,
+                                              std::string* why) {
   std::string reason;
-  auto library = UsbLibrary::Load(USB_LIBRARY_NAME, &reason);
+  auto library = UsbLibrary::Load(name, &reason);
   ExplainLibraryProblem(command, reason);
   if (why) *why = reason;
   return library;
 }
 
 std::string UsbLibraryHelpText() {
-  std::string text = "The device is reached through the device library (" +
-                     DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
-                     " beside the\nprogram, else in the system's library folder)";
-#ifdef EDOG_HAVE_SIMLIB
-  text += ", which talks to the device\nor to edog-sim; see 'edogtool sim --help'.";
+#ifdef _WIN32
+  // The vendor's DLL takes the place of both Linux libraries there.
+  return "The device is reached through the device library (" +
+         DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
+         " beside the\nprogram, else in the system's library folder), which talks to the device;\n"
+         "the stand-in library of the developer build talks to edog-sim on its TCP port.";
 #else
-  text += ", which talks to the device;\nthe stand-in library of the developer build talks to "
-          "edog-sim on its TCP port.";
+  return kDeviceLibraryEpilog;
 #endif
-  return text;
 }
 
 namespace {
@@ -167,8 +180,8 @@ namespace {
 int SendUsb(int argc, char** argv) {
   std::vector<std::string> files;
   bool trace = false;
-  std::string label;
-  Args args("edogtool send-usb [--trace] [--label TEXT] FILE",
+  std::string label, device;
+  Args args("edogtool send-usb [--trace] [--label TEXT] [--device usb|sim] FILE",
             "Sends a headered image to the device over USB as the download status window does:\n"
             "the 20-byte command block on PIPE00, then the payload (everything after the\n"
             "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
@@ -179,19 +192,25 @@ int SendUsb(int argc, char** argv) {
             "its payload or the device's flash is refused before anything is sent.");
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
+  AddDeviceOption(args, &device);
   args.Positionals(&files, "FILE", 1, 1, "a headered image (.hdr)");
   args.Epilog(UsbLibraryHelpText());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   const std::string& path = files[0];
   if (label.empty()) label = ExtractFileName(path);
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
+  // Held for the whole command, so the library's word on a missing device is still there.
+  std::string why;
+  const auto library = UsbLibrary::Load(libraryName, &why);
   UsbTransferTurns turns;
-  const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace);
+  const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace, libraryName);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
-    if (sent.setup == UsbSetupStatus::kNoDevice && !ExplainDeviceRefusal("send-usb"))
-      LoadUsbLibraryFor("send-usb");
+    if (sent.setup == UsbSetupStatus::kNoDevice && !ExplainDeviceRefusal("send-usb", library.get()))
+      ExplainLibraryProblem("send-usb", why);
     return kExitFailed;
   }
   if (!sent.started) return kExitFailed;
@@ -201,8 +220,8 @@ int SendUsb(int argc, char** argv) {
       std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
       return InterruptExitCode();
     case UsbTransferResult::kAborted:
-      std::fprintf(stderr, "edogtool send-usb: the device stopped taking data after %u of %u bytes\n",
-                   r.sent, r.payloadSize);
+      std::fprintf(stderr, "edogtool send-usb: %s\n", AbortedText(r).c_str());
+      if (r.deviceGone) ExplainDeviceRefusal("send-usb", library.get());
       return kExitFailed;
     case UsbTransferResult::kCompleted:
       break;
@@ -223,19 +242,22 @@ int SendUsb(int argc, char** argv) {
 }
 
 int ReadUsb(int argc, char** argv) {
-  std::string seconds;
-  Args args("edogtool read-usb [--seconds N]",
+  std::string seconds, device;
+  Args args("edogtool read-usb [--seconds N] [--device usb|sim]",
             "Asks the device for its text (one byte 0x40 on PIPE00) and copies what it sends on\n"
             "PIPE01 to standard output, until the device goes away, N seconds have passed, or\n"
             "Ctrl-C (exit 130).");
   args.Option("--seconds", &seconds, "N", "stop after N seconds (default: until the device goes)");
+  AddDeviceOption(args, &device);
   args.Epilog(UsbLibraryHelpText());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   uint32_t limit = 0;
   if (args.Given("--seconds") && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
+  std::string libraryName;
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
 
   InstallInterruptHandler();
-  const auto library = LoadUsbLibraryFor("read-usb");
+  const auto library = LoadUsbLibraryFor("read-usb", libraryName);
   const auto start = SteadyClock::now();
   std::atomic<bool> present{true};
   // The connected flag: kept by a presence probe about once a second, as the main window
@@ -270,8 +292,35 @@ int ReadUsb(int argc, char** argv) {
   return kExitOk;
 }
 
+int UsbList(int argc, char** argv) {
+  Args args("edogtool usb-list",
+            "Lists the attached USB devices with their interfaces and bulk endpoints, so that\n"
+            "you can name yours for --device usb: a line such as\n"
+            "  EDOG_USB_ID=1d6b:0f17:0:0x02:0x81\n"
+            "under a device is what to set (vid:pid[:interface[:out-ep:in-ep]]), either in the\n"
+            "environment or as one line, without 'EDOG_USB_ID=', in the configuration file.\n"
+            "Lists nothing the user may not see: no device is opened.");
+  args.Epilog(std::string("Configuration file: ") + UsbConfigPath());
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  const auto library = UsbLibrary::Load(kUsbDeviceLibraryName);
+  std::string text;
+  if (!library || !library->ListDevices(text)) {
+    std::fprintf(stderr, "edogtool usb-list: the USB device library %s cannot be loaded\n",
+                 DynamicLibrary::PlatformFileName(kUsbDeviceLibraryName).c_str());
+    return kExitFailed;
+  }
+  std::printf("%s", text.c_str());
+  const UsbConfig config = LoadUsbConfig();
+  for (const UsbDeviceEntry& e : config.devices)
+    std::printf("configured: %04x:%04x (%s)\n", e.vendor, e.product, e.origin.c_str());
+  for (const std::string& p : config.problems) std::fprintf(stderr, "edogtool usb-list: %s\n", p.c_str());
+  if (!config.Configured()) std::printf("%s\n", UsbConfigHint().c_str());
+  return kExitOk;
+}
+
 }  // namespace
 
+EDOG_COMMAND("usb-list", "list attached USB devices and their bulk endpoints", UsbList);
 EDOG_COMMAND("send-usb", "send a headered image to the device over USB", SendUsb);
 EDOG_COMMAND("read-usb", "copy the device's text to standard output", ReadUsb);
 

@@ -1,6 +1,7 @@
 #include "cli/SharedOptions.h"
 
 #include "cli/SerialSend.h"
+#include "device/DeviceLibraryChoice.h"
 
 namespace edog::cli {
 
@@ -16,6 +17,22 @@ bool ReadMethodOption(const Args& args, const std::string& text, int& method) {
   }
   method = static_cast<int>(m);
   return true;
+}
+
+void AddDeviceOption(Args& args, std::string* text) {
+  args.Option("--device", text, "usb|sim",
+              "device library: 'usb' a real device over libusb, 'sim' the simulator's stand-in "
+              "(default: $EDOG_DEVICE_LIBRARY, else usb when a USB device is configured)");
+}
+
+bool ReadDeviceOption(const Args& args, const std::string& text, std::string& library) {
+  const DeviceLibraryChoice choice = ChooseDeviceLibrary(text);
+  if (choice.error.empty()) {
+    library = choice.library;
+    return true;
+  }
+  args.UsageError(choice.error);
+  return false;
 }
 
 void AddBaudOption(Args& args, std::string* text) {

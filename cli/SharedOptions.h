@@ -12,6 +12,18 @@ void AddMethodOption(Args& args, std::string* text);
 // False after the usage error has been shown.
 bool ReadMethodOption(const Args& args, const std::string& text, int& method);
 
+// The epilog of the commands that reach the device.
+constexpr const char* kDeviceLibraryEpilog =
+    "The device is reached through a device library beside the program: with --device sim\n"
+    "libHaldenUSB, which talks to edog-sim (see 'edogtool sim --help'); with --device usb\n"
+    "libHaldenUSB-usb, a real device over libusb, its ids from $EDOG_USB_ID or\n"
+    "~/.config/edog/usb.conf (see 'edogtool usb-list --help').";
+
+// --device usb|sim: the device library (device/DeviceLibraryChoice.h).
+void AddDeviceOption(Args& args, std::string* text);
+// The library's base name; false after the usage error has been shown.
+bool ReadDeviceOption(const Args& args, const std::string& text, std::string& library);
+
 // -b,--baud RATE: 115200 or 57600.
 void AddBaudOption(Args& args, std::string* text);
 // False after the usage error has been shown.

@@ -17,20 +17,26 @@ struct UsbSendOutcome {
 
 // Prints the info line, a bar (or plain 10 % lines) and the summary to stdout; with
 // `trace`, every pipe write to stderr. The transfer takes its turn in the command's `turns`.
+// `library` is the device library's base name (--device).
 UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
-                           const std::string& label, bool trace);
+                           const std::string& label, bool trace, const std::string& library);
 
-// When the device could not be reached because the library refused its socket (another
-// user's, or open to other users' changes), says why on stderr, naming the path and the
-// fix. True when it said something.
-bool ExplainDeviceRefusal(const char* command);
+// When the device could not be reached, says why on stderr if anyone knows: the library's
+// own word (no USB device configured, no permission, ...), or that the stand-in refused its
+// socket (another user's, or open to other users' changes), naming the path and the fix.
+// True when it said something.
+bool ExplainDeviceRefusal(const char* command, const UsbLibrary* library);
+
+// The aborted transfer's line: the device went, or stopped taking data.
+std::string AbortedText(const UsbTransferResult& r);
 
 // When the device library is there but could not be loaded, or lacks an export (`why`
 // from UsbLibrary::Load), says so on stderr. True when it said something.
 bool ExplainLibraryProblem(const char* command, const std::string& why);
 // Loads the device library for a command; a library that is there but unusable is
 // explained at once.
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, std::string* why = nullptr);
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name,
+                                              std::string* why = nullptr);
 
 // The help texts' words for how the device is reached, with this platform's file name
 // ("HaldenUSB.dll" on Windows) and where its simulator is.

@@ -33,6 +33,8 @@ void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>&
     if (breaker) breaker->Watch(USB_INVALID_HANDLE);
     if (read) {
       onText(std::string(reinterpret_cast<const char*>(block), got));
+    } else if (pipe.Gone()) {
+      pipe.Close();  // opened again once the device is back
     } else {
       clock.SleepMs(kRetryMs);  // no busy loop while the device has nothing to say
     }

@@ -1,5 +1,7 @@
 #include "device/UsbLibrary.h"
 
+#include <algorithm>
+
 #include "common/Format.h"
 #include "common/VendorCall.h"
 #include "device/DeviceEndStatus.h"
@@ -10,6 +12,39 @@ namespace edog {
 UsbLibrary::UsbLibrary(std::unique_ptr<DynamicLibrary> lib) : lib_(std::move(lib)) {
   openDev_ = lib_->Function<UsbOpenDevFn>("open_dev");
   openFile_ = lib_->Function<UsbOpenFileFn>("open_file");
+  UsbHandleOps ops;
+  ops.write = lib_->Function<UsbHandleWriteFn>("edog_handle_write");
+  ops.read = lib_->Function<UsbHandleReadFn>("edog_handle_read");
+  ops.close = lib_->Function<UsbHandleCloseFn>("edog_handle_close");
+  if (ops.Own()) ops_ = ops;
+  problem_ = lib_->Function<UsbTextFn>("edog_usb_problem");
+  list_ = lib_->Function<UsbTextFn>("edog_usb_list");
+}
+
+namespace {
+std::string TextOf(UsbTextFn fn) {
+  std::string text(1024, '\0');
+  uint32_t n = fn(text.data(), static_cast<uint32_t>(text.size()));
+  if (n >= text.size() && n < (1u << 24)) {
+    text.assign(n + 1, '\0');
+    n = fn(text.data(), static_cast<uint32_t>(text.size()));
+  }
+  text.resize(std::min<size_t>(n, text.size() - 1));
+  return text;
+}
+}  // namespace
+
+UsbPipe UsbLibrary::OpenPipe(const char* pipeName) const {
+  // The pipe holds the library: a vendor library may close its handles when it goes.
+  return UsbPipe(OpenFile(pipeName), ops_, weak_from_this().lock());
+}
+
+std::string UsbLibrary::Problem() const { return problem_ ? TextOf(problem_) : std::string(); }
+
+bool UsbLibrary::ListDevices(std::string& text) const {
+  if (!list_) return false;
+  text = TextOf(list_);
+  return true;
 }
 
 std::shared_ptr<UsbLibrary> UsbLibrary::Load(const std::string& nameOrPath, std::string* why) {
@@ -33,22 +68,19 @@ UsbHandle UsbLibrary::OpenFile(const char* pipeName) const {
   return openFile_ ? CallVendor(openFile_, pipeName) : USB_INVALID_HANDLE;
 }
 
-UsbPipe UsbLibrary::OpenPipe(const char* pipeName) const {
-  return UsbPipe(OpenFile(pipeName), weak_from_this().lock());
-}
-
 bool UsbLibrary::DevicePresent() const {
-  const UsbHandle h = OpenDev();
-  if (h == USB_INVALID_HANDLE) return false;
-  HandleClose(h);
-  return true;
+  // Closed the library's way when it has its own.
+  UsbPipe device(OpenDev(), ops_);
+  return device.IsOpen();
 }
 
 UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
   if (this != &o) {
     Close();
     handle_ = o.handle_;
-    owner_ = std::move(o.owner_);
+    ops_ = o.ops_;
+    library_ = std::move(o.library_);
+    gone_ = o.gone_;
     o.handle_ = USB_INVALID_HANDLE;
   }
   return *this;
@@ -56,19 +88,36 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
 
 bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
   uint32_t written = 0;
-  return HandleWrite(handle_, data, size, &written);
+  if (!ops_.Own()) return HandleWrite(handle_, data, size, &written);
+  if (handle_ == USB_INVALID_HANDLE || gone_) return false;
+  const int r = ops_.write(handle_, data, size, &written);
+  gone_ = r == USB_IO_GONE;
+  return r == USB_IO_DONE && written == size;
 }
 
-bool UsbPipe::ConfirmStored() { return HandleConfirmStored(handle_, kDeviceEndStatusQuietMs); }
+bool UsbPipe::ConfirmStored() {
+  // A bulk pipe has no word after the data: every block it took was acknowledged by the
+  // device, so a device still there has what was written.
+  if (ops_.Own()) return handle_ != USB_INVALID_HANDLE && !gone_;
+  return HandleConfirmStored(handle_, kDeviceEndStatusQuietMs);
+}
 
 bool UsbPipe::Read(uint8_t* data, uint32_t size, uint32_t* got) {
-  return HandleRead(handle_, data, size, got);
+  if (!ops_.Own()) return HandleRead(handle_, data, size, got);
+  if (got) *got = 0;
+  if (handle_ == USB_INVALID_HANDLE || gone_) return false;
+  const int r = ops_.read(handle_, data, size, got);
+  gone_ = r == USB_IO_GONE;
+  return r == USB_IO_DONE;
 }
 
 void UsbPipe::Close() {
-  if (handle_ != USB_INVALID_HANDLE) HandleClose(handle_);
+  if (handle_ != USB_INVALID_HANDLE) {
+    if (ops_.Own()) ops_.close(handle_);
+    else HandleClose(handle_);
+  }
   handle_ = USB_INVALID_HANDLE;
-  owner_.reset();  // after the close: the library may take its handles with it
+  library_.reset();  // after the close: the library may take its handles with it
 }
 
 UsbPipe OpenUsbPipe(const char* pipeName, const std::string& library) {

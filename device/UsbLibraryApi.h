@@ -25,6 +25,24 @@ extern "C" {
 typedef UsbHandle(USB_LIBRARY_CALL* UsbOpenDevFn)(void);
 /* A handle on a named pipe for synchronous reads/writes, or USB_INVALID_HANDLE. */
 typedef UsbHandle(USB_LIBRARY_CALL* UsbOpenFileFn)(const char* pipeName);
+
+/* Optional exports of a library whose handles are not the system's file handles (the
+ * libusb library). When "edog_handle_write", "edog_handle_read" and "edog_handle_close" are
+ * all present, every handle of the library goes through them instead of the file calls.
+ * Write and read answer USB_IO_DONE, USB_IO_FAILED (try again) or USB_IO_GONE (the device
+ * has gone or stopped answering: no retry will help). */
+#define USB_IO_DONE 1
+#define USB_IO_FAILED 0
+#define USB_IO_GONE (-1)
+typedef int(USB_LIBRARY_CALL* UsbHandleWriteFn)(UsbHandle handle, const void* data,
+                                                uint32_t size, uint32_t* written);
+typedef int(USB_LIBRARY_CALL* UsbHandleReadFn)(UsbHandle handle, void* data, uint32_t size,
+                                               uint32_t* got);
+typedef int(USB_LIBRARY_CALL* UsbHandleCloseFn)(UsbHandle handle);
+/* Optional: why the last open found no device, as one line of text for the user (empty when
+ * there is nothing to say); and the attached devices with their bulk endpoints, one a line.
+ * Both copy at most `size` bytes with a terminating zero and answer the full length. */
+typedef uint32_t(USB_LIBRARY_CALL* UsbTextFn)(char* text, uint32_t size);
 #ifdef __cplusplus
 }
 #endif

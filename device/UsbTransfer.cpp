@@ -113,6 +113,7 @@ bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, Us
     const bool ok = pipe.Write(data, size);
     observer.OnWrite(kind, offset, size, attempt, ok);
     if (ok) return true;
+    if (pipe.Gone()) return false;  // unplugged or silent for good: retries cannot help
     if (attempt == 1) firstRefusal = clock.TickMs();
     clock.SleepMs(sleepMs);  // also after the last attempt
     if (!noticed && clock.TickMs() - firstRefusal >= kRefusingNoticeAfterMs) {
@@ -162,6 +163,7 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
     if (!WriteWithRetries(*job.pipe, payload + sent, block, UsbWriteKind::kPayload, sent,
                           kPayloadRetrySleepMs, observer, clock)) {
       r.outcome = UsbTransferResult::kAborted;
+      r.deviceGone = job.pipe->Gone();
       break;
     }
     sent += block;

@@ -39,6 +39,7 @@ struct UsbTransferResult {
   uint32_t payloadSize = 0;
   uint32_t sent = 0;        // payload bytes the device accepted
   bool stored = false;      // at the end the device confirmed it stored everything sent
+  bool deviceGone = false;  // aborted because the device went away or stopped answering
   uint32_t percent = 0;     // last reported percentage (can exceed 100 for small payloads)
   uint32_t elapsedMs = 0;
   uint32_t rateKBs = 0;     // as shown in the summary line

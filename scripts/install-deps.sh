@@ -9,6 +9,8 @@ PACKAGES=(
   libwxgtk3.2-dev                                 # the windows
   libserialport-dev                               # serial port listing
   libstb-dev                                      # BMP decoding
+  libusb-1.0-0-dev                                # the device library for a real USB device (libHaldenUSB-usb)
+  umockdev libumockdev-dev                        # an emulated USB device for that library's tests
   libspandsp-dev                                  # G.726 ADPCM for the voice encoder
   xvfb xauth fonts-arphic-uming                   # window tests under a virtual display
   openbox                                         # and under a window manager

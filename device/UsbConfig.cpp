@@ -1,0 +1,127 @@
+#include "device/UsbConfig.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+namespace edog {
+
+namespace {
+
+// The fields of an entry in their order: how each is written and what it may hold.
+struct Field {
+  const char* name;
+  int base;
+  unsigned long max;
+};
+constexpr Field kFields[] = {
+    {"vendor id", 16, 0xffff},
+    {"product id", 16, 0xffff},
+    {"interface number", 10, 255},
+    {"OUT endpoint address", 16, 0x0f},
+    {"IN endpoint address", 16, 0x8f},
+};
+
+bool ParseField(const std::string& text, const Field& f, unsigned long& value, std::string* error) {
+  std::string digits = text;
+  if (f.base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+    digits.erase(0, 2);
+  char* end = nullptr;
+  value = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, f.base);
+  if (digits.empty() || *end != '\0' || digits[0] == '-' || digits[0] == '+' || value > f.max) {
+    if (error) *error = std::string("bad ") + f.name + " '" + text + "'";
+    return false;
+  }
+  return true;
+}
+
+std::string Trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+bool ParseUsbDeviceEntry(const std::string& text, UsbDeviceEntry& entry, std::string* error) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (;;) {
+    const size_t colon = text.find(':', start);
+    parts.push_back(Trim(text.substr(start, colon - start)));
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  if (parts.size() != 2 && parts.size() != 3 && parts.size() != 5) {
+    if (error) *error = "'" + text + "' is not vid:pid[:interface[:out-ep:in-ep]]";
+    return false;
+  }
+  unsigned long v[5] = {0, 0, 0, 0, 0};
+  for (size_t i = 0; i < parts.size(); ++i)
+    if (!ParseField(parts[i], kFields[i], v[i], error)) return false;
+  if (parts.size() == 5 && ((v[3] & 0x80) || !(v[4] & 0x80))) {
+    if (error) *error = "'" + text + "': the OUT endpoint has bit 7 clear, the IN endpoint set";
+    return false;
+  }
+  entry = UsbDeviceEntry{};
+  entry.vendor = static_cast<uint16_t>(v[0]);
+  entry.product = static_cast<uint16_t>(v[1]);
+  if (parts.size() >= 3) entry.interfaceNumber = static_cast<int>(v[2]);
+  if (parts.size() == 5) {
+    entry.outEndpoint = static_cast<int>(v[3]);
+    entry.inEndpoint = static_cast<int>(v[4]);
+  }
+  return true;
+}
+
+std::string UsbConfigPath() {
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/edog/usb.conf";
+#ifdef _WIN32
+  if (const char* a = std::getenv("APPDATA"); a && *a) return std::string(a) + "\\edog\\usb.conf";
+#endif
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : ".") + "/.config/edog/usb.conf";
+}
+
+UsbConfig LoadUsbConfig() {
+  UsbConfig config;
+  const auto add = [&](const std::string& text, const std::string& origin) {
+    UsbDeviceEntry e;
+    std::string why;
+    if (ParseUsbDeviceEntry(text, e, &why)) {
+      e.origin = origin;
+      config.devices.push_back(e);
+    } else {
+      config.problems.push_back(origin + ": " + why);
+    }
+  };
+  if (const char* id = std::getenv(kUsbIdEnv); id && *id) add(id, kUsbIdEnv);
+  const std::string path = UsbConfigPath();
+  // A few lines are expected: more than this is not a configuration file.
+  constexpr std::streamsize kMaxFileBytes = 64 * 1024;
+  std::ifstream file(path, std::ios::binary);
+  std::string text(static_cast<size_t>(kMaxFileBytes), '\0');
+  file.read(text.data(), kMaxFileBytes);
+  text.resize(static_cast<size_t>(file ? kMaxFileBytes : file.gcount()));
+  std::istringstream in(text);
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    line = Trim(line);
+    if (line.size() > 200) {
+      config.problems.push_back(path + ":" + std::to_string(number) + ": line too long");
+      continue;
+    }
+    if (!line.empty()) add(line, path + ":" + std::to_string(number));
+  }
+  return config;
+}
+
+std::string UsbConfigHint() {
+  return std::string("no USB device is configured: set ") + kUsbIdEnv +
+         "=vid:pid (e.g. 1d6b:0f17) or write that line into " + UsbConfigPath() +
+         "; 'edogtool usb-list' shows the attached devices and their ids";
+}
+
+}  // namespace edog

@@ -1,0 +1,43 @@
+#pragma once
+// Which USB device the libusb device library talks to. The ids of the device are not
+// fixed in the program: they come from $EDOG_USB_ID and from the file
+// $XDG_CONFIG_HOME/edog/usb.conf (default ~/.config/edog/usb.conf), one device a line:
+//
+//   vid:pid[:interface[:out-ep:in-ep]]     e.g.  1d6b:0f17   or   1d6b:0f17:0:0x02:0x81
+//
+// vid, pid and endpoint addresses in hex ("0x" optional), the interface number in decimal.
+// Without an interface the first one with a bulk OUT and a bulk IN endpoint is used; without
+// endpoint addresses "PIPE00" and "PIPE01" are the interface's first two endpoints in
+// descriptor order. '#' starts a comment. The variable's entry comes first.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace edog {
+
+constexpr const char* kUsbIdEnv = "EDOG_USB_ID";
+
+struct UsbDeviceEntry {
+  uint16_t vendor = 0, product = 0;
+  int interfaceNumber = -1;  // -1: the first interface with bulk OUT and IN
+  int outEndpoint = -1;      // -1: by descriptor order
+  int inEndpoint = -1;
+  std::string origin;        // "EDOG_USB_ID" or "<file>:<line>", for messages
+};
+
+struct UsbConfig {
+  std::vector<UsbDeviceEntry> devices;
+  std::vector<std::string> problems;  // lines that could not be read, with where they are
+  bool Configured() const { return !devices.empty(); }
+};
+
+// One entry as written above; false with the reason in `error`.
+bool ParseUsbDeviceEntry(const std::string& text, UsbDeviceEntry& entry, std::string* error);
+// The configuration file's path.
+std::string UsbConfigPath();
+// $EDOG_USB_ID, then the file (a missing file is no problem).
+UsbConfig LoadUsbConfig();
+// Tells a user with nothing configured how to name their device.
+std::string UsbConfigHint();
+
+}  // namespace edog
