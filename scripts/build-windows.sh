@@ -32,7 +32,8 @@ log() { echo "build-windows: $*"; }
 
 install_packages() {
   local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-              wine wine64 dpkg-dev zip libstb-dev xvfb xauth fonts-arphic-uming x11-apps imagemagick)
+              wine wine64 dpkg-dev zip libstb-dev xvfb xauth fonts-arphic-uming x11-apps imagemagick
+              espeak-ng sox python3)  # espeak-ng, sox: the demo package's voice prompts
   local missing=()
   for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
