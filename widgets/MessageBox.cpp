@@ -2,6 +2,8 @@
 
 #include <wx/msgdlg.h>  // before the generic box, which builds on it
 #include <wx/generic/msgdlgg.h>
+#include <wx/dcclient.h>
+#include <wx/sizer.h>
 #include <wx/toplevel.h>
 #include <wx/weakref.h>
 
@@ -14,6 +16,26 @@ MessageBoxHandler& Handler() {
   static MessageBoxHandler handler;
   return handler;
 }
+
+// wx's box, made wide enough for its whole caption: window managers cut a caption that
+// does not fit in the middle ("GP… 务").
+class CaptionedBox : public wxGenericMessageDialog {
+ public:
+  using wxGenericMessageDialog::wxGenericMessageDialog;
+
+ protected:
+  // Called while the box lays itself out: a spacer as wide as the title bar needs. Title
+  // bars draw their caption in bold, beside the window icon and up to three buttons
+  // (some window managers draw minimise and maximise disabled rather than not at all),
+  // each with its padding: together about eight times the caption's height.
+  void AddMessageDialogDetails(wxSizer* sizer) override {
+    wxClientDC dc(this);
+    dc.SetFont(GetFont().Bold());
+    const wxSize caption = dc.GetTextExtent(GetTitle());
+    sizer->Add(caption.x + 8 * caption.y, 0);
+  }
+};
+
 }  // namespace
 
 wxString ApplicationCaption() { return wxString::FromUTF8("GPS更新服务"); }
@@ -27,7 +49,7 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   // The texts end their lines with CR LF, which GTK would show as two line breaks.
   wxString shown = text;
   shown.Replace("\r\n", "\n");
-  auto* box = new wxGenericMessageDialog(parent, shown, caption, style);
+  auto* box = new CaptionedBox(parent, shown, caption, style);
   const int code = box->ShowModal();
   box->Destroy();
   const int answer = code == wxID_OK    ? wxOK
