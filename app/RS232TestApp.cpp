@@ -1,15 +1,35 @@
 #include "app/RS232TestApp.h"
 
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "app/RS232TestDlg.h"
+#include "app/WindowProgramOptions.h"
+#include "widgets/WxText.h"
 
 bool CRS232TestApp::OnInit() {
-  // The program takes no arguments, so the base class's command-line parsing is skipped.
+  // The options are read in OnRun, so the base class's command-line parsing is skipped.
   // Returning false here would end the program with status 255: the work is in OnRun.
   return true;
 }
 
 int CRS232TestApp::OnRun() {
-  CRS232TestDlg dlg;  // no parent; the program's only top-level window
+  // wx hands the arguments over as wide text on Windows: the paths go on as UTF-8.
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(ToU8(argv[i]));
+  std::vector<const char*> pointers;
+  for (const std::string& a : args) pointers.push_back(a.c_str());
+  const edog::WindowProgramOptions parsed =
+      edog::ParseWindowProgramOptions(static_cast<int>(pointers.size()), pointers.data());
+  if (parsed.action != edog::WindowProgramOptions::kRun) {
+    std::fputs(parsed.text.c_str(),
+               parsed.action == edog::WindowProgramOptions::kUsageError ? stderr : stdout);
+    return edog::WindowProgramExitCode(parsed.action);
+  }
+  MainWindowOptions options;
+  options.packagePath = parsed.packagePath;
+  CRS232TestDlg dlg(nullptr, options);  // no parent; the program's only top-level window
   SetTopWindow(&dlg);
   dlg.ShowModal();
   SetTopWindow(nullptr);

@@ -9,6 +9,7 @@
 
 #include "cli/Command.h"
 #include "cli/Utf8Args.h"
+#include "common/Version.h"
 
 namespace edog::cli {
 
@@ -28,7 +29,8 @@ void PrintUsage(FILE* out) {
             [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
   for (const auto& c : cmds) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
   std::fprintf(out,
-               "\nRun 'edogtool COMMAND --help' for a command's options.\n"
+               "\nRun 'edogtool COMMAND --help' for a command's options, 'edogtool --version' for\n"
+               "the version.\n"
                "Exit status: 0 success, 1 refused or failed, 2 usage error, 130 interrupted.\n");
 }
 }  // namespace
@@ -48,6 +50,10 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     PrintUsage(stdout);
+    return kExitOk;
+  }
+  if (name == "-V" || name == "--version") {
+    std::printf("edogtool %s\n", edog::kVersion);
     return kExitOk;
   }
   for (const auto& c : Commands()) {

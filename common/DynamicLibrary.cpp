@@ -19,6 +19,9 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& nameOrPa
   } else {
     const std::string file = PlatformFileName(nameOrPath);
     candidates.push_back(ProgramDirectory() + file);
+    if (const std::string installed = dl_os::InstalledPluginFolder(ProgramDirectory());
+        !installed.empty())
+      candidates.push_back(installed + file);
     candidates.push_back(file);  // the system's search path
   }
   for (const auto& c : candidates) {

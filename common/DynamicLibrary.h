@@ -1,7 +1,8 @@
 #pragma once
 // Run-time loading of the plug-in libraries (device library, voice encoder) by their
 // Windows base name: "HaldenUSB" is libHaldenUSB.so here and HaldenUSB.dll on Windows.
-// The program's own folder is searched first, then the system's search path.
+// The program's own folder is searched first, then (installed on Linux) ../lib/edog/
+// from it, then the system's search path; never the current folder.
 #include <memory>
 #include <string>
 

@@ -32,5 +32,10 @@ std::string ExecutablePath() {
   return std::string(buf.data(), static_cast<size_t>(n));
 }
 
+// bin/edog finds lib/edog/libHaldenUSB.so: the plug-ins are not on the linker's path.
+std::string InstalledPluginFolder(const std::string& programFolder) {
+  return programFolder + "../lib/edog/";
+}
+
 }  // namespace dl_os
 }  // namespace edog

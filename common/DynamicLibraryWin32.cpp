@@ -29,5 +29,8 @@ std::string ExecutablePath() {
   return std::string(buf.data(), n);
 }
 
+// The shipped folder holds the plug-ins beside the programs; there is no installed layout.
+std::string InstalledPluginFolder(const std::string&) { return {}; }
+
 }  // namespace dl_os
 }  // namespace edog
