@@ -5,6 +5,13 @@
 #include <wx/image.h>
 #include <wx/init.h>
 
+namespace {
+class IconExportApp : public wxApp {
+  bool OnInit() override { return true; }
+};
+}  // namespace
+wxIMPLEMENT_APP_NO_MAIN(IconExportApp);
+
 #include <cstdio>
 
 #include "app/Resources.h"
@@ -15,8 +22,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: edog-icon-export FOLDER\n");
     return 2;
   }
-  wxInitializer init(argc, argv);
-  if (!init.IsOk()) {
+  if (!wxEntryStart(argc, argv)) {
     std::fprintf(stderr, "edog-icon-export: wxWidgets did not start (no display?)\n");
     return 1;
   }
@@ -28,5 +34,6 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  wxEntryCleanup();
   return 0;
 }

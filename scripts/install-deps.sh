@@ -15,6 +15,7 @@ PACKAGES=(
   libx11-dev                                      # window tests read their screenshots from the X display
   srecord socat sox lrzsz ffmpeg                  # independent tools the tests compare with
   alsa-utils                                      # recorded speech (/usr/share/sounds/alsa) for the voice encoder's quality tests
+  help2man dpkg-dev file lintian                  # man pages; the .deb (cpack, dpkg-shlibdeps) and its check
 )
 
 missing=()
