@@ -86,10 +86,11 @@ set(CPACK_PACKAGE_NAME edog)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "update tool for a GPS speed-camera warning device")
 set(CPACK_PACKAGE_DESCRIPTION
-    "edog renews the voice prompts, camera database and software of a GPS speed-camera\n"
-    "warning device over USB or a serial line, from a window or the command line. It\n"
-    "comes with the developer tools that make that content (HEX/BIN to headered images,\n"
-    "BMP to image tables, WAV to voice data) and a simulator of the device.")
+    "edog renews the voice prompts, camera database and software of a GPS\n"
+    "speed-camera warning device over USB or a serial line, from a window or the\n"
+    "command line. It comes with the developer tools that make that content\n"
+    "(HEX/BIN to headered images, BMP to image tables, WAV to voice data) and a\n"
+    "simulator of the device.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGE_CONTACT "edog developers <edog@example.org>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
