@@ -70,7 +70,12 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
   status.SetTransfer(path, label);
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();
-  return r && DeviceTookWholeFile(*r) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
+  if (r && DeviceTookWholeFile(*r)) return TransferOutcome::kCompleted;
+  // Closed by Esc or Enter while the worker ran (it stops after its block), or it had
+  // stopped on the cancel flag already.
+  if ((!r && status.TransferStarted()) || (r && r->outcome == UsbTransferResult::kCancelled))
+    return TransferOutcome::kCancelled;
+  return TransferOutcome::kFailed;
 }
 
 bool MainWindowUpdateHost::SerialOpen() { return dlg_.serialLink_.Open(); }

@@ -55,9 +55,17 @@ class TerminalUpdateHost final : public UpdateHost {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
   }
-  // The window's message boxes: their texts go to standard error.
-  void OnFailure(const std::string& text) override { ToStandardError(text); }
-  void OnSummary(const std::string& text) override { ToStandardError(text); }
+  // The window's message boxes: their texts go to standard error, with what a terminal
+  // user needs beyond them. The summary is printed once, by the command, on stdout.
+  void OnFailure(const std::string& text) override {
+    ToStandardError(text);
+    if (text == kNotConnectedText) {
+      std::fprintf(stderr, "%s\n", NoDeviceHint().c_str());
+    } else if (text == kNothingSelectedText) {
+      std::fprintf(stderr, "choose what to renew: --voice, --map, --software (see --help)\n");
+    }
+  }
+  void OnSummary(const std::string&) override {}
   void PumpWait(uint32_t ms) override {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end && !Interrupted())
@@ -77,7 +85,9 @@ class TerminalUpdateHost final : public UpdateHost {
         explained_ = ExplainDeviceRefusal("update");
       return TransferOutcome::kFailed;
     }
-    return DeviceTookWholeFile(sent.result) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
+    if (DeviceTookWholeFile(sent.result)) return TransferOutcome::kCompleted;
+    return sent.result.outcome == UsbTransferResult::kCancelled ? TransferOutcome::kCancelled
+                                                                : TransferOutcome::kFailed;
   }
   bool SerialOpen() override { return comm_ != nullptr; }
   void StartSerialDownload() override {
@@ -110,6 +120,16 @@ class TerminalUpdateHost final : public UpdateHost {
     std::unique_ptr<TerminalSerialObserver> observer;
     std::unique_ptr<SerialDownload> download;
   };
+  // Which device library answered nothing, and who plays the device here.
+  std::string NoDeviceHint() const {
+    if (!usb_) {
+      return "the device library " + DynamicLibrary::PlatformFileName(USB_LIBRARY_NAME) +
+             " could not be loaded (it belongs beside the program); edog-sim plays the device "
+             "behind it";
+    }
+    return "no device answered through " + usb_->Path() +
+           "; edog-sim plays the device: start it (edog-sim, or edogtool sim) and run again";
+  }
   std::shared_ptr<UsbLibrary> usb_;
   static void ToStandardError(const std::string& text) {
     std::fprintf(stderr, "%s\n", TerminalText(text).c_str());
@@ -133,7 +153,8 @@ int Update(int argc, char** argv) {
             "checks and lists each selected content's header and sends it to the device over\n"
             "USB, or starts a serial code download when its header names the serial port.\n"
             "Prints the update log, the progress-list lines, each transfer's progress and the\n"
-            "result summary; other message-box texts go to standard error. Exit status 0\n"
+            "result summary (once, on standard output); the other message-box texts go to\n"
+            "standard error. Ctrl-C cancels the transfer after its current block. Exit status 0\n"
             "only when every selected content reached the device whole.");
   args.Flag("--voice", &voice, "renew the voice prompts (语音)");
   args.Flag("--map", &map, "renew the camera database (数据)");

@@ -32,10 +32,12 @@ std::string TerminalLine(std::string text) {
   return text;
 }
 
-std::string TimeLeft(SteadyClock::duration elapsed, uint32_t percent) {
-  if (percent == 0 || percent >= 100) return {};
+// The rest at the pace so far, in whole seconds rounded up: "0:00" only once nothing is left.
+std::string TimeLeft(SteadyClock::duration elapsed, uint64_t sent, uint64_t total) {
+  if (sent == 0 || sent >= total) return {};
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
-  const long long left = ms * (100 - percent) / percent / 1000;
+  const long long leftMs = static_cast<long long>(ms * (total - sent) / sent);
+  const long long left = (leftMs + 999) / 1000;
   return Format(" %lld:%02lld left", left / 60, left % 60);
 }
 
@@ -43,14 +45,19 @@ std::string TimeLeft(SteadyClock::duration elapsed, uint32_t percent) {
 // one line per pipe write on standard error.
 class TerminalTransferObserver final : public UsbTransferObserver {
  public:
-  TerminalTransferObserver(const std::string& label, bool trace)
-      : display_("send " + label), trace_(trace), start_(SteadyClock::now()) {}
+  TerminalTransferObserver(const std::string& label, uint32_t payloadSize, bool trace)
+      : display_("send " + label), trace_(trace), payloadSize_(payloadSize) {}
 
   void OnCountText(const std::string& text) override {
     count_ = text;
+    // The first count comes once the command block is through: the payload's clock starts.
+    if (!started_) {
+      started_ = true;
+      start_ = SteadyClock::now();
+    }
     std::string detail = count_;
     if (!speed_.empty()) detail += " " + speed_ + "/s";
-    display_.Update(percent_, detail + TimeLeft(SteadyClock::now() - start_, percent_));
+    display_.Update(percent_, detail + TimeLeft(SteadyClock::now() - start_, sent_, payloadSize_));
   }
   void OnSpeedText(const std::string& text) override { speed_ = text; }
   void OnPercent(uint32_t percent) override { percent_ = percent; }
@@ -62,6 +69,7 @@ class TerminalTransferObserver final : public UsbTransferObserver {
   }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
                bool accepted) override {
+    if (kind == UsbWriteKind::kPayload && accepted) sent_ = uint64_t(offset) + size;
     if (!trace_) return;
     std::fprintf(stderr, "%s %s offset %u size %u attempt %u %s\n", TraceStamp().c_str(),
                  kind == UsbWriteKind::kCommandBlock ? "PIPE00 command" : "PIPE00 payload",
@@ -73,7 +81,10 @@ class TerminalTransferObserver final : public UsbTransferObserver {
  private:
   ProgressDisplay display_;
   bool trace_;
+  uint32_t payloadSize_;
+  bool started_ = false;
   SteadyClock::time_point start_;
+  uint64_t sent_ = 0;
   uint32_t percent_ = 0;
   std::string count_, speed_;
   std::vector<std::string> infos_;
@@ -94,7 +105,8 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {
     std::printf("%s\n", info.c_str());
   }
-  auto observer = std::make_shared<TerminalTransferObserver>(label, trace);
+  auto observer = std::make_shared<TerminalTransferObserver>(
+      label, static_cast<uint32_t>(job.file.size() - kHeaderBlockSize), trace);
   UsbTransferWorker worker(turns, std::move(job), observer);
   worker.Start();
   while (!worker.Finished()) {

@@ -1,9 +1,9 @@
 #pragma once
 /* The end of a download on "PIPE00" between the stand-in device library's handles and the
- * simulator. A write only hands a block to the socket, so bytes can still sit there when
- * the device goes; success must mean stored. Once the last block is written the host shuts
- * its sending side and waits; the device, having read everything up to that end and written
- * it to flash, answers one message and closes:
+ * simulator. Each block is answered once the device took it (DeviceSocket.h), but only the
+ * end tells that flash holds the whole payload; success must mean stored. Once the last
+ * block is written the host shuts its sending side and waits; the device, having read
+ * everything up to that end and written it to flash, answers one message and closes:
  *   "STORED <bytes>"            the whole payload its command block announced is in flash;
  *   "FAILED <outcome> <bytes>"  anything else (short, long, out-of-range, bad-command, ...).
  * A device that closes without a word, or says nothing for a while, stored nothing sure. */

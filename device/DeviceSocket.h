@@ -12,7 +12,13 @@
  * Opening: the library connects a SOCK_SEQPACKET socket and sends one message
  * "OPEN <name>" (name "DEV" for the presence probe, or a pipe name). The device answers
  * "OK" or "NO"; a device that does not answer in time counts as absent. After "OK" every
- * message on the socket is one pipe block. */
+ * message on the socket is one pipe block.
+ *
+ * On "PIPE00" the device answers every block, as a bulk transfer completes only once the
+ * device has the data: "TOOK <bytes>" when it took the block (<bytes> it holds of this
+ * job's payload so far), "BUSY" when it had no room and dropped it (the host tries the
+ * same block again). The host sends the next block only after the answer, so what it
+ * counts as sent is what the device holds. */
 #include <cstdlib>
 #include <string>
 
@@ -29,6 +35,10 @@ constexpr const char* kDeviceOpenPrefix = "OPEN ";
 constexpr const char* kDeviceProbeName = "DEV";
 constexpr const char* kDeviceAnswerOk = "OK";
 constexpr const char* kDeviceAnswerNo = "NO";
+constexpr const char* kDeviceBlockTaken = "TOOK";
+constexpr const char* kDeviceBlockBusy = "BUSY";
+// How long a host waits for the answer to one block before it gives the pipe up.
+constexpr unsigned kDeviceBlockAnswerMs = 5000;
 
 // The private per-user folder of the last rule: "<temp>/edog-<uid>" (on Windows, where
 // the socket is not used, "<TEMP>\\edog-<user>").

@@ -3,17 +3,58 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 
 #include "common/Clock.h"
 #include "device/DeviceEndStatus.h"
+#include "device/DeviceSocket.h"
 #include "device/HandleIo.h"
 
 namespace edog {
 namespace {
 int Fd(UsbHandle h) { return static_cast<int>(h); }
+
+// A pipe of the device library: a packet socket connected to the device's named socket
+// (a socket pair or a plain pipe has no device behind it to answer).
+bool IsDevicePipe(int fd) {
+  int type = 0;
+  socklen_t len = sizeof type;
+  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_SEQPACKET)
+    return false;
+  sockaddr_un peer{};
+  len = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return false;
+  return peer.sun_family == AF_UNIX && len > offsetof(sockaddr_un, sun_path) + 1 &&
+         peer.sun_path[0] != '\0';
+}
+
+// The device's answer to the block just sent (device/DeviceSocket.h): true when it took
+// it. A device that goes, drops the block or stays silent has not; a silent one gets the
+// pipe shut, so that the block cannot arrive after its retry.
+bool BlockTaken(int fd) {
+  const int64_t deadline = NowMs() + kDeviceBlockAnswerMs;
+  for (;;) {
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, static_cast<int>(left));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    char answer[64];
+    const ssize_t n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    const size_t word = std::strlen(kDeviceBlockTaken);
+    return n > static_cast<ssize_t>(word) && std::memcmp(answer, kDeviceBlockTaken, word) == 0 &&
+           answer[word] == ' ';
+  }
+  ::shutdown(fd, SHUT_RDWR);
+  return false;
+}
 }  // namespace
 
 bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written) {
@@ -23,6 +64,8 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
   ssize_t n = ::send(Fd(handle), data, size, MSG_NOSIGNAL);
   if (n < 0 && errno == ENOTSOCK) n = ::write(Fd(handle), data, size);
   if (n < 0 || static_cast<uint32_t>(n) != size) return false;
+  // Like a bulk write, done only once the device has the block, not when a buffer does.
+  if (IsDevicePipe(Fd(handle)) && !BlockTaken(Fd(handle))) return false;
   if (written) *written = size;
   return true;
 }

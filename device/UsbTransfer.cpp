@@ -68,6 +68,11 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
   return {};
 }
 
+std::string UsbStoppedText(const UsbTransferResult& result) {
+  return Format("传输已中断：设备只收到%u/%u字节(%u%%)，按Esc或Enter关闭。", result.sent,
+                result.payloadSize, result.percent);
+}
+
 std::string UsbInfoLine(const uint8_t* header) {
   const uint32_t packets = GetLE32(header + 11);
   switch (header[2]) {

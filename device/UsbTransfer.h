@@ -96,6 +96,10 @@ Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::st
 // The text to show for a failed setup ("Can't open USB device.\n" for kNoDevice).
 std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path);
 
+// What the status window says when the device stopped taking the payload (a block refused
+// every time): how much it took, and that Esc or Enter closes the window.
+std::string UsbStoppedText(const UsbTransferResult& result);
+
 // The info line for a header: byte 2 (flash memory) 2 gives the Serial wording, 3 the NAND
 // wording; anything else gives none (empty).
 std::string UsbInfoLine(const uint8_t* header);

@@ -74,6 +74,7 @@ struct Conn {
   Micros refuseUntil = 0;
   Micros nextReadUs = 0;
   bool peerClosed = false;
+  bool opened = false;  // "OK" went: from here on the host waits for an answer per block
   std::deque<std::string> outbox;
   bool dead = false;
 };
@@ -130,6 +131,11 @@ struct UsbSide::Impl {
 
   bool CanRead(const Conn& c, Micros now) const {
     return !Stalled() && !c.refusedForGood && now >= c.refuseUntil && now >= c.nextReadUs;
+  }
+
+  // A pipe refusing for a while still reads its blocks, to drop them and say so.
+  bool Refusing(const Conn& c, Micros now) const {
+    return !Stalled() && !c.refusedForGood && now < c.refuseUntil;
   }
 
   // --- device text -------------------------------------------------------------------
@@ -269,9 +275,11 @@ struct UsbSide::Impl {
       j.refuseStruck = true;
       j.fault = "refuse";
       if (f.refuse.forMs == 0) {
-        // The peer's writes now fail at once (EPIPE), like a device that stopped taking data.
+        // The peer's writes now fail at once (EPIPE), like a device that stopped taking data;
+        // a block already on its way is answered as dropped.
         ::shutdown(c.fd, SHUT_RD);
         c.refusedForGood = true;
+        if (c.opened) SendAll(c.fd, kDeviceBlockBusy);
       } else {
         c.refuseUntil = now + Micros(f.refuse.forMs) * 1000;
       }
@@ -345,7 +353,11 @@ struct UsbSide::Impl {
       Close(c, "closed");
       return false;
     }
-    if (!SendAll(c.fd, kDeviceAnswerOk)) Close(c, "closed");
+    if (!SendAll(c.fd, kDeviceAnswerOk)) {
+      Close(c, "closed");
+    } else {
+      c.opened = true;
+    }
     return false;
   }
 
@@ -362,7 +374,8 @@ struct UsbSide::Impl {
     for (int k = 0; k < kMessagesPerWake && !c.dead; ++k) {
       const Micros now = NowUs();
       if (StrikeFaults(c, now)) return true;
-      if (!CanRead(c, now)) return false;
+      const bool refusing = Refusing(c, now);
+      if (!refusing && !CanRead(c, now)) return false;
       const ssize_t n = ::recv(c.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
       if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) Close(c, "closed");
@@ -372,7 +385,13 @@ struct UsbSide::Impl {
         Close(c, "closed");
         return false;
       }
+      if (refusing) {
+        SendAll(c.fd, kDeviceBlockBusy);
+        continue;
+      }
       OnBlock(c, buffer.data(), static_cast<size_t>(n), now);
+      // Taken: the host's write returns only now.
+      SendAll(c.fd, Format("%s %llu", kDeviceBlockTaken, static_cast<unsigned long long>(c.job.received)));
     }
     return false;
   }
@@ -450,7 +469,7 @@ struct UsbSide::Impl {
             events = POLLIN;
             break;
           case Conn::kOut:
-            if (CanRead(*c, now)) {
+            if (CanRead(*c, now) || Refusing(*c, now)) {
               events = POLLIN;
             } else {
               if (!Stalled() && !c->refusedForGood) {

@@ -42,6 +42,9 @@ struct KindTexts {
   const char* endLog;
   const char* successSummary;
   const char* transferFailedSummary;  // a USB transfer the device did not take whole
+  // A USB transfer the user stopped (Esc): the device holds the part sent until then.
+  const char* cancelledLog;
+  const char* cancelledSummary;
 };
 
 const KindTexts kKinds[3] = {
@@ -49,16 +52,20 @@ const KindTexts kKinds[3] = {
      "语音文件错误，请重新下载。\r\n", "语音文件更新失败!",
      "语音文件格式不符合要求，请重新下载。\r\nn", "语音文件更新失败!",
      "语音文件更新开始！\r\n", "语音文件", "语音文件更新完成！\r\n", "语音文件更新成功!\r\n",
-     "语音文件更新失败!\r\n"},
+     "语音文件更新失败!\r\n", "语音文件更新已取消，设备中只有部分语音数据，请重新更新。\r\n",
+     "语音文件更新已取消，设备中只有部分数据!\r\n"},
     {"edogmap.hdr", "未找到数据文件\r\n", "数据库文件更新失败!",
      "数据库文件错误，请重新下载。\r\n", "数据库文件更新失败!",
      "数据库文件格式错误，请重新下载。\r\n", "数据库文件更新失败!",
      "数据库文件更新开始！\r\n", "数据文件", "数据库文件更新完成！\r\n",
-     "数据库文件更新成功!\r\n", "数据库文件更新失败!\r\n"},
+     "数据库文件更新成功!\r\n", "数据库文件更新失败!\r\n",
+     "数据库文件更新已取消，设备中只有部分数据库数据，请重新更新。\r\n",
+     "数据库文件更新已取消，设备中只有部分数据!\r\n"},
     {"edogsoftware.hdr", "未找到数据文件\r\n", "软件更新失败!", "软件错误，请重新下载。\r\n",
      "软件更新失败!", "软件格式错误，请重新下载。\r\n", "软件更新失败!\r\n",
      "电子狗软件更新开始！\r\n", "软件文件", "电子狗软件更新完成！\r\n", "软件更新成功!\r\n",
-     "软件更新失败!\r\n"},
+     "软件更新失败!\r\n", "软件更新已取消，设备中只有部分软件数据，请重新更新。\r\n",
+     "软件更新已取消，设备中只有部分数据!\r\n"},
 };
 
 const KindTexts& Texts(ContentKind kind) { return kKinds[static_cast<int>(kind)]; }
@@ -210,6 +217,10 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
       host_.AppendLog(t.endLog);
       result.summary += t.successSummary;
       end = KindEnd::kCompleted;
+    } else if (outcome == TransferOutcome::kCancelled) {
+      host_.AppendLog(t.cancelledLog);
+      result.summary += t.cancelledSummary;
+      end = KindEnd::kFailed;
     } else {
       // The device did not store the whole payload: never report that as a success.
       result.summary += t.transferFailedSummary;

@@ -15,7 +15,8 @@ enum class ContentKind { kVoice = 0, kDatabase = 1, kSoftware = 2 };
 // What became of one USB transfer run by the host.
 enum class TransferOutcome {
   kCompleted,   // the device accepted the whole payload
-  kFailed,      // refused, aborted, cancelled or never started
+  kCancelled,   // the user stopped it (Esc, Ctrl-C) after part of the payload
+  kFailed,      // refused, aborted or never started
 };
 
 class UpdateHost {

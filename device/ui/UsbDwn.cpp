@@ -192,8 +192,21 @@ void CUsbDwn::CancelTransfer() {
 }
 
 void CUsbDwn::RecordResult(const UsbTransferResult& result) {
-  std::lock_guard<std::mutex> lock(resultMutex_);
-  result_ = result;
+  {
+    std::lock_guard<std::mutex> lock(resultMutex_);
+    result_ = result;
+  }
+  if (result.outcome == UsbTransferResult::kAborted) ShowStopped(result);
+}
+
+void CUsbDwn::ShowStopped(const UsbTransferResult& result) {
+  // The window stays open; its hidden info line, over the dialog's width, tells why and
+  // how to close it instead of the summary figures.
+  infoText_ = UsbStoppedText(result);
+  UpdateData();
+  const wxPoint at = infoLabel_->GetPosition();
+  infoLabel_->SetSize(GetClientSize().x - 2 * at.x, -1);
+  infoLabel_->Show();
 }
 
 std::optional<UsbTransferResult> CUsbDwn::Result() const {

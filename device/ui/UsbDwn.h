@@ -3,7 +3,7 @@
 // to the device over "PIPE00" on a transfer worker and shows the file's name, a progress
 // bar and the speed. The transfer itself is the core's (device/UsbTransfer.h); this class
 // only shows its five reports. It closes itself when the transfer ends at exactly 100 %,
-// otherwise it stays until Enter or Esc.
+// otherwise it stays until Enter or Esc; when the device stopped taking data it says so.
 #include <wx/dialog.h>
 
 #include <functional>
@@ -88,6 +88,7 @@ class CUsbDwn : public wxDialog {
   void End(int code);
   void CancelTransfer();
   void RecordResult(const edog::UsbTransferResult& result);
+  void ShowStopped(const edog::UsbTransferResult& result);
 
   edog::UsbTransferTurns& turns_;
   UsbDwnOptions options_;

@@ -1,8 +1,9 @@
 // Stand-in device library: "open_dev" and "open_file" with C linkage. The device is the
 // simulator listening on a local SOCK_SEQPACKET socket (path rule in DeviceSocket.h);
 // every handle is a connected socket, so one write is one device block, taken whole or
-// not at all. A socket that another user could have put there, or that another user's
-// process listens on, is refused: the device is absent then (DeviceSocketTrust.h).
+// not at all, and answered by the device once taken. A socket that another user could
+// have put there, or that another user's process listens on, is refused: the device is
+// absent then (DeviceSocketTrust.h).
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -95,7 +96,9 @@ EDOG_EXPORT UsbHandle open_file(const char* pipeName) {
         ::setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0)
       return USB_INVALID_HANDLE;
   } else {
-    // Writes never wait: a block the device has no room for fails at once.
+    // Writes never wait for room: a block the device has no room for fails at once. The
+    // device answers each block it takes, and the handle layer's write returns only with
+    // that answer (device/DeviceSocket.h).
     const int size = kOutBufferBytes;
     ::setsockopt(fd.Get(), SOL_SOCKET, SO_SNDBUF, &size, sizeof(size));
   }

@@ -49,6 +49,23 @@ void EndRelay(Relay* r) {
   delete r;
 }
 
+// One block to the device, again while it answers that it had no room; the next block
+// goes only once this one is taken (device/DeviceSocket.h). False when the device went,
+// or gave no answer in time (the link is dropped then, so nothing arrives late).
+bool SendUntilTaken(SOCKET s, const std::vector<uint8_t>& block) {
+  const size_t busy = std::strlen(edog::kDeviceBlockBusy);
+  const DWORD start = GetTickCount();
+  std::vector<uint8_t> answer;
+  for (;;) {
+    if (!halden::TcpSendMessage(s, block.data(), static_cast<uint32_t>(block.size()))) return false;
+    if (halden::TcpReceiveMessage(s, answer, edog::kDeviceBlockAnswerMs) != 1) return false;
+    const bool dropped = answer.size() == busy && std::memcmp(answer.data(), edog::kDeviceBlockBusy, busy) == 0;
+    if (!dropped) return true;
+    if (GetTickCount() - start >= edog::kDeviceBlockAnswerMs) return false;
+    Sleep(1);
+  }
+}
+
 // Host to device: each message the caller writes becomes one block on the socket, until
 // the caller closes its end or the device goes away.
 DWORD WINAPI RelayToDevice(void* arg) {
@@ -64,8 +81,7 @@ DWORD WINAPI RelayToDevice(void* arg) {
       block.insert(block.end(), chunk.data(), chunk.data() + got);
     } while (!ok && GetLastError() == ERROR_MORE_DATA);
     if (!ok) break;
-    if (!halden::TcpSendMessage(r->socket, block.data(), static_cast<uint32_t>(block.size())))
-      break;
+    if (!SendUntilTaken(r->socket, block)) break;
   }
   EndRelay(r);
   return 0;

@@ -81,7 +81,34 @@ TEST_F(UpdateCommand, NoDeviceIsRefusedWithTheNotConnectedText) {
   const auto r = RunTool({"update", "--software", "--package", Pack(c, c, c)});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("USB没连接"), std::string::npos) << r.err;
+  // The terminal user learns which library found no device and what plays it here.
+  EXPECT_NE(r.err.find("no device answered through " + test::BinDir() + "/libHaldenUSB.so; edog-sim "
+                       "plays the device"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(r.out.find("正在解压"), std::string::npos);
+}
+
+TEST_F(UpdateCommand, NothingSelectedNamesTheThreeFlags) {
+  StartSim();
+  const Content c = Make(Port::Usb, kFlashE, 0x1000, 100, 4);
+  const auto r = RunTool({"update", "--package", Pack(c, c, c)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("请选择要升级的文件！\nchoose what to renew: --voice, --map, --software"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(UpdateCommand, TheSummaryIsPrintedOnceOnStandardOutput) {
+  StartSim();
+  const Content c = Make(Port::Usb, kFlashSerial, 0, 3000, 9);
+  const auto r = RunTool({"update", "--map", "--package", Pack(c, c, c)});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string line = "数据库文件更新成功!";
+  const std::string both = r.out + r.err;
+  ASSERT_NE(both.find(line), std::string::npos) << both;
+  EXPECT_EQ(both.find(line, both.find(line) + 1), std::string::npos) << both;
+  EXPECT_NE(r.out.find("Result:\n" + line), std::string::npos) << r.out;
 }
 
 TEST_F(UpdateCommand, BadSoftwareHeaderFailsOnlyThatContent) {

@@ -105,6 +105,64 @@ TEST_F(UsbCommands, SendUsbFailsWhenTheDeviceStopsTakingData) {
   EXPECT_NE(r.err.find("the device stopped taking data after"), std::string::npos);
 }
 
+TEST_F(UsbCommands, SendUsbCountsOnlyWhatTheDeviceTook) {
+  // The device goes after 20 000 bytes: what the command reports is what it holds.
+  sim::FaultOptions f;
+  f.vanish = {true, 20000, 0};
+  StartSim(0, f);
+  const auto payload = test::RandomBytes(42 * 1024, 5);
+  test::WriteFile(dir_ / "f.hdr", Image(kFlashSerial, 0, payload));
+  const auto r = RunTool({"send-usb", dir_ / "f.hdr"});
+  EXPECT_EQ(r.status, 1);
+  ASSERT_TRUE(sim_->WaitForJournal(1, 5000));
+  const uint64_t took = sim_->JournalRecords().back().Number("received");
+  EXPECT_GE(took, 20000u);
+  EXPECT_LT(took, payload.size());
+  EXPECT_NE(r.err.find("after " + std::to_string(took) + " of " + std::to_string(payload.size()) + " bytes"),
+            std::string::npos)
+      << r.err;
+  std::regex line("send f\\.hdr (\\d+)% (\\d+)K/42K");
+  int lines = 0;
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), line); it != std::sregex_iterator(); ++it) {
+    ++lines;
+    EXPECT_LE(std::stoul((*it)[1]), took * 100 / payload.size()) << it->str();
+    EXPECT_LE(std::stoul((*it)[2]), took >> 10) << it->str();
+  }
+  EXPECT_GT(lines, 1) << r.out;
+}
+
+TEST_F(UsbCommands, SendUsbSpeedAndTimeLeftFollowTheDevicesPace) {
+  // 160 KiB at 64 KiB/s: two and a half seconds of a steady device.
+  StartSim(64 * 1024);
+  test::WriteFile(dir_ / "f.hdr", Image(kFlashSerial, 0, test::RandomBytes(160 * 1024, 6)));
+  const auto r = RunTool({"send-usb", dir_ / "f.hdr"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::smatch end;
+  ASSERT_TRUE(std::regex_search(r.out, end, std::regex("(\\d+)ms, (\\d+)KB/s\n"))) << r.out;
+  const double endRate = std::stod(end[2]);
+  EXPECT_NEAR(endRate, 64, 64 * 0.25) << r.out;
+  std::regex line("send f\\.hdr (\\d+)% \\d+K/160K(?: (\\d+)KB/s)?(?: (\\d+):(\\d\\d) left)?\n");
+  int speeds = 0, estimates = 0;
+  for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), line); it != std::sregex_iterator(); ++it) {
+    const int percent = std::stoi((*it)[1]);
+    if ((*it)[2].matched) {
+      ++speeds;
+      EXPECT_NEAR(std::stod((*it)[2]), endRate, endRate * 0.25) << it->str();
+    }
+    if (percent > 0 && percent < 100) {
+      // The rest of 2.5 s at the pace seen: never "0:00" while bytes are left.
+      ASSERT_TRUE((*it)[3].matched) << it->str();
+      const int left = std::stoi((*it)[3]) * 60 + std::stoi((*it)[4]);
+      const double expected = 2.5 * (100 - percent) / 100;
+      EXPECT_GE(left, 1) << it->str();
+      EXPECT_LE(left, expected + 1.5) << it->str();
+      ++estimates;
+    }
+  }
+  EXPECT_GE(speeds, 3) << r.out;
+  EXPECT_GE(estimates, 5) << r.out;
+}
+
 TEST_F(UsbCommands, CtrlCCancelsAfterTheCurrentBlockAndExits130) {
   StartSim(256 * 1024);
   const auto payload = test::RandomBytes(1 << 20, 4);

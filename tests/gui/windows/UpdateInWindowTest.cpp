@@ -306,7 +306,11 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonDisabledU
   ASSERT_TRUE(buttonAtSecondWindow.has_value());
   EXPECT_FALSE(*buttonAtSecondWindow);
   ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n数据库文件更新成功!\r\n");
+  EXPECT_EQ(boxes.shown[0].text,
+            "语音文件更新已取消，设备中只有部分数据!\r\n数据库文件更新成功!\r\n");
+  EXPECT_NE(Peer(dlg).UpdateLog().find("语音文件更新开始！\r\n语音文件更新已取消，设备中只有部分语音数据"),
+            std::string::npos)
+      << Peer(dlg).UpdateLog();
   EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
 
   ASSERT_TRUE(sim.WaitForJournal(2, 10000));
@@ -321,6 +325,43 @@ TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonDisabledU
   EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0, received), prefix);
   EXPECT_EQ(records[1].Text("outcome"), "complete");
   EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x100000, map.payload.size()), map.payload);
+}
+
+TEST_F(UpdateInWindow, ADeviceGoneMidwayLeavesTheStatusWindowOpenSayingWhatItTook) {
+  auto& sim = StartDevice();
+  sim::FaultOptions faults;
+  faults.vanish = {true, 20000, 0};
+  sim.SetFaults(faults);
+  const Content voice = Make(Port::Usb, kFlashSerial, 0, 42 * 1024, 8);
+  auto& dlg = OpenWindow(Pack(voice, voice, voice), &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  std::string said;
+  int positionThen = -1;
+  windows.onTick = [&](CUsbDwn& status) {
+    if (!said.empty() || !status.infoLabel_->IsShown()) return;
+    said = ToU8(status.infoLabel_->GetLabel());
+    positionThen = status.progressBar_->GetPos();
+    EXPECT_TRUE(status.IsShown()) << "the window keeps open after the refused attempts";
+    guitest::SaveArtifact(guitest::Capture(&status), "status-window-device-gone.png");
+    PressKey(&status, WXK_RETURN);
+  };
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).UpdateButton());
+
+  ASSERT_FALSE(said.empty()) << "the stopped transfer was not shown";
+  EXPECT_FALSE(windows.timedOut);
+  ASSERT_TRUE(sim.WaitForJournal(1, 5000));
+  const uint64_t took = sim.JournalRecords()[0].Number("received");
+  const uint64_t size = voice.payload.size();
+  ASSERT_LT(took, size);
+  // The bar and the line show what the device holds, not what left the program.
+  EXPECT_EQ(static_cast<uint64_t>(positionThen), took / (size / 100));
+  EXPECT_NE(said.find(std::to_string(took) + "/" + std::to_string(size) + "字节"), std::string::npos) << said;
+  EXPECT_NE(said.find("传输已中断"), std::string::npos) << said;
+  EXPECT_NE(said.find("按Esc或Enter关闭"), std::string::npos) << said;
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n");
 }
 
 TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSummary) {
