@@ -193,7 +193,10 @@ void CRS232TestDlg::OnReadUsb() {
   reading_ = true;
   if (!textReader_->Start(connected, onText)) {
     reading_ = false;
-    ShowMessageBox(U8(kCantOpenUsbDevice), U8(kUsbErrorCaption), wxOK | wxICON_INFORMATION, this);
+    // The pipe opened but no thread could read it: say that, not "Can't open".
+    const std::string& why = textReader_->StartError();
+    ShowMessageBox(U8(why.empty() ? kCantOpenUsbDevice : why), U8(kUsbErrorCaption),
+                   wxOK | wxICON_INFORMATION, this);
     return;
   }
   readUsbButton_->Disable();

@@ -19,7 +19,8 @@ constexpr const char* kHelpText =
     "  -h, --help            this text\n"
     "  -V, --version         the version\n"
     "\n"
-    "Environment: EDOG_DEVELOPER=1 shows the developer controls and tools.\n";
+    "Environment: EDOG_DEVELOPER=1 shows the developer controls and tools;\n"
+    "EDOG_DEVICE_SOCKET names the simulator's socket (edog-sim plays the device).\n";
 
 }  // namespace
 

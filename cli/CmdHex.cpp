@@ -99,8 +99,11 @@ int Hex2Hdr(int argc, char** argv) {
   PrintReport(OptionReportLine(option));
   PrintReport(FileSelectedReportLine(settings.inputPath));
   PrintingObserver observer;
-  return ConvertToHeaderedImage(settings, observer) == HeaderGenStatus::kDone ? kExitOk
-                                                                             : kExitFailed;
+  // A stop request lets the output appear whole or not at all (no stray temporary file).
+  InstallInterruptHandler();
+  const bool done = ConvertToHeaderedImage(settings, observer) == HeaderGenStatus::kDone;
+  if (Interrupted()) return InterruptExitCode();
+  return done ? kExitOk : kExitFailed;
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ int Images(int argc, char** argv) {
     case ImageTableStatus::kFinished: return kExitOk;
     case ImageTableStatus::kCancelled:
       std::fprintf(stderr, "edogtool images: interrupted\n");
-      return kExitInterrupted;
+      return InterruptExitCode();
     default: return kExitFailed;
   }
 }

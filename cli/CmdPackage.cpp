@@ -3,6 +3,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
+#include "cli/Interrupt.h"
 #include "cli/SharedOptions.h"
 #include "common/FileChecks.h"
 #include "common/Files.h"
@@ -26,6 +27,8 @@ int Pack(int argc, char** argv) {
   int method = 0;
   if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
   if (output.empty()) return args.UsageError("-o PACKAGE is required");
+  // A stop request lets the package appear whole or not at all (no stray temporary file).
+  InstallInterruptHandler();
 
   if (const std::string in = InputOverwrittenBy(output, files); !in.empty()) {
     std::fprintf(stderr, "edogtool pack: the package %s would overwrite its input %s\n",
@@ -51,7 +54,7 @@ int Pack(int argc, char** argv) {
   for (const auto& e : entries)
     std::printf("%s: %zu bytes\n", e.name.c_str(), e.data.size());
   std::printf("wrote %s (method %d)\n", output.c_str(), method);
-  return kExitOk;
+  return Interrupted() ? InterruptExitCode() : kExitOk;
 }
 
 int Unpack(int argc, char** argv) {
@@ -68,8 +71,11 @@ int Unpack(int argc, char** argv) {
   int method = 0;
   if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
 
+  InstallInterruptHandler();
   PackageExtraction extraction;
   const bool made = dir.empty() ? extraction.MakeDirectory() : extraction.UseDirectory(dir);
+  if (!extraction.Note().empty())
+    std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Note().c_str());
   if (!made) {
     std::fprintf(stderr, "edogtool unpack: cannot create the extraction directory: %s\n",
                  extraction.Error().c_str());
@@ -81,6 +87,15 @@ int Unpack(int argc, char** argv) {
     std::fprintf(stderr, "edogtool unpack: %s\n", extraction.Error().c_str());
     return kExitFailed;
   }
+  if (Interrupted()) {
+    // Unscrambled images are not left in a fresh folder nobody asked for; files in the
+    // user's own folder have replaced the old ones already and stay.
+    if (dir.empty()) extraction.CleanUp();
+    std::fprintf(stderr, "edogtool unpack: stopped%s\n",
+                 dir.empty() ? "; the extraction folder is removed" : "");
+    return InterruptExitCode();
+  }
+  extraction.Keep();
   for (const auto& f : extraction.Files()) std::printf("%s\n", f.c_str());
   return kExitOk;
 }

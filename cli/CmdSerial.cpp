@@ -95,7 +95,7 @@ int SendSerial(int argc, char** argv) {
   comm.Close();
   if (result == SerialDownloadResult::kCancelled || Interrupted()) {
     std::fprintf(stderr, "edogtool send-serial: interrupted\n");
-    return kExitInterrupted;
+    return InterruptExitCode();
   }
   return result == SerialDownloadResult::kDone && observer.LastLine() == kDownloadEndLine
              ? kExitOk
@@ -136,7 +136,7 @@ int Monitor(int argc, char** argv) {
   while (!Interrupted() && (secondsText.empty() || std::chrono::steady_clock::now() < end))
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
   comm.Close();
-  return Interrupted() ? kExitInterrupted : kExitOk;
+  return Interrupted() ? InterruptExitCode() : kExitOk;
 }
 
 }  // namespace

@@ -196,7 +196,7 @@ int Update(int argc, char** argv) {
     std::printf("Result:\n%s", TerminalText(result.summary).c_str());
     if (!result.summary.empty() && result.summary.back() != '\n') std::printf("\n");
   }
-  if (Interrupted()) return kExitInterrupted;
+  if (Interrupted()) return InterruptExitCode();
   const bool ok = result.started && result.extracted && !result.aborted && result.failed == 0 &&
                   serialOk;
   return ok ? kExitOk : kExitFailed;

@@ -108,7 +108,12 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   auto observer = std::make_shared<TerminalTransferObserver>(
       label, static_cast<uint32_t>(job.file.size() - kHeaderBlockSize), trace);
   UsbTransferWorker worker(turns, std::move(job), observer);
-  worker.Start();
+  if (!worker.Start()) {
+    outcome.result = worker.Wait();
+    outcome.started = false;
+    std::fprintf(stderr, "%s\n", worker.StartError().c_str());
+    return outcome;
+  }
   while (!worker.Finished()) {
     if (Interrupted()) worker.Cancel();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -159,11 +164,12 @@ int SendUsb(int argc, char** argv) {
     if (sent.setup == UsbSetupStatus::kNoDevice) ExplainDeviceRefusal("send-usb");
     return kExitFailed;
   }
+  if (!sent.started) return kExitFailed;
   const UsbTransferResult& r = sent.result;
   switch (r.outcome) {
     case UsbTransferResult::kCancelled:
       std::fprintf(stderr, "edogtool send-usb: cancelled after %u of %u bytes\n", r.sent, r.payloadSize);
-      return kExitInterrupted;
+      return InterruptExitCode();
     case UsbTransferResult::kAborted:
       std::fprintf(stderr, "edogtool send-usb: the device stopped taking data after %u of %u bytes\n",
                    r.sent, r.payloadSize);
@@ -181,7 +187,7 @@ int SendUsb(int argc, char** argv) {
                          "that it stored them\n", r.sent);
     return kExitFailed;
   }
-  if (Interrupted()) return kExitInterrupted;  // Ctrl-C during the last block: all sent anyway
+  if (Interrupted()) return InterruptExitCode();  // Ctrl-C during the last block: all sent anyway
   std::printf("sent %u bytes\n", r.sent);
   return kExitOk;
 }
@@ -225,7 +231,7 @@ int ReadUsb(int argc, char** argv) {
         std::fflush(stdout);
       },
       SystemClock());
-  if (Interrupted()) return kExitInterrupted;
+  if (Interrupted()) return InterruptExitCode();
   if (!present) std::fprintf(stderr, "edogtool read-usb: the device has gone\n");
   return kExitOk;
 }

@@ -110,7 +110,7 @@ int Voice(int argc, char** argv) {
   if (!result.message.empty()) observer.Fail(result.message);
   if (result.status == VoiceRunStatus::kStopped) {
     std::fprintf(stderr, "edogtool voice: interrupted\n");
-    return kExitInterrupted;
+    return InterruptExitCode();
   }
   if (!result.Ok()) return kExitFailed;
   std::printf("%s\n", VoiceCompletionText(observer.Finished(), gen.outputName).c_str());

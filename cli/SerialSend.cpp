@@ -12,6 +12,8 @@ bool ConnectSerial(CComm& comm, const std::string& port, uint32_t baud, const ch
   comm.SetParams(port, baud, 8, kOneStopBit, kNoParity);
   if (!comm.CreateEvents() || !comm.Open()) {
     std::fprintf(stderr, "edogtool %s: %s: Fail connect!\n", command, port.c_str());
+    if (!comm.ReaderStartError().empty())
+      std::fprintf(stderr, "edogtool %s: %s\n", command, comm.ReaderStartError().c_str());
     if (!comm.OpenFailure().empty())
       std::fprintf(stderr, "edogtool %s: %s\n", command, comm.OpenFailure().c_str());
     return false;

@@ -1,7 +1,6 @@
 #include "cli/Terminal.h"
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -51,21 +50,6 @@ void ProgressDisplay::Finish() {
     drawn_ = false;
   }
 }
-
-std::atomic<bool>& InterruptFlag() {
-  static std::atomic<bool> flag{false};
-  return flag;
-}
-
-namespace {
-extern "C" void OnInterrupt(int) {
-  if (InterruptFlag().exchange(true)) std::_Exit(130);
-}
-}  // namespace
-
-void InstallInterruptHandler() { std::signal(SIGINT, OnInterrupt); }
-
-bool Interrupted() { return InterruptFlag().load(); }
 
 std::string TraceStamp() {
   using namespace std::chrono;

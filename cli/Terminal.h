@@ -1,8 +1,10 @@
 #pragma once
-// Terminal helpers shared by the long-running commands: progress output and Ctrl-C.
-#include <atomic>
+// Terminal helpers shared by the long-running commands: progress output, and the stop
+// requests of cli/Interrupt.h.
 #include <cstdint>
 #include <string>
+
+#include "cli/Interrupt.h"
 
 namespace edog::cli {
 
@@ -25,12 +27,6 @@ class ProgressDisplay {
   int lastStep_ = -1;
   unsigned lastPercent_ = 0;
 };
-
-// Ctrl-C handling: the first SIGINT sets the flag (the job then cancels like Esc in the
-// window); a second one ends the process at once.
-void InstallInterruptHandler();
-bool Interrupted();
-std::atomic<bool>& InterruptFlag();
 
 // Time stamp for --trace lines: seconds since the first call, with microseconds.
 std::string TraceStamp();

@@ -11,6 +11,7 @@ struct UsbSendOutcome {
   UsbSetupStatus setup = UsbSetupStatus::kReady;  // anything else: nothing was sent
   std::string setupMessage;
   UsbTransferResult result;
+  bool started = true;  // false: no thread for the transfer (the reason went to stderr)
 };
 
 // Prints the info line, a bar (or plain 10 % lines) and the summary to stdout; with

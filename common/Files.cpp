@@ -5,6 +5,7 @@
 
 #include "common/FilesOs.h"
 #include "common/FsPath.h"
+#include "common/TempFolder.h"
 
 namespace edog {
 namespace fs = std::filesystem;
@@ -96,16 +97,6 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + PathSeparator() + name;
 }
 
-std::string MakeUniqueTempDirectory() {
-  std::string base;
-  if (const char* tmp = std::getenv("TMP"); tmp && *tmp && DirectoryExists(tmp)) {
-    base = tmp;
-  } else {
-    std::error_code ec;
-    base = fs::temp_directory_path(ec).u8string();
-    if (ec || base.empty()) base = ".";
-  }
-  return files_os::MakeFreshDirectory(base);
-}
+std::string MakeUniqueTempDirectory() { return MakeFreshTempFolder().path; }
 
 }  // namespace edog

@@ -22,8 +22,8 @@ bool RemoveFile(const std::string& path);
 bool RemoveDirectory(const std::string& path);   // an empty one
 bool MakeDirectory(const std::string& path);     // true when it exists afterwards
 
-// Creates a fresh directory "<temp>/tmpXXXXXX" without a race; temp is $TMP when that
-// names a directory, else the system's temp folder. Empty string on failure.
+// Creates a fresh directory "<temp>/tmpXXXXXX" without a race (see MakeFreshTempFolder in
+// common/TempFolder.h, which also says why it failed). Empty string on failure.
 std::string MakeUniqueTempDirectory();
 
 // The platform's folder separator, and a join that uses it.

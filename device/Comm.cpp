@@ -2,6 +2,8 @@
 // order of the steps of Open and Close.
 #include "device/Comm.h"
 
+#include "common/ThreadStart.h"
+
 #include <cstring>
 
 #include "common/Format.h"
@@ -43,7 +45,13 @@ int CComm::Open() {
   }
   open_ = 1;
   textLength_ = 0;
-  reader_ = std::thread(&CComm::ReaderThread, this);
+  readerStartError_ = StartThread(reader_, "the serial reader", [this] { ReaderThread(); });
+  if (!readerStartError_.empty()) {
+    // A port nobody reads would swallow the device's answers: not open at all then.
+    open_ = 0;
+    ClosePort();
+    return 0;
+  }
   return configured;
 }
 

@@ -100,7 +100,10 @@ class CComm final : public SerialLink {
   // Prepares what the reader's wait and Close's wake-up use. 1 on success, 0 on failure.
   int CreateEvents();
   // Opens, sets up and configures the port and starts the reader; nonzero on success.
+  // When the reader's thread cannot start, the port is closed again and
+  // ReaderStartError() says why.
   int Open();
+  const std::string& ReaderStartError() const { return readerStartError_; }
   // Applies the stored settings to the open port; nonzero on success.
   int Configure();
   int Read(void* buffer, int maxCount) override;
@@ -152,6 +155,7 @@ class CComm final : public SerialLink {
   int bytesRead_ = 0;
 
   std::thread reader_;
+  std::string readerStartError_;
   std::mutex ioMutex_;  // a reader read and a suspend never overlap
   std::condition_variable resumed_;
   int suspendCount_ = 0;

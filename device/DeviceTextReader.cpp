@@ -1,5 +1,7 @@
 #include "device/DeviceTextReader.h"
 
+#include "common/ThreadStart.h"
+
 namespace edog {
 
 bool RequestDeviceText(const UsbLibrary& library) {
@@ -40,11 +42,13 @@ bool DeviceTextReader::Start(std::function<bool()> connected,
   if (!RequestDeviceText(*library_)) return false;
   stop_ = false;
   reading_ = true;
-  thread_ = std::thread([this, connected = std::move(connected), onText = std::move(onText)] {
+  startError_ = StartThread(thread_, "the device text reader",
+                            [this, connected = std::move(connected), onText = std::move(onText)] {
     RunDeviceTextReader(*library_, [&] { return !stop_.load() && connected(); }, onText, clock_);
     reading_ = false;
   });
-  return true;
+  if (!startError_.empty()) reading_ = false;
+  return startError_.empty();
 }
 
 void DeviceTextReader::Stop() {

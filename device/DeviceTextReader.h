@@ -37,9 +37,10 @@ class DeviceTextReader {
   DeviceTextReader(const DeviceTextReader&) = delete;
   DeviceTextReader& operator=(const DeviceTextReader&) = delete;
 
-  // The button press: false (and nothing started) when "PIPE00" cannot be opened or a
-  // reader is already running.
+  // The button press: false (and nothing started) when "PIPE00" cannot be opened, a
+  // reader is already running, or its thread cannot start (StartError() says why).
   bool Start(std::function<bool()> connected, std::function<void(const std::string&)> onText);
+  const std::string& StartError() const { return startError_; }
   bool Reading() const { return reading_.load(); }
   // Ends the loop at its next look at the flags, and waits for it.
   void Stop();
@@ -50,6 +51,7 @@ class DeviceTextReader {
   std::atomic<bool> reading_{false};
   std::atomic<bool> stop_{false};
   std::thread thread_;
+  std::string startError_;
 };
 
 }  // namespace edog

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/Files.h"
+#include "common/ThreadStart.h"
 #include "common/Format.h"
 
 namespace edog {
@@ -66,10 +67,18 @@ void SerialDownload::Start(bool connected, const std::string& path) {
   // The file is taken now, on the caller's thread: the update job removes its extracted
   // files as soon as it has started the download.
   auto file = std::make_shared<FileSnapshot>(TakeSnapshot(path));
-  thread_ = std::thread([this, connected, file] {
+  const std::string error = StartThread(thread_, "the serial download", [this, connected, file] {
     result_ = RunWith(connected, *file);
     finished_ = true;
   });
+  if (!error.empty()) {
+    // Ends as a failed download does, so the reader resumes and the button comes back.
+    observer_.AppendLine(error);
+    if (connected) observer_.ResumeReader();
+    observer_.OnEnded();
+    result_ = SerialDownloadResult::kNoThread;
+    finished_ = true;
+  }
 }
 
 SerialDownloadResult SerialDownload::Wait() {

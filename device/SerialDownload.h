@@ -71,6 +71,7 @@ enum class SerialDownloadResult {
   kTooManyNaks,    // one block refused nakLimit times: "Error..."
   kLineFailed,     // the line took no more bytes (a block or the EOT): "Error..."
   kCancelled,      // Cancel(): stopped between two steps, nothing more sent
+  kNoThread,       // Start() could not start its thread: the progress list says why
 };
 
 // One download. Start() runs it on its own thread; Run() runs it on the caller's.

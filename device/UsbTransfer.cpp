@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/Bytes.h"
+#include "common/ThreadStart.h"
 #include "common/FileChecks.h"
 #include "common/Format.h"
 #include "update/HeaderedImage.h"
@@ -212,6 +213,7 @@ struct UsbTransferWorker::State {
   std::condition_variable done;
   bool finished = false;
   UsbTransferResult result;
+  std::string startError;
 };
 
 UsbTransferWorker::UsbTransferWorker(UsbTransferTurns& turns, UsbTransferJob job,
@@ -234,12 +236,12 @@ UsbTransferWorker::~UsbTransferWorker() {
   }
 }
 
-void UsbTransferWorker::Start() {
-  if (thread_.joinable()) return;
+bool UsbTransferWorker::Start() {
+  if (thread_.joinable() || Finished()) return true;
   const uint64_t ticket = turns_.TakeTicket();
   const std::string label = state_->job.label;
   std::shared_ptr<State> s = state_;
-  thread_ = std::thread([s, ticket, turns = &turns_] {
+  const std::string error = StartThread(thread_, "the USB transfer", [s, ticket, turns = &turns_] {
     turns->WaitForTurn(ticket);
     Clock& clock = s->clock ? *s->clock : SystemClock();
     UsbTransferResult r = RunUsbTransfer(std::move(s->job), s->cancel, *s->observer, clock);
@@ -251,8 +253,28 @@ void UsbTransferWorker::Start() {
     s->done.notify_all();
     turns->EndTurn();
   });
+  if (!error.empty()) {
+    // Nothing was sent: the transfer ends aborted, its turn passes, and the front end is
+    // told why as it is told of any other end.
+    turns_.SkipTurn(ticket);
+    state_->job = UsbTransferJob{};
+    UsbTransferResult aborted;
+    aborted.outcome = UsbTransferResult::kAborted;
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->result = aborted;
+      state_->startError = error;
+      state_->finished = true;
+    }
+    state_->observer->OnInfoText(error);
+    state_->observer->OnFinished(aborted);
+    return false;
+  }
   state_->observer->OnLabel(label);
+  return true;
 }
+
+const std::string& UsbTransferWorker::StartError() const { return state_->startError; }
 
 void UsbTransferWorker::Cancel() { state_->cancel.store(1); }
 

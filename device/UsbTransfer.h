@@ -125,7 +125,10 @@ class UsbTransferWorker {
   UsbTransferWorker& operator=(const UsbTransferWorker&) = delete;
 
   // Starts the thread, then reports the label (the window's last initialisation steps).
-  void Start();
+  // False when no thread could start: the transfer has ended aborted then, reported as
+  // OnInfoText(StartError()) and OnFinished, and Wait returns at once.
+  bool Start();
+  const std::string& StartError() const;
   // Sets the cancel flag (the window being destroyed).
   void Cancel();
   // Waits for the worker to end; its result.

@@ -20,8 +20,25 @@ void UsbTransferTurns::EndTurn() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     ++serving_;
+    PassSkipped();
   }
   changed_.notify_all();
+}
+
+void UsbTransferTurns::SkipTurn(uint64_t ticket) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    skipped_.insert(ticket);
+    PassSkipped();
+  }
+  changed_.notify_all();
+}
+
+void UsbTransferTurns::PassSkipped() {
+  while (!skipped_.empty() && *skipped_.begin() == serving_) {
+    skipped_.erase(skipped_.begin());
+    ++serving_;
+  }
 }
 
 void UsbTransferTurns::Adopt(std::thread thread) {

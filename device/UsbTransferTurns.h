@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,8 @@ class UsbTransferTurns {
   void WaitForTurn(uint64_t ticket);
   // The transfer holding the current turn has ended: the next one may write.
   void EndTurn();
+  // A ticket whose transfer never started (no thread): its turn passes at once.
+  void SkipTurn(uint64_t ticket);
   // Keeps a worker thread that nobody waits for any more; WaitForAll joins it.
   void Adopt(std::thread thread);
   // Waits until every transfer with a ticket has ended and joins the adopted threads.
@@ -35,6 +38,8 @@ class UsbTransferTurns {
   std::condition_variable changed_;
   uint64_t issued_ = 0;
   uint64_t serving_ = 0;
+  std::set<uint64_t> skipped_;
+  void PassSkipped();  // with mutex_ held
   std::vector<std::thread> adopted_;
 };
 

@@ -1,29 +1,41 @@
 #!/usr/bin/env bash
-# Cross-builds edog for 64-bit Windows on Debian and packs dist/edog-windows-x64.zip.
+# Cross-builds edog for Windows on Debian and packs the zips into dist/.
 #
-#   scripts/build-windows.sh            packages, libraries (first time), programs, zip
-#   scripts/build-windows.sh --deps     packages and libraries only
+#   scripts/build-windows.sh [x86|x64]          packages, libraries (first time), programs, zips
+#   scripts/build-windows.sh [x86|x64] --deps   packages and libraries only
+#
+# x86 (the default) is the build users get: it runs on 32- and 64-bit Windows and loads the
+# vendor's 32-bit DLLs. x64 is kept as a second target. Build folders build-windows-x86/
+# and build-windows/ (presets windows-x86 and windows).
 #
 # Debian packages only: MinGW-w64 (posix threads), wine to run the results, zlib for MinGW.
-# Two libraries are not packaged for MinGW and are built once from Debian's own source
-# packages into $EDOG_WIN_CACHE (default ~/.cache/edog), outside every build folder:
-#   wx-msw/   wxWidgets 3.2, static MSW, without the parts whose bundled sources the Debian
-#             source package strips (PNG/JPEG/TIFF/expat readers, web view, media): our
-#             pictures are drawn in code. Only its base and core libraries are linked, so
-#             the controls and services no window of ours uses are left out too.
-#   mingw/    GoogleTest (from /usr/src/googletest) and the stb_image header.
-# The stand-in voice encoder has its own G.726 model: no codec library for MinGW.
-# Heavy builds run under `nice -n 19` so that other builds on the machine keep priority.
+# Two libraries are not packaged for MinGW and are built once per architecture from
+# Debian's own source packages into $EDOG_WIN_CACHE (default ~/.cache/edog), outside every
+# build folder:
+#   wx-msw-x86/, wx-msw/    wxWidgets 3.2, static MSW, without the parts whose bundled
+#             sources the Debian source package strips (PNG/JPEG/TIFF/expat readers, web
+#             view, media): our pictures are drawn in code. Only its base and core libraries
+#             are linked, so the controls and services no window of ours uses are left out.
+#   mingw-x86/, mingw/      GoogleTest (from /usr/src/googletest) and the stb_image header.
+# For x86 also the private 32-bit wine root wine32/root (see wine32_root below and
+# scripts/wine32.sh). The stand-in voice encoder has its own G.726 model: no codec library
+# for MinGW. Heavy builds run under `nice -n 19` so that other builds keep priority.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
+ARCH=x86
+case "${1:-}" in x86|x64) ARCH=$1; shift ;; esac
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
-PREFIX=$CACHE/mingw
-WX=$CACHE/wx-msw
 SRC=$CACHE/src
 JOBS=${EDOG_WIN_JOBS:-2}
-HOST=x86_64-w64-mingw32
 NICE=(nice -n 19)
+if [ "$ARCH" = x64 ]; then
+  HOST=x86_64-w64-mingw32 PREFIX=$CACHE/mingw WX=$CACHE/wx-msw WXBUILD=$CACHE/wx-build
+  PRESET=windows TOOLCHAIN=mingw-w64-x86_64.cmake
+else
+  HOST=i686-w64-mingw32 PREFIX=$CACHE/mingw-x86 WX=$CACHE/wx-msw-x86 WXBUILD=$CACHE/wx-build-x86
+  PRESET=windows-x86 TOOLCHAIN=mingw-w64-i686.cmake
+fi
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
@@ -31,15 +43,17 @@ if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 log() { echo "build-windows: $*"; }
 
 install_packages() {
-  local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-              wine wine64 dpkg-dev zip libstb-dev xvfb xauth fonts-arphic-uming x11-apps imagemagick)
+  local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+              g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
+              wine wine64 dpkg-dev zip unzip libstb-dev xvfb xauth fonts-arphic-uming x11-apps
+              imagemagick espeak-ng sox python3)  # espeak-ng, sox: the demo package's voice prompts
   local missing=()
   for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
   log "installing ${missing[*]}"
-  $SUDO apt-get update -qq
+  $SUDO apt-get update -qq || log "apt-get update reported errors (an index of the archive); carrying on"
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
@@ -55,7 +69,7 @@ enable_sources() {
   log "adding deb-src for $uris $suites"
   printf 'Types: deb-src\nURIs: %s\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
     "$uris" "$suites" "$suites" | $SUDO tee "$list" >/dev/null
-  $SUDO apt-get update -qq
+  $SUDO apt-get update -qq || log "apt-get update reported errors (an index of the archive); carrying on"
 }
 
 # Downloads and unpacks a Debian source package into $SRC/<dir>; only the upstream tarball
@@ -83,11 +97,11 @@ stage_headers() {
 
 build_gtest() {
   [ -f "$PREFIX/lib/libgtest.a" ] && return 0
-  log "building GoogleTest"
-  local b=$CACHE/gtest-build
+  log "building GoogleTest ($ARCH)"
+  local b=$CACHE/gtest-build-$ARCH
   rm -rf "$b"
   cmake -S /usr/src/googletest -B "$b" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DEDOG_WIN_CACHE="$CACHE" \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TOOLCHAIN" -DEDOG_WIN_CACHE="$CACHE" \
     -DCMAKE_INSTALL_PREFIX="$PREFIX" -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF >/dev/null
   "${NICE[@]}" cmake --build "$b" -j"$JOBS" >/dev/null
   cmake --install "$b" >/dev/null
@@ -96,8 +110,8 @@ build_gtest() {
 build_wx() {
   [ -x "$WX/bin/wx-config" ] && return 0
   fetch_source wxwidgets3.2 wxwidgets
-  log "building wxWidgets (static MSW, base and core); the first build takes long"
-  local b=$CACHE/wx-build start
+  log "building wxWidgets ($ARCH: static MSW, base and core); the first build takes long"
+  local b=$WXBUILD start
   start=$(date +%s)
   rm -rf "$b" && mkdir -p "$b"
   (cd "$b" && "$SRC/wxwidgets/configure" --host=$HOST --build="$(gcc -dumpmachine)" \
@@ -153,6 +167,45 @@ wine_prefix() {
   return 1
 }
 
+# The private 32-bit wine root for scripts/wine32.sh: Debian's wine32 and libwine for i386
+# (the version of the system's wine64) with their i386 dependencies, fetched by apt with a
+# state, cache and source list of its own under $CACHE/wine32/apt and unpacked with
+# `dpkg-deb -x` into $CACHE/wine32/root. The system's dpkg never gets the i386 architecture:
+# its i386 security index has been inconsistent on these machines ("File has unexpected
+# size"), which would make every later `apt-get update` report errors. Only the release
+# suite is used (wine has no security update in bookworm). A failure here is reported and
+# left to scripts/wine32.sh to explain; it does not abort the build.
+wine32_root() {
+  local w=$CACHE/wine32 a=$CACHE/wine32/apt
+  [ -f "$w/root/.edog-ready" ] && return 0
+  [ -x /usr/lib/wine/wine ] && return 0  # the system has wine32 itself
+  log "fetching the private 32-bit wine root into $w/root"
+  mkdir -p "$a/state/lists/partial" "$a/cache/archives/partial" "$a/etc"
+  : >"$a/state/status"
+  local suite version
+  suite=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  printf 'deb [arch=i386 signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] http://deb.debian.org/debian %s main\n' \
+    "$suite" >"$a/etc/sources.list"
+  local apt=(apt-get -q -o Dir::Etc::SourceList="$a/etc/sources.list" -o Dir::Etc::SourceParts=/nonexistent
+             -o Dir::State="$a/state" -o Dir::State::status="$a/state/status" -o Dir::Cache="$a/cache"
+             -o APT::Architecture=i386 -o APT::Architectures=i386 -o Debug::NoLocking=1
+             -o APT::Sandbox::User=root)
+  "${apt[@]}" update >"$w/apt.log" 2>&1 || log "private apt-get update reported errors (see $w/apt.log)"
+  version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null || true)
+  local want=(wine32 libwine)
+  [ -n "$version" ] && want=("wine32=$version" "libwine=$version")
+  if ! "${apt[@]}" install -y --download-only --no-install-recommends "${want[@]}" >>"$w/apt.log" 2>&1; then
+    log "could not fetch the 32-bit wine packages (see $w/apt.log); 32-bit programs will not run"
+    return 0
+  fi
+  rm -rf "$w/root.tmp" && mkdir -p "$w/root.tmp"
+  local deb
+  for deb in "$a"/cache/archives/*.deb; do dpkg-deb -x "$deb" "$w/root.tmp"; done
+  rm -rf "$w/root" && mv "$w/root.tmp" "$w/root"
+  rm -f "$a"/cache/archives/*.deb
+  touch "$w/root/.edog-ready"
+}
+
 # Sourced (for one step at a time): define only.
 [ "${BASH_SOURCE[0]}" != "$0" ] && return 0
 
@@ -161,12 +214,26 @@ enable_sources
 stage_headers
 build_gtest
 build_wx
+[ "$ARCH" = x86 ] && wine32_root
 [ "${1:-}" = "--deps" ] && exit 0
-wine_prefix  # the build runs edogtool.exe under wine for the demo package
 
 export CCACHE_BASEDIR=$ROOT
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
-cmake --preset windows -G Ninja -DEDOG_WIN_CACHE="$CACHE" "${launcher[@]}" >/dev/null
-"${NICE[@]}" cmake --build --preset windows -j"$JOBS"
-"$ROOT/scripts/pack-windows.sh"
+# The build runs edogtool.exe for the demo package. Where this machine cannot run the
+# build's programs (32-bit ones on a kernel without 32-bit support), the Linux edogtool
+# makes the same package; the tests of such a build cannot run here (test-windows.sh says so).
+demo=()
+if [ "$ARCH" = x64 ]; then
+  wine_prefix
+elif ! "$ROOT/scripts/wine32.sh" --check; then
+  log "the demo package is made by the Linux edogtool (build/bin)"
+  [ -f build/CMakeCache.txt ] || cmake --preset dev -G Ninja "${launcher[@]}" >/dev/null
+  "${NICE[@]}" cmake --build build -j"$JOBS" --target edogtool Kova100 >/dev/null
+  demo=(-DEDOG_DEMO_TOOL="$ROOT/build/bin/edogtool")
+else
+  demo=(-DEDOG_DEMO_TOOL=)
+fi
+cmake --preset "$PRESET" -G Ninja -DEDOG_WIN_CACHE="$CACHE" "${launcher[@]}" "${demo[@]}" >/dev/null
+"${NICE[@]}" cmake --build --preset "$PRESET" -j"$JOBS"
+"$ROOT/scripts/pack-windows.sh" "$ARCH"

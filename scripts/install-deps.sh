@@ -14,6 +14,7 @@ PACKAGES=(
   openbox                                         # and under a window manager
   libx11-dev                                      # window tests read their screenshots from the X display
   srecord socat sox lrzsz ffmpeg                  # independent tools the tests compare with
+  espeak-ng                                       # the demo package's voice prompts (speech at build time)
   alsa-utils                                      # recorded speech (/usr/share/sounds/alsa) for the voice encoder's quality tests
   help2man dpkg-dev file lintian                  # man pages; the .deb (cpack, dpkg-shlibdeps) and its check
 )

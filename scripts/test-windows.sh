@@ -1,33 +1,64 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (scripts/build-windows.sh) and tests them under wine against
 # the Linux device simulator:
+#
+#   scripts/test-windows.sh [x86|x64] [--no-build]
+#
+# x86 (the default) runs under 32-bit wine (scripts/wine32.sh, prefix
+# $EDOG_WIN_CACHE/wine32/prefix), x64 under the system's wine64 (prefix $EDOG_WIN_CACHE/wine).
+# A machine that cannot run 32-bit programs fails the x86 run at once and says why: the
+# 32-bit build is never reported tested without having run.
+#   * the user zip: scripts/check-windows-zip.py (no vendor or package file name, README,
+#     manifest and version resource of every program);
 #   * the test programs through ctest (CMAKE_CROSSCOMPILING_EMULATOR = wine): the core's,
 #     the device's and the command line's (README lists what stays Linux-only), and
 #     test_windows.exe: plug-in loader, file mapping, the stand-in device library's handles,
 #     the serial port on a wine COM port linked to the simulator's pseudo-terminal;
 #   * edogtool.exe update --voice --map --software: three complete jobs in the journal;
 #   * edogtool.exe send-serial over the COM port: a complete serial job in the journal;
-#   * edog.exe on Xvfb: a screenshot of the main window (build-windows/edog-main-window.png)
+#   * edog.exe on Xvfb: a screenshot of the main window (<build folder>/edog-main-window.png)
 #     with its Chinese texts in the font the wine prefix is given.
-# Everything runs in the private wine prefix $EDOG_WIN_CACHE/wine (build-windows.sh makes
-# it once), never in ~/.wine. COM5 and a TCP port are used while it runs: $EDOG_SIM_TCP_PORT
+#   * every vendor-style DLL set the test suite builds (build folder tests/vendor-style/<name>/
+#     with a HaldenUSB.dll and/or Kova100.dll): copied beside the programs in a folder of
+#     their own, edogtool.exe update --voice --map --software there, 3 complete jobs each.
+# Everything runs in the private wine prefixes (build-windows.sh makes them once), never
+# in ~/.wine. COM5 and a TCP port are used while it runs: $EDOG_SIM_TCP_PORT
 # (default 53117), or the next free one of the nine after it. Every wait is bounded and
 # says what it waited for when it gives up.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
+ARCH=x86 BUILD_FIRST=1
+for a in "$@"; do
+  case "$a" in
+    x86|x64) ARCH=$a ;;
+    --no-build) BUILD_FIRST=0 ;;
+    *) echo "usage: scripts/test-windows.sh [x86|x64] [--no-build]" >&2; exit 2 ;;
+  esac
+done
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
-export WINEPREFIX=$CACHE/wine  # the one the toolchain file gives ctest
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export EDOG_SIM_TCP_PORT=${EDOG_SIM_TCP_PORT:-53117}
 COM=COM5
-BIN=$ROOT/build-windows/bin
+if [ "$ARCH" = x64 ]; then
+  BUILD=$ROOT/build-windows PRESET=windows WINE=(wine)
+  export WINEPREFIX=$CACHE/wine  # the one the toolchain file gives ctest
+else
+  BUILD=$ROOT/build-windows-x86 PRESET=windows-x86 WINE=("$ROOT/scripts/wine32.sh")
+  export WINEPREFIX=$CACHE/wine32/prefix  # the one scripts/wine32.sh uses
+fi
+BIN=$BUILD/bin
 start=$(date +%s)
 
 log() { echo "test-windows: $*"; }
 fail() { echo "test-windows: FAILED: $*" >&2; exit 1; }
 
-[ "${1:-}" = "--no-build" ] || scripts/build-windows.sh
+[ "$BUILD_FIRST" = 0 ] || scripts/build-windows.sh "$ARCH"
+if [ "$ARCH" = x86 ]; then
+  scripts/wine32.sh --check || fail "the x86 build cannot be tested on this machine (no 32-bit wine, above)"
+fi
+python3 scripts/check-windows-zip.py --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")" \
+  "dist/edog-windows-$ARCH.zip" || fail "the user zip dist/edog-windows-$ARCH.zip"
 
 # The simulator is the Linux one.
 if [ ! -x build/bin/edog-sim ]; then
@@ -38,9 +69,9 @@ nice -n 19 cmake --build build -j2 --target edog-sim >/dev/null
 # The wine prefix (made once; the build made it already unless --no-build), with a CJK
 # font for the windows' Chinese texts.
 # shellcheck source=build-windows.sh
-source "$ROOT/scripts/build-windows.sh"
+source "$ROOT/scripts/build-windows.sh" "$ARCH"
 log() { echo "test-windows: $*"; }
-wine_prefix || fail "no wine prefix in $WINEPREFIX"
+if [ "$ARCH" = x64 ]; then wine_prefix || fail "no wine prefix in $WINEPREFIX"; fi
 fonts=$WINEPREFIX/drive_c/windows/Fonts
 mkdir -p "$fonts"
 ln -sf /usr/share/fonts/truetype/arphic/uming.ttc "$fonts/uming.ttc"
@@ -102,30 +133,49 @@ EOF
 }
 
 # 1. The test programs under wine: the core, device and command-line ones and the Win32 layer.
-software=$(winepath -w "$ROOT/build-windows/demo/edogsoftware.hdr" 2>/dev/null)
+software=$("${WINE[@]}" winepath -w "$BUILD/demo/edogsoftware.hdr" 2>/dev/null)
 EDOG_TEST_SIM=1 EDOG_TEST_COM=$COM EDOG_TEST_SERIAL_IMAGE=$software \
-  ctest --preset windows -j1 --timeout 180 || fail "ctest under wine (build-windows/Testing/Temporary/LastTest.log)"
+  ctest --preset "$PRESET" -j1 --timeout 180 || fail "ctest under wine ($BUILD/Testing/Temporary/LastTest.log)"
 
 # 2. The command line, as a user runs it: the update package beside the program.
 before=$(jobs_complete download)
-(cd "$BIN" && timeout 300 wine edogtool.exe update --voice --map --software) >"$work/update.log" 2>&1 ||
+(cd "$BIN" && timeout 300 "${WINE[@]}" edogtool.exe update --voice --map --software) >"$work/update.log" 2>&1 ||
   { cat "$work/update.log"; fail "edogtool.exe update"; }
 after=$(jobs_complete download)
 [ $((after - before)) -eq 3 ] || { cat "$work/state/journal.jsonl"; fail "expected 3 complete jobs, got $((after - before))"; }
 log "edogtool.exe update: 3 complete jobs"
 
+# The same with each vendor-style DLL set of the test suite beside the programs, in a folder
+# of their own, as a user's folder with the device maker's files would be.
+for set_dir in "$BUILD"/tests/vendor-style/*/; do
+  [ -d "$set_dir" ] || continue
+  name=$(basename "$set_dir")
+  folder=$work/vendor-$name
+  mkdir -p "$folder"
+  cp "$BIN/edogtool.exe" "$BIN/qzkt.dll" "$folder/"
+  for dll in HaldenUSB.dll Kova100.dll; do
+    if [ -f "$set_dir/$dll" ]; then cp "$set_dir/$dll" "$folder/"; else cp "$BIN/$dll" "$folder/"; fi
+  done
+  before=$(jobs_complete download)
+  (cd "$folder" && timeout 300 "${WINE[@]}" edogtool.exe update --voice --map --software) >"$work/update-$name.log" 2>&1 ||
+    { cat "$work/update-$name.log"; fail "edogtool.exe update with the $name DLLs"; }
+  after=$(jobs_complete download)
+  [ $((after - before)) -eq 3 ] || { cat "$work/update-$name.log"; fail "$name DLLs: expected 3 complete jobs, got $((after - before))"; }
+  log "edogtool.exe update with the $name DLLs: 3 complete jobs"
+done
+
 before=$(jobs_complete serial-download)
-(cd "$BIN" && timeout 300 wine edogtool.exe send-serial --port $COM "$software") >"$work/serial.log" 2>&1 ||
+(cd "$BIN" && timeout 300 "${WINE[@]}" edogtool.exe send-serial --port $COM "$software") >"$work/serial.log" 2>&1 ||
   { cat "$work/serial.log"; fail "edogtool.exe send-serial"; }
 after=$(jobs_complete serial-download)
 [ $((after - before)) -eq 1 ] || { cat "$work/state/journal.jsonl"; fail "no complete serial job"; }
 log "edogtool.exe send-serial over $COM: 1 complete job"
 
 # 3. The window.
-shot=$ROOT/build-windows/edog-main-window.png
+shot=$BUILD/edog-main-window.png
 rm -f "$shot"
 xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
-  cd "$1" && timeout 120 wine edog.exe >/dev/null 2>&1 &
+  cd "$1" && timeout 120 "$3" edog.exe >/dev/null 2>&1 &
   shown=1
   for _ in $(seq 60); do
     sleep 1
@@ -134,7 +184,7 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
   [ $shown -eq 0 ] && sleep 2 && import -window root "$2"
   wineserver -k 2>/dev/null || true
   exit $shown
-' _ "$BIN" "$shot" || fail "edog.exe showed no main window"
+' _ "$BIN" "$shot" "${WINE[0]}" || fail "edog.exe showed no main window"
 [ -s "$shot" ] || fail "no screenshot of edog.exe"
 log "screenshot $shot"
 log "passed in $(( $(date +%s) - start )) s"

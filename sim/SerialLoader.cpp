@@ -16,6 +16,7 @@
 #include "common/Clock.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/ThreadStart.h"
 #include "sim/Sha256.h"
 #include "sim/StateFiles.h"
 #include "update/HeaderedImage.h"
@@ -389,8 +390,15 @@ bool SerialLoader::Start(const std::string& stateDir, std::string* error) {
   if (impl_->running) return true;
   if (!impl_->Open(stateDir, error)) return false;
   impl_->stop = false;
+  const std::string why =
+      StartThread(impl_->thread, "the simulator's serial loader", [this] { impl_->Run(); });
+  if (!why.empty()) {
+    RemoveFile(impl_->announcement);
+    impl_->CloseAll();
+    if (error) *error = why;
+    return false;
+  }
   impl_->running = true;
-  impl_->thread = std::thread([this] { impl_->Run(); });
   return true;
 }
 

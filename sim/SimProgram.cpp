@@ -168,7 +168,7 @@ std::string SimulatorHelp(const std::string& program) {
       "the serial loader: console text while idle; \"upgrade\" CR gets \"C\", then 1029-byte\n"
       "blocks are checked and answered with ACK or NAK, and EOT writes the image into flash\n"
       "as its header block says.\n"
-      "Stops cleanly on SIGINT or SIGTERM.\n\nOptions:\n";
+      "Stops cleanly on SIGINT, SIGTERM or SIGHUP.\n\nOptions:\n";
   for (const auto& o : OptionTable()) {
     std::string head = std::string("  ") + o.name + (o.metavar ? std::string(" ") + o.metavar : "");
     if (head.size() < 22) head.resize(22, ' ');
@@ -242,6 +242,7 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);  // a closed terminal: the socket must go too
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   Simulator sim(options);

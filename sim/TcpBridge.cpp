@@ -10,12 +10,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <list>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "common/ThreadStart.h"
 #include "device/DeviceTcp.h"
 
 namespace edog::sim {
@@ -135,13 +137,20 @@ struct TcpBridge::Impl {
       Connection& c = connections.emplace_back();
       c.tcp = tcp;
       c.local = local;
-      c.thread = std::thread([&c] {
+      const std::string why = StartThread(c.thread, "a TCP bridge connection", [&c] {
         Pump(c.tcp, c.local);
         // Both sides see the end; the descriptors are closed by whoever joins.
         ::shutdown(c.tcp, SHUT_RDWR);
         ::shutdown(c.local, SHUT_RDWR);
         c.done = true;
       });
+      if (!why.empty()) {
+        // This peer is turned away; the bridge serves the others.
+        std::fprintf(stderr, "edog-sim: %s\n", why.c_str());
+        ::close(c.tcp);
+        ::close(c.local);
+        connections.pop_back();
+      }
     }
   }
 };
@@ -177,7 +186,14 @@ bool TcpBridge::Start(std::string* error) {
   if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
     impl_->port = ntohs(addr.sin_port);
   if (::pipe2(impl_->wake, O_CLOEXEC) != 0) return fail("pipe");
-  impl_->acceptor = std::thread([this] { impl_->Accept(); });
+  const std::string why = StartThread(impl_->acceptor, "the TCP bridge", [this] { impl_->Accept(); });
+  if (!why.empty()) {
+    ::close(impl_->wake[0]);
+    ::close(impl_->wake[1]);
+    fail("");  // closes the listener
+    if (error) *error = why;
+    return false;
+  }
   return true;
 }
 

@@ -20,6 +20,7 @@
 
 #include "common/Clock.h"
 #include "common/Format.h"
+#include "common/ThreadStart.h"
 #include "common/UniqueFd.h"
 #include "device/DeviceEndStatus.h"
 #include "device/DeviceSocket.h"
@@ -559,8 +560,15 @@ bool UsbSide::Start(std::string* error) {
     return false;
   }
   d.stop = false;
+  const std::string why = StartThread(d.thread, "the simulator's USB side", [&d] { d.Run(); });
+  if (!why.empty()) {
+    d.Unlisten();
+    CloseFd(d.wake[0]);
+    CloseFd(d.wake[1]);
+    if (error) *error = why;
+    return false;
+  }
   d.running = true;
-  d.thread = std::thread([&d] { d.Run(); });
   return true;
 }
 

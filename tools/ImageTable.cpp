@@ -267,6 +267,8 @@ ImageTableStatus Run::WriteOutputs() {
   }
   WriteZeros(TableImageEndPadding(s_.port, s_.flash, payload));
   textWritten_ &= text_.WriteText("};\n");
+  // A cancel during the last picture's preview: nothing appears.
+  if (o_.CancelRequested()) return Fail(ImageTableStatus::kCancelled, {});
   if (!written_ || !data_.Flush())
     return Fail(ImageTableStatus::kFileError,
                 Format("\"%s\" could not be written", s_.outputName.c_str()));

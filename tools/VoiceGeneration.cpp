@@ -398,6 +398,7 @@ bool VoiceRun::WriteData() {
   const uint32_t endPad = TableImageEndPadding(port_, flash, written);
   if (!data_.Write(table_.data(), endPad)) return IoError(dataPath_);
   if (!Text("};\n")) return false;
+  if (Stopped()) return false;  // nothing appears after a stop, however late
   if (!data_.Flush()) return IoError(dataPath_);
   if (!header_.Commit()) return IoError(headerPath_);
   if (!data_.Commit()) {

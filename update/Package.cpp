@@ -8,6 +8,7 @@
 #include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/TempFolder.h"
 
 namespace edog {
 namespace {
@@ -71,11 +72,21 @@ bool IsSafeEntryName(const std::string& name) {
 }
 
 bool PackageExtraction::MakeDirectory() {
-  errno = 0;
-  directory_ = MakeUniqueTempDirectory();
+  const FreshTempFolder fresh = MakeFreshTempFolder();
+  note_ = fresh.note;
+  directory_ = fresh.path;
   createdDirectory_ = !directory_.empty();
-  if (!createdDirectory_) return WriteFailed("the extraction directory", errno);
+  if (!fresh.refusal.empty()) return Fail(fresh.refusal, Failure::kUnsafeFolder);
+  if (!createdDirectory_) return WriteFailed("the extraction directory", fresh.error);
+  // Marked as ours, so that a run after a kill of this one clears it.
+  marked_ = MarkTempFolder(directory_);
   return true;
+}
+
+void PackageExtraction::Keep() {
+  if (marked_) UnmarkTempFolder(directory_);
+  marked_ = false;
+  createdDirectory_ = false;
 }
 
 bool PackageExtraction::UseDirectory(const std::string& dir) {
@@ -180,6 +191,8 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
 void PackageExtraction::CleanUp() {
   for (const auto& f : files_) RemoveFile(f);
   files_.clear();
+  if (marked_) UnmarkTempFolder(directory_);
+  marked_ = false;
   if (createdDirectory_ && !directory_.empty()) RemoveDirectory(directory_);
 }
 

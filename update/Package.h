@@ -29,8 +29,13 @@ bool IsSafeEntryName(const std::string& name);
 // One extraction directory and the files the last extraction wrote into it.
 class PackageExtraction {
  public:
-  // Creates a fresh directory (see MakeUniqueTempDirectory). False on failure.
+  // Creates a fresh directory (see MakeFreshTempFolder), marked as this process's. False
+  // on failure, also when the temp folder is open to other users' changes (kUnsafeFolder).
   bool MakeDirectory();
+  // Why $TMP was passed over, for the user; empty when it was not.
+  const std::string& Note() const { return note_; }
+  // Hands the fresh directory and its files to the user: no longer marked, not removed.
+  void Keep();
   // Uses an existing directory instead (the CLI's -d); created when absent.
   bool UseDirectory(const std::string& dir);
   const std::string& Directory() const { return directory_; }
@@ -43,8 +48,9 @@ class PackageExtraction {
   const std::vector<std::string>& Files() const { return files_; }
   // Why the last extraction (or directory creation) failed, in plain words.
   const std::string& Error() const { return error_; }
-  enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite };
-  // What kind of failure: the package itself, a full disk, or another write failure.
+  enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite, kUnsafeFolder };
+  // What kind of failure: the package itself, a full disk, another write failure, or a
+  // temp folder that others may change.
   Failure FailureKind() const { return failure_; }
 
   // Deletes the listed files, then the directory if this object created it; failures are
@@ -56,6 +62,8 @@ class PackageExtraction {
   bool WriteFailed(const std::string& path, int error);
   std::string directory_;
   bool createdDirectory_ = false;
+  bool marked_ = false;
+  std::string note_;
   std::vector<std::string> files_;
   std::string error_;
   Failure failure_ = Failure::kNone;

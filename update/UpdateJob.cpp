@@ -127,9 +127,16 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
 
   PackageKey key{};
   SelectKey(settings.encryptionMethod, key);
-  if (!extraction.MakeDirectory() || !extraction.Extract(settings.packagePath, key)) {
+  const bool made = extraction.MakeDirectory();
+  if (!extraction.Note().empty()) host_.AppendLog(extraction.Note() + "\r\n");
+  if (!made || !extraction.Extract(settings.packagePath, key)) {
     host_.OnBusyChanged(false);
     switch (extraction.FailureKind()) {
+      case PackageExtraction::Failure::kUnsafeFolder:
+        // The box's text cannot name the folder: the log says which one and what to do.
+        host_.AppendLog(extraction.Error() + "\r\n");
+        host_.OnFailure(kExtractWriteFailedText);
+        break;
       case PackageExtraction::Failure::kNoSpace: host_.OnFailure(kExtractDiskFullText); break;
       case PackageExtraction::Failure::kCannotWrite:
         host_.OnFailure(kExtractWriteFailedText);

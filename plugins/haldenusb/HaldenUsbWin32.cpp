@@ -123,15 +123,16 @@ bool StartRelay(LPTHREAD_START_ROUTINE fn, Relay* r) {
     HMODULE self;
   };
   auto* start = new Start{fn, r, self};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        const Start s = *static_cast<Start*>(p);
-        delete static_cast<Start*>(p);
-        s.fn(s.relay);
-        FreeLibraryAndExitThread(s.self, 0);
-      },
-      start, 0, nullptr);
+  // A thread routine is WINAPI (stdcall on x86): a lambda converts only to a plain pointer.
+  struct Routine {
+    static DWORD WINAPI Run(void* p) {
+      const Start s = *static_cast<Start*>(p);
+      delete static_cast<Start*>(p);
+      s.fn(s.relay);
+      FreeLibraryAndExitThread(s.self, 0);
+    }
+  };
+  HANDLE thread = CreateThread(nullptr, 0, &Routine::Run, start, 0, nullptr);
   if (!thread) {
     delete start;
     FreeLibrary(self);

@@ -17,7 +17,9 @@
 
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/ThreadStart.h"
 #include "tools/PathFunctions.h"
+#include "tools/ToolTexts.h"
 #include "tools/ToolDialogLogic.h"
 #include "tools/VoiceGeneration.h"
 #include "widgets/DialogLayout.h"
@@ -128,6 +130,7 @@ CSelImgFiles::CSelImgFiles(wxWindow* parent) : ui_(UiCallTarget::Create()) {
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOK(); }, wxID_OK);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
   Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { OnCancel(); });
+  Bind(wxEVT_CHAR_HOOK, &CSelImgFiles::OnCharHook, this);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(serialRadio_, nandRadio_); }, IDC_SERIAL);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(nandRadio_, serialRadio_); }, IDC_NAND);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(usbRadio_, uartRadio_); }, IDC_USB);
@@ -271,25 +274,39 @@ void CSelImgFiles::OnOK() {
 
   LockList(true);
   cancel_ = false;
-  worker_ = std::thread([this, settings, displayMs, name = outputName_] {
+  const auto run = [this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
     // The failure text is shown once the run has ended; the final text is the window's own.
     std::vector<std::string> messages;
     const Result<ImageTableStatus> result = RunImageTable(settings, observer);
-    if (result.Ok()) {
+    const bool finished = result.Ok();
+    if (finished) {
       // The output as the user named it, not the folder it was put into.
       messages = {Format(kImageTableFinishedFormat, static_cast<int>(settings.pictures.size()),
                          name.c_str())};
     } else if (!result.message.empty()) {
       messages = {result.message};
     }
-    ui_->Post([this, messages] { OnRunEnded(messages); });
-  });
+    ui_->Post([this, messages, finished, settings] { OnRunEnded(messages, finished, settings); });
+  };
+  if (const std::string error = StartThread(worker_, "the image table run", run); !error.empty())
+    OnRunEnded({error}, false, settings);
 }
 
-void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages) {
+void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages, bool finished,
+                              const ImageTableSettings& settings) {
   if (worker_.joinable()) worker_.join();
-  if (cancel_) return;  // the window is closing
+  if (closing_) {
+    // The stop came after the run's last look at it: what it wrote goes all the same.
+    if (finished) {
+      RemoveFile(settings.outputName);
+      RemoveFile(CHeaderFileName(settings.outputName));
+    }
+    ShowMessageBox(U8(kRunCancelledText), ApplicationCaption(), wxOK, this);
+    Close(wxID_CANCEL);
+    return;
+  }
+  if (cancel_) return;  // the window is going
   LockList(false);
   // Also after a failed run: the list can be mended and the run started again.
   okButton_->Enable();
@@ -312,11 +329,32 @@ void CSelImgFiles::StopWorker() {
 }
 
 void CSelImgFiles::OnCancel() {
-  // A run in progress stops at its next picture and removes its incomplete outputs; the
-  // window ends only once the worker is gone.
-  StopWorker();
+  // During a run: it stops at its next step and removes what it wrote; the window says so
+  // and closes when the run's end arrives (OnRunEnded). Afterwards Cancel just closes.
+  if (Running()) {
+    if (closing_) return;
+    closing_ = true;
+    {
+      std::lock_guard<std::mutex> lock(pauseMutex_);
+      cancel_ = true;
+    }
+    pauseWake_.notify_all();
+    return;
+  }
+  Close(wxID_CANCEL);
+}
+
+void CSelImgFiles::OnCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_ESCAPE) {
+    OnCancel();
+  } else {
+    event.Skip();
+  }
+}
+
+void CSelImgFiles::Close(int code) {
   if (IsModal()) {
-    EndModal(wxID_CANCEL);
+    EndModal(code);
   } else {
     Hide();
   }

@@ -98,7 +98,10 @@ class CSelImgFiles : public wxDialog {
   bool initialised_ = false;
   void OnPair(wxRadioButton* checked, wxRadioButton* partner);
   void LockList(bool locked);
-  void OnRunEnded(const std::vector<std::string>& messages);
+  void OnRunEnded(const std::vector<std::string>& messages, bool finished,
+                  const edog::ImageTableSettings& settings);
+  void OnCharHook(wxKeyEvent& event);
+  void Close(int code);
   void StopWorker();
   // Waits up to `ms` milliseconds on the worker thread; false when the run is cancelled.
   bool Pause(int ms);
@@ -115,6 +118,7 @@ class CSelImgFiles : public wxDialog {
   std::shared_ptr<UiCallTarget> ui_;
   std::thread worker_;
   std::atomic<bool> cancel_{false};
+  bool closing_ = false;  // Cancel or Esc came during the run: close once it has stopped
   std::mutex pauseMutex_;
   std::condition_variable pauseWake_;
 };

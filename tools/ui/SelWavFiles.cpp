@@ -9,7 +9,9 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include "common/ThreadStart.h"
 #include "tools/ToolDialogLogic.h"
+#include "tools/ToolTexts.h"
 #include "tools/WaveListRow.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
@@ -63,6 +65,7 @@ CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnMove(+1); }, IDC_MOVE_DOWN);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
   Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { OnCancel(); });
+  Bind(wxEVT_CHAR_HOOK, &CSelWavFiles::OnCharHook, this);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetFlash(kSelectSerial); }, IDC_SERIAL);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetFlash(kSelectNand); }, IDC_NAND);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetPort(kSelectUsb); }, IDC_USB);
@@ -99,7 +102,7 @@ void CSelWavFiles::CreateControls() {
   du.Label("Source Wave Files:", 7, 5, 100);
   waveList_ = new wxListCtrl(this, IDC_WAVE_LIST, du.At(7, 15), du.Size(420, 192),
                              wxLC_REPORT | wxBORDER_SUNKEN);
-  du.Button(IDC_ADD_FILES, "AddFiles", 433, 15, 75);
+  addFilesButton_ = du.Button(IDC_ADD_FILES, "AddFiles", 433, 15, 75);
   deleteButton_ = du.Button(IDC_DELETE, "Delete", 433, 37, 75);
   moveUpButton_ = du.Button(IDC_MOVE_UP, "MoveUp", 433, 59, 75);
   moveDownButton_ = du.Button(IDC_MOVE_DOWN, "MoveDown", 433, 81, 75);
@@ -179,6 +182,7 @@ void CSelWavFiles::AddFile(CWaveInfo& working, const std::string& path) {
 }
 
 void CSelWavFiles::OnAddFiles() {
+  if (Running()) return;
   OpenFileRequest request;
   request.title = "Select Wave Files";
   request.filter = "Wav(*.wav) |*.wav| All File(*.*) |*.*||";
@@ -192,9 +196,20 @@ void CSelWavFiles::OnAddFiles() {
   UpdateData(false);
 }
 
-void CSelWavFiles::OnDelete() { DeleteSelectedRows(*waveList_); }
+void CSelWavFiles::OnDelete() {
+  if (!Running()) DeleteSelectedRows(*waveList_);
+}
 
-void CSelWavFiles::OnMove(int direction) { MoveSelectedRows(*waveList_, direction); }
+void CSelWavFiles::OnMove(int direction) {
+  if (!Running()) MoveSelectedRows(*waveList_, direction);
+}
+
+void CSelWavFiles::LockList(bool locked) {
+  waveList_->Enable(!locked);
+  for (wxButton* b : {addFilesButton_, deleteButton_, moveUpButton_, moveDownButton_})
+    b->Enable(!locked);
+  bitsChangeButton_->Enable(!locked && rateAndBits_ != 0);
+}
 
 void CSelWavFiles::OnBitsChange() {
   const std::vector<int> rows = SelectedRows(*waveList_);
@@ -266,13 +281,16 @@ void CSelWavFiles::OnOK() {
   generation_.rateAndBits = rateAndBits_ != 0;
 
   stop_ = false;
+  LockList(true);
   // The run works on its own copy: the window may change the lists at the next OK.
-  worker_ = std::thread([this, generation = generation_, address = *start] {
+  const auto run = [this, generation = generation_, address = *start] {
     RunObserver observer(*this);
     const Result<VoiceRunStatus> result =
         RunVoiceGeneration(generation, address, observer, encoderLibrary_);
     ui_->Post([this, result] { OnRunEnded(result); });
-  });
+  };
+  if (const std::string error = StartThread(worker_, "the voice data run", run); !error.empty())
+    OnRunEnded({VoiceRunStatus::kFailed, error});
 }
 
 void CSelWavFiles::OnRunBusy(bool busy) {
@@ -284,7 +302,7 @@ void CSelWavFiles::OnRunProgress(long percent) {
 }
 
 void CSelWavFiles::OnRunCompleted(long files) {
-  if (ending_) return;
+  if (ending_ || closing_) return;
   ShowMessageBox(U8(VoiceCompletionText(files, generation_.outputName)), ApplicationCaption(), wxOK,
                  this);
   UpdateData(true);
@@ -294,7 +312,16 @@ void CSelWavFiles::OnRunCompleted(long files) {
 
 void CSelWavFiles::OnRunEnded(const Result<VoiceRunStatus>& result) {
   if (worker_.joinable()) worker_.join();
+  if (closing_) {
+    // A run that completed before it saw the stop keeps its whole outputs: just close.
+    if (result.status == VoiceRunStatus::kStopped)
+      ShowMessageBox(U8(kRunCancelledText), ApplicationCaption(), wxOK, this);
+    ending_ = true;
+    Close(wxID_CANCEL);
+    return;
+  }
   if (result.Ok() || ending_) return;
+  LockList(false);
   if (!result.message.empty()) ShowMessageBox(U8(result.message), ApplicationCaption(), wxOK, this);
   // A run that stopped at an error leaves OK usable, so the list can be mended.
   okButton_->Enable();
@@ -307,11 +334,30 @@ void CSelWavFiles::StopWorker() {
 }
 
 void CSelWavFiles::OnCancel() {
-  // A run in progress stops between files and chunks; the window ends once it is gone.
+  // During a run: it stops between files and chunks and removes what it wrote; the window
+  // says so and closes when the run's end arrives (OnRunEnded). Afterwards Cancel just
+  // closes.
+  if (Running()) {
+    if (closing_) return;
+    closing_ = true;
+    stop_ = true;
+    return;
+  }
   ending_ = true;
-  StopWorker();
+  Close(wxID_CANCEL);
+}
+
+void CSelWavFiles::OnCharHook(wxKeyEvent& event) {
+  if (event.GetKeyCode() == WXK_ESCAPE) {
+    OnCancel();
+  } else {
+    event.Skip();
+  }
+}
+
+void CSelWavFiles::Close(int code) {
   if (IsModal()) {
-    EndModal(wxID_CANCEL);
+    EndModal(code);
   } else {
     Hide();
   }

@@ -102,6 +102,9 @@ class CSelWavFiles : public wxDialog {
   void SetPort(int selection);
   void OnRunEnded(const edog::Result<edog::VoiceRunStatus>& result);
   void StopWorker();
+  void LockList(bool locked);
+  void OnCharHook(wxKeyEvent& event);
+  void Close(int code);
 
   edog::VoiceGeneration& generation_;
   const std::string encoderLibrary_;
@@ -115,4 +118,6 @@ class CSelWavFiles : public wxDialog {
   std::thread worker_;
   std::atomic<bool> stop_{false};
   bool ending_ = false;
+  bool closing_ = false;  // Cancel or Esc came during the run: close once it has stopped
+  wxButton* addFilesButton_ = nullptr;
 };

@@ -14,6 +14,8 @@
 #include "GuiTestSupport.h"
 #include "MainWindowTestPeer.h"
 #include "app/RS232TestDlg.h"
+#include "common/Version.h"
+#include "sim/Simulator.h"
 #include "support/TestSupport.h"
 #include "widgets/WxText.h"
 
@@ -82,6 +84,76 @@ TEST(RunScript, TheDeveloperComBoxListsTheSerialLineOfTheSimulatorItStarted) {
   wxComboBox* box = CRS232TestDlgTestPeer(*dlg).ComPortBox();
   EXPECT_TRUE(box->IsShown());
   EXPECT_NE(box->FindString(U8(line)), wxNOT_FOUND) << line;
+}
+
+// run.sh as a second copy or beside a refused start: what it says about the device the
+// window will use, and that it never claims a start that failed.
+TEST(RunScript, SaysWhichDeviceTheWindowUsesAndNeverClaimsAFailedStart) {
+  enum class Before { kNothing, kSimulatorAnswering, kFileAtSocket };
+  struct Case {
+    Before before;
+    const char* says;
+    const char* neverSays;
+  };
+  const Case cases[] = {
+      {Before::kNothing, "device simulator started", "did not start"},
+      {Before::kSimulatorAnswering, "a device is already answering on ", "device simulator started"},
+      {Before::kFileAtSocket, "the device simulator did not start: ", "device simulator started"},
+  };
+  for (const Case& c : cases) {
+    test::TempDir dir;
+    const fs::path bin = dir / "bin", socket = dir / "device.sock", seen = dir / "seen";
+    fs::create_directories(bin);
+    fs::create_symlink(test::BinDir() + "/edog-sim", bin / "edog-sim");
+    {
+      // Stands in for the window: records the device socket it would use.
+      std::ofstream script(bin / "edog");
+      script << "#!/bin/sh\nprintf '%s' \"$EDOG_DEVICE_SOCKET\" > '" << seen.string() << "'\n";
+    }
+    fs::permissions(bin / "edog", fs::perms::owner_all);
+    sim::Simulator other([&] {
+      sim::SimulatorOptions o;
+      o.stateDir = dir / "other-state";
+      o.socketPath = socket;
+      o.serial.enabled = false;
+      return o;
+    }());
+    if (c.before == Before::kSimulatorAnswering) {
+      ASSERT_TRUE(other.Start());
+    }
+    if (c.before == Before::kFileAtSocket) test::WriteFile(socket, std::vector<uint8_t>{'x'});
+
+    const std::string command = "unset EDOG_SIM_STATE; EDOG_BIN_DIR='" + bin.string() +
+                                "' EDOG_SIM_STATE='" + (dir / "state") +
+                                "' EDOG_DEVICE_SOCKET='" + socket.string() + "' '" +
+                                EDOG_SOURCE_DIR "/scripts/run.sh' --no-build > '" +
+                                (dir / "run.log") + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    const std::string said = ReadWhole(dir / "run.log");
+    EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    EXPECT_EQ(said.find(c.neverSays), std::string::npos) << said;
+    if (c.before == Before::kSimulatorAnswering) {
+      EXPECT_NE(said.find(socket.string()), std::string::npos) << said;
+    }
+    EXPECT_EQ(ReadWhole(seen), socket.string()) << "the window was not started on that socket";
+    if (c.before == Before::kFileAtSocket) {
+      EXPECT_EQ(test::ReadFile(socket), std::vector<uint8_t>{'x'}) << "the file at the socket changed";
+    }
+  }
+}
+
+TEST(RunScript, EdogAnswersVersionAndHelpWithoutADisplay) {
+  for (const std::string option : {"--version", "--help"}) {
+    test::TempDir dir;
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY '" + test::BinDir() + "/edog' " +
+                                option + " > '" + (dir / "out") + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << option;
+    const std::string out = ReadWhole(dir / "out");
+    if (option == "--version")
+      EXPECT_EQ(out, std::string("edog ") + kVersion + "\n");
+    else
+      EXPECT_EQ(out.rfind("Usage: edog", 0), 0u) << out;
+  }
 }
 
 }  // namespace

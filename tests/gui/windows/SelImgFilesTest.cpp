@@ -15,6 +15,7 @@
 #include "GuiTestSupport.h"
 #include "common/Files.h"
 #include "support/TestSupport.h"
+#include "tools/ToolTexts.h"
 #include "tools/ui/SelImgFiles.h"
 #include "widgets/FileDialog.h"
 #include "widgets/MessageBox.h"
@@ -177,28 +178,58 @@ TEST_F(ImageTableWindow, FullRunGivesTheSameBytesAsTheCommandLine) {
   EXPECT_EQ(test::ReadText(dir_ / "Image.h"), header);
 }
 
-TEST_F(ImageTableWindow, CancelDuringARunStopsTheWorkerAndRemovesTheOutputs) {
+TEST_F(ImageTableWindow, CancelOrEscDuringARunStopsItRemovesItsOutputsSaysSoAndCloses) {
+  for (const bool escape : {false, true}) {
+    if (escape) {
+      dlg_.reset(new CSelImgFiles(nullptr));
+      dlg_->Show();
+    }
+    Click(Control(CSelImgFiles::IDC_ADD_FILES));
+    Edit(CSelImgFiles::IDC_DISPLAY_SPEED)->ChangeValue("600000");  // the first preview waits
+    Click(dlg_->okButton_);
+    // The run is in its copy step once the address progress (55..60) has been shown.
+    ASSERT_TRUE(RunLoopUntil([&] { return dlg_->progress_->GetValue() >= 55; }, 20000));
+    ASSERT_TRUE(dlg_->Running());
+    for (int id : {CSelImgFiles::IDC_ADD_FILES, CSelImgFiles::IDC_DELETE}) {
+      EXPECT_FALSE(Control(id)->IsEnabled()) << id;
+    }
+    // The first picture, decoded back from its run-length image, stays in the preview.
+    const wxColour background = dlg_->GetBackgroundColour();
+    ASSERT_TRUE(RunLoopUntil([&] {
+      const wxImage canvas = dlg_->preview_->Canvas().ConvertToImage();
+      return wxColour(canvas.GetRed(0, 0), canvas.GetGreen(0, 0), canvas.GetBlue(0, 0)) != background;
+    }));
+    if (!escape) guitest::SaveArtifact(guitest::Capture(dlg_.get()), "select-image-files-preview.png");
+    boxes_.clear();
+    if (escape) {
+      wxKeyEvent key(wxEVT_CHAR_HOOK);
+      key.m_keyCode = WXK_ESCAPE;
+      key.SetEventObject(dlg_.get());
+      dlg_->GetEventHandler()->ProcessEvent(key);
+    } else {
+      Click(Control(wxID_CANCEL));
+    }
+    ASSERT_TRUE(RunLoopUntil([&] { return !dlg_->IsShown(); }, 20000)) << escape;
+    EXPECT_FALSE(dlg_->Running());
+    guitest::Flush();
+    EXPECT_EQ(boxes_, std::vector<std::string>{kRunCancelledText}) << escape;
+    EXPECT_FALSE(FileExists(dir_ / "Image.hdr"));
+    EXPECT_FALSE(FileExists(dir_ / "Image.h"));
+    EXPECT_FALSE(FileExists(dir_ / "rgb24.bin"));
+  }
+}
+
+TEST_F(ImageTableWindow, CancelAfterTheRunJustCloses) {
   Click(Control(CSelImgFiles::IDC_ADD_FILES));
-  Edit(CSelImgFiles::IDC_DISPLAY_SPEED)->ChangeValue("600000");  // the first preview waits
+  Edit(CSelImgFiles::IDC_DISPLAY_SPEED)->ChangeValue("0");
   Click(dlg_->okButton_);
-  // The run is in its copy step once the address progress (55..60) has been shown.
-  ASSERT_TRUE(RunLoopUntil([&] { return dlg_->progress_->GetValue() >= 55; }, 20000));
-  ASSERT_TRUE(dlg_->Running());
-  // The first picture, decoded back from its run-length image, stays in the preview.
-  const wxColour background = dlg_->GetBackgroundColour();
-  ASSERT_TRUE(RunLoopUntil([&] {
-    const wxImage canvas = dlg_->preview_->Canvas().ConvertToImage();
-    return wxColour(canvas.GetRed(0, 0), canvas.GetGreen(0, 0), canvas.GetBlue(0, 0)) != background;
-  }));
-  guitest::SaveArtifact(guitest::Capture(dlg_.get()), "select-image-files-preview.png");
+  ASSERT_TRUE(RunLoopUntil([&] { return !dlg_->Running() && !boxes_.empty(); }, 20000));
+  boxes_.clear();
   Click(Control(wxID_CANCEL));
-  EXPECT_FALSE(dlg_->Running());
-  EXPECT_FALSE(dlg_->IsShown());
   guitest::Flush();
+  EXPECT_FALSE(dlg_->IsShown());
   EXPECT_TRUE(boxes_.empty());
-  EXPECT_FALSE(FileExists(dir_ / "Image.hdr"));
-  EXPECT_FALSE(FileExists(dir_ / "Image.h"));
-  EXPECT_FALSE(FileExists(dir_ / "rgb24.bin"));
+  EXPECT_TRUE(FileExists(dir_ / "Image.hdr"));  // a finished run's outputs stay
 }
 
 }  // namespace

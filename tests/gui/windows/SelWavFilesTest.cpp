@@ -19,6 +19,7 @@
 #include "common/DynamicLibrary.h"
 #include "common/Files.h"
 #include "support/TestSupport.h"
+#include "tools/ToolTexts.h"
 #include "tools/ui/SelWavFiles.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
@@ -337,13 +338,21 @@ TEST_F(VoiceWindow, CancelStopsARunInProgress) {
   Add(files);
   Click(dlg_->okButton_);
   ASSERT_TRUE(dlg_->Running());
-  // Cancel returns once the worker is gone, whenever it comes; nothing the run still
-  // reports reaches the closed window.
-  Click(dlg_->FindWindow(wxID_CANCEL));
+  // The list and its buttons rest while the run works.
+  EXPECT_FALSE(dlg_->waveList_->IsEnabled());
+  for (wxButton* b : {dlg_->deleteButton_, dlg_->moveUpButton_, dlg_->moveDownButton_})
+    EXPECT_FALSE(b->IsEnabled());
+  // Esc as Cancel: the run stops at its next step, the window says so and closes.
+  wxKeyEvent key(wxEVT_CHAR_HOOK);
+  key.m_keyCode = WXK_ESCAPE;
+  key.SetEventObject(dlg_.get());
+  dlg_->GetEventHandler()->ProcessEvent(key);
+  ASSERT_TRUE(RunLoopUntil([&] { return !dlg_->IsShown(); }, 20000));
   EXPECT_FALSE(dlg_->Running());
-  EXPECT_FALSE(dlg_->IsShown());
   guitest::Flush();
-  EXPECT_TRUE(boxes_.empty());
+  EXPECT_EQ(boxes_, std::vector<std::string>{kRunCancelledText});
+  EXPECT_FALSE(FileExists(dir_ / "KOVA_DATA.HDR"));
+  EXPECT_FALSE(FileExists(dir_ / "w0.enc"));
   EXPECT_EQ(generation_.FileCount(), 100u);
 }
 

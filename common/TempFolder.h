@@ -1,0 +1,44 @@
+#pragma once
+// Where fresh extraction folders go. The unscrambled images land there, so the folder is
+// chosen with care: $TMP only when it names a folder, else the system's temp folder (never
+// the current one), and refused when another user could rename what is in it and put his
+// own files in their place. Each fresh folder carries a mark naming the process that owns
+// it, so that a later run can clear the folders of a process that was killed outright.
+#include <string>
+
+namespace edog {
+
+struct TempFolderChoice {
+  std::string folder;   // the base of fresh folders; empty when there is none
+  std::string note;     // why $TMP was passed over, for the user; empty when it was used or unset
+  std::string problem;  // why `folder` may not be used (others may change it); empty when fine
+};
+TempFolderChoice ChooseTempFolder();
+
+// Why `folder` would let another user swap the files in it (writable by others and not
+// sticky, or owned by another user than root), naming the folder and the fix; empty when
+// nothing is wrong.
+std::string TempFolderProblem(const std::string& folder);
+
+struct FreshTempFolder {
+  std::string path;     // "<base>/tmpXXXXXX", empty on failure
+  std::string note;     // as TempFolderChoice::note
+  std::string refusal;  // the base was refused (TempFolderProblem)
+  int error = 0;        // errno of a failed creation
+};
+// Creates a fresh folder (mode 0700, no race) in the chosen base, after clearing the
+// abandoned marked folders there (RemoveAbandonedTempFolders).
+FreshTempFolder MakeFreshTempFolder();
+
+// The owner mark: a small file in `folder` with this process's id. Unmark before the
+// folder is removed or handed to the user.
+constexpr const char* kOwnerMarkName = ".edog-owner";
+bool MarkTempFolder(const std::string& folder);
+void UnmarkTempFolder(const std::string& folder);
+
+// Removes the marked "tmp*" folders in `base` that belong to this user and whose owning
+// process is gone; a folder holding anything but plain files is left, and nothing else is
+// touched. Returns how many folders went.
+int RemoveAbandonedTempFolders(const std::string& base);
+
+}  // namespace edog
