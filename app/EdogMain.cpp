@@ -1,16 +1,23 @@
 // The program `edog`: the main update window.
-#include "app/InfoOptions.h"
+#include <cstdio>
+
 #include "app/RS232TestApp.h"
+#include "app/WindowProgramOptions.h"
 
 #ifdef __WXMSW__
-// Windows enters through wx's WinMain; the application object answers --help there.
+// Windows enters through wx's WinMain; the application object reads the options there.
 wxIMPLEMENT_APP(CRS232TestApp);
 #else
 wxIMPLEMENT_APP_NO_MAIN(CRS232TestApp);
 
-// --help and --version are answered before GTK starts, so they need no display.
+// --help, --version and a usage error are answered before GTK starts: no display needed.
 int main(int argc, char** argv) {
-  if (const auto status = edog::AnswerInfoOptions(argc, argv, stdout)) return *status;
+  const edog::WindowProgramOptions options = edog::ParseWindowProgramOptions(argc, argv);
+  if (options.action != edog::WindowProgramOptions::kRun) {
+    std::fputs(options.text.c_str(),
+               options.action == edog::WindowProgramOptions::kUsageError ? stderr : stdout);
+    return edog::WindowProgramExitCode(options.action);
+  }
   return wxEntry(argc, argv);
 }
 #endif

@@ -15,6 +15,7 @@
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
+#include "update/PackageLookup.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
@@ -94,8 +95,11 @@ void CRS232TestDlg::StopWorkers() {
 void CRS232TestDlg::OnUpdate() {
   if (job_.Running()) return;  // a press from inside one of the job's waits
   UpdateSettings settings;
-  settings.packagePath =
-      options_.packagePath.empty() ? programDirectory_ + kPackageFileName : options_.packagePath;
+  PackagePlaces places = PackagePlacesHere(options_.packagePath);
+  places.programDir = programDirectory_;
+  const PackageLookup lookup = FindPackage(places);
+  updateHost_.AppendLog(PackageLookupText(lookup));
+  settings.packagePath = lookup.path;
   settings.encryptionMethod = encryptionMethod_;
   lastResult_ = job_.Run({voiceSelected_ != 0, databaseSelected_ != 0, softwareSelected_ != 0},
                          settings);
@@ -147,7 +151,11 @@ void CRS232TestDlg::OnConnect() {
                               static_cast<uint32_t>(setComDlg_.speed_))) {
     case SerialLinkController::ConnectResult::kNoEvents: return;
     case SerialLinkController::ConnectResult::kOpenFailed:
-      ShowMessageBox(kFailConnectText, ApplicationCaption(), wxOK, this);
+      // The template's text first; the reason, when known, says what the user can do.
+      ShowMessageBox(serialLink_.OpenFailure().empty()
+                         ? wxString(kFailConnectText)
+                         : kFailConnectText + wxString("\n\n") + U8(serialLink_.OpenFailure()),
+                     ApplicationCaption(), wxOK, this);
       return;
     case SerialLinkController::ConnectResult::kConnected: break;
   }

@@ -1,50 +1,42 @@
 #include "app/RS232TestApp.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/RS232TestDlg.h"
+#include "app/WindowProgramOptions.h"
 #include "device/DeviceLibraryChoice.h"
+#include "widgets/WxText.h"
 
 bool CRS232TestApp::OnInit() {
-  // The only option is the device library (--device usb|sim), read here rather than by the
-  // base class's parser. Returning false here would end the program with status 255: the
-  // work is in OnRun.
-  std::string device;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i].utf8_string();
-    if (a == "--help" || a == "-h") {
-      std::printf("Usage: edog [--device usb|sim]\n\nThe update window. --device chooses the "
-                  "device library: 'usb' a real device over libusb, 'sim' the simulator's "
-                  "stand-in (default: $EDOG_DEVICE_LIBRARY, else usb when a USB device is "
-                  "configured).\n");
-      exitCode_ = 0;
-      return true;
-    }
-    if (a == "--device" && i + 1 < argc) {
-      device = argv[++i].utf8_string();
-    } else if (a.rfind("--device=", 0) == 0) {
-      device = a.substr(9);
-    } else {
-      std::fprintf(stderr, "edog: unknown argument '%s'; try 'edog --help'\n", a.c_str());
-      exitCode_ = 2;
-      return true;
-    }
-  }
-  const edog::DeviceLibraryChoice choice = edog::ChooseDeviceLibrary(device);
-  if (!choice.error.empty()) {
-    std::fprintf(stderr, "edog: %s\n", choice.error.c_str());
-    exitCode_ = 2;
-    return true;
-  }
-  usbLibrary_ = choice.library;
+  // The options are read in OnRun, so the base class's command-line parsing is skipped.
+  // Returning false here would end the program with status 255: the work is in OnRun.
   return true;
 }
 
 int CRS232TestApp::OnRun() {
-  if (exitCode_ >= 0) return exitCode_;
+  // wx hands the arguments over as wide text on Windows: the paths go on as UTF-8.
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.push_back(ToU8(argv[i]));
+  std::vector<const char*> pointers;
+  for (const std::string& a : args) pointers.push_back(a.c_str());
+  const edog::WindowProgramOptions parsed =
+      edog::ParseWindowProgramOptions(static_cast<int>(pointers.size()), pointers.data());
+  if (parsed.action != edog::WindowProgramOptions::kRun) {
+    std::fputs(parsed.text.c_str(),
+               parsed.action == edog::WindowProgramOptions::kUsageError ? stderr : stdout);
+    return edog::WindowProgramExitCode(parsed.action);
+  }
+  const edog::DeviceLibraryChoice choice = edog::ChooseDeviceLibrary(parsed.device);
+  if (!choice.error.empty()) {
+    std::fprintf(stderr, "edog: %s\n", choice.error.c_str());
+    return 2;
+  }
   MainWindowOptions options;
-  options.usbLibrary = usbLibrary_;
-  CRS232TestDlg dlg(nullptr, std::move(options));  // no parent; the program's only top-level window
+  options.packagePath = parsed.packagePath;
+  options.usbLibrary = choice.library;
+  CRS232TestDlg dlg(nullptr, options);  // no parent; the program's only top-level window
   SetTopWindow(&dlg);
   dlg.ShowModal();
   SetTopWindow(nullptr);

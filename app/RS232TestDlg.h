@@ -43,7 +43,7 @@ struct MainWindowOptions {
   std::string usbLibrary = USB_LIBRARY_NAME;
   // Replaces the background picture (resource 1024) when valid.
   wxBitmap background;
-  // The update package; empty: "qzkt.dll" in the program folder.
+  // The update package; empty: looked up (update/PackageLookup.h).
   std::string packagePath;
   // Time of the update job's message-pump waits (tests pass a faster one).
   edog::Clock* clock = nullptr;  // null: the system clock

@@ -215,12 +215,15 @@ wxBitmap LoadResourceBitmap(int id) {
   return wxBitmap();
 }
 
+wxBitmap PaintAppIcon(int size) {
+  return Paint(size, size, [size](wxGraphicsContext& gc) { DrawIcon(gc, size); }, true);
+}
+
 wxIconBundle LoadAppIcon() {
   wxIconBundle bundle;
   for (int size : {16, 32, 48}) {
     wxIcon icon;
-    icon.CopyFromBitmap(
-        Paint(size, size, [size](wxGraphicsContext& gc) { DrawIcon(gc, size); }, true));
+    icon.CopyFromBitmap(PaintAppIcon(size));
     bundle.AddIcon(icon);
   }
   return bundle;

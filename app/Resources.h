@@ -11,6 +11,8 @@
 wxBitmap LoadResourceBitmap(int id);
 // The application icon in 16, 32 and 48 pixels.
 wxIconBundle LoadAppIcon();
+// The icon's picture at any size, with alpha (the menu entry's icons come from it).
+wxBitmap PaintAppIcon(int size);
 // A string resource, empty for an unknown id.
 wxString LoadResourceString(int id);
 

@@ -38,6 +38,8 @@ class SerialLinkController {
   bool Connected() const { return connected_; }
   // Connected and the port still open.
   bool Open() const { return connected_ && comm_.IsOpen(); }
+  // Why the last Connect could not open the port; empty when the reason has no words.
+  const std::string& OpenFailure() const { return comm_.OpenFailure(); }
 
   // Starts a download of `path` on its own thread; the reader pauses until the download
   // lets it go. `reports` get every report of it (ResumeReader after the link has resumed).

@@ -13,6 +13,7 @@
 #include "common/DynamicLibrary.h"
 #include "common/Files.h"
 #include "device/UsbLibrary.h"
+#include "update/PackageLookup.h"
 #include "update/UpdateJob.h"
 
 namespace edog::cli {
@@ -160,7 +161,7 @@ class TerminalUpdateHost final : public UpdateHost {
 
 int Update(int argc, char** argv) {
   bool voice = false, map = false, software = false, trace = false;
-  std::string package = ProgramDirectory() + kPackageFileName;
+  std::string package;
   std::string methodText = std::to_string(kDefaultEncryptionMethod), port, baudText = "115200";
   std::string device;
   Args args("edogtool update [--voice] [--map] [--software] [--package PATH] [--method N] "
@@ -175,13 +176,16 @@ int Update(int argc, char** argv) {
   args.Flag("--voice", &voice, "renew the voice prompts (语音)");
   args.Flag("--map", &map, "renew the camera database (数据)");
   args.Flag("--software", &software, "renew the device software (软件)");
-  args.Option("--package", &package, "PATH", "the update package (default: qzkt.dll beside the program)");
+  args.Option("--package", &package, "PATH", "the update package (default: the first qzkt.dll found, see below)");
   AddMethodOption(args, &methodText);
   args.Option("-p,--port", &port, "PATH", "open this serial port first, for contents sent over UART");
   AddBaudOption(args, &baudText);
   args.Flag("--trace", &trace, "log every USB pipe write to stderr");
   AddDeviceOption(args, &device);
-  args.Epilog(UsbLibraryHelpText() + "\nWithout a device the job stops with the not-connected message.");
+  args.Epilog("Without --package, qzkt.dll is looked for beside the program, then in\n"
+              "$XDG_DATA_HOME/edog/ (default ~/.local/share/edog/), then in the installed\n"
+              "share/edog/; the first found is used and named before the job starts.\n" +
+              UsbLibraryHelpText() + "\nWithout a device the job stops with the not-connected message.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
   int method = 0;
   uint32_t baud = 0;
@@ -201,7 +205,9 @@ int Update(int argc, char** argv) {
   TerminalUpdateHost host(std::move(usb), libraryName, comm.get(), trace, why);
   UpdateJob job(host);
   UpdateSettings settings;
-  settings.packagePath = package;
+  const PackageLookup lookup = FindPackage(PackagePlacesHere(package));
+  std::printf("%s", TerminalText(PackageLookupText(lookup)).c_str());
+  settings.packagePath = lookup.path;
   settings.encryptionMethod = method;
   const UpdateResult result = job.Run({voice, map, software}, settings);
   const bool serialOk = host.WaitForSerialDownloads();

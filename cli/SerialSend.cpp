@@ -14,6 +14,8 @@ bool ConnectSerial(CComm& comm, const std::string& port, uint32_t baud, const ch
     std::fprintf(stderr, "edogtool %s: %s: Fail connect!\n", command, port.c_str());
     if (!comm.ReaderStartError().empty())
       std::fprintf(stderr, "edogtool %s: %s\n", command, comm.ReaderStartError().c_str());
+    if (!comm.OpenFailure().empty())
+      std::fprintf(stderr, "edogtool %s: %s\n", command, comm.OpenFailure().c_str());
     return false;
   }
   return true;

@@ -11,6 +11,7 @@
 #include "cli/StandardOutput.h"
 #include "cli/ConsoleOutput.h"
 #include "cli/Utf8Args.h"
+#include "common/Version.h"
 
 namespace edog::cli {
 
@@ -30,7 +31,8 @@ void PrintUsage(FILE* out) {
             [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
   for (const auto& c : cmds) std::fprintf(out, "  %-12s %s\n", c.name, c.summary);
   std::fprintf(out,
-               "\nRun 'edogtool COMMAND --help' for a command's options.\n"
+               "\nRun 'edogtool COMMAND --help' for a command's options, 'edogtool --version' for\n"
+               "the version.\n"
                "Exit status: 0 success, 1 refused or failed, 2 usage error, 130 interrupted.\n");
 }
 }  // namespace
@@ -53,6 +55,10 @@ int main(int argc, char** argv) {
   if (name == "-h" || name == "--help" || name == "help") {
     PrintUsage(stdout);
     return FinishStandardOutput(kExitOk);
+  }
+  if (name == "-V" || name == "--version") {
+    std::printf("edogtool %s\n", edog::kVersion);
+    return kExitOk;
   }
   for (const auto& c : Commands()) {
     if (name == c.name) {

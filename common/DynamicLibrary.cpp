@@ -22,7 +22,11 @@ std::unique_ptr<DynamicLibrary> DynamicLibrary::Load(const std::string& nameOrPa
     const std::string file = PlatformFileName(nameOrPath);
     // No folder of its own known: better none than the current folder.
     const std::string own = FolderPart(dl_os::ExecutablePath(), FolderSeparators());
-    if (!own.empty()) candidates.push_back(own + file);
+    if (!own.empty()) {
+      candidates.push_back(own + file);
+      if (const std::string installed = dl_os::InstalledPluginFolder(own); !installed.empty())
+        candidates.push_back(installed + file);
+    }
     for (const std::string& folder : dl_os::SystemLibraryFolders())
       candidates.push_back(folder + file);
   }

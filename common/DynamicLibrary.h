@@ -1,9 +1,10 @@
 #pragma once
 // Run-time loading of the plug-in libraries (device library, voice encoder) by their
 // Windows base name: "HaldenUSB" is libHaldenUSB.so here and HaldenUSB.dll on Windows.
-// A base name is looked for by full path only: the program's own folder first, then the
-// system's library folder (on POSIX the system's search path), never the current folder,
-// so that a library planted where the user happens to stand is never run.
+// A base name is looked for by full path only: the program's own folder first, then
+// (installed on Linux) ../lib/edog/ from it, then the system's library folder (on POSIX the
+// system's search path), never the current folder, so that a library planted where the
+// user happens to stand is never run.
 #include <memory>
 #include <string>
 

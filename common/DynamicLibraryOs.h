@@ -16,5 +16,8 @@ std::string ExecutablePath();
 // Where a base name's file is looked for after the program's folder: full paths of
 // folders (ending with a separator), or an empty string for the system's own search.
 std::vector<std::string> SystemLibraryFolders();
+// Where an installed program's plug-ins lie, from its folder (ending with a separator);
+// empty where plug-ins sit only beside the program (Windows).
+std::string InstalledPluginFolder(const std::string& programFolder);
 
 }  // namespace edog::dl_os

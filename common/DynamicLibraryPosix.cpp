@@ -45,6 +45,10 @@ std::string ExecutablePath() {
 // dlopen's own search (LD_LIBRARY_PATH, the cache, the system folders), which never
 // includes the current folder for a bare name.
 std::vector<std::string> SystemLibraryFolders() { return {""}; }
+// bin/edog finds lib/edog/libHaldenUSB.so: the plug-ins are not on the linker's path.
+std::string InstalledPluginFolder(const std::string& programFolder) {
+  return programFolder + "../lib/edog/";
+}
 
 }  // namespace dl_os
 }  // namespace edog

@@ -92,5 +92,8 @@ std::vector<std::string> SystemLibraryFolders() {
   return {folder};
 }
 
+// The shipped folder holds the plug-ins beside the programs; there is no installed layout.
+std::string InstalledPluginFolder(const std::string&) { return {}; }
+
 }  // namespace dl_os
 }  // namespace edog

@@ -32,6 +32,7 @@ bool CComm::IsOpen() const { return open_.load() != 0; }
 
 int CComm::Open() {
   if (IsOpen()) return 0;  // one port per object; Close first
+  openFailure_.clear();
   if (!OpenPort()) return 0;
   const int configured = Configure();
   if (!configured) {

@@ -121,6 +121,9 @@ class CComm final : public SerialLink {
   void ResumeReader();
 
   bool IsOpen() const;
+  // Why the last Open failed, for the user (no permission, port in use); empty when the
+  // reason has no words of its own.
+  const std::string& OpenFailure() const { return openFailure_; }
   const std::string& PortName() const { return portName_; }
   uint32_t BaudRate() const { return baudRate_; }
   const char* Text() const { return text_; }
@@ -145,6 +148,7 @@ class CComm final : public SerialLink {
   int textLength_ = 0;
   CommNotifySink* sink_ = nullptr;
   std::string portName_;
+  std::string openFailure_;
   uint8_t byteSize_ = 8, parity_ = kNoParity, stopBits_ = kOneStopBit;
   uint32_t baudRate_ = 115200;
   uint8_t readBuf_[kReadBlock] = {};

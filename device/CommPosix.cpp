@@ -1,16 +1,21 @@
 // CComm over termios and poll(). Works the same on a real port and on a pseudo-terminal.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "common/UniqueFd.h"
 #include "device/Comm.h"
+#include "device/SerialPorts.h"
 
 namespace edog {
 
@@ -85,12 +90,35 @@ int CComm::CreateEvents() {
   return 1;
 }
 
+namespace {
+
+// The group that owns the device node, by name; empty when it cannot be told.
+std::string OwningGroup(const std::string& path) {
+  struct stat st{};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  std::vector<char> buf(16384);
+  group g{};
+  group* found = nullptr;
+  if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || !found) return {};
+  return found->gr_name;
+}
+
+}  // namespace
+
 bool CComm::OpenPort() {
   if (os_->wake[0] < 0 || portName_.empty()) return false;
   UniqueFd fd(::open(portName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsValid()) return false;
+  if (!fd.IsValid()) {
+    if (errno == EACCES || errno == EPERM)
+      openFailure_ = SerialPermissionText(portName_, OwningGroup(portName_));
+    return false;
+  }
+  if (!::isatty(fd.Get())) return false;
   // No sharing: refuse a port another program holds, and keep others out while open.
-  if (!::isatty(fd.Get()) || ::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return false;
+  if (::flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    openFailure_ = portName_ + " is in use by another program";
+    return false;
+  }
   ::ioctl(fd.Get(), TIOCEXCL);
   ::tcflush(fd.Get(), TCIOFLUSH);
   os_->fd = fd.Release();

@@ -60,4 +60,13 @@ int PortNumberFromName(const std::string& name) {
   return name.size() > 3 ? std::atoi(name.c_str() + 3) : 0;
 }
 
+std::string SerialPermissionText(const std::string& port, const std::string& group) {
+  if (group.empty())
+    return "permission denied: you may not open " + port +
+           "; ask for read and write access to it";
+  return "permission denied: " + port + " belongs to group " + group +
+         ", which you are not a member of; add yourself with \"sudo usermod -aG " + group +
+         " $USER\" and log in again";
+}
+
 }  // namespace edog

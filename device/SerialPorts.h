@@ -33,4 +33,8 @@ std::vector<std::string> ComPortBoxEntries(const std::string& simStateDir);
 // gives 12), 0 when there is none.
 int PortNumberFromName(const std::string& name);
 
+// Why the user may not open `port` and the fix: membership of `group`, the group that
+// owns the device (dialout for most serial adapters); without a group, access to it.
+std::string SerialPermissionText(const std::string& port, const std::string& group);
+
 }  // namespace edog

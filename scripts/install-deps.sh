@@ -18,6 +18,7 @@ PACKAGES=(
   srecord socat sox lrzsz ffmpeg                  # independent tools the tests compare with
   espeak-ng                                       # the demo package's voice prompts (speech at build time)
   alsa-utils                                      # recorded speech (/usr/share/sounds/alsa) for the voice encoder's quality tests
+  help2man dpkg-dev file lintian                  # man pages; the .deb (cpack, dpkg-shlibdeps) and its check
 )
 
 missing=()

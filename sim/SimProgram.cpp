@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Files.h"
+#include "common/Version.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceTcp.h"
 #include "sim/StateFiles.h"
@@ -176,7 +177,8 @@ std::string SimulatorHelp(const std::string& program) {
     else head += "\n" + std::string(22, ' ');
     s += head + o.help + "\n";
   }
-  s += "  -h, --help            this text\n\n"
+  s += "  -h, --help            this text\n"
+       "  -V, --version         the version\n\n"
        "Faults count payload bytes of each download job; refuse strikes on every download,\n"
        "vanish and stall once per run. A refused block fails at once once the device's small\n"
        "buffer is full, as with the real driver.\n";
@@ -189,6 +191,10 @@ int ParseSimulatorArgs(int argc, char** argv, const std::string& program, Simula
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(SimulatorHelp(program).c_str(), stdout);
+      return 0;
+    }
+    if (arg == "-V" || arg == "--version") {
+      std::printf("%s %s\n", program.c_str(), edog::kVersion);
       return 0;
     }
     std::string value;

@@ -8,7 +8,7 @@
 namespace edog::sim {
 
 // Parses the command line into `options`. Returns -1 to go on, or an exit status to end
-// with (0 after --help, 2 after a usage error, which is printed to standard error).
+// with (0 after --help or --version, 2 after a usage error, which is printed to standard error).
 int ParseSimulatorArgs(int argc, char** argv, const std::string& program, SimulatorOptions& options);
 std::string SimulatorHelp(const std::string& program);
 

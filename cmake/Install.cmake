@@ -1,0 +1,103 @@
+# Install on Linux with CMake's own tools, and the Debian package made from it by CPack:
+#   cmake --install build [--prefix /usr]      cd build && cpack -G DEB
+# Programs go to bin/, the plug-ins to lib/edog/ (the loader derives that folder from the
+# program's own, ../lib/edog), data to share/edog/, man pages made by help2man from each
+# program's --help, and a desktop entry so that the window appears in the system menu.
+if(WIN32)
+  return()  # Windows ships a folder in a zip (scripts/pack-windows.sh)
+endif()
+
+set(EDOG_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(EDOG_MAN_DIR ${CMAKE_BINARY_DIR}/man)
+
+install(TARGETS edogtool edog-sim RUNTIME DESTINATION bin)
+if(TARGET edog)
+  install(TARGETS edog RUNTIME DESTINATION bin)
+  install(FILES ${EDOG_PACKAGING_DIR}/edog.desktop DESTINATION share/applications)
+  foreach(size 16 32 48 128)
+    install(FILES ${EDOG_PACKAGING_DIR}/icons/edog-${size}.png
+            DESTINATION share/icons/hicolor/${size}x${size}/apps RENAME edog.png)
+  endforeach()
+endif()
+# Not lib/<multiarch>: the loader looks exactly in ../lib/edog beside bin/.
+install(TARGETS HaldenUSB Kova100 LIBRARY DESTINATION lib/edog)
+install(FILES ${EDOG_BIN_DIR}/qzkt.dll DESTINATION share/edog)
+
+# Man pages, made at build time from --help and --version; edogtool's page carries every
+# command's --help in a COMMANDS section.
+find_program(EDOG_HELP2MAN help2man)
+find_package(Python3 COMPONENTS Interpreter)
+if(EDOG_HELP2MAN AND Python3_Interpreter_FOUND)
+  set(EDOG_MAN_PAGES)
+  set(programs edogtool edog-sim)
+  set(descriptions_edogtool "update tool and developer tools of the GPS speed-camera warning device")
+  set(descriptions_edog-sim "simulator of the GPS speed-camera warning device")
+  if(TARGET edog)
+    list(APPEND programs edog)
+    set(descriptions_edog "update window of the GPS speed-camera warning device")
+  endif()
+  foreach(program ${programs})
+    set(page ${EDOG_MAN_DIR}/${program}.1)
+    set(include_args)
+    set(extra_commands)
+    set(extra_depends)
+    if(program STREQUAL "edogtool")
+      set(include_file ${EDOG_MAN_DIR}/edogtool-commands.h2m)
+      set(include_args --include ${include_file})
+      set(extra_commands COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/scripts/man-include.py
+                                 $<TARGET_FILE:edogtool> ${include_file})
+      set(extra_depends ${PROJECT_SOURCE_DIR}/scripts/man-include.py
+                        ${PROJECT_SOURCE_DIR}/scripts/cli_help.py)
+    endif()
+    add_custom_command(
+      OUTPUT ${page}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${EDOG_MAN_DIR}
+      ${extra_commands}
+      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
+              ${EDOG_HELP2MAN} --no-info --no-discard-stderr --section 1
+              --name ${descriptions_${program}} ${include_args} --output ${page}
+              $<TARGET_FILE:${program}>
+      # -n: no time stamp, so the package's bytes follow from its sources
+      COMMAND gzip -9nf ${page}
+      DEPENDS ${program} ${extra_depends}
+      COMMENT "Making the man page ${program}.1"
+      VERBATIM)
+    list(APPEND EDOG_MAN_PAGES ${page}.gz)
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${EDOG_MAN_PAGES})
+  install(FILES ${EDOG_MAN_PAGES} DESTINATION share/man/man1)
+else()
+  message(STATUS "help2man or Python 3 missing: no man pages")
+endif()
+
+# Debian's package documents: copyright and changelog (compressed, as policy wants).
+set(EDOG_DOC_DIR ${CMAKE_BINARY_DIR}/packaging-doc)
+configure_file(${EDOG_PACKAGING_DIR}/changelog.in ${EDOG_DOC_DIR}/changelog @ONLY)
+add_custom_command(
+  OUTPUT ${EDOG_DOC_DIR}/changelog.gz
+  COMMAND gzip -9nkf ${EDOG_DOC_DIR}/changelog
+  DEPENDS ${EDOG_DOC_DIR}/changelog
+  VERBATIM)
+add_custom_target(package_docs ALL DEPENDS ${EDOG_DOC_DIR}/changelog.gz)
+install(FILES ${EDOG_PACKAGING_DIR}/copyright ${EDOG_DOC_DIR}/changelog.gz
+        DESTINATION share/doc/edog)
+
+set(CPACK_PACKAGE_NAME edog)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "update tool for a GPS speed-camera warning device")
+set(CPACK_PACKAGE_DESCRIPTION
+    "edog renews the voice prompts, camera database and software of a GPS\n"
+    "speed-camera warning device over USB or a serial line, from a window or the\n"
+    "command line. It comes with the developer tools that make that content\n"
+    "(HEX/BIN to headered images, BMP to image tables, WAV to voice data) and a\n"
+    "simulator of the device.")
+string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
+set(CPACK_PACKAGE_CONTACT "edog developers <edog@example.org>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # edog_<version>_amd64.deb
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_GENERATOR DEB)
+include(CPack)

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder (DESTDIR) and runs the installed programs from
+# there: no file of the build folder is used, so the plug-ins must come from lib/edog and
+# the update package from share/edog.
+#   tests/install/staged-install.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d)
+sim_pid=""
+cleanup() {
+  if [ -n "$sim_pid" ]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "staged-install: $*" >&2; exit 1; }
+
+DESTDIR=$work/stage cmake --install "$build" --prefix /usr >"$work/install.log"
+root=$work/stage/usr
+for f in bin/edog bin/edogtool bin/edog-sim lib/edog/libHaldenUSB.so lib/edog/libKova100.so \
+         share/edog/qzkt.dll share/man/man1/edog.1.gz share/man/man1/edogtool.1.gz \
+         share/man/man1/edog-sim.1.gz share/applications/edog.desktop \
+         share/icons/hicolor/48x48/apps/edog.png share/doc/edog/copyright; do
+  [ -e "$root/$f" ] || fail "not installed: $f"
+done
+
+# Nothing of the build may help: no library path, another working folder, an empty home.
+unset LD_LIBRARY_PATH EDOG_SIM_STATE
+export HOME=$work/home XDG_DATA_HOME=$work/home/data EDOG_DEVICE_SOCKET=$work/device.sock
+mkdir -p "$HOME"
+cd "$work"
+
+version=$(sed -n 's/^project(edog VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/../../CMakeLists.txt")
+[ "$("$root/bin/edogtool" --version)" = "edogtool $version" ] || fail "edogtool --version"
+[ "$("$root/bin/edog-sim" --version)" = "edog-sim $version" ] || fail "edog-sim --version"
+[ "$("$root/bin/edog" --version)" = "edog $version" ] || fail "edog --version"
+"$root/bin/edogtool" --help | grep -q "^  update " || fail "edogtool --help lists no update"
+"$root/bin/edogtool" update --help | grep -q -- "--package" || fail "edogtool update --help"
+zcat "$root/share/man/man1/edogtool.1.gz" | grep -q 'edogtool update' || fail "man page has no commands"
+
+# The voice encoder plug-in from lib/edog.
+cp /usr/share/sounds/alsa/Front_Center.wav "$work/prompt.wav"
+"$root/bin/edogtool" voice -o voice.hdr "$work/prompt.wav" >"$work/voice.log" ||
+  fail "edogtool voice: $(cat "$work/voice.log")"
+[ -s "$work/voice.hdr" ] || fail "edogtool voice wrote no voice.hdr"
+
+# The device library from lib/edog, the package from share/edog, the installed simulator.
+"$root/bin/edog-sim" --state "$work/state" --no-serial >"$work/sim.log" 2>&1 &
+sim_pid=$!
+for _ in $(seq 100); do [ -S "$EDOG_DEVICE_SOCKET" ] && break; sleep 0.1; done
+[ -S "$EDOG_DEVICE_SOCKET" ] || fail "the installed simulator did not start: $(cat "$work/sim.log")"
+"$root/bin/edogtool" update --voice --map --software >"$work/update.log" 2>&1 ||
+  fail "edogtool update failed: $(cat "$work/update.log")"
+grep -qF "更新包: $root/bin/../share/edog/qzkt.dll" "$work/update.log" ||
+  fail "update did not name the installed package: $(cat "$work/update.log")"
+[ "$(grep -cE '"outcome": ?"complete"' "$work/state/journal.jsonl")" = 3 ] ||
+  fail "the simulator did not store three complete jobs"
+echo "staged-install: installed programs, plug-ins, package, man pages and menu entry work"
