@@ -280,7 +280,7 @@ int ReadUsb(int argc, char** argv) {
         std::fflush(stdout);
       })) {
     std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
-    ExplainDeviceRefusal("read-usb");
+    ExplainDeviceRefusal("read-usb", library.get());
     return kExitFailed;
   }
   while (reader.Reading() && !Interrupted() && !StandardOutputFailed() &&
