@@ -54,11 +54,22 @@ log() { echo "test-windows: $*"; }
 fail() { echo "test-windows: FAILED: $*" >&2; exit 1; }
 
 [ "$BUILD_FIRST" = 0 ] || scripts/build-windows.sh "$ARCH"
-if [ "$ARCH" = x86 ]; then
-  scripts/wine32.sh --check || fail "the x86 build cannot be tested on this machine (no 32-bit wine, above)"
-fi
 python3 scripts/check-windows-zip.py --version "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")" \
   "dist/edog-windows-$ARCH.zip" || fail "the user zip dist/edog-windows-$ARCH.zip"
+if [ "$ARCH" = x86 ] && ! scripts/wine32.sh --check; then
+  # Built and packed, but nothing of it ran. Only an explicit EDOG_ALLOW_UNTESTED_X86=1 (a
+  # machine known to lack 32-bit support) turns this into a loud notice instead of a failure.
+  [ "${EDOG_ALLOW_UNTESTED_X86:-}" = 1 ] ||
+    fail "the x86 build cannot be tested on this machine (no 32-bit wine, above)"
+  cat >&2 <<'NOTICE'
+test-windows: ************************************************************************
+test-windows: NOT TESTED: the x86 programs were built and the user zip was checked, but
+test-windows: no 32-bit Windows program can run on this machine (reason above). Nothing
+test-windows: of the x86 build ran under wine: no ctest case, no update, no screenshot.
+test-windows: ************************************************************************
+NOTICE
+  exit 0
+fi
 
 # The simulator is the Linux one.
 if [ ! -x build/bin/edog-sim ]; then
