@@ -21,6 +21,12 @@ if(TARGET edog)
 endif()
 # Not lib/<multiarch>: the loader looks exactly in ../lib/edog beside bin/.
 install(TARGETS HaldenUSB Kova100 LIBRARY DESTINATION lib/edog)
+# The real device's library, built where libusb-1.0 is found, and the udev rule for it. The
+# rule stays a template under share/edog/udev/: the device's ids are the user's to fill in.
+if(TARGET HaldenUSB-usb)
+  install(TARGETS HaldenUSB-usb LIBRARY DESTINATION lib/edog)
+  install(FILES ${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in DESTINATION share/edog/udev)
+endif()
 install(FILES ${EDOG_BIN_DIR}/qzkt.dll DESTINATION share/edog)
 
 # Man pages, made at build time from --help and --version; edogtool's page carries every
