@@ -77,6 +77,9 @@ else()
 endif()
 
 # Debian's package documents: copyright and changelog (compressed, as policy wants).
+# The project has no mail address yet; Debian wants one in the maintainer field and the
+# changelog, so it is one of the reserved .invalid domain, which says so plainly.
+set(EDOG_PACKAGE_CONTACT "edog developers <no-address-yet@edog.invalid>")
 set(EDOG_DOC_DIR ${CMAKE_BINARY_DIR}/packaging-doc)
 configure_file(${EDOG_PACKAGING_DIR}/changelog.in ${EDOG_DOC_DIR}/changelog @ONLY)
 add_custom_command(
@@ -98,7 +101,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "(HEX/BIN to headered images, BMP to image tables, WAV to voice data) and a\n"
     "simulator of the device.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-set(CPACK_PACKAGE_CONTACT "edog developers <edog@example.org>")
+set(CPACK_PACKAGE_CONTACT ${EDOG_PACKAGE_CONTACT})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # edog_<version>_amd64.deb
