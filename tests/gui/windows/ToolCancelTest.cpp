@@ -180,6 +180,10 @@ TEST_P(ToolCancel, DuringARunStopsRemovesSaysSoAndClosesAfterTheEndJustCloses) {
   ASSERT_TRUE(RunLoopUntil([&] { return FileExists(midway); }, 20000));
   ASSERT_TRUE(run.Running());
   for (int id : c.restingIds) EXPECT_FALSE(dlg_->FindWindow(id)->IsEnabled()) << id;
+  if (press == Press::kCancel) {
+    guitest::Flush();
+    guitest::SaveArtifact(guitest::Capture(dlg_.get()), std::string("cancel-mid-run-") + c.name + ".png");
+  }
   if (press == Press::kEscape) {
     PressEscape(dlg_->FindWindow(c.focusId));
   } else {
