@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "app/RS232TestDlg.h"
+#include "app/DeveloperLayout.h"
 #include "device/SerialDownload.h"
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
@@ -38,8 +39,6 @@ constexpr const char* kSelectedSuffix = " Selected ...";
 constexpr const char* kConnectText = "Connect";
 constexpr const char* kConnectedText = "Connect OK!";
 constexpr const char* kFailConnectText = "Fail connect!";
-constexpr int kTemplateWidth = 348;   // dialog units of template 102
-constexpr int kTemplateHeight = 432;
 
 }  // namespace
 
@@ -204,8 +203,38 @@ void CRS232TestDlg::OnReadUsb() {
 
 // ---- Developer switch ---------------------------------------------------------------------
 
+namespace {
+
+// The arrangement's place for a control: by its template id, else (statics and group
+// boxes) by its text.
+const DeveloperPlace* PlaceOf(const DeveloperArrangement& arrangement, wxWindow* control) {
+  for (const DeveloperPlace& place : arrangement.places) {
+    if (place.id != 0 ? control->GetId() == place.id
+                      : (control->GetId() == wxID_STATIC || control->GetId() < 0) &&
+                            ToU8(control->GetLabel()) == place.text) {
+      return &place;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 void CRS232TestDlg::ShowDeveloperControls() {
   for (wxWindow* control : developerControls_) control->Show();
-  PlaceWindow(FitControls(this, ConvertDialogToPixels(wxSize(kTemplateWidth, kTemplateHeight))));
+  // The template overlaps its hidden controls: they get an arrangement of their own,
+  // the picture keeping its corner with nothing on it. Creation (tab) order stays.
+  const wxSize picture = ConvertPixelsToDialog(background_.IsOk() ? background_.GetSize()
+                                                                  : wxSize(0, 0));
+  const DeveloperArrangement arrangement = ArrangeDeveloperLayout({picture.x, picture.y});
+  for (wxWindow* control : GetChildren()) {
+    const DeveloperPlace* place = PlaceOf(arrangement, control);
+    if (!place) continue;
+    wxSize size = ConvertDialogToPixels(wxSize(place->box.w, place->box.h));
+    if (dynamic_cast<wxComboBox*>(control)) size.y = control->GetSize().y;  // GTK's own
+    control->SetSize(wxRect(ConvertDialogToPixels(wxPoint(place->box.x, place->box.y)), size));
+  }
+  PlaceWindow(FitControls(
+      this, ConvertDialogToPixels(wxSize(arrangement.client.w, arrangement.client.h))));
   Refresh();
 }

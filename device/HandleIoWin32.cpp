@@ -1,8 +1,37 @@
 #include <windows.h>
 
+#include <cstring>
+
+#include "device/DeviceSocket.h"
 #include "device/HandleIo.h"
 
 namespace edog {
+namespace {
+
+// The device library's own pipes for the host-to-device direction: the client end of a
+// duplex message-mode named pipe, on which the library answers every block (a vendor
+// driver's handle is no named pipe, and its writes complete only once the device has the
+// data).
+bool IsAnsweringPipe(HANDLE handle) {
+  DWORD flags = 0;
+  return ::GetNamedPipeInfo(handle, &flags, nullptr, nullptr, nullptr) &&
+         (flags & PIPE_SERVER_END) == 0 && (flags & PIPE_TYPE_MESSAGE) != 0;
+}
+
+// The device's answer to the block just written (device/DeviceSocket.h): true when it
+// took it. The library ends the pipe when the device goes or stays silent past its wait,
+// which ends this read too. A pipe that cannot be read from (a library that does not
+// answer) has nothing to wait for.
+bool BlockTaken(HANDLE handle) {
+  char answer[64] = {};
+  DWORD got = 0;
+  if (!::ReadFile(handle, answer, sizeof answer - 1, &got, nullptr))
+    return ::GetLastError() == ERROR_ACCESS_DENIED;
+  const size_t word = std::strlen(kDeviceBlockTaken);
+  return got > word && std::memcmp(answer, kDeviceBlockTaken, word) == 0 && answer[word] == ' ';
+}
+
+}  // namespace
 
 // USB_INVALID_HANDLE is also the current process's pseudo-handle, which the calls below
 // would accept: refuse it first.
@@ -11,9 +40,11 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
   if (written) *written = 0;
   if (handle == USB_INVALID_HANDLE) return false;
   DWORD n = 0;
-  const BOOL ok = ::WriteFile(handle, data, size, &n, nullptr);
-  if (written) *written = n;
-  return ok && n == size;
+  if (!::WriteFile(handle, data, size, &n, nullptr) || n != size) return false;
+  // Like a bulk write, done only once the device has the block, not when a buffer does.
+  if (IsAnsweringPipe(handle) && !BlockTaken(handle)) return false;
+  if (written) *written = size;
+  return true;
 }
 
 bool HandleRead(UsbHandle handle, void* data, uint32_t size, uint32_t* got) {

@@ -17,7 +17,9 @@
 #   * edogtool.exe update --voice --map --software: three complete jobs in the journal;
 #   * edogtool.exe send-serial over the COM port: a complete serial job in the journal;
 #   * edog.exe on Xvfb: a screenshot of the main window (<build folder>/edog-main-window.png)
-#     with its Chinese texts in the font the wine prefix is given.
+#     with its Chinese texts in the font the wine prefix is given;
+#   * edogtool.exe send-usb against a device that vanishes after 20000 bytes: the bytes it
+#     counts as sent are the bytes the device's journal received.
 #   * every vendor-style DLL set the test suite builds (build folder tests/vendor-style/<name>/
 #     with a HaldenUSB.dll and/or Kova100.dll): copied beside the programs in a folder of
 #     their own, edogtool.exe update --voice --map --software there, 3 complete jobs each.
@@ -105,11 +107,12 @@ wineserver -p 600 2>/dev/null || true
 
 # The simulator: ready when its serial line is named and its TCP bridge listens. A port
 # another program holds makes it exit at once: the next port is tried.
-start_sim() {
+start_sim() {  # PORT [SIMULATOR OPTIONS...]
   local port=$1
+  shift
   rm -rf "$work/state" "$work/device.sock"
   build/bin/edog-sim --state "$work/state" --socket "$work/device.sock" --tcp-port "$port" \
-    --serial-baud 0 >"$work/sim.log" 2>&1 &
+    --serial-baud 0 "$@" >"$work/sim.log" 2>&1 &
   sim_pid=$!
   for _ in $(seq 100); do
     if [ -s "$work/state/serial-line" ] && grep -q "TCP bridge on 127.0.0.1:$port" "$work/sim.log"; then
@@ -200,4 +203,19 @@ xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
 ' _ "$BIN" "$shot" "${WINE[0]}" || fail "edog.exe showed no main window"
 [ -s "$shot" ] || fail "no screenshot of edog.exe"
 log "screenshot $shot"
+
+# 4. Counts the device confirmed: against a device that vanishes after 20000 bytes,
+# send-usb names as sent what the device's journal says it received (a write counts once
+# the device has the block, not once a pipe buffer has it).
+stop_sim
+start_sim "$EDOG_SIM_TCP_PORT" --vanish-after 20000 || fail "no simulator with --vanish-after on port $EDOG_SIM_TCP_PORT"
+if (cd "$BIN" && timeout 120 "${WINE[@]}" edogtool.exe send-usb "$software") >"$work/vanish.log" 2>&1; then
+  cat "$work/vanish.log"; fail "send-usb reported success to a device that vanished"
+fi
+sent=$(sed -n 's/.*stopped taking data after \([0-9]*\) of .*/\1/p' "$work/vanish.log")
+received=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readlines()[-1])["received"])' \
+  "$work/state/journal.jsonl")
+[ -n "$sent" ] && [ "$sent" = "$received" ] ||
+  { cat "$work/vanish.log"; fail "send-usb counted ${sent:-nothing} bytes as sent, the device received $received"; }
+log "send-usb against a vanishing device: $sent bytes counted, as many as the device received"
 log "passed in $(( $(date +%s) - start )) s"

@@ -118,6 +118,7 @@ class Report {
     o_.OnReport(text);
     return status;
   }
+  bool Cancelled() { return o_.CancelRequested(); }
 
  private:
   HeaderGenObserver& o_;
@@ -138,6 +139,7 @@ HeaderGenStatus WriteFlatImage(const std::string& hexPath, const std::string& fl
   std::string line;
   HexLineReader reader(in.Get());
   while (reader.Next(line)) {
+    if (report.Cancelled()) return HeaderGenStatus::kCancelled;
     switch (builder.AddLine(line)) {
       case FlatImageBuilder::kOk:
         continue;
@@ -188,6 +190,7 @@ HeaderGenStatus WriteHeaderedImage(OpenFiles& f, uint64_t size, uint32_t address
   std::vector<uint8_t> buffer(64 * 1024);
   uint64_t copied = 0, nextProgress = kProgressStep;
   while (ok && copied < size) {
+    if (report.Cancelled()) return HeaderGenStatus::kCancelled;
     const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - copied));
     if (f.in.Read(buffer.data(), want) != want)
       return report.Fail(HeaderGenStatus::kReadFailed, ReadErrorLine(f.inPath));
@@ -330,6 +333,16 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
     if (st != HeaderGenStatus::kDone) return st;
     f.inPath = flatPath;
   }
+  // From here on the flat image is this run's: a cancel takes it away again. The headered
+  // image is not there before its commit.
+  const auto cancelled = [&] {
+    if (layout.hexConversion) {
+      f.in.Close();
+      RemoveFile(flatPath);
+    }
+    return HeaderGenStatus::kCancelled;
+  };
+  if (report.Cancelled()) return cancelled();
   const std::optional<uint64_t> length = FileSize(f.inPath);
   if (!FileExists(f.inPath) || !length || !f.in.Open(f.inPath, "rb"))
     return report.Fail(HeaderGenStatus::kCannotOpenInput, "Error opening input file.\n");
@@ -362,6 +375,8 @@ HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& s, HeaderGenObse
       break;
     }
   }
+  if (st == HeaderGenStatus::kCancelled || (st == HeaderGenStatus::kDone && report.Cancelled()))
+    return cancelled();
   if (st != HeaderGenStatus::kDone) return st;
   // The headered image appears only whole, and only now.
   if (!f.out.Commit())

@@ -96,6 +96,7 @@ enum class HeaderGenStatus {
   kInputTooLarge,
   kReadFailed,
   kWriteFailed,
+  kCancelled,
 };
 
 class HeaderGenObserver {
@@ -105,11 +106,15 @@ class HeaderGenObserver {
   virtual void OnReport(const std::string& text) = 0;
   // Payload bytes copied so far; called now and then while a large input is copied.
   virtual void OnProgress(uint64_t done, uint64_t total) { (void)done, (void)total; }
+  // Polled between steps (HEX lines, copied chunks); true stops the run, which then
+  // removes what it wrote and reports nothing more.
+  virtual bool CancelRequested() { return false; }
 };
 
 // The Convert button: checks the settings, writes the flat image (HEX inputs) and the
 // headered image beside the input, reporting every step. The run succeeded exactly when
-// the status is kDone, whose last report is " >> All Process is Done !!!!\r\n".
+// the status is kDone, whose last report is " >> All Process is Done !!!!\r\n". A cancelled
+// run (kCancelled) leaves neither a headered image nor a flat image of its own.
 HeaderGenStatus ConvertToHeaderedImage(const HeaderGenSettings& settings,
                                        HeaderGenObserver& observer);
 

@@ -83,6 +83,12 @@ std::string VoiceOutputFolder(const std::string& lastEncodedPath) {
   return FolderPart(lastEncodedPath);
 }
 
+std::string VoiceDataPath(const VoiceGeneration& generation) {
+  if (generation.paths.empty()) return {};
+  const std::string lastEncoded = ReplaceExtension(EncoderInputPath(generation.paths.back()), "enc");
+  return VoiceOutputFolder(lastEncoded) + generation.outputName;
+}
+
 std::string VoiceHeaderPath(const std::string& dataPath) {
   // Only a dot of the file name counts: a dot in a folder name must not send the header
   // file elsewhere.
@@ -246,7 +252,7 @@ std::string VoiceRun::NameClash() const {
       return Format("The encoded file %s would overwrite the wave file %s",
                     encoded.back().c_str(), in.c_str());
   }
-  const std::string data = VoiceOutputFolder(encoded.back()) + gen_.outputName;
+  const std::string data = VoiceDataPath(gen_);
   const std::string header = VoiceHeaderPath(data);
   if (SameFile(data, header))
     return "the voice data file and its header file would be the same file: " + data;

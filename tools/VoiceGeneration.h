@@ -97,6 +97,9 @@ std::string LowerCasePath(const std::string& path);
 // The output folder: everything up to and including the last folder separator of the
 // last encoded file's path (empty: the current folder).
 std::string VoiceOutputFolder(const std::string& lastEncodedPath);
+// Where a run of `generation` writes its data file: the output name in the folder of the
+// last wave file's encoded file.
+std::string VoiceDataPath(const VoiceGeneration& generation);
 // The header file beside the data file: its name's extension replaced by "h"
 // ("KOVA_DATA.HDR" -> "KOVA_DATA.h"); a name without a dot gets ".h" appended.
 std::string VoiceHeaderPath(const std::string& dataPath);

@@ -24,15 +24,28 @@ class CaptionedBox : public wxGenericMessageDialog {
   using wxGenericMessageDialog::wxGenericMessageDialog;
 
  protected:
-  // Called while the box lays itself out: a spacer as wide as the title bar needs. Title
-  // bars draw their caption in bold, beside the window icon and up to three buttons
-  // (some window managers draw minimise and maximise disabled rather than not at all),
-  // each with its padding: together about eight times the caption's height.
+  // Called while the box lays itself out: a spacer as wide as the title bar needs. The
+  // caption is drawn in bold and centred, so both sides keep room for the most buttons a
+  // title bar puts on one side: minimise, maximise and close (openbox draws all three on
+  // every dialog, whatever the window asks for). Each is square, as wide as the bar is
+  // high.
   void AddMessageDialogDetails(wxSizer* sizer) override {
     wxClientDC dc(this);
     dc.SetFont(GetFont().Bold());
     const wxSize caption = dc.GetTextExtent(GetTitle());
-    sizer->Add(caption.x + 8 * caption.y, 0);
+    sizer->Add(caption.x + 2 * kButtonsPerSide * TitleBarHeight(caption.y), 0);
+  }
+
+ private:
+  static constexpr int kButtonsPerSide = 3;
+
+  // The frame of the windows shown so far, as the window manager reported it (GTK keeps
+  // it for every window of the same kind); before any, a bar one and a half lines high.
+  int TitleBarHeight(int textHeight) const {
+    const wxSize frame = GetSize() - GetClientSize();
+    const int sides = frame.x / 2;
+    const int measured = frame.y - sides;
+    return measured > 0 ? measured : textHeight * 3 / 2;
   }
 };
 

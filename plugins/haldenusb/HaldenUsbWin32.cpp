@@ -3,8 +3,10 @@
 // ordinary file handles that keep block boundaries, used with ReadFile, WriteFile and
 // CloseHandle like the vendor's pipe handles:
 //   PIPE01 (device to host): a mailslot; a read with no block waiting fails after 200 ms.
-//   PIPE00 and the device handle: the writing end of a message-mode named pipe; a block
-//   the device has no room for fails at once.
+//   PIPE00 and the device handle: the client end of a duplex message-mode named pipe.
+//   Each block written is answered on the same pipe with the device's word for it ("TOOK
+//   n", or "BUSY" when it had no room), which device/HandleIoWin32.cpp waits for, so that
+//   a write counts only once the device has the block, as a bulk write does.
 // One relay thread per handle moves the blocks between the handle and the socket; it holds
 // a reference on this library so that the caller may free the library meanwhile.
 #include <winsock2.h>
@@ -33,7 +35,8 @@ namespace {
 
 constexpr int kProbeBudgetMs = 40;      // open_dev must answer within 50 ms, with room to spare
 constexpr int kOpenBudgetMs = 1000;     // a pipe open may wait a little longer
-constexpr DWORD kOutBufferBytes = 16384;  // the device's receive buffer: small, like an endpoint FIFO
+constexpr DWORD kOutBufferBytes = 16384;  // room for a block in flight
+constexpr DWORD kAnswerBufferBytes = 256;
 constexpr DWORD kReadTimeoutMs = 200;   // a read with nothing to read fails after this
 constexpr DWORD kRelayChunk = 65536;
 
@@ -57,21 +60,17 @@ void EndRelay(Relay* r) {
   delete r;
 }
 
-// One block to the device, again while it answers that it had no room; the next block
-// goes only once this one is taken (device/DeviceSocket.h). False when the device went,
-// or gave no answer in time (the link is dropped then, so nothing arrives late).
-bool SendUntilTaken(SOCKET s, const std::vector<uint8_t>& block) {
-  const size_t busy = std::strlen(edog::kDeviceBlockBusy);
-  const DWORD start = GetTickCount();
+// One block to the device and its answer, passed back to the caller's end unchanged.
+// False when the device went, or gave no answer in time (the link is dropped then, so
+// nothing arrives late, and the caller's wait for the answer ends with the broken pipe).
+bool SendAndAnswer(const Relay& r, const std::vector<uint8_t>& block) {
   std::vector<uint8_t> answer;
-  for (;;) {
-    if (!halden::TcpSendMessage(s, block.data(), static_cast<uint32_t>(block.size()))) return false;
-    if (halden::TcpReceiveMessage(s, answer, edog::kDeviceBlockAnswerMs) != 1) return false;
-    const bool dropped = answer.size() == busy && std::memcmp(answer.data(), edog::kDeviceBlockBusy, busy) == 0;
-    if (!dropped) return true;
-    if (GetTickCount() - start >= edog::kDeviceBlockAnswerMs) return false;
-    Sleep(1);
-  }
+  if (!halden::TcpSendMessage(r.socket, block.data(), static_cast<uint32_t>(block.size())))
+    return false;
+  if (halden::TcpReceiveMessage(r.socket, answer, edog::kDeviceBlockAnswerMs) != 1) return false;
+  DWORD put = 0;
+  return WriteFile(r.handle, answer.data(), static_cast<DWORD>(answer.size()), &put, nullptr) &&
+         put == answer.size();
 }
 
 // Host to device: each message the caller writes becomes one block on the socket, until
@@ -89,7 +88,7 @@ DWORD WINAPI RelayToDevice(void* arg) {
       block.insert(block.end(), chunk.data(), chunk.data() + got);
     } while (!ok && GetLastError() == ERROR_MORE_DATA);
     if (!ok) break;
-    if (!SendUntilTaken(r->socket, block)) break;
+    if (!SendAndAnswer(*r, block)) break;
   }
   EndRelay(r);
   return 0;
@@ -152,18 +151,18 @@ bool StartRelay(LPTHREAD_START_ROUTINE fn, Relay* r) {
 
 UsbHandle OpenToDevice(SOCKET s) {
   const std::string name = UniqueName("pipe");
-  HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_FIRST_PIPE_INSTANCE,
-                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0,
-                                   kOutBufferBytes, 0, nullptr);
+  HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                                   kAnswerBufferBytes, kOutBufferBytes, 0, nullptr);
   if (server == INVALID_HANDLE_VALUE) return USB_INVALID_HANDLE;
-  HANDLE client = CreateFileA(name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr,
+  HANDLE client = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (client == INVALID_HANDLE_VALUE) {
     CloseHandle(server);
     return USB_INVALID_HANDLE;
   }
-  // Writes never wait: a block that does not fit fails.
-  DWORD mode = PIPE_READMODE_MESSAGE | PIPE_NOWAIT;
+  // One answer a message: a read of it gets the answer whole.
+  DWORD mode = PIPE_READMODE_MESSAGE | PIPE_WAIT;
   SetNamedPipeHandleState(client, &mode, nullptr, nullptr);
   auto* r = new Relay{s, server, {}};
   if (!StartRelay(RelayToDevice, r)) {

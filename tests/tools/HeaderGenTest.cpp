@@ -569,6 +569,58 @@ TEST(HeaderGenConvert, LargeBinaryReportsProgressAndPadsOnce) {
     EXPECT_GT(observer.calls[i].first, observer.calls[i - 1].first);
 }
 
+TEST(HeaderGenConvert, CancelStopsAtTheNextStepAndLeavesOnlyTheInput) {
+  // Cancelled from the moment the observer has seen `after`: a report line beginning so,
+  // or (empty) the first progress of the copy.
+  struct Canceller : Recorder {
+    void OnReport(const std::string& text) override {
+      Recorder::OnReport(text);
+      cancel = cancel || (!after.empty() && text.rfind(after, 0) == 0);
+    }
+    void OnProgress(uint64_t, uint64_t) override { cancel = cancel || after.empty(); }
+    bool CancelRequested() override { return cancel; }
+    std::string after;
+    bool cancel = false;
+  };
+  struct Case {
+    const char* step;
+    ConvertOption option;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"HEX lines", ConvertOption::kI, " >> Target/Offset Address"},
+      {"flat image written", ConvertOption::kI, " >> Temp Bin Hex File"},
+      {"payload copy", ConvertOption::kN, ""},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const bool hex = LayoutOf(c.option).hexConversion;
+    const std::string input = dir / (hex ? "fw.hex" : "fw.img");
+    if (hex) {
+      Lines lines;
+      for (uint16_t a = 0; a < 0x400; a += 16) lines.push_back(Data(a, std::vector<uint8_t>(16, 0x5A)));
+      lines.push_back(kEof);
+      test::WriteFile(input, Join(lines));
+    } else {
+      test::WriteFile(input, test::RandomBytes(3u << 20, 5));
+    }
+    Canceller observer;
+    observer.after = c.after;
+    HeaderGenSettings s;
+    s.inputPath = input;
+    s.option = c.option;
+    s.addressText = "0x0";
+    EXPECT_EQ(ConvertToHeaderedImage(s, observer), HeaderGenStatus::kCancelled) << c.step;
+    ASSERT_TRUE(observer.cancel) << c.step;
+    EXPECT_NE(observer.lines.back().rfind(" >> All Process is Done", 0), 0u) << c.step;
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+      left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{std::filesystem::path(input).filename().string()})
+        << c.step;
+  }
+}
+
 TEST(HeaderGenConvert, InputTooLargeForTheHeaderIsRefused) {
   TempDir dir;
   const std::string path = dir / "huge.img";

@@ -7,8 +7,10 @@
 #include <wx/textctrl.h>
 
 #include "common/LineEnds.h"
+#include "tools/ui/ToolWindow.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
+#include "widgets/UiCall.h"
 #include "widgets/WxText.h"
 
 using namespace edog;
@@ -28,20 +30,23 @@ const char* const kOptionTexts[] = {
     "-M Don't Convert to Binary data With Offset.[Code Area]",
 };
 
-// Report lines reach the pane as the engine writes them, each followed by a refresh.
-class PaneObserver : public HeaderGenObserver {
- public:
-  explicit PaneObserver(std::function<void(const std::string&)> append)
-      : append_(std::move(append)) {}
-  void OnReport(const std::string& text) override { append_(text); }
-
- private:
-  std::function<void(const std::string&)> append_;
-};
-
 }  // namespace
 
-CHeaderGenDlg::CHeaderGenDlg(wxWindow* parent) {
+// The conversion's side, on the worker thread: report lines are queued to the window's
+// thread in the order written; the worker never waits for the window.
+class CHeaderGenDlg::PaneObserver : public HeaderGenObserver {
+ public:
+  explicit PaneObserver(CHeaderGenDlg& dlg) : dlg_(dlg) {}
+  void OnReport(const std::string& text) override {
+    dlg_.ui_->Post([d = &dlg_, text] { d->AppendReport(text); });
+  }
+  bool CancelRequested() override { return dlg_.run_.StopRequested(); }
+
+ private:
+  CHeaderGenDlg& dlg_;
+};
+
+CHeaderGenDlg::CHeaderGenDlg(wxWindow* parent) : ui_(UiCallTarget::Create()) {
   report_ = OptionReportLine(ConvertOption::kC);
   Create(parent, IDD, "Header Generation", wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
@@ -58,6 +63,13 @@ CHeaderGenDlg::CHeaderGenDlg(wxWindow* parent) {
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(uartRadio_, usbRadio_); }, IDC_UART);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnFileOpen(); }, IDC_FILE_OPEN);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnConvert(); }, IDC_CONVERT);
+  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnEnd(wxID_OK); }, wxID_OK);
+  BindToolCancel(*this, [this] { OnEnd(wxID_CANCEL); });
+}
+
+CHeaderGenDlg::~CHeaderGenDlg() {
+  run_.Halt();
+  ui_->Detach();  // what the conversion queued is dropped with the window
 }
 
 void CHeaderGenDlg::CreateControls() {
@@ -144,6 +156,7 @@ void CHeaderGenDlg::OnPair(wxRadioButton* checked, wxRadioButton* partner) {
 }
 
 void CHeaderGenDlg::OnFileOpen() {
+  if (Running()) return;
   UpdateData(true);
   OpenFileRequest request;
   request.filter = "All File(*.*) |*.*||";
@@ -158,6 +171,7 @@ void CHeaderGenDlg::OnFileOpen() {
 }
 
 void CHeaderGenDlg::OnConvert() {
+  if (Running()) return;
   UpdateData(true);
   HeaderGenSettings settings;
   settings.inputPath = inputPath_;
@@ -165,8 +179,38 @@ void CHeaderGenDlg::OnConvert() {
   settings.addressText = addressText_;
   settings.nand = !serialRadio_->GetValue() && nandRadio_->GetValue();
   settings.port = uartRadio_->GetValue() ? Port::Uart : Port::Usb;
-  PaneObserver observer([this](const std::string& text) { AppendReport(text); });
-  ConvertToHeaderedImage(settings, observer);
+  LockRun(true);
+  const auto run = [this, settings] {
+    PaneObserver observer(*this);
+    std::vector<std::string> written;
+    if (ConvertToHeaderedImage(settings, observer) == HeaderGenStatus::kDone) {
+      written.push_back(HeaderGenOutputName(settings.inputPath, "hdr"));
+      if (LayoutOf(settings.option).hexConversion)
+        written.push_back(HeaderGenOutputName(settings.inputPath, "bin"));
+    }
+    ui_->Post([this, written] { OnConvertEnded(written); });
+  };
+  if (const std::string error = run_.Start("the conversion", run); !error.empty()) {
+    AppendReport(" >> " + error + "\r\n");
+    LockRun(false);
+  }
+}
+
+void CHeaderGenDlg::OnConvertEnded(const std::vector<std::string>& written) {
+  // A stop that came after the conversion's last look at it: what it wrote goes all the same.
+  if (EndCancelledRun(*this, run_, written)) return;
+  LockRun(false);
+}
+
+void CHeaderGenDlg::OnEnd(int code) {
+  // During a conversion it stops at its next step and removes what it wrote; the window
+  // says so and closes when the conversion's end arrives. Afterwards the window closes.
+  CancelToolRun(*this, run_, code);
+}
+
+void CHeaderGenDlg::LockRun(bool locked) {
+  for (int id : {int(IDC_FILE_OPEN), int(IDC_CONVERT)}) FindWindow(id)->Enable(!locked);
+  for (wxRadioButton* option : optionRadios_) option->Enable(!locked);
 }
 
 void CHeaderGenDlg::AppendReport(const std::string& text) {

@@ -1,18 +1,23 @@
 #pragma once
 // The HEX/BIN header generator window, dialog template 145 ("Header Generation"): choose a
 // HEX or binary file, an option and an address, and Convert writes the headered image
-// beside the input; every step is logged in the report pane.
+// beside the input on a worker thread; every step is logged in the report pane. End, Esc
+// or the close box during a conversion stop it and remove what it wrote.
 #include <wx/dialog.h>
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "tools/HeaderGen.h"
+#include "tools/ToolRun.h"
 
 class wxButton;
 class wxRadioButton;
 class wxStaticBox;
 class wxStaticText;
 class wxTextCtrl;
+class UiCallTarget;
 
 class CHeaderGenDlg : public wxDialog {
  public:
@@ -36,6 +41,7 @@ class CHeaderGenDlg : public wxDialog {
   };
 
   explicit CHeaderGenDlg(wxWindow* parent = nullptr);
+  ~CHeaderGenDlg() override;
 
   // Data exchange: false writes the members to the controls, true reads the editable ones.
   bool UpdateData(bool saveAndValidate = true);
@@ -44,6 +50,12 @@ class CHeaderGenDlg : public wxDialog {
   void OnOption(edog::ConvertOption option);
   void OnFileOpen();
   void OnConvert();
+  // End (`code` wxID_OK), Esc and the close box (wxID_CANCEL).
+  void OnEnd(int code);
+  // A conversion is in progress (from Convert until the worker has ended).
+  bool Running() const { return run_.Running(); }
+  // The conversion started by Convert and its stop.
+  edog::ToolRun run_;
 
   // Members, as the dialog exchanges them.
   std::string inputPath_;
@@ -66,10 +78,18 @@ class CHeaderGenDlg : public wxDialog {
   wxStaticBox* step3Box_ = nullptr;
 
  private:
+  class PaneObserver;
+
   void CreateControls();
   void OnInitDialog(wxInitDialogEvent& event);
   bool initialised_ = false;
   void OnPair(wxRadioButton* checked, wxRadioButton* partner);
   void AppendReport(const std::string& text);
   void ScrollReportToEnd();
+  void OnConvertEnded(const std::vector<std::string>& written);
+  // The controls that start or change a conversion rest while one runs.
+  void LockRun(bool locked);
+
+  // The worker reaches the window through this; detached when the window goes.
+  std::shared_ptr<UiCallTarget> ui_;
 };

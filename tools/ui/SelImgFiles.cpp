@@ -12,16 +12,15 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "common/Files.h"
 #include "common/Format.h"
-#include "common/ThreadStart.h"
 #include "tools/PathFunctions.h"
 #include "tools/ToolTexts.h"
 #include "tools/ToolDialogLogic.h"
 #include "tools/VoiceGeneration.h"
+#include "tools/ui/ToolWindow.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
 #include "widgets/ListRows.h"
@@ -94,7 +93,7 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
   }
   void OnPictureDecoded(size_t, const Picture& picture) override {
     dlg_.ui_->Post([d = &dlg_, picture] { d->preview_->ShowPicture(picture); });
-    dlg_.Pause(kEncodePauseMs);
+    dlg_.run_.Pause(kEncodePauseMs);
   }
   void OnPreviewCleared() override {
     dlg_.ui_->Post([d = &dlg_] { d->preview_->Clear(); });
@@ -104,12 +103,12 @@ class CSelImgFiles::RunObserver : public ImageTableObserver {
       d->preview_->Clear();
       d->preview_->ShowPicture(picture);
     });
-    dlg_.Pause(displayMs_);
+    dlg_.run_.Pause(displayMs_);
     dlg_.ui_->Post([d = &dlg_, w = picture.width, h = picture.height] {
       d->preview_->ClearArea(w, h);
     });
   }
-  bool CancelRequested() override { return dlg_.cancel_; }
+  bool CancelRequested() override { return dlg_.run_.StopRequested(); }
 
  private:
   CSelImgFiles& dlg_;
@@ -124,13 +123,9 @@ CSelImgFiles::CSelImgFiles(wxWindow* parent) : ui_(UiCallTarget::Create()) {
   CreateControls();
   Bind(wxEVT_INIT_DIALOG, &CSelImgFiles::OnInitDialog, this);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnAddFiles(); }, IDC_ADD_FILES);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnDelete(); }, IDC_DELETE);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnMove(-1); }, IDC_MOVE_UP);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnMove(+1); }, IDC_MOVE_DOWN);
+  BindListEdits(*this, *imageList_, run_, IDC_DELETE, IDC_MOVE_UP, IDC_MOVE_DOWN);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOK(); }, wxID_OK);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { OnCancel(); });
-  Bind(wxEVT_CHAR_HOOK, &CSelImgFiles::OnCharHook, this);
+  BindToolCancel(*this, [this] { OnCancel(); });
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(serialRadio_, nandRadio_); }, IDC_SERIAL);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(nandRadio_, serialRadio_); }, IDC_NAND);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { OnPair(usbRadio_, uartRadio_); }, IDC_USB);
@@ -138,7 +133,7 @@ CSelImgFiles::CSelImgFiles(wxWindow* parent) : ui_(UiCallTarget::Create()) {
 }
 
 CSelImgFiles::~CSelImgFiles() {
-  StopWorker();
+  run_.Halt();
   ui_->Detach();  // what the run queued is dropped with the window
 }
 
@@ -236,17 +231,8 @@ void CSelImgFiles::OnAddFiles() {
   UpdateData(false);
 }
 
-void CSelImgFiles::OnDelete() {
-  if (!Running()) DeleteSelectedRows(*imageList_);
-}
-
-void CSelImgFiles::OnMove(int direction) {
-  if (!Running()) MoveSelectedRows(*imageList_, direction);
-}
-
-void CSelImgFiles::LockList(bool locked) {
-  imageList_->Enable(!locked);
-  for (wxButton* b : editButtons_) b->Enable(!locked);
+void CSelImgFiles::LockEdits(bool locked) {
+  LockList(*imageList_, {editButtons_[0], editButtons_[1], editButtons_[2], editButtons_[3]}, locked);
 }
 
 void CSelImgFiles::OnOK() {
@@ -272,8 +258,7 @@ void CSelImgFiles::OnOK() {
   settings.cleanTemp = tempClean_;
   const int displayMs = std::max(0, ReadDecimalText(displaySpeed_));
 
-  LockList(true);
-  cancel_ = false;
+  LockEdits(true);
   const auto run = [this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
     // The failure text is shown once the run has ended; the final text is the window's own.
@@ -289,73 +274,26 @@ void CSelImgFiles::OnOK() {
     }
     ui_->Post([this, messages, finished, settings] { OnRunEnded(messages, finished, settings); });
   };
-  if (const std::string error = StartThread(worker_, "the image table run", run); !error.empty())
+  if (const std::string error = run_.Start("the image table run", run); !error.empty())
     OnRunEnded({error}, false, settings);
 }
 
 void CSelImgFiles::OnRunEnded(const std::vector<std::string>& messages, bool finished,
                               const ImageTableSettings& settings) {
-  if (worker_.joinable()) worker_.join();
-  if (closing_) {
-    // The stop came after the run's last look at it: what it wrote goes all the same.
-    if (finished) {
-      RemoveFile(settings.outputName);
-      RemoveFile(CHeaderFileName(settings.outputName));
-    }
-    ShowMessageBox(U8(kRunCancelledText), ApplicationCaption(), wxOK, this);
-    Close(wxID_CANCEL);
+  // A stop that came after the run's last look at it: what it wrote goes all the same.
+  if (EndCancelledRun(*this, run_,
+                      finished ? std::vector<std::string>{settings.outputName,
+                                                          CHeaderFileName(settings.outputName)}
+                               : std::vector<std::string>{}))
     return;
-  }
-  if (cancel_) return;  // the window is going
-  LockList(false);
+  LockEdits(false);
   // Also after a failed run: the list can be mended and the run started again.
   okButton_->Enable();
   for (const std::string& text : messages) ShowMessageBox(U8(text), ApplicationCaption(), wxOK, this);
 }
 
-bool CSelImgFiles::Pause(int ms) {
-  std::unique_lock<std::mutex> lock(pauseMutex_);
-  return !pauseWake_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return cancel_.load(); });
-}
-
-void CSelImgFiles::StopWorker() {
-  if (!worker_.joinable()) return;
-  {
-    std::lock_guard<std::mutex> lock(pauseMutex_);
-    cancel_ = true;
-  }
-  pauseWake_.notify_all();
-  worker_.join();
-}
-
 void CSelImgFiles::OnCancel() {
-  // During a run: it stops at its next step and removes what it wrote; the window says so
+  // During a run it stops at its next step and removes what it wrote; the window says so
   // and closes when the run's end arrives (OnRunEnded). Afterwards Cancel just closes.
-  if (Running()) {
-    if (closing_) return;
-    closing_ = true;
-    {
-      std::lock_guard<std::mutex> lock(pauseMutex_);
-      cancel_ = true;
-    }
-    pauseWake_.notify_all();
-    return;
-  }
-  Close(wxID_CANCEL);
-}
-
-void CSelImgFiles::OnCharHook(wxKeyEvent& event) {
-  if (event.GetKeyCode() == WXK_ESCAPE) {
-    OnCancel();
-  } else {
-    event.Skip();
-  }
-}
-
-void CSelImgFiles::Close(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    Hide();
-  }
+  CancelToolRun(*this, run_);
 }

@@ -5,15 +5,12 @@
 #include <wx/dialog.h>
 #include <wx/bitmap.h>
 
-#include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tools/ImageTable.h"
+#include "tools/ToolRun.h"
 
 class wxButton;
 class wxCheckBox;
@@ -69,12 +66,12 @@ class CSelImgFiles : public wxDialog {
   bool UpdateData(bool saveAndValidate = true);
 
   void OnAddFiles();
-  void OnDelete();
-  void OnMove(int direction);
   void OnOK();
   void OnCancel();
   // A run is in progress (from OK until the worker has ended).
-  bool Running() const { return worker_.joinable(); }
+  bool Running() const { return run_.Running(); }
+  // The run started by OK and its stop.
+  edog::ToolRun run_;
 
   // Members, as the dialog exchanges them.
   wxListCtrl* imageList_ = nullptr;
@@ -97,14 +94,9 @@ class CSelImgFiles : public wxDialog {
   void OnInitDialog(wxInitDialogEvent& event);
   bool initialised_ = false;
   void OnPair(wxRadioButton* checked, wxRadioButton* partner);
-  void LockList(bool locked);
+  void LockEdits(bool locked);
   void OnRunEnded(const std::vector<std::string>& messages, bool finished,
                   const edog::ImageTableSettings& settings);
-  void OnCharHook(wxKeyEvent& event);
-  void Close(int code);
-  void StopWorker();
-  // Waits up to `ms` milliseconds on the worker thread; false when the run is cancelled.
-  bool Pause(int ms);
 
   wxButton* editButtons_[4] = {};  // AddFiles, Delete, MoveUp, MoveDown
   wxTextCtrl* addressEdit_ = nullptr;
@@ -116,9 +108,4 @@ class CSelImgFiles : public wxDialog {
 
   // The worker reaches the window through this; detached when the window goes.
   std::shared_ptr<UiCallTarget> ui_;
-  std::thread worker_;
-  std::atomic<bool> cancel_{false};
-  bool closing_ = false;  // Cancel or Esc came during the run: close once it has stopped
-  std::mutex pauseMutex_;
-  std::condition_variable pauseWake_;
 };

@@ -9,10 +9,10 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "common/ThreadStart.h"
 #include "tools/ToolDialogLogic.h"
 #include "tools/ToolTexts.h"
 #include "tools/WaveListRow.h"
+#include "tools/ui/ToolWindow.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/FileDialog.h"
 #include "widgets/GradientProgressCtrl.h"
@@ -42,7 +42,7 @@ class CSelWavFiles::RunObserver : public VoiceGenerationObserver {
   void OnCompleted(long files) override {
     dlg_.ui_->Post([d = &dlg_, files] { d->OnRunCompleted(files); });
   }
-  bool StopRequested() override { return dlg_.stop_; }
+  bool StopRequested() override { return dlg_.run_.StopRequested(); }
 
  private:
   CSelWavFiles& dlg_;
@@ -60,12 +60,8 @@ CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
   Bind(wxEVT_INIT_DIALOG, &CSelWavFiles::OnInitDialog, this);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnAddFiles(); }, IDC_ADD_FILES);
   Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnOK(); }, wxID_OK);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnDelete(); }, IDC_DELETE);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnMove(-1); }, IDC_MOVE_UP);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnMove(+1); }, IDC_MOVE_DOWN);
-  Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { OnCancel(); }, wxID_CANCEL);
-  Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { OnCancel(); });
-  Bind(wxEVT_CHAR_HOOK, &CSelWavFiles::OnCharHook, this);
+  BindListEdits(*this, *waveList_, run_, IDC_DELETE, IDC_MOVE_UP, IDC_MOVE_DOWN);
+  BindToolCancel(*this, [this] { OnCancel(); });
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetFlash(kSelectSerial); }, IDC_SERIAL);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetFlash(kSelectNand); }, IDC_NAND);
   Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { SetPort(kSelectUsb); }, IDC_USB);
@@ -91,7 +87,7 @@ CSelWavFiles::CSelWavFiles(wxWindow* parent, VoiceGeneration& generation,
 }
 
 CSelWavFiles::~CSelWavFiles() {
-  StopWorker();
+  run_.Halt();
   ui_->Detach();  // what the run queued is dropped with the window
 }
 
@@ -196,18 +192,8 @@ void CSelWavFiles::OnAddFiles() {
   UpdateData(false);
 }
 
-void CSelWavFiles::OnDelete() {
-  if (!Running()) DeleteSelectedRows(*waveList_);
-}
-
-void CSelWavFiles::OnMove(int direction) {
-  if (!Running()) MoveSelectedRows(*waveList_, direction);
-}
-
-void CSelWavFiles::LockList(bool locked) {
-  waveList_->Enable(!locked);
-  for (wxButton* b : {addFilesButton_, deleteButton_, moveUpButton_, moveDownButton_})
-    b->Enable(!locked);
+void CSelWavFiles::LockEdits(bool locked) {
+  LockList(*waveList_, {addFilesButton_, deleteButton_, moveUpButton_, moveDownButton_}, locked);
   bitsChangeButton_->Enable(!locked && rateAndBits_ != 0);
 }
 
@@ -280,8 +266,7 @@ void CSelWavFiles::OnOK() {
   generation_.outputName = outputName_;
   generation_.rateAndBits = rateAndBits_ != 0;
 
-  stop_ = false;
-  LockList(true);
+  LockEdits(true);
   // The run works on its own copy: the window may change the lists at the next OK.
   const auto run = [this, generation = generation_, address = *start] {
     RunObserver observer(*this);
@@ -289,7 +274,7 @@ void CSelWavFiles::OnOK() {
         RunVoiceGeneration(generation, address, observer, encoderLibrary_);
     ui_->Post([this, result] { OnRunEnded(result); });
   };
-  if (const std::string error = StartThread(worker_, "the voice data run", run); !error.empty())
+  if (const std::string error = run_.Start("the voice data run", run); !error.empty())
     OnRunEnded({VoiceRunStatus::kFailed, error});
 }
 
@@ -302,7 +287,7 @@ void CSelWavFiles::OnRunProgress(long percent) {
 }
 
 void CSelWavFiles::OnRunCompleted(long files) {
-  if (ending_ || closing_) return;
+  if (ending_ || run_.Cancelled()) return;
   ShowMessageBox(U8(VoiceCompletionText(files, generation_.outputName)), ApplicationCaption(), wxOK,
                  this);
   UpdateData(true);
@@ -311,54 +296,28 @@ void CSelWavFiles::OnRunCompleted(long files) {
 }
 
 void CSelWavFiles::OnRunEnded(const Result<VoiceRunStatus>& result) {
-  if (worker_.joinable()) worker_.join();
-  if (closing_) {
-    // A run that completed before it saw the stop keeps its whole outputs: just close.
-    if (result.status == VoiceRunStatus::kStopped)
-      ShowMessageBox(U8(kRunCancelledText), ApplicationCaption(), wxOK, this);
-    ending_ = true;
-    Close(wxID_CANCEL);
+  if (ending_) {
+    // The completion box has been shown: the run is over, and a Cancel since just closes.
+    if (run_.End()) CloseToolWindow(*this, wxID_CANCEL);
     return;
   }
-  if (result.Ok() || ending_) return;
-  LockList(false);
+  // A stop that came after the run's last look at it: what it wrote goes all the same.
+  const std::vector<std::string> written = {VoiceDataPath(generation_),
+                                            VoiceHeaderPath(VoiceDataPath(generation_))};
+  if (EndCancelledRun(*this, run_, result.Ok() ? written : std::vector<std::string>{})) {
+    ending_ = true;
+    return;
+  }
+  if (result.Ok()) return;
+  LockEdits(false);
   if (!result.message.empty()) ShowMessageBox(U8(result.message), ApplicationCaption(), wxOK, this);
   // A run that stopped at an error leaves OK usable, so the list can be mended.
   okButton_->Enable();
 }
 
-void CSelWavFiles::StopWorker() {
-  if (!worker_.joinable()) return;
-  stop_ = true;
-  worker_.join();
-}
-
 void CSelWavFiles::OnCancel() {
-  // During a run: it stops between files and chunks and removes what it wrote; the window
+  // During a run it stops between files and chunks and removes what it wrote; the window
   // says so and closes when the run's end arrives (OnRunEnded). Afterwards Cancel just
   // closes.
-  if (Running()) {
-    if (closing_) return;
-    closing_ = true;
-    stop_ = true;
-    return;
-  }
-  ending_ = true;
-  Close(wxID_CANCEL);
-}
-
-void CSelWavFiles::OnCharHook(wxKeyEvent& event) {
-  if (event.GetKeyCode() == WXK_ESCAPE) {
-    OnCancel();
-  } else {
-    event.Skip();
-  }
-}
-
-void CSelWavFiles::Close(int code) {
-  if (IsModal()) {
-    EndModal(code);
-  } else {
-    Hide();
-  }
+  CancelToolRun(*this, run_);
 }

@@ -6,11 +6,10 @@
 // shows the completion box and closes.
 #include <wx/dialog.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
-#include <thread>
 
+#include "tools/ToolRun.h"
 #include "tools/VoiceGeneration.h"
 #include "tools/WaveInfo.h"
 
@@ -59,8 +58,6 @@ class CSelWavFiles : public wxDialog {
   bool UpdateData(bool saveAndValidate = true);
 
   void OnAddFiles();
-  void OnDelete();
-  void OnMove(int direction);
   void OnBitsChange();
   void OnRateBitsOption();
   // A double click on the wave list at the given row (-1: none) and column.
@@ -71,7 +68,9 @@ class CSelWavFiles : public wxDialog {
   void OnRunBusy(bool busy);
   void OnRunProgress(long percent);
   void OnRunCompleted(long files);
-  bool Running() const { return worker_.joinable(); }
+  bool Running() const { return run_.Running(); }
+  // The run started by OK and its stop.
+  edog::ToolRun run_;
 
   // Members, as the dialog exchanges them.
   wxListCtrl* waveList_ = nullptr;
@@ -101,10 +100,7 @@ class CSelWavFiles : public wxDialog {
   void SetFlash(int selection);
   void SetPort(int selection);
   void OnRunEnded(const edog::Result<edog::VoiceRunStatus>& result);
-  void StopWorker();
-  void LockList(bool locked);
-  void OnCharHook(wxKeyEvent& event);
-  void Close(int code);
+  void LockEdits(bool locked);
 
   edog::VoiceGeneration& generation_;
   const std::string encoderLibrary_;
@@ -115,9 +111,6 @@ class CSelWavFiles : public wxDialog {
 
   // The worker reaches the window through this; detached when the window goes.
   std::shared_ptr<UiCallTarget> ui_;
-  std::thread worker_;
-  std::atomic<bool> stop_{false};
   bool ending_ = false;
-  bool closing_ = false;  // Cancel or Esc came during the run: close once it has stopped
   wxButton* addFilesButton_ = nullptr;
 };

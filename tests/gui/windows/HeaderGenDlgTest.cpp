@@ -1,5 +1,5 @@
 // The header generator window (template 145) on the virtual display: the option handlers,
-// File Open, Convert on the engine, the report pane.
+// File Open, Convert on the engine's worker, the report pane.
 #include <gtest/gtest.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
@@ -52,9 +52,15 @@ class HeaderGenWindow : public ::testing::Test {
     answer_ = {U8(path)};
     Click(Control(CHeaderGenDlg::IDC_FILE_OPEN));
   }
+  // Convert, and the loop runs until the conversion has ended and its lines are shown.
+  void ConvertNow() {
+    Click(Control(CHeaderGenDlg::IDC_CONVERT));
+    ASSERT_TRUE(guitest::RunLoopUntil([&] { return !dlg_->Running(); }, 20000));
+    guitest::Flush();
+  }
   void Convert(const std::string& address) {
     dlg_->addressEdit_->ChangeValue(address);
-    Click(Control(CHeaderGenDlg::IDC_CONVERT));
+    ConvertNow();
   }
 
   std::unique_ptr<CHeaderGenDlg, guitest::DestroyWindow> dlg_;
@@ -171,7 +177,7 @@ TEST_F(HeaderGenWindow, AddressNotOnA512BoundaryRefusedByCAcceptedByN) {
 }
 
 TEST_F(HeaderGenWindow, ConvertFollowsTheFlashAndPortRadiosAndReportsAMissingInput) {
-  Click(Control(CHeaderGenDlg::IDC_CONVERT));
+  ConvertNow();
   EXPECT_TRUE(EndsWith(Pane(), " >> Cannot open file!\r\n")) << Pane();
 
   const std::string bin = dir_ / "ext.raw";
@@ -195,7 +201,7 @@ TEST_F(HeaderGenWindow, ScreenshotAfterAConversion) {
   std::filesystem::copy_file(test::CorpusDir() + "/hex/Arduino-usbserial-uno.hex", hex);
   ChooseFile(hex);
   Click(Control(CHeaderGenDlg::IDC_OPTION_I));
-  Click(Control(CHeaderGenDlg::IDC_CONVERT));
+  ConvertNow();
   EXPECT_NE(dlg_->report_.find(" >> All Process is Done !!!!\r\n"), std::string::npos) << dlg_->report_;
   guitest::SaveArtifact(guitest::Capture(dlg_.get()), "header-generation.png");
   EXPECT_EQ(guitest::ClippedControls(dlg_.get()), std::vector<std::string>{});

@@ -7,6 +7,7 @@
 #include <wx/fontenum.h>
 #include <wx/listbox.h>
 #include <wx/radiobut.h>
+#include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
@@ -18,6 +19,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "gui/LayoutChecks.h"
 #include "MainWindowTestPeer.h"
 #include "app/AboutDlg.h"
 #include "app/MainWindowLogic.h"
@@ -213,6 +215,23 @@ TEST_F(MainWindow, ShippedBackgroundGivesA500By353WindowCentred) {
   EXPECT_EQ(rect.y, screen.height / 2 - 353 / 2);
 }
 
+// The shown controls, as the layout checks see them.
+std::vector<test::NamedBox> ShownBoxes(wxWindow& dlg) {
+  std::vector<test::NamedBox> boxes;
+  for (wxWindow* c : dlg.GetChildren()) {
+    if (c->IsTopLevel() || !c->IsShown()) continue;
+    const wxRect r = c->GetRect();
+    const std::string label = ToU8(c->GetLabel());
+    boxes.push_back({label.empty() ? "id " + std::to_string(c->GetId()) : label,
+                     {r.x, r.y, r.width, r.height},
+                     dynamic_cast<wxStaticBox*>(c) != nullptr});
+  }
+  return boxes;
+}
+LayoutBox PictureBox(CRS232TestDlg& dlg) {
+  return {0, 0, dlg.Background().GetWidth(), dlg.Background().GetHeight()};
+}
+
 // Run twice by CTest: on a bare display and under a window manager (openbox), whose frame
 // takes its decorations out of the window only after it has mapped the window.
 TEST_F(MainWindow, BothLayoutsShowEveryControlWholeAndCentreTheWindow) {
@@ -244,10 +263,64 @@ TEST_F(MainWindow, BothLayoutsShowEveryControlWholeAndCentreTheWindow) {
     const wxRect outer = dlg->GetRect();
     EXPECT_NEAR(outer.x + outer.width / 2, screen.width / 2, 2);
     EXPECT_NEAR(outer.y + outer.height / 2, screen.height / 2, 2);
+    // Readable: no shown control on another or on the picture (group boxes hold theirs).
+    EXPECT_EQ(test::ArrangementFaults(ShownBoxes(*dlg), PictureBox(*dlg)),
+              std::vector<std::string>{});
     guitest::SaveArtifact(guitest::Capture(dlg.get()),
                           std::string("main-window-") + (developer ? "developer" : "shipped") +
                               (managed ? "-managed" : "") + ".png");
   }
+}
+
+// Every child of the window in creation (tab) order: kind, id and text, and where it is.
+struct ChildPlace {
+  std::string what;
+  wxRect rect;
+  bool operator==(const ChildPlace& o) const { return what == o.what && rect == o.rect; }
+};
+std::ostream& operator<<(std::ostream& os, const ChildPlace& c) {
+  return os << c.what << " at " << c.rect.x << "," << c.rect.y << " " << c.rect.width << "x"
+            << c.rect.height;
+}
+std::vector<ChildPlace> ChildPlaces(wxWindow& dlg) {
+  std::vector<ChildPlace> places;
+  for (wxWindow* c : dlg.GetChildren()) {
+    places.push_back({ToU8(wxString(c->GetClassInfo()->GetClassName())) + " " +
+                          std::to_string(c->GetId() > 0 ? c->GetId() : 0) + " " +
+                          ToU8(c->GetLabel()),
+                      c->GetRect()});
+  }
+  return places;
+}
+
+TEST_F(MainWindow, ShippedLayoutStaysAsCreatedAndTheDeveloperOneKeepsItsControlsInOrder) {
+  // As created, before anything is shown: the template's places.
+  const std::vector<ChildPlace> created = ChildPlaces(*DlgPtr(new CRS232TestDlg(nullptr, {})));
+  auto settled = [](bool developer) {
+    MainWindowOptions options;
+    options.developerControls = developer;
+    auto dlg = Open(options);
+    EXPECT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+    int rounds = 0;
+    RunLoopUntil([&] { return ++rounds > 50; }, 1000);
+    return ChildPlaces(*dlg);
+  };
+  // Showing the shipped window moves nothing: the developer arrangement stays out of it.
+  const std::vector<ChildPlace> shipped = settled(false);
+  std::vector<ChildPlace> unchanged = created;
+  for (size_t i = 0; i < unchanged.size() && i < shipped.size(); ++i) {
+    unchanged[i].what = shipped[i].what;  // the status line has polled once by now
+  }
+  EXPECT_EQ(shipped, unchanged);
+  // The developer window has the same controls, ids and texts in the same order.
+  const std::vector<ChildPlace> developer = settled(true);
+  ASSERT_EQ(developer.size(), shipped.size());
+  int moved = 0;
+  for (size_t i = 0; i < developer.size(); ++i) {
+    EXPECT_EQ(developer[i].what, shipped[i].what) << i;
+    if (developer[i].rect != shipped[i].rect) ++moved;
+  }
+  EXPECT_GT(moved, static_cast<int>(developer.size()) / 2);
 }
 
 TEST_F(MainWindow, OtherBackgroundSizesTheWindowToWByHPlus120) {

@@ -6,15 +6,18 @@
 #include <wx/button.h>
 #include <wx/checkbox.h>
 #include <wx/eventfilter.h>
+#include <wx/image.h>
 #include <wx/combobox.h>
 #include <wx/listbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 #include <wx/timer.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -274,6 +277,58 @@ TEST_F(UpdateInWindow, DemoPackageClosesEveryStatusWindowAndUpdateStaysDisabledT
   EXPECT_EQ(enabledDuringJob, 0);
   EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
   EXPECT_TRUE(sim.WaitForJournal(3, 5000));
+}
+
+TEST_F(UpdateInWindow, DemoAtTheRunScriptsPaceShowsEveryStatusBarMovingInThreeScreenshots) {
+  // The demo package against run.sh's simulator: full-speed USB pace (--speed 1M).
+  StartDevice(1024 * 1024);
+  auto& dlg = OpenWindow(test::BinDir() + "/qzkt.dll", &fast_);
+  Boxes boxes;
+  StatusWindows windows;
+  struct Shot {
+    int position;
+    wxImage image;
+  };
+  std::map<std::string, std::vector<Shot>> shots;  // by status window
+  bool capturing = false;  // Capture runs the loop, and so this tick again
+  windows.onTick = [&](CUsbDwn& d) {
+    if (capturing) return;
+    std::vector<Shot>& taken = shots[d.label_];
+    const int position = d.progressBar_->GetPos();
+    // A shot at 5 % and more, then each at least 10 points further on, short of the end.
+    const int due = taken.empty() ? 5 : taken.back().position + 10;
+    if (taken.size() == 3 || position < due || position >= 100) return;
+    capturing = true;
+    const wxBitmap bitmap = guitest::Capture(&d);
+    capturing = false;
+    taken.push_back({position, bitmap.ConvertToImage()});
+    const std::string name = "demo-status-" + std::to_string(windows.seen.size() + 1) + "-" +
+                             std::to_string(taken.size()) + ".png";
+    guitest::SaveArtifact(bitmap, name);
+  };
+  Click(Peer(dlg).VoiceBox());
+  Click(Peer(dlg).DatabaseBox());
+  Click(Peer(dlg).SoftwareBox());
+  Click(Peer(dlg).UpdateButton());
+
+  EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
+  ASSERT_EQ(windows.seen.size(), 3u);
+  for (const auto& seen : windows.seen) {
+    SCOPED_TRACE(seen.label);
+    const std::vector<Shot>& taken = shots[seen.label];
+    ASSERT_EQ(taken.size(), 3u) << "fewer than three screenshots while the bar moved";
+    for (size_t i = 1; i < taken.size(); ++i) {
+      EXPECT_GT(taken[i].position, taken[i - 1].position);
+      const wxImage& a = taken[i - 1].image;
+      const wxImage& b = taken[i].image;
+      ASSERT_TRUE(a.IsOk() && b.IsOk());
+      EXPECT_FALSE(a.GetSize() == b.GetSize() &&
+                   std::equal(a.GetData(), a.GetData() + a.GetWidth() * a.GetHeight() * 3, b.GetData()))
+          << "screenshots " << i << " and " << i + 1 << " show the same window";
+    }
+  }
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n数据库文件更新成功!\r\n软件更新成功!\r\n");
 }
 
 TEST_F(UpdateInWindow, EscapeDuringTheTransferLeavesAPrefixAndTheButtonDisabledUntilTheEnd) {

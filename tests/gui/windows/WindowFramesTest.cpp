@@ -7,8 +7,10 @@
 #include <wx/timer.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <string>
 #include <ostream>
 
 #include "GuiTestSupport.h"
@@ -33,8 +35,10 @@ bool Allows(const ManagedFrame& frame, const char* action) {
 std::string Actions(const ManagedFrame& frame) {
   std::string all;
   for (const std::string& a : frame.allowedActions) all += a + " ";
-  return all;
+  return all + "(" + std::to_string(frame.titleButtons) + " title bar buttons)";
 }
+
+bool Asks(long bits, long bit) { return bits != -1 && (bits & bit) != 0; }
 
 ManagedFrame WaitForFrame(wxTopLevelWindow* window) {
   ManagedFrame frame;
@@ -70,6 +74,16 @@ TEST_F(WindowFrames, MainWindowMinimisesAndClosesButDoesNotMaximiseOrResize) {
   EXPECT_FALSE(Allows(frame, "_NET_WM_ACTION_RESIZE"));
   EXPECT_EQ(frame.minSize, dlg->GetClientSize());
   EXPECT_EQ(frame.maxSize, dlg->GetClientSize());
+  // What the window asks of any window manager: the template's minimise box, no maximise
+  // box, no sizing border. (openbox draws a maximise button all the same.)
+  EXPECT_TRUE(Asks(frame.motifFunctions, guitest::kMwmFuncMinimize));
+  EXPECT_TRUE(Asks(frame.motifFunctions, guitest::kMwmFuncClose));
+  EXPECT_FALSE(Asks(frame.motifFunctions, guitest::kMwmFuncMaximize));
+  EXPECT_FALSE(Asks(frame.motifFunctions, guitest::kMwmFuncResize));
+  EXPECT_TRUE(Asks(frame.motifDecorations, guitest::kMwmDecorMinimize));
+  EXPECT_FALSE(Asks(frame.motifDecorations, guitest::kMwmDecorMaximize));
+  EXPECT_FALSE(Asks(frame.motifDecorations, guitest::kMwmDecorResizeH));
+  EXPECT_EQ(frame.transientFor, 0u) << "the main window has its own task bar button";
   // The fixed size is still the template's.
   EXPECT_EQ(dlg->GetClientSize(), wxSize(500, 353));
   guitest::SaveArtifact(guitest::Capture(dlg.get()), "main-window-frame.png");
@@ -86,37 +100,54 @@ void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.name; }
 
 class MessageBoxFrames : public WindowFrames, public ::testing::WithParamInterface<BoxCase> {};
 
-// The box is modal: it is examined and closed from a timer while it runs. (openbox still
-// allows it to minimise, as it does every dialog that is not a utility window.)
+// The box is modal: it is examined, minimised and closed from a timer while it runs.
 TEST_P(MessageBoxFrames, NeitherResizesNorMaximisesAndShowsTheWholeCaption) {
   const BoxCase& c = GetParam();
   std::unique_ptr<CRS232TestDlg, guitest::DestroyWindow> owner;
+  ManagedFrame ownerFrame;
   if (c.owned) {
     owner.reset(new CRS232TestDlg(nullptr, MainWindowOptions{}));
     owner->Show();
-    ASSERT_TRUE(WaitForFrame(owner.get()).found);
+    ownerFrame = WaitForFrame(owner.get());
+    ASSERT_TRUE(ownerFrame.found);
   }
   const MessageBoxHandler real = SetMessageBoxHandler({});
   ManagedFrame frame;
   wxSize client, caption;
-  bool seen = false;
+  bool seen = false, minimised = false, ownerMinimised = false;
+  wxGenericMessageDialog* shown = nullptr;
+  std::chrono::steady_clock::time_point minimisedAt;
   wxTimer timer;
   timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
-    for (wxWindow* w : wxTopLevelWindows) {
-      auto* box = dynamic_cast<wxGenericMessageDialog*>(w);
-      if (!box || !box->IsShownOnScreen()) continue;
-      frame = guitest::ReadManagedFrame(box);
-      if (!frame.found || frame.titleHeight <= 0) return;
-      timer.Stop();
-      seen = true;
-      client = box->GetClientSize();
-      wxClientDC dc(box);
-      dc.SetFont(box->GetFont().Bold());
-      caption = dc.GetTextExtent(box->GetTitle());
-      guitest::SaveArtifact(guitest::Capture(box), std::string("message-box-") + c.name + ".png");
-      box->EndModal(wxID_OK);
-      return;
+    if (!shown) {
+      for (wxWindow* w : wxTopLevelWindows) {
+        auto* box = dynamic_cast<wxGenericMessageDialog*>(w);
+        if (!box || !box->IsShownOnScreen()) continue;
+        frame = guitest::ReadManagedFrame(box);
+        if (!frame.found || frame.titleHeight <= 0) return;
+        shown = box;
+        client = box->GetClientSize();
+        wxClientDC dc(box);
+        dc.SetFont(box->GetFont().Bold());
+        caption = dc.GetTextExtent(box->GetTitle());
+        guitest::SaveArtifact(guitest::Capture(box), std::string("message-box-") + c.name + ".png");
+        if (!c.owned) break;
+        // An owned box that is minimised must take its owner along: a box hidden alone
+        // would leave a window that answers nothing.
+        guitest::Minimise(frame.window);
+        minimisedAt = std::chrono::steady_clock::now();
+        return;
+      }
+      if (!shown) return;
+    } else if (!guitest::Minimised(frame.window)) {
+      if (std::chrono::steady_clock::now() - minimisedAt < std::chrono::seconds(3)) return;
+    } else {
+      minimised = true;
+      ownerMinimised = guitest::Minimised(ownerFrame.window);
     }
+    timer.Stop();
+    seen = true;
+    shown->EndModal(wxID_OK);
   });
   timer.Start(50);
   const int answer = ShowMessageBox(c.text, c.caption, wxOK, owner.get());
@@ -131,6 +162,20 @@ TEST_P(MessageBoxFrames, NeitherResizesNorMaximisesAndShowsTheWholeCaption) {
   EXPECT_FALSE(Allows(frame, "_NET_WM_ACTION_RESIZE"));
   EXPECT_EQ(frame.minSize, client);
   EXPECT_EQ(frame.maxSize, client);
+  // What the box asks of any window manager: neither minimise nor maximise, no sizing.
+  // (openbox ignores that for the buttons it draws and lets a dialog minimise.)
+  EXPECT_TRUE(Asks(frame.motifFunctions, guitest::kMwmFuncClose));
+  for (long bit : {guitest::kMwmFuncMinimize, guitest::kMwmFuncMaximize, guitest::kMwmFuncResize}) {
+    EXPECT_FALSE(Asks(frame.motifFunctions, bit)) << "function bit " << bit;
+  }
+  for (long bit : {guitest::kMwmDecorMinimize, guitest::kMwmDecorMaximize, guitest::kMwmDecorResizeH}) {
+    EXPECT_FALSE(Asks(frame.motifDecorations, bit)) << "decoration bit " << bit;
+  }
+  if (c.owned) {
+    EXPECT_EQ(frame.transientFor, ownerFrame.window) << "the box belongs to its owner";
+    EXPECT_TRUE(minimised) << "the window manager did not minimise the box";
+    EXPECT_TRUE(ownerMinimised) << "the box was minimised without its owner";
+  }
   // The whole caption is drawn (measured in the box's own font made bold, no smaller than
   // the title bar's).
   EXPECT_GE(frame.labelWidth, caption.x) << "box " << client.x << " px wide";

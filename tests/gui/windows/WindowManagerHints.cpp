@@ -128,6 +128,14 @@ ManagedFrame ReadManagedFrame(wxTopLevelWindow* window) {
     const auto extents = Property<long>(display, w, "_NET_FRAME_EXTENTS", XA_CARDINAL);
     if (extents.size() == 4) frame.titleHeight = static_cast<int>(extents[2]);
     ReadTitleBar(display, w, frame);
+    frame.window = w;
+    const auto motif = Property<long>(display, w, "_MOTIF_WM_HINTS", AnyPropertyType);
+    if (motif.size() >= 3) {
+      if (motif[0] & 1) frame.motifFunctions = motif[1];
+      if (motif[0] & 2) frame.motifDecorations = motif[2];
+    }
+    ::Window owner = 0;
+    if (XGetTransientForHint(display, w, &owner)) frame.transientFor = owner;
     XSizeHints hints{};
     long supplied = 0;
     if (XGetWMNormalHints(display, w, &hints, &supplied)) {
@@ -137,6 +145,21 @@ ManagedFrame ReadManagedFrame(wxTopLevelWindow* window) {
     break;
   }
   return frame;
+}
+
+void Minimise(unsigned long window) {
+  DisplayPtr d = Open();
+  if (!d) return;
+  XIconifyWindow(d.get(), window, DefaultScreen(d.get()));
+  XFlush(d.get());
+}
+
+bool Minimised(unsigned long window) {
+  DisplayPtr d = Open();
+  if (!d) return false;
+  const Atom wmState = XInternAtom(d.get(), "WM_STATE", False);
+  const auto state = Property<long>(d.get(), window, "WM_STATE", wmState);
+  return !state.empty() && state.front() == IconicState;
 }
 
 }  // namespace edog::guitest
