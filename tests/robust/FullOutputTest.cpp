@@ -26,7 +26,7 @@ TEST(FullOutput, EveryCommandReportsAFailedWrite) {
   ASSERT_EQ(RunTool({"hex2hdr", "-S", "a.bin"}, dir.Path()).status, 0);
   const std::vector<std::vector<std::string>> commands = {
       {"info", "a.hdr"}, {"wavinfo", "w.wav"}, {"ports"}, {"--help"}, {"info", "--help"},
-      {"unpack", "--help"}};
+      {"unpack", "--help"}, {"--version"}};
   const struct {
     const char* redirect;
     const char* reason;
