@@ -5,13 +5,9 @@
 // them with, so the device stores the package's payload, over USB and over the serial line.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <filesystem>
-#include <thread>
-
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
+#include "support/FolderSwap.h"
 #include "support/HeaderedContent.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
@@ -19,49 +15,9 @@
 namespace edog {
 namespace {
 
-namespace fs = std::filesystem;
 using test::HeaderedContent;
 using test::MakeHeaderedContent;
-
-constexpr const char* kEntryNames[3] = {"edogvoice.hdr", "edogmap.hdr", "edogsoftware.hdr"};
-
-// Watches `tmp` for an extraction folder holding all three entries, then swaps it.
-class Swapper {
- public:
-  Swapper(std::string tmp, const HeaderedContent (&images)[3])
-      : tmp_(std::move(tmp)), thread_([this, &images] { Run(images); }) {}
-  ~Swapper() {
-    stop_ = true;
-    thread_.join();
-  }
-  bool Swapped() const { return swapped_; }
-
- private:
-  void Run(const HeaderedContent (&images)[3]) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!stop_ && std::chrono::steady_clock::now() < end) {
-      std::error_code ec;
-      for (const auto& e : fs::directory_iterator(tmp_, ec)) {
-        const fs::path dir = e.path();
-        if (dir.filename().string().rfind("tmp", 0) != 0 ||
-            !fs::exists(dir / "edogsoftware.hdr", ec))
-          continue;
-        // The entries appear together, the software last: the folder is complete.
-        fs::rename(dir, tmp_ + "/taken-away", ec);
-        EXPECT_FALSE(ec) << ec.message();
-        fs::create_directory(dir, ec);
-        for (int i = 0; i < 3; ++i)
-          test::WriteFile((dir / kEntryNames[i]).string(), images[i].file);
-        swapped_ = true;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
-  }
-  std::string tmp_;
-  std::atomic<bool> stop_{false}, swapped_{false};
-  std::thread thread_;
-};
+using test::kPackageEntryNames;
 
 TEST(SwappedExtraction, TheDeviceStoresWhatThePackageHolds) {
   const struct {
@@ -92,9 +48,9 @@ TEST(SwappedExtraction, TheDeviceStoresWhatThePackageHolds) {
     }
     const std::string package = dir / kPackageFileName;
     ASSERT_EQ(WritePackage(package,
-                           {{kEntryNames[0], ours[0].file},
-                            {kEntryNames[1], ours[1].file},
-                            {kEntryNames[2], ours[2].file}},
+                           {{kPackageEntryNames[0], ours[0].file},
+                            {kPackageEntryNames[1], ours[1].file},
+                            {kPackageEntryNames[2], ours[2].file}},
                            KeyForMethod(kDefaultEncryptionMethod)),
               "");
     std::vector<std::string> args = {"update", c.flag, "--package", package};
@@ -103,7 +59,8 @@ TEST(SwappedExtraction, TheDeviceStoresWhatThePackageHolds) {
     test::ProgramResult r;
     bool swapped = false;
     {
-      Swapper swapper(tmp.Path(), theirs);
+      test::ExtractionSwapper swapper(tmp.Path(),
+                                      {theirs[0].file, theirs[1].file, theirs[2].file});
       r = test::RunTool(args);
       swapped = swapper.Swapped();
     }
