@@ -1,6 +1,4 @@
 // The program `edog`: the main update window.
-#include <cstdio>
-
 #include "app/RS232TestApp.h"
 #include "app/WindowProgramOptions.h"
 
@@ -13,11 +11,7 @@ wxIMPLEMENT_APP_NO_MAIN(CRS232TestApp);
 // --help, --version and a usage error are answered before GTK starts: no display needed.
 int main(int argc, char** argv) {
   const edog::WindowProgramOptions options = edog::ParseWindowProgramOptions(argc, argv);
-  if (options.action != edog::WindowProgramOptions::kRun) {
-    std::fputs(options.text.c_str(),
-               options.action == edog::WindowProgramOptions::kUsageError ? stderr : stdout);
-    return edog::WindowProgramExitCode(options.action);
-  }
+  if (options.action != edog::WindowProgramOptions::kRun) return edog::AnswerWithoutWindow(options);
   return wxEntry(argc, argv);
 }
 #endif

@@ -23,11 +23,7 @@ int CRS232TestApp::OnRun() {
   for (const std::string& a : args) pointers.push_back(a.c_str());
   const edog::WindowProgramOptions parsed =
       edog::ParseWindowProgramOptions(static_cast<int>(pointers.size()), pointers.data());
-  if (parsed.action != edog::WindowProgramOptions::kRun) {
-    std::fputs(parsed.text.c_str(),
-               parsed.action == edog::WindowProgramOptions::kUsageError ? stderr : stdout);
-    return edog::WindowProgramExitCode(parsed.action);
-  }
+  if (parsed.action != edog::WindowProgramOptions::kRun) return edog::AnswerWithoutWindow(parsed);
   const edog::DeviceLibraryChoice choice = edog::ChooseDeviceLibrary(parsed.device);
   if (!choice.error.empty()) {
     std::fprintf(stderr, "edog: %s\n", choice.error.c_str());

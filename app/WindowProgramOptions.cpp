@@ -1,5 +1,7 @@
 #include "app/WindowProgramOptions.h"
 
+#include <cstdio>
+
 #include "common/Version.h"
 
 namespace edog {
@@ -72,6 +74,12 @@ WindowProgramOptions ParseWindowProgramOptions(int argc, const char* const* argv
 
 int WindowProgramExitCode(WindowProgramOptions::Action action) {
   return action == WindowProgramOptions::kUsageError ? 2 : 0;
+}
+
+int AnswerWithoutWindow(const WindowProgramOptions& options) {
+  std::fputs(options.text.c_str(),
+             options.action == WindowProgramOptions::kUsageError ? stderr : stdout);
+  return WindowProgramExitCode(options.action);
 }
 
 }  // namespace edog

@@ -18,4 +18,8 @@ WindowProgramOptions ParseWindowProgramOptions(int argc, const char* const* argv
 // The exit status of an action that ends the program before the window opens.
 int WindowProgramExitCode(WindowProgramOptions::Action action);
 
+// Answers such an action: its text on standard output (a usage error on standard error);
+// returns the exit status.
+int AnswerWithoutWindow(const WindowProgramOptions& options);
+
 }  // namespace edog

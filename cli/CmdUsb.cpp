@@ -170,12 +170,10 @@ bool ExplainLibraryProblem(const char* command, const std::string& why) {
   return true;
 }
 
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name,
-                                              std::string* why) {
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name) {
   std::string reason;
   auto library = UsbLibrary::Load(name, &reason);
   ExplainLibraryProblem(command, reason);
-  if (why) *why = reason;
   return library;
 }
 

@@ -38,8 +38,7 @@ std::string AbortedText(const UsbTransferResult& r);
 bool ExplainLibraryProblem(const char* command, const std::string& why);
 // Loads the device library for a command; a library that is there but unusable is
 // explained at once.
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name,
-                                              std::string* why = nullptr);
+std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name);
 
 // The help texts' words for how the device is reached, with this platform's file name
 // ("HaldenUSB.dll" on Windows) and where its simulator is.

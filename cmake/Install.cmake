@@ -21,6 +21,12 @@ if(TARGET edog)
 endif()
 # Not lib/<multiarch>: the loader looks exactly in ../lib/edog beside bin/.
 install(TARGETS HaldenUSB Kova100 LIBRARY DESTINATION lib/edog)
+# The real device's library, built where libusb-1.0 is found, and the udev rule for it. The
+# rule stays a template under share/edog/udev/: the device's ids are the user's to fill in.
+if(TARGET HaldenUSB-usb)
+  install(TARGETS HaldenUSB-usb LIBRARY DESTINATION lib/edog)
+  install(FILES ${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in DESTINATION share/edog/udev)
+endif()
 install(FILES ${EDOG_BIN_DIR}/qzkt.dll DESTINATION share/edog)
 
 # Man pages, made at build time from --help and --version; edogtool's page carries every
@@ -71,6 +77,9 @@ else()
 endif()
 
 # Debian's package documents: copyright and changelog (compressed, as policy wants).
+# The project has no mail address yet; Debian wants one in the maintainer field and the
+# changelog, so it is one of the reserved .invalid domain, which says so plainly.
+set(EDOG_PACKAGE_CONTACT "edog developers <no-address-yet@edog.invalid>")
 set(EDOG_DOC_DIR ${CMAKE_BINARY_DIR}/packaging-doc)
 configure_file(${EDOG_PACKAGING_DIR}/changelog.in ${EDOG_DOC_DIR}/changelog @ONLY)
 add_custom_command(
@@ -92,7 +101,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "(HEX/BIN to headered images, BMP to image tables, WAV to voice data) and a\n"
     "simulator of the device.")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
-set(CPACK_PACKAGE_CONTACT "edog developers <edog@example.org>")
+set(CPACK_PACKAGE_CONTACT ${EDOG_PACKAGE_CONTACT})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # edog_<version>_amd64.deb

@@ -22,8 +22,8 @@ constexpr const char* kSerialLineFile = "serial-line";
 // The announced line, when the file names a terminal that exists; nothing otherwise.
 std::optional<std::string> AnnouncedSerialLine(const std::string& stateDir);
 
-// Where a running simulator is looked for: $EDOG_SIM_STATE, else the simulator's own
-// default state folder, ./edog-sim-state.
+// The simulator's state folder when no --state names one, and so where a running
+// simulator is looked for: $EDOG_SIM_STATE, else ./edog-sim-state.
 std::string DefaultSimulatorStateDir();
 
 // The COM port box's entries: the system's ports and the line announced in `simStateDir`.

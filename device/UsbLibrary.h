@@ -42,7 +42,6 @@ class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
   // The presence probe: open_dev, and a valid handle is closed at once.
   bool DevicePresent() const;
   const std::string& Path() const { return lib_->Path(); }
-  const UsbHandleOps& HandleOps() const { return ops_; }
   // The library's word on why it found no device (empty: nothing to say).
   std::string Problem() const;
   // The attached devices with their bulk endpoints; false when the library cannot list.

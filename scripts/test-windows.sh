@@ -153,13 +153,21 @@ software=$("${WINE[@]}" winepath -w "$BUILD/demo/edogsoftware.hdr" 2>/dev/null)
 EDOG_TEST_SIM=1 EDOG_TEST_COM=$COM EDOG_TEST_SERIAL_IMAGE=$software \
   ctest --preset "$PRESET" -j1 --timeout 180 || fail "ctest under wine ($BUILD/Testing/Temporary/LastTest.log)"
 
+# edogtool.exe update of all three parts, run in folder $1 with its output in $2; $3 names
+# the run. Fails unless the simulator stored three more complete jobs.
+update_all_three() {
+  local folder=$1 out=$2 what=$3 before after
+  before=$(jobs_complete download)
+  (cd "$folder" && timeout 300 "${WINE[@]}" edogtool.exe update --voice --map --software) >"$out" 2>&1 ||
+    { cat "$out"; fail "$what"; }
+  after=$(jobs_complete download)
+  [ $((after - before)) -eq 3 ] ||
+    { cat "$out" "$work/state/journal.jsonl"; fail "$what: expected 3 complete jobs, got $((after - before))"; }
+  log "$what: 3 complete jobs"
+}
+
 # 2. The command line, as a user runs it: the update package beside the program.
-before=$(jobs_complete download)
-(cd "$BIN" && timeout 300 "${WINE[@]}" edogtool.exe update --voice --map --software) >"$work/update.log" 2>&1 ||
-  { cat "$work/update.log"; fail "edogtool.exe update"; }
-after=$(jobs_complete download)
-[ $((after - before)) -eq 3 ] || { cat "$work/state/journal.jsonl"; fail "expected 3 complete jobs, got $((after - before))"; }
-log "edogtool.exe update: 3 complete jobs"
+update_all_three "$BIN" "$work/update.log" "edogtool.exe update"
 
 # The same with each vendor-style DLL set of the test suite beside the programs, in a folder
 # of their own, as a user's folder with the device maker's files would be.
@@ -172,12 +180,7 @@ for set_dir in "$BUILD"/tests/vendor-style/*/; do
   for dll in HaldenUSB.dll Kova100.dll; do
     if [ -f "$set_dir/$dll" ]; then cp "$set_dir/$dll" "$folder/"; else cp "$BIN/$dll" "$folder/"; fi
   done
-  before=$(jobs_complete download)
-  (cd "$folder" && timeout 300 "${WINE[@]}" edogtool.exe update --voice --map --software) >"$work/update-$name.log" 2>&1 ||
-    { cat "$work/update-$name.log"; fail "edogtool.exe update with the $name DLLs"; }
-  after=$(jobs_complete download)
-  [ $((after - before)) -eq 3 ] || { cat "$work/update-$name.log"; fail "$name DLLs: expected 3 complete jobs, got $((after - before))"; }
-  log "edogtool.exe update with the $name DLLs: 3 complete jobs"
+  update_all_three "$folder" "$work/update-$name.log" "edogtool.exe update with the $name DLLs"
 done
 
 before=$(jobs_complete serial-download)

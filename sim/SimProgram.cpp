@@ -13,6 +13,7 @@
 #include "common/Version.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceTcp.h"
+#include "device/SerialPorts.h"
 #include "sim/StateFiles.h"
 #include "sim/TcpBridge.h"
 
@@ -89,7 +90,7 @@ bool BlockIndex(const std::string& v, int64_t& out) {
 // One row per option; further device sides add theirs here.
 const std::vector<OptionDef>& OptionTable() {
   static const std::vector<OptionDef> table = {
-      {"--state", "DIR", "state folder: flash images and journal.jsonl (default ./edog-sim-state)",
+      {"--state", "DIR", "state folder: flash images and journal.jsonl (default $EDOG_SIM_STATE, else ./edog-sim-state)",
        [](const std::string& v, SimulatorOptions& o) { o.stateDir = v; return !v.empty(); }},
       {"--socket", "PATH",
        "local socket the device library connects to (default $EDOG_DEVICE_SOCKET, else "
@@ -187,7 +188,8 @@ std::string SimulatorHelp(const std::string& program) {
 }
 
 int ParseSimulatorArgs(int argc, char** argv, const std::string& program, SimulatorOptions& options) {
-  if (options.stateDir.empty()) options.stateDir = "edog-sim-state";
+  // Where the tools and the stand-in library look for a running simulator.
+  if (options.stateDir.empty()) options.stateDir = DefaultSimulatorStateDir();
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {

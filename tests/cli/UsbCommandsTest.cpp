@@ -251,5 +251,35 @@ TEST(SimulatorProgram, StopsCleanlyOnSigterm) {
   EXPECT_NE(access(sock.c_str(), F_OK), 0);  // the socket is removed
 }
 
+// Without --state the simulator keeps its state where the tools look for it: a serial line
+// it announces under $EDOG_SIM_STATE is listed by `edogtool ports`.
+TEST(SimulatorProgram, TakesItsStateFolderFromTheEnvironmentAsTheToolsDo) {
+  test::TempDir dir;
+  const std::string exe = test::BinDir() + "/edog-sim";
+  const std::string sock = dir / "d.sock", state = dir / "state", out = dir / "out.txt";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    // In a folder of its own, so a simulator that ignored the variable leaves nothing here.
+    if (chdir(dir.Path().c_str()) != 0 || !freopen(out.c_str(), "wb", stdout)) _exit(127);
+    setenv("EDOG_SIM_STATE", state.c_str(), 1);
+    execl(exe.c_str(), exe.c_str(), "--socket", sock.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (test::ReadText(out).find("device ready") == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const std::string line = test::ReadText(state + "/serial-line");
+  setenv("EDOG_SIM_STATE", state.c_str(), 1);
+  const auto r = RunTool({"ports"});
+  unsetenv("EDOG_SIM_STATE");
+  kill(pid, SIGTERM);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_FALSE(line.empty()) << test::ReadText(out);
+  EXPECT_NE(r.out.find(line.substr(0, line.find('\n')) + "\n"), std::string::npos) << r.out;
+  EXPECT_NE(test::ReadText(out).find("(state " + state), std::string::npos) << test::ReadText(out);
+}
+
 }  // namespace
 }  // namespace edog

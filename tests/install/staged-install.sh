@@ -22,6 +22,14 @@ for f in bin/edog bin/edogtool bin/edog-sim lib/edog/libHaldenUSB.so lib/edog/li
          share/icons/hicolor/48x48/apps/edog.png share/doc/edog/copyright; do
   [ -e "$root/$f" ] || fail "not installed: $f"
 done
+# The real device's library and its udev rule, where the build made the library (libusb found).
+usb_library=no
+if [ -e "$build/bin/libHaldenUSB-usb.so" ]; then
+  usb_library=yes
+  for f in lib/edog/libHaldenUSB-usb.so share/edog/udev/60-edog-usb.rules.in; do
+    [ -e "$root/$f" ] || fail "not installed: $f"
+  done
+fi
 
 # Nothing of the build may help: no library path, another working folder, an empty home.
 unset LD_LIBRARY_PATH EDOG_SIM_STATE
@@ -43,6 +51,12 @@ cp /usr/share/sounds/alsa/Front_Center.wav "$work/prompt.wav"
   fail "edogtool voice: $(cat "$work/voice.log")"
 [ -s "$work/voice.hdr" ] || fail "edogtool voice wrote no voice.hdr"
 
+# The real device's library from lib/edog: usb-list loads it and lists, opening nothing.
+if [ $usb_library = yes ]; then
+  "$root/bin/edogtool" usb-list >"$work/usb-list.log" 2>&1 ||
+    fail "edogtool usb-list did not load the installed USB library: $(cat "$work/usb-list.log")"
+fi
+
 # The device library from lib/edog, the package from share/edog, the installed simulator.
 "$root/bin/edog-sim" --state "$work/state" --no-serial >"$work/sim.log" 2>&1 &
 sim_pid=$!
@@ -54,4 +68,4 @@ grep -qF "更新包: $root/bin/../share/edog/qzkt.dll" "$work/update.log" ||
   fail "update did not name the installed package: $(cat "$work/update.log")"
 [ "$(grep -cE '"outcome": ?"complete"' "$work/state/journal.jsonl")" = 3 ] ||
   fail "the simulator did not store three complete jobs"
-echo "staged-install: installed programs, plug-ins, package, man pages and menu entry work"
+echo "staged-install: installed programs, plug-ins (USB library: $usb_library), package, man pages and menu entry work"

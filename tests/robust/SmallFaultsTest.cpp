@@ -12,6 +12,7 @@
 #include "device/UsbTransfer.h"
 #include "robust/RobustFiles.h"
 #include "sim/Simulator.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
 #include "update/Package.h"
@@ -57,10 +58,7 @@ struct Host : UpdateHost {
 TEST(SmallFaults, AFullTempFolderIsNotCalledAPackageMismatch) {
   TempDir dir;
   const auto entry = RandomBytes(100 * 1024, 9);
-  ASSERT_EQ(WritePackage(dir / "qzkt.dll",
-                         {{"edogvoice.hdr", entry}, {"edogmap.hdr", entry}, {"edogsoftware.hdr", entry}},
-                         KeyForMethod(3)),
-            "");
+  ASSERT_EQ(WriteUpdatePackage(dir / "qzkt.dll", entry), "");
   WriteFile(dir / "short.dll", std::string(50, 'x'));
   std::filesystem::create_directory(dir / "tmp");
   setenv("TMP", (dir / "tmp").c_str(), 1);

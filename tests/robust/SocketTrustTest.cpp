@@ -18,6 +18,7 @@
 #include "device/DeviceSocket.h"
 #include "device/UsbLibrary.h"
 #include "sim/Simulator.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 
 namespace edog::test {
@@ -59,11 +60,7 @@ int BindSocket(const std::string& path) {
 }
 
 std::unique_ptr<sim::Simulator> StartDevice(const std::string& socket, const std::string& state) {
-  sim::SimulatorOptions o;
-  o.stateDir = state;
-  o.socketPath = socket;
-  o.serial.enabled = false;
-  auto device = std::make_unique<sim::Simulator>(o);
+  auto device = std::make_unique<sim::Simulator>(UsbOnlyDevice(state, socket));
   std::string error;
   EXPECT_TRUE(device->Start(&error)) << error;
   return device;
@@ -223,10 +220,7 @@ TEST(SocketTrust, TheSimulatorReplacesOnlyAStaleSocketOfTheUsers) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     if (row.needsRoot && ::geteuid() != 0) continue;
-    sim::SimulatorOptions o;
-    o.stateDir = dir / "state";
-    o.socketPath = row.plant();
-    o.serial.enabled = false;
+    const sim::SimulatorOptions o = UsbOnlyDevice(dir / "state", row.plant());
     const mode_t before = ModeOf(o.socketPath);
     sim::Simulator device(o);
     std::string error;

@@ -10,6 +10,7 @@
 #include "common/Files.h"
 #include "device/SerialPorts.h"
 #include "sim/Simulator.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 
 namespace edog::test {
@@ -36,11 +37,7 @@ TEST(StateFolderTrust, TheSimulatorRefusesAFolderOthersControl) {
     if (row.foreign) {
       ASSERT_EQ(::chown(state.c_str(), kOther, kOther), 0);
     }
-    sim::SimulatorOptions o;
-    o.stateDir = state;
-    o.socketPath = dir / "dev.sock";
-    o.serial.enabled = false;
-    sim::Simulator device(o);
+    sim::Simulator device(UsbOnlyDevice(state, dir / "dev.sock"));
     std::string error;
     EXPECT_FALSE(device.Start(&error)) << row.message;
     EXPECT_NE(error.find("the state folder " + state), std::string::npos) << error;

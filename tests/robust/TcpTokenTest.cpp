@@ -14,6 +14,7 @@
 #include "device/DeviceTcp.h"
 #include "sim/Simulator.h"
 #include "sim/TcpBridge.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 
 namespace edog::test {
@@ -50,11 +51,7 @@ std::optional<std::string> Exchange(uint16_t port, const std::vector<std::string
 
 TEST(TcpToken, OnlyAPeerWithTheTokenReachesTheDevice) {
   TempDir dir;
-  sim::SimulatorOptions o;
-  o.stateDir = dir / "state";
-  o.socketPath = dir / "dev.sock";
-  o.serial.enabled = false;
-  sim::Simulator device(o);
+  sim::Simulator device(UsbOnlyDevice(dir / "state", dir / "dev.sock"));
   std::string error;
   ASSERT_TRUE(device.Start(&error)) << error;
   const std::string token = sim::TcpBridge::NewToken();

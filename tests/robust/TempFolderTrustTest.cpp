@@ -11,6 +11,7 @@
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
 #include "support/HeaderedContent.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
 
@@ -66,17 +67,11 @@ TEST(TempFolderTrust, FoldersOthersMayChangeAreRefusedWithTheFix) {
 TEST(TempFolderTrust, TheUpdateJobSaysWhichFolderAndSendsNothing) {
   TempDir dir, tmp;
   SetEnv(kDeviceSocketEnv, dir / "dev.sock");
-  sim::SimulatorOptions o;
-  o.stateDir = dir / "state";
-  o.serial.enabled = false;
-  sim::Simulator device(o);
+  sim::Simulator device(UsbOnlyDevice(dir / "state"));
   std::string error;
   ASSERT_TRUE(device.Start(&error)) << error;
   const auto c = MakeHeaderedContent(Port::Usb, kFlashE, 0x1000, 4000, 1);
-  ASSERT_EQ(WritePackage(dir / "qzkt.dll",
-                         {{"edogvoice.hdr", c.file}, {"edogmap.hdr", c.file}, {"edogsoftware.hdr", c.file}},
-                         KeyForMethod(3)),
-            "");
+  ASSERT_EQ(WriteUpdatePackage(dir / "qzkt.dll", c.file), "");
   ::chmod(tmp.Path().c_str(), 0777);
   SetEnv("TMP", tmp.Path());
   const auto r = RunTool({"update", "--voice", "--package", dir / "qzkt.dll"});

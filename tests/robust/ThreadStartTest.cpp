@@ -18,6 +18,7 @@
 #include "device/UsbTransferTurns.h"
 #include "sim/Simulator.h"
 #include "support/HeaderedContent.h"
+#include "support/SimDevice.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
 
@@ -133,11 +134,7 @@ TEST(ThreadStart, EveryJobFailsWithAMessageWhenItsThreadCannotStart) {
       {"the simulator's USB side",
        [] {
          TempDir dir;
-         sim::SimulatorOptions o;
-         o.stateDir = dir / "state";
-         o.socketPath = dir / "d.sock";
-         o.serial.enabled = false;
-         sim::Simulator device(o);
+         sim::Simulator device(UsbOnlyDevice(dir / "state", dir / "d.sock"));
          std::string error;
          EXPECT_FALSE(device.Start(&error));
          return std::vector<std::string>{error};
@@ -170,18 +167,12 @@ TEST(ThreadStart, SendUsbAndUpdateSayItInsteadOfWaitingForever) {
   TempDir dir, tmp;
   SetEnv(kDeviceSocketEnv, dir / "dev.sock");
   SetEnv("TMP", tmp.Path());
-  sim::SimulatorOptions o;
-  o.stateDir = dir / "state";
-  o.serial.enabled = false;
-  sim::Simulator device(o);
+  sim::Simulator device(UsbOnlyDevice(dir / "state"));
   std::string error;
   ASSERT_TRUE(device.Start(&error)) << error;
   const auto c = MakeHeaderedContent(Port::Usb, kFlashE, 0x1000, 4000, 1);
   WriteFile(dir / "s.hdr", c.file);
-  ASSERT_EQ(WritePackage(dir / "qzkt.dll",
-                         {{"edogvoice.hdr", c.file}, {"edogmap.hdr", c.file}, {"edogsoftware.hdr", c.file}},
-                         KeyForMethod(3)),
-            "");
+  ASSERT_EQ(WriteUpdatePackage(dir / "qzkt.dll", c.file), "");
   for (const std::string& args : {"send-usb " + (dir / "s.hdr"), "update --software --package " + (dir / "qzkt.dll")}) {
     SCOPED_TRACE(args);
     const auto r = RunWithoutRoomForThreads(args);

@@ -198,6 +198,13 @@ class UpdateInWindow : public ::testing::Test {
     }
     return *dlg_;
   }
+  // Ticks voice, database and software and presses 更新; returns when the job has ended.
+  static void UpdateAllThree(CRS232TestDlg& dlg) {
+    Click(Peer(dlg).VoiceBox());
+    Click(Peer(dlg).DatabaseBox());
+    Click(Peer(dlg).SoftwareBox());
+    Click(Peer(dlg).UpdateButton());
+  }
   static std::vector<std::string> ListLines(CRS232TestDlg& dlg) {
     std::vector<std::string> lines;
     for (unsigned i = 0; i < Peer(dlg).ProgressList()->GetCount(); ++i)
@@ -219,10 +226,7 @@ TEST_F(UpdateInWindow, AllThreeOpenOneStatusWindowEachClosingAt100ThenTheSummary
   auto& dlg = OpenWindow(Pack(voice, map, soft), &fast_);
   Boxes boxes;
   StatusWindows windows;
-  Click(Peer(dlg).VoiceBox());
-  Click(Peer(dlg).DatabaseBox());
-  Click(Peer(dlg).SoftwareBox());
-  Click(Peer(dlg).UpdateButton());
+  UpdateAllThree(dlg);
 
   EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
   ASSERT_EQ(windows.seen.size(), 3u);
@@ -262,10 +266,7 @@ TEST_F(UpdateInWindow, DemoPackageClosesEveryStatusWindowAndUpdateStaysDisabledT
     if (Peer(dlg).UpdateButton()->IsEnabled()) ++enabledDuringJob;
   });
   sampler.Start(2);
-  Click(Peer(dlg).VoiceBox());
-  Click(Peer(dlg).DatabaseBox());
-  Click(Peer(dlg).SoftwareBox());
-  Click(Peer(dlg).UpdateButton());
+  UpdateAllThree(dlg);
   sampler.Stop();
 
   EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
@@ -307,10 +308,7 @@ TEST_F(UpdateInWindow, DemoAtTheRunScriptsPaceShowsEveryStatusBarMovingInThreeSc
                              std::to_string(taken.size()) + ".png";
     guitest::SaveArtifact(bitmap, name);
   };
-  Click(Peer(dlg).VoiceBox());
-  Click(Peer(dlg).DatabaseBox());
-  Click(Peer(dlg).SoftwareBox());
-  Click(Peer(dlg).UpdateButton());
+  UpdateAllThree(dlg);
 
   EXPECT_FALSE(windows.timedOut) << "a status window stayed open";
   ASSERT_EQ(windows.seen.size(), 3u);
