@@ -113,8 +113,8 @@ void CRS232TestDlg::ShowMessage(const std::string& text) {
   ShowMessageBox(U8(text), ApplicationCaption(), wxOK, this);
 }
 
-void CRS232TestDlg::StartSerialDownload() {
-  serialLink_.StartDownload(softwarePath_, std::make_unique<DownloadReports>(*this));
+void CRS232TestDlg::StartSerialDownload(const edog::KeptFile* software) {
+  serialLink_.StartDownload(softwarePath_, std::make_unique<DownloadReports>(*this), software);
 }
 
 // ---- Serial link --------------------------------------------------------------------------

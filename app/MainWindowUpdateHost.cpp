@@ -60,7 +60,7 @@ void MainWindowUpdateHost::SetPath(ContentKind kind, const std::string& path) {
 
 void MainWindowUpdateHost::Reset() { dlg_.Reset(); }
 
-TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
+TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const KeptFile& file,
                                                      const std::string& label) {
   UsbDwnOptions options;
   options.usbLibrary = dlg_.options_.usbLibrary;
@@ -75,7 +75,7 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
     });
   };
   CUsbDwn status(nullptr, dlg_.usbTurns_, std::move(options));
-  status.SetTransfer(path, label);
+  status.SetTransfer(file, label);
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();
   if (r && DeviceTookWholeFile(*r)) return TransferOutcome::kCompleted;
@@ -88,4 +88,6 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const std::string& path,
 
 bool MainWindowUpdateHost::SerialOpen() { return dlg_.serialLink_.Open(); }
 
-void MainWindowUpdateHost::StartSerialDownload() { dlg_.StartSerialDownload(); }
+void MainWindowUpdateHost::StartSerialDownload(const KeptFile* software) {
+  dlg_.StartSerialDownload(software);
+}

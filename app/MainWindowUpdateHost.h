@@ -24,9 +24,9 @@ class MainWindowUpdateHost final : public edog::UpdateHost {
   void SetPath(edog::ContentKind kind, const std::string& path) override;
   void Reset() override;
   // One download status window, run modally.
-  edog::TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override;
+  edog::TransferOutcome RunUsbTransfer(const edog::KeptFile& file, const std::string& label) override;
   bool SerialOpen() override;
-  void StartSerialDownload() override;
+  void StartSerialDownload(const edog::KeptFile* software) override;
 
  private:
   CRS232TestDlg& dlg_;

@@ -146,8 +146,9 @@ class CRS232TestDlg : public wxDialog {
   // Ends the workers that talk to the window: before it goes away.
   void StopWorkers();
   edog::Clock& WindowClock() const;
-  // The serial code download of the software path, reporting to the window's controls.
-  void StartSerialDownload();
+  // The serial code download of the software path, reporting to the window's controls;
+  // `software` is the extracted file the path names, read instead when given.
+  void StartSerialDownload(const edog::KeptFile* software);
   class DownloadReports;
   friend class MainWindowUpdateHost;
   friend class CRS232TestDlgTestPeer;  // the GUI tests' view of the fields and controls

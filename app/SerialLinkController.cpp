@@ -78,7 +78,8 @@ void SerialLinkController::Disconnect() {
 }
 
 void SerialLinkController::StartDownload(const std::string& path,
-                                         std::unique_ptr<SerialDownloadObserver> reports) {
+                                         std::unique_ptr<SerialDownloadObserver> reports,
+                                         const KeptFile* file) {
   // Downloads that have ended are let go; one still running keeps its turn on the link.
   for (auto it = downloads_.begin(); it != downloads_.end();) {
     it = (*it)->download->Finished() ? downloads_.erase(it) : it + 1;
@@ -86,7 +87,8 @@ void SerialLinkController::StartDownload(const std::string& path,
   comm_.SuspendReader();
   auto d = std::make_shared<Download>(comm_, std::move(reports));
   d->download = std::make_unique<SerialDownload>(comm_, *d);
-  d->download->Start(connected_, path);
+  if (file) d->download->Start(connected_, *file);
+  else d->download->Start(connected_, path);
   downloads_.push_back(std::move(d));
 }
 

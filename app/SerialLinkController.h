@@ -43,7 +43,9 @@ class SerialLinkController {
 
   // Starts a download of `path` on its own thread; the reader pauses until the download
   // lets it go. `reports` get every report of it (ResumeReader after the link has resumed).
-  void StartDownload(const std::string& path, std::unique_ptr<edog::SerialDownloadObserver> reports);
+  // With `file` (the update job's extracted software at `path`), that is read instead.
+  void StartDownload(const std::string& path, std::unique_ptr<edog::SerialDownloadObserver> reports,
+                     const edog::KeptFile* file = nullptr);
   // True once every download started here has ended.
   bool DownloadsFinished() const;
 

@@ -5,7 +5,7 @@
 
 #include "cli/Args.h"
 #include "cli/Command.h"
-#include "cli/StandardOutput.h"
+#include "common/StandardOutput.h"
 #include "cli/SerialSend.h"
 #include "cli/SharedOptions.h"
 #include "cli/Terminal.h"

@@ -78,9 +78,9 @@ class TerminalUpdateHost final : public UpdateHost {
     if (kind == ContentKind::kSoftware) softwarePath_ = path;
   }
   void Reset() override { softwarePath_.clear(); }
-  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+  TransferOutcome RunUsbTransfer(const KeptFile& file, const std::string& label) override {
     if (Interrupted()) return TransferOutcome::kFailed;
-    const UsbSendOutcome sent = SendOverUsb(usbTurns_, path, label, trace_, library_);
+    const UsbSendOutcome sent = SendOverUsb(usbTurns_, file, label, trace_, library_);
     if (sent.setup != UsbSetupStatus::kReady) {
       std::fprintf(stderr, "%s", sent.setupMessage.c_str());
       if (sent.setup == UsbSetupStatus::kNoDevice && !explained_)
@@ -96,15 +96,17 @@ class TerminalUpdateHost final : public UpdateHost {
                                                                 : TransferOutcome::kFailed;
   }
   bool SerialOpen() override { return comm_ != nullptr; }
-  void StartSerialDownload() override {
+  void StartSerialDownload(const KeptFile* software) override {
     // The download reads the port itself until it resumes the reader at its end. It sends
-    // the software path as it stands now (empty unless this is the software kind).
+    // the extracted software, or the software path as it stands now (empty then).
     comm_->SuspendReader();
     auto d = std::make_unique<Download>();
+    const uint64_t size = software ? software->Size().value_or(0) : FileSize(softwarePath_).value_or(0);
     d->observer = std::make_unique<TerminalSerialObserver>(
-        FileSize(softwarePath_).value_or(0), [comm = comm_] { comm->ResumeReader(); });
+        size, [comm = comm_] { comm->ResumeReader(); });
     d->download = std::make_unique<SerialDownload>(*comm_, *d->observer);
-    d->download->Start(true, softwarePath_);
+    if (software) d->download->Start(true, *software);
+    else d->download->Start(true, softwarePath_);
     downloads_.push_back(std::move(d));
   }
 

@@ -9,7 +9,7 @@
 #include "cli/Args.h"
 #include "cli/SharedOptions.h"
 #include "cli/Command.h"
-#include "cli/StandardOutput.h"
+#include "common/StandardOutput.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
 #include "common/DynamicLibrary.h"
@@ -98,11 +98,11 @@ class TerminalTransferObserver final : public UsbTransferObserver {
 
 }  // namespace
 
-UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
-                           const std::string& label, bool trace, const std::string& library) {
+namespace {
+
+UsbSendOutcome SendPrepared(UsbTransferTurns& turns, const Result<UsbSetupStatus>& setup,
+                            UsbTransferJob job, const std::string& label, bool trace) {
   UsbSendOutcome outcome;
-  UsbTransferJob job;
-  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job, library);
   outcome.setup = setup.status;
   if (!setup.Ok()) {
     outcome.setupMessage = setup.message;
@@ -128,6 +128,22 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
   observer->Finish();
   if (!observer->Infos().empty()) std::printf("%s\n", observer->Infos().back().c_str());
   return outcome;
+}
+
+}  // namespace
+
+UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
+                           const std::string& label, bool trace, const std::string& library) {
+  UsbTransferJob job;
+  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(path, label, job, library);
+  return SendPrepared(turns, setup, std::move(job), label, trace);
+}
+
+UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const KeptFile& file,
+                           const std::string& label, bool trace, const std::string& library) {
+  UsbTransferJob job;
+  const Result<UsbSetupStatus> setup = PrepareUsbTransfer(file, label, job, library);
+  return SendPrepared(turns, setup, std::move(job), label, trace);
 }
 
 std::string AbortedText(const UsbTransferResult& r) {

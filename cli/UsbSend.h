@@ -20,6 +20,9 @@ struct UsbSendOutcome {
 // `library` is the device library's base name (--device).
 UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const std::string& path,
                            const std::string& label, bool trace, const std::string& library);
+// The same for a file already open (update's extracted files), read through its handle.
+UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const KeptFile& file,
+                           const std::string& label, bool trace, const std::string& library);
 
 // When the device could not be reached, says why on stderr if anyone knows: the library's
 // own word (no USB device configured, no permission, ...), or that the stand-in refused its

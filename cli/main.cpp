@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/StandardOutput.h"
+#include "common/StandardOutput.h"
 #include "cli/ConsoleOutput.h"
 #include "cli/Utf8Args.h"
 #include "common/Version.h"
@@ -40,7 +40,7 @@ void PrintUsage(FILE* out) {
 
 int main(int argc, char** argv) {
   using namespace edog::cli;
-  GuardStandardStreams();
+  edog::GuardStandardStreams();
   RouteUtf8ToConsole();
   std::vector<std::string> args = Utf8Arguments(argc, argv);
   std::vector<char*> utf8;
@@ -54,11 +54,11 @@ int main(int argc, char** argv) {
   const std::string name = argv[1];
   if (name == "-h" || name == "--help" || name == "help") {
     PrintUsage(stdout);
-    return FinishStandardOutput(kExitOk);
+    return edog::FinishStandardOutput(kExitOk);
   }
   if (name == "-V" || name == "--version") {
     std::printf("edogtool %s\n", edog::kVersion);
-    return kExitOk;
+    return edog::FinishStandardOutput(kExitOk);
   }
   for (const auto& c : Commands()) {
     if (name == c.name) {
@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
       } catch (const std::exception& e) {
         std::fprintf(stderr, "edogtool %s: %s\n", c.name, e.what());
       }
-      return FinishStandardOutput(status);
+      return edog::FinishStandardOutput(status);
     }
   }
   std::fprintf(stderr, "edogtool: unknown command '%s'\n", name.c_str());

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "common/AtomicFileOs.h"
+#include "common/KeptFile.h"
 #include "common/Paths.h"
 
 namespace edog {
@@ -91,10 +92,26 @@ bool AtomicFileWriter::Flush() {
 }
 
 bool AtomicFileWriter::Commit() {
+  KeptFile none;
+  return Commit(none, false);
+}
+
+bool AtomicFileWriter::Commit(KeptFile& kept) { return Commit(kept, true); }
+
+bool AtomicFileWriter::Commit(KeptFile& kept, bool keep) {
+  kept.Close();
   if (!file_) return false;
   errno = 0;
-  const bool written = error_ == 0 && std::fflush(file_) == 0;
+  bool written = error_ == 0 && std::fflush(file_) == 0;
   if (!written) Failed();
+  intptr_t handle = KeptFile::kNoHandle;
+  if (written && keep) {
+    // Taken before the rename: the name may be another file by the time it is read.
+    errno = 0;
+    handle = atomic_os::DuplicateForReading(file_);
+    if (handle == KeptFile::kNoHandle) written = Failed();
+  }
+  KeptFile taken(handle, target_);
   FILE* f = file_;
   file_ = nullptr;
   errno = 0;
@@ -104,10 +121,12 @@ bool AtomicFileWriter::Commit() {
     errno = 0;
     if (atomic_os::ReplaceWith(temp_, target_)) {
       temp_.clear();
+      kept = std::move(taken);
       return true;
     }
     Failed();
   }
+  taken.Close();
   atomic_os::RemoveTemporary(temp_);
   temp_.clear();
   return false;

@@ -10,6 +10,8 @@
 
 namespace edog {
 
+class KeptFile;
+
 class AtomicFileWriter {
  public:
   AtomicFileWriter() = default;
@@ -30,6 +32,10 @@ class AtomicFileWriter {
   // Closes the temporary file and renames it over the target. On failure the temporary
   // file is removed and the target is left as it was.
   bool Commit();
+  // Commits as Commit() does and hands over a read handle on the file, the one it was
+  // written through: what is read through `kept` is what was written, whatever happens
+  // to the name afterwards. On failure `kept` stays closed.
+  bool Commit(KeptFile& kept);
   // Removes the temporary file; the target is left as it was.
   void Discard();
 
@@ -40,6 +46,7 @@ class AtomicFileWriter {
 
  private:
   bool Failed();
+  bool Commit(KeptFile& kept, bool keep);
   std::string target_, temp_;
   FILE* file_ = nullptr;
   int error_ = 0;

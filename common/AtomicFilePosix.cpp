@@ -18,7 +18,7 @@ int TargetRefusal(const std::string& target) {
 }
 
 FILE* CreateExclusive(const std::string& name) {
-  UniqueFd fd(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+  UniqueFd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
   if (!fd.IsValid()) return nullptr;
   FILE* f = fdopen(fd.Get(), "wb");
   if (!f) {
@@ -30,6 +30,11 @@ FILE* CreateExclusive(const std::string& name) {
   }
   fd.Release();  // the stream owns it now
   return f;
+}
+
+intptr_t DuplicateForReading(FILE* file) {
+  const int fd = ::fcntl(::fileno(file), F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? -1 : fd;
 }
 
 bool ReplaceWith(const std::string& from, const std::string& to) {

@@ -26,8 +26,31 @@ int TargetRefusal(const std::string& target) {
 }
 
 FILE* CreateExclusive(const std::string& name) {
-  const int fd = _wopen(Wide(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0666);
-  if (fd < 0) return nullptr;
+  // Shared for deletion, so that the file can be renamed over its target while a handle
+  // kept for reading it (DuplicateForReading) is still open.
+  HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    switch (GetLastError()) {
+      case ERROR_FILE_EXISTS:
+      case ERROR_ALREADY_EXISTS: errno = EEXIST; break;
+      case ERROR_ACCESS_DENIED: errno = EACCES; break;
+      case ERROR_PATH_NOT_FOUND:
+      case ERROR_FILE_NOT_FOUND: errno = ENOENT; break;
+      case ERROR_DISK_FULL:
+      case ERROR_HANDLE_DISK_FULL: errno = ENOSPC; break;
+      default: errno = EIO; break;
+    }
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(h);
+    _wremove(Wide(name).c_str());
+    errno = EMFILE;
+    return nullptr;
+  }
   FILE* f = _fdopen(fd, "wb");
   if (!f) {
     const int err = errno;
@@ -37,6 +60,17 @@ FILE* CreateExclusive(const std::string& name) {
     return nullptr;
   }
   return f;
+}
+
+intptr_t DuplicateForReading(FILE* file) {
+  const HANDLE own = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  HANDLE copy = INVALID_HANDLE_VALUE;
+  if (own == INVALID_HANDLE_VALUE ||
+      !DuplicateHandle(GetCurrentProcess(), own, GetCurrentProcess(), &copy, GENERIC_READ, FALSE, 0)) {
+    errno = EIO;
+    return -1;
+  }
+  return reinterpret_cast<intptr_t>(copy);
 }
 
 bool ReplaceWith(const std::string& from, const std::string& to) {

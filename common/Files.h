@@ -26,6 +26,10 @@ bool MakeDirectory(const std::string& path);     // true when it exists afterwar
 // common/TempFolder.h, which also says why it failed). Empty string on failure.
 std::string MakeUniqueTempDirectory();
 
+// An environment variable as UTF-8, read wide on Windows (the narrow copy holds only the
+// ANSI code page: a Chinese user name in TEMP would not survive it); nullopt when unset.
+std::optional<std::string> EnvironmentValue(const char* name);
+
 // The platform's folder separator, and a join that uses it.
 char PathSeparator();
 std::string JoinPath(const std::string& dir, const std::string& name);

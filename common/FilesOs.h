@@ -14,7 +14,4 @@ std::string MakeFreshDirectory(const std::string& base);
 // system code page open too).
 FILE* OpenFile(const std::string& path, const char* mode);
 
-// $TMP as UTF-8 (on Windows from the wide environment); empty when unset.
-std::string TempFolderFromEnvironment();
-
 }  // namespace edog::files_os

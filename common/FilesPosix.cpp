@@ -19,6 +19,12 @@ const char* FolderSeparators() { return "/"; }
 // Case matters: a lower-cased path would name another file (or none).
 bool FileNamesIgnoreCase() { return false; }
 
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value) return std::nullopt;
+  return std::string(value);
+}
+
 namespace files_os {
 
 FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }
@@ -27,11 +33,6 @@ std::string MakeFreshDirectory(const std::string& base) {
   std::string templ = JoinPath(base, "tmpXXXXXX");
   if (!mkdtemp(templ.data())) return {};
   return templ;
-}
-
-std::string TempFolderFromEnvironment() {
-  const char* tmp = std::getenv("TMP");
-  return tmp ? tmp : "";
 }
 
 }  // namespace files_os

@@ -38,6 +38,13 @@ const char* FolderSeparators() { return "\\/"; }
 
 bool FileNamesIgnoreCase() { return true; }
 
+std::optional<std::string> EnvironmentValue(const char* name) {
+  const std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  const wchar_t* value = _wgetenv(wideName.c_str());
+  if (!value) return std::nullopt;
+  return std::filesystem::path(value).u8string();
+}
+
 namespace files_os {
 
 FILE* OpenFile(const std::string& path, const char* mode) {
@@ -57,12 +64,6 @@ std::string MakeFreshDirectory(const std::string& base) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
   }
   return {};
-}
-
-std::string TempFolderFromEnvironment() {
-  const wchar_t* tmp = _wgetenv(L"TMP");
-  if (!tmp || !*tmp) return {};
-  return std::filesystem::path(tmp).u8string();
 }
 
 }  // namespace files_os

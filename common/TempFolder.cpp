@@ -32,16 +32,16 @@ bool MarkIsAbandoned(const std::string& mark) {
 
 TempFolderChoice ChooseTempFolder() {
   TempFolderChoice choice;
-  const char* tmp = std::getenv("TMP");
-  if (tmp && *tmp && DirectoryExists(tmp)) {
-    choice.folder = tmp;
+  const std::optional<std::string> tmp = EnvironmentValue("TMP");
+  if (tmp && !tmp->empty() && DirectoryExists(*tmp)) {
+    choice.folder = *tmp;
   } else {
     choice.folder = temp_os::SystemTempFolder();
     if (tmp) {
       std::string why;
-      if (!*tmp) why = "TMP is empty";
-      else if (FileExists(tmp)) why = "TMP names a file, \"" + std::string(tmp) + "\"";
-      else why = "TMP names no folder, \"" + std::string(tmp) + "\"";
+      if (tmp->empty()) why = "TMP is empty";
+      else if (FileExists(*tmp)) why = "TMP names a file, \"" + *tmp + "\"";
+      else why = "TMP names no folder, \"" + *tmp + "\"";
       choice.note = "TMP is unusable (" + why + "): using the system temp folder " +
                     (choice.folder.empty() ? "(none found)" : choice.folder);
     }

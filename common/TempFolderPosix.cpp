@@ -65,8 +65,8 @@ std::string ReadMark(int folderFd) {
 }  // namespace
 
 std::string SystemTempFolder() {
-  const char* dir = std::getenv("TMPDIR");
-  if (dir && *dir == '/' && DirectoryExists(dir)) return dir;
+  const std::optional<std::string> dir = EnvironmentValue("TMPDIR");
+  if (dir && !dir->empty() && (*dir)[0] == '/' && DirectoryExists(*dir)) return *dir;
   return DirectoryExists(P_tmpdir) ? P_tmpdir : "/tmp";
 }
 

@@ -6,6 +6,7 @@
 #include "common/Files.h"
 #include "common/ThreadStart.h"
 #include "common/Format.h"
+#include "update/HeaderedImage.h"
 
 namespace edog {
 
@@ -61,12 +62,20 @@ SerialDownload::~SerialDownload() {
 }
 
 void SerialDownload::Start(bool connected, const std::string& path) {
+  // The file is taken now, on the caller's thread: the update job removes its extracted
+  // files as soon as it has started the download.
+  StartWith(connected, TakeSnapshot(path));
+}
+
+void SerialDownload::Start(bool connected, const KeptFile& file) {
+  StartWith(connected, TakeSnapshot(file));
+}
+
+void SerialDownload::StartWith(bool connected, FileSnapshot snapshot) {
   if (thread_.joinable()) thread_.join();
   cancel_ = false;
   finished_ = false;
-  // The file is taken now, on the caller's thread: the update job removes its extracted
-  // files as soon as it has started the download.
-  auto file = std::make_shared<FileSnapshot>(TakeSnapshot(path));
+  auto file = std::make_shared<FileSnapshot>(std::move(snapshot));
   const std::string error = StartThread(thread_, "the serial download", [this, connected, file] {
     result_ = RunWith(connected, *file);
     finished_ = true;
@@ -87,13 +96,21 @@ SerialDownloadResult SerialDownload::Wait() {
 }
 
 SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const std::string& path) {
+  if (path.empty()) return {};
+  // Only a regular file: a FIFO or device chosen by mistake would block or never end.
+  FileSnapshot snapshot = TakeSnapshot(KeptFile::OpenRegular(path));
+  snapshot.named = true;
+  return snapshot;
+}
+
+SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const KeptFile& file) {
   FileSnapshot snapshot;
-  snapshot.named = !path.empty();
-  if (snapshot.named) {
-    if (auto data = ReadWholeFile(path)) {
-      snapshot.readable = true;
-      snapshot.data = std::move(*data);
-    }
+  snapshot.named = true;
+  // Nothing larger fits the device's largest flash.
+  BoundedRead read = file.ReadAll(kLargestHeaderedImage);
+  if (read.status == BoundedRead::kOk) {
+    snapshot.readable = true;
+    snapshot.data = std::move(read.data);
   }
   return snapshot;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/Clock.h"
+#include "common/KeptFile.h"
 #include "device/Comm.h"
 
 namespace edog {
@@ -87,6 +88,9 @@ class SerialDownload {
   // `connected`: the main window's serial connected flag. The file is read at once, so it
   // may be removed while the download still waits for its turn or for the device.
   void Start(bool connected, const std::string& path);
+  // The same for a file already open (the update job's extracted software): read through
+  // its handle, so what goes is what the job checked.
+  void Start(bool connected, const KeptFile& file);
   SerialDownloadResult Run(bool connected, const std::string& path);
   // Waits for a started download; its result.
   SerialDownloadResult Wait();
@@ -103,6 +107,8 @@ class SerialDownload {
     std::vector<uint8_t> data;
   };
   static FileSnapshot TakeSnapshot(const std::string& path);
+  static FileSnapshot TakeSnapshot(const KeptFile& file);
+  void StartWith(bool connected, FileSnapshot file);
   SerialDownloadResult RunWith(bool connected, const FileSnapshot& file);
   SerialDownloadResult Body(bool connected, const FileSnapshot& file);
   // Reads single bytes until one of `wanted` arrives; others are dropped.

@@ -14,12 +14,15 @@ const char* const kDeviceRefusingText = "设备拒绝接收数据，正在重试
 
 namespace {
 
-UsbSetupStatus Prepare(const std::string& path, const std::string& label, UsbTransferJob& job,
-                       const std::string& library) {
+// `read` reads the file once the pipe is open; `why` gets the reason of a header mismatch,
+// from the very bytes that were read.
+template <typename ReadFile>
+UsbSetupStatus Prepare(const ReadFile& read, const std::string& label, UsbTransferJob& job,
+                       const std::string& library, std::string& why) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
   if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
   // Read only up to the largest image the device can hold (the pipe closes with `pipe`).
-  BoundedRead file = ReadRegularFile(path, kLargestHeaderedImage);
+  BoundedRead file = read(kLargestHeaderedImage);
   switch (file.status) {
     case BoundedRead::kOk: break;
     case BoundedRead::kNotRegular: return UsbSetupStatus::kNotRegular;
@@ -27,22 +30,46 @@ UsbSetupStatus Prepare(const std::string& path, const std::string& label, UsbTra
     default: return UsbSetupStatus::kCannotRead;
   }
   if (file.data.size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
-  if (CheckImageFit(ParseHeaderFields(file.data.data()), file.data.size()) != ImageFit::kOk)
+  const HeaderFields fields = ParseHeaderFields(file.data.data());
+  if (const ImageFit fit = CheckImageFit(fields, file.data.size()); fit != ImageFit::kOk) {
+    why = ImageFitMessage(fit, fields, file.data.size());
     return UsbSetupStatus::kHeaderMismatch;
+  }
   job.file = std::move(file.data);
   job.pipe = std::move(pipe);
   job.label = label;
   return UsbSetupStatus::kReady;
 }
 
+std::string MismatchMessage(const std::string& path, const std::string& why) {
+  return path + " is not sent: " + why + ", so the device would not store it as announced.\n";
+}
+
+template <typename ReadFile>
+Result<UsbSetupStatus> PrepareFrom(const ReadFile& read, const std::string& path,
+                                   const std::string& label, UsbTransferJob& job,
+                                   const std::string& library) {
+  Result<UsbSetupStatus> result;
+  std::string why;
+  result.status = Prepare(read, label, job, library, why);
+  result.message = result.status == UsbSetupStatus::kHeaderMismatch
+                       ? MismatchMessage(path, why)
+                       : UsbSetupMessage(result.status, path);
+  return result;
+}
+
 }  // namespace
 
 Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
                                           UsbTransferJob& job, const std::string& library) {
-  Result<UsbSetupStatus> result;
-  result.status = Prepare(path, label, job, library);
-  result.message = UsbSetupMessage(result.status, path);
-  return result;
+  const auto read = [&](uint64_t max) { return ReadRegularFile(path, max); };
+  return PrepareFrom(read, path, label, job, library);
+}
+
+Result<UsbSetupStatus> PrepareUsbTransfer(const KeptFile& file, const std::string& label,
+                                          UsbTransferJob& job, const std::string& library) {
+  const auto read = [&](uint64_t max) { return file.ReadAll(max); };
+  return PrepareFrom(read, file.Path(), label, job, library);
 }
 
 std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
@@ -61,9 +88,8 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
     case UsbSetupStatus::kHeaderMismatch: {
       const HeaderRead header = ReadHeaderFields(path);
       const uint64_t length = FileSize(path).value_or(0);
-      return path + " is not sent: " +
-             ImageFitMessage(CheckImageFit(header.fields, length), header.fields, length) +
-             ", so the device would not store it as announced.\n";
+      return MismatchMessage(path, ImageFitMessage(CheckImageFit(header.fields, length),
+                                                   header.fields, length));
     }
   }
   return {};

@@ -13,6 +13,7 @@
 
 #include "common/Clock.h"
 #include "common/Files.h"
+#include "common/KeptFile.h"
 #include "device/UsbLibrary.h"
 #include "common/Result.h"
 #include "device/UsbTransferTurns.h"
@@ -92,6 +93,11 @@ enum class UsbSetupStatus {
 // kHeaderMismatch). On any failure the pipe is closed again at once. The message is the
 // text to show for a failed setup (UsbSetupMessage).
 Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
+                                          UsbTransferJob& job,
+                                          const std::string& library = USB_LIBRARY_NAME);
+// The same for a file already open (the update job's extracted files): read through its
+// handle, never by its name, so the bytes sent are those the job checked.
+Result<UsbSetupStatus> PrepareUsbTransfer(const KeptFile& file, const std::string& label,
                                           UsbTransferJob& job,
                                           const std::string& library = USB_LIBRARY_NAME);
 // The text to show for a failed setup ("Can't open USB device.\n" for kNoDevice).

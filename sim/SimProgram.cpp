@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/Files.h"
+#include "common/StandardOutput.h"
 #include "common/Version.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceTcp.h"
@@ -252,7 +253,7 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
   Simulator sim(options);
   sim.JournalFile().SetListener([](const std::string& line) {
     std::printf("%s\n", line.c_str());
-    std::fflush(stdout);
+    FlushStandardOutput();
   });
   std::string error;
   if (!sim.Start(&error)) {
@@ -281,7 +282,16 @@ int RunSimulatorProgram(int argc, char** argv, const std::string& program) {
     std::printf("%s: serial line on %s\n", program.c_str(), sim.SerialLinePath().c_str());
   else if (!sim.SerialLineError().empty())
     std::printf("%s: no serial line: %s\n", program.c_str(), sim.SerialLineError().c_str());
-  std::fflush(stdout);
+  // Nobody reads what it says (a full disk, a closed descriptor): the caller's
+  // FinishStandardOutput names the reason.
+  if (!FlushStandardOutput()) {
+    if (bridge) {
+      bridge->Stop();
+      RemoveFile(tokenPath);
+    }
+    sim.Stop();
+    return 1;
+  }
   int sig = 0;
   sigwait(&stopSignals, &sig);
   if (bridge) {

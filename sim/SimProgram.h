@@ -12,7 +12,8 @@ namespace edog::sim {
 int ParseSimulatorArgs(int argc, char** argv, const std::string& program, SimulatorOptions& options);
 std::string SimulatorHelp(const std::string& program);
 
-// argv[0] is the program (or command) name.
+// argv[0] is the program (or command) name. Ends with 1 at once when its start lines
+// cannot be written; the caller finishes standard output (FinishStandardOutput).
 int RunSimulatorProgram(int argc, char** argv, const std::string& program);
 
 }  // namespace edog::sim

@@ -4,6 +4,7 @@
 #include "common/FileChecks.h"
 #include "common/Files.h"
 #include "common/Format.h"
+#include "common/KeptFile.h"
 
 namespace edog {
 
@@ -80,13 +81,23 @@ uint32_t TableImageEndPadding(Port port, uint8_t flash, uint64_t written) {
 }
 
 HeaderRead ReadHeaderFields(const std::string& path) {
-  HeaderRead r;
-  StdFile f;
-  const RegularOpen open = OpenRegularFile(path, f);
+  RegularOpen open;
+  const KeptFile file = KeptFile::OpenRegular(path, &open);
+  HeaderRead r = ReadHeaderFields(file);
   r.notRegular = open.status == RegularOpen::kNotRegular;
-  if (open.status != RegularOpen::kOk) return r;
+  return r;
+}
+
+HeaderRead ReadHeaderFields(const KeptFile& file) {
+  HeaderRead r;
+  if (!file.IsOpen()) return r;
   uint8_t buf[kHeaderFieldBytes];
-  const size_t n = f.Read(buf, sizeof buf);
+  size_t n = 0;
+  while (n < sizeof buf) {
+    const size_t got = file.ReadAt(n, buf + n, sizeof buf - n);
+    if (got == 0) break;
+    n += got;
+  }
   if (n < kHeaderFieldBytes) {
     r.status = HeaderStatus::kTooShort;
     return r;

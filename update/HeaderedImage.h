@@ -9,6 +9,8 @@
 
 namespace edog {
 
+class KeptFile;
+
 enum class Port : uint8_t { Uart = 0, Usb = 1 };
 enum FlashCode : uint8_t { kFlashE = 1, kFlashSerial = 2, kFlashNand = 3 };
 
@@ -73,6 +75,8 @@ struct HeaderRead {
   HeaderFields fields;
 };
 HeaderRead ReadHeaderFields(const std::string& path);
+// The same from a file already open (the update job's extracted files).
+HeaderRead ReadHeaderFields(const KeptFile& file);
 
 // The five progress-list lines the update job writes for a header ("-> port: USB", ...).
 std::vector<std::string> HeaderProgressLines(const HeaderFields& fields);

@@ -112,6 +112,7 @@ bool PackageExtraction::WriteFailed(const std::string& path, int error) {
 
 bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey& key) {
   files_.clear();
+  kept_.clear();
   error_.clear();
   failure_ = Failure::kNone;
   StdFile package;
@@ -181,18 +182,28 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
     if (!out.Flush()) return WriteFailed(outPath, out.Error());
   }
   for (int i = 0; i < kPackageEntries; ++i) {
-    if (!outs[i].Commit()) {
+    KeptFile kept;
+    if (!outs[i].Commit(kept)) {
       const int error = outs[i].Error();
+      kept_.clear();
       for (const auto& f : files_) RemoveFile(f);
       files_.clear();
       return WriteFailed(outPaths[i], error);
     }
     files_.push_back(outPaths[i]);
+    kept_.push_back(std::move(kept));
   }
   return true;
 }
 
+const KeptFile* PackageExtraction::Extracted(const std::string& path) const {
+  for (size_t i = 0; i < files_.size() && i < kept_.size(); ++i)
+    if (files_[i] == path) return &kept_[i];
+  return nullptr;
+}
+
 void PackageExtraction::CleanUp() {
+  kept_.clear();  // open files could not be removed on Windows
   for (const auto& f : files_) RemoveFile(f);
   files_.clear();
   if (marked_) UnmarkTempFolder(directory_);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/KeptFile.h"
+
 namespace edog {
 
 constexpr const char* kPackageFileName = "qzkt.dll";
@@ -46,6 +48,10 @@ class PackageExtraction {
   // other or with the package itself are refused before anything is written.
   bool Extract(const std::string& packagePath, const PackageKey& key);
   const std::vector<std::string>& Files() const { return files_; }
+  // The extracted file at `path` (one of Files()), read through the handle it was written
+  // with, so that a file put in its place later is never what is read; null when the last
+  // extraction wrote no file of that name.
+  const KeptFile* Extracted(const std::string& path) const;
   // Why the last extraction (or directory creation) failed, in plain words.
   const std::string& Error() const { return error_; }
   enum class Failure { kNone, kPackage, kNoSpace, kCannotWrite, kUnsafeFolder, kCannotOpen };
@@ -53,8 +59,8 @@ class PackageExtraction {
   // folder that others may change, or a package that could not be opened at all.
   Failure FailureKind() const { return failure_; }
 
-  // Deletes the listed files, then the directory if this object created it; failures are
-  // ignored.
+  // Closes the kept files, deletes the listed files, then the directory if this object
+  // created it; failures are ignored.
   void CleanUp();
 
  private:
@@ -65,6 +71,7 @@ class PackageExtraction {
   bool marked_ = false;
   std::string note_;
   std::vector<std::string> files_;
+  std::vector<KeptFile> kept_;  // beside files_
   std::string error_;
   Failure failure_ = Failure::kNone;
 };

@@ -153,13 +153,12 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   host_.AppendLog(kExtractedText);
   host_.PumpWait(kLogLinePauseMs);
 
-  const std::string& dir = extraction.Directory();
   const std::pair<bool, ContentKind> steps[3] = {{selection.voice, ContentKind::kVoice},
                                                  {selection.database, ContentKind::kDatabase},
                                                  {selection.software, ContentKind::kSoftware}};
   for (int i = 0; i < 3; ++i) {
     if (steps[i].first) {
-      switch (HandleKind(steps[i].second, dir, result)) {
+      switch (HandleKind(steps[i].second, extraction, result)) {
         case KindEnd::kEndJob:
           result.aborted = true;
           return result;
@@ -177,17 +176,20 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
   return result;
 }
 
-UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& directory,
+UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const PackageExtraction& extraction,
                                          UpdateResult& result) {
   const KindTexts& t = Texts(kind);
   const bool voice = kind == ContentKind::kVoice;
   if (voice) host_.OnBusyChanged(true);
 
-  const std::string path = JoinPath(directory, t.headerFile);
+  const std::string path = JoinPath(extraction.Directory(), t.headerFile);
   host_.SetPath(kind, path);
-  if (!FileExists(path)) host_.AppendLog(t.missing);
+  // Every read below goes through the handle the extraction wrote with: a file put at this
+  // name since (another user renaming the folder) is neither checked nor sent.
+  const KeptFile* file = extraction.Extracted(path);
+  if (!file) host_.AppendLog(t.missing);
 
-  const HeaderRead header = ReadHeaderFields(path);
+  const HeaderRead header = file ? ReadHeaderFields(*file) : HeaderRead{};
   switch (header.status) {
     case HeaderStatus::kCannotOpen:
       result.summary += t.openFailedSummary;
@@ -206,7 +208,7 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
   for (const auto& line : HeaderProgressLines(header.fields)) host_.AddProgressLine(line);
 
   // Nothing goes to the device that it would store short, cut off or nowhere.
-  const uint64_t length = FileSize(path).value_or(0);
+  const uint64_t length = file->Size().value_or(0);
   if (const ImageFit fit = CheckImageFit(header.fields, length); fit != ImageFit::kOk) {
     host_.AppendLog(t.formatLog);
     host_.AppendLog(ImageFitLog(fit, header.fields, length));
@@ -223,7 +225,7 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
       return KindEnd::kEndJob;
     }
     host_.AppendLog(t.startLog);
-    const TransferOutcome outcome = host_.RunUsbTransfer(path, t.label);
+    const TransferOutcome outcome = host_.RunUsbTransfer(*file, t.label);
     if (outcome == TransferOutcome::kCompleted) {
       host_.AppendLog(t.endLog);
       result.summary += t.successSummary;
@@ -243,7 +245,7 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const std::string& di
       host_.OnBusyChanged(false);
       return KindEnd::kEndJob;
     }
-    host_.StartSerialDownload();
+    host_.StartSerialDownload(kind == ContentKind::kSoftware ? file : nullptr);
     end = KindEnd::kSerialStarted;
   }
   host_.Reset();

@@ -43,13 +43,17 @@ class UpdateHost {
   virtual void SetPath(ContentKind kind, const std::string& path) = 0;
   // Empties the progress list, the three paths, the progress bar and the status monitor.
   virtual void Reset() = 0;
-  // Runs one download status window modally (returns when it has closed).
-  virtual TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) = 0;
+  // Runs one download status window modally (returns when it has closed) for an extracted
+  // file: it is read through `file`, never reopened by its name (file.Path()), so that
+  // what the job checked is what is sent.
+  virtual TransferOutcome RunUsbTransfer(const KeptFile& file, const std::string& label) = 0;
   // Whether the serial link is open.
   virtual bool SerialOpen() = 0;
   // Pauses the serial reader and starts the serial code download of the software path
-  // (the download resumes the reader and frees the update button when it ends).
-  virtual void StartSerialDownload() = 0;
+  // (the download resumes the reader and frees the update button when it ends). For the
+  // software kind the path names the extracted file, handed over as `software` to be read
+  // through; for the other kinds `software` is null and the path is sent as it stands.
+  virtual void StartSerialDownload(const KeptFile* software) = 0;
 };
 
 struct UpdateSelection {
@@ -86,7 +90,7 @@ class UpdateJob {
 
  private:
   enum class KindEnd { kCompleted, kFailed, kSerialStarted, kEndJob };
-  KindEnd HandleKind(ContentKind kind, const std::string& directory, UpdateResult& result);
+  KindEnd HandleKind(ContentKind kind, const PackageExtraction& extraction, UpdateResult& result);
   UpdateHost& host_;
   bool running_ = false;
 };

@@ -115,6 +115,13 @@ void CUsbDwn::CreateControls() {
 void CUsbDwn::SetTransfer(const std::string& path, const std::string& label) {
   transferPath_ = path;
   transferLabel_ = label;
+  transferFile_ = nullptr;
+}
+
+void CUsbDwn::SetTransfer(const edog::KeptFile& file, const std::string& label) {
+  transferPath_ = file.Path();
+  transferLabel_ = label;
+  transferFile_ = &file;
 }
 
 void CUsbDwn::UpdateData() {
@@ -140,7 +147,9 @@ void CUsbDwn::OnInitDialog(wxInitDialogEvent&) {
   // 3-6. "PIPE00" through the library, then the whole file.
   UsbTransferJob job;
   const edog::Result<edog::UsbSetupStatus> setup =
-      edog::PrepareUsbTransfer(path_, label_, job, options_.usbLibrary);
+      transferFile_ ? edog::PrepareUsbTransfer(*transferFile_, label_, job, options_.usbLibrary)
+                    : edog::PrepareUsbTransfer(path_, label_, job, options_.usbLibrary);
+  transferFile_ = nullptr;  // read whole: the window needs it no more
   setup_ = setup.status;
   if (setup_ == UsbSetupStatus::kNoDevice) {
     ShowMessageBox(U8(kCantOpenUsbDevice), U8(kUsbErrorCaption), wxOK | wxICON_INFORMATION, this);

@@ -51,6 +51,9 @@ class CUsbDwn : public wxDialog {
 
   // The transfer file path and label, read by the initialisation.
   void SetTransfer(const std::string& path, const std::string& label);
+  // The same for a file already open (the update job's extracted files), read through its
+  // handle; `file` must outlive the window's initialisation.
+  void SetTransfer(const edog::KeptFile& file, const std::string& label);
 
   // DestroyWindow: sets the transfer's cancel flag, then destroys the window.
   bool Destroy() override;
@@ -93,6 +96,7 @@ class CUsbDwn : public wxDialog {
   edog::UsbTransferTurns& turns_;
   UsbDwnOptions options_;
   std::string transferPath_, transferLabel_;
+  const edog::KeptFile* transferFile_ = nullptr;  // read instead of transferPath_ when set
   bool initialised_ = false;
   edog::UsbSetupStatus setup_ = edog::UsbSetupStatus::kNoDevice;
   std::shared_ptr<UiCallTarget> ui_;

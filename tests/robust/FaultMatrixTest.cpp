@@ -105,11 +105,11 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
     std::lock_guard<std::mutex> lock(m_);
     buttonEnabled_ = e;
   }
-  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+  TransferOutcome RunUsbTransfer(const KeptFile& file, const std::string& label) override {
     UsbTransferJob job;
-    const UsbSetupStatus status = PrepareUsbTransfer(path, label, job, StandInLibrary()).status;
-    if (status != UsbSetupStatus::kReady) {
-      ShowMessage(UsbSetupMessage(status, path));
+    const Result<UsbSetupStatus> setup = PrepareUsbTransfer(file, label, job, StandInLibrary());
+    if (setup.status != UsbSetupStatus::kReady) {
+      ShowMessage(setup.message);
       return TransferOutcome::kFailed;
     }
     auto observer = std::make_shared<TransferEnd>(*this);
@@ -119,9 +119,10 @@ class MatrixHost final : public UpdateHost, public SerialDownloadObserver {
     return DeviceTookWholeFile(usbResult_) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
   }
   bool SerialOpen() override { return comm_.IsOpen(); }
-  void StartSerialDownload() override {
+  void StartSerialDownload(const KeptFile* software) override {
     comm_.SuspendReader();
-    download_.Start(true, softwarePath_);
+    if (software) download_.Start(true, *software);
+    else download_.Start(true, softwarePath_);
   }
 
   // SerialDownloadObserver

@@ -3,6 +3,8 @@
 // away (a closed pipe) still ends the command quietly.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "robust/RobustFiles.h"
 #include "support/TestSupport.h"
 
@@ -24,7 +26,7 @@ TEST(FullOutput, EveryCommandReportsAFailedWrite) {
   ASSERT_EQ(RunTool({"hex2hdr", "-S", "a.bin"}, dir.Path()).status, 0);
   const std::vector<std::vector<std::string>> commands = {
       {"info", "a.hdr"}, {"wavinfo", "w.wav"}, {"ports"}, {"--help"}, {"info", "--help"},
-      {"unpack", "--help"}};
+      {"unpack", "--help"}, {"--version"}};
   const struct {
     const char* redirect;
     const char* reason;
@@ -57,6 +59,31 @@ TEST(FullOutput, AClosedPipeEndsQuietly) {
       dir.Path());
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
+}
+
+// edog-sim says so too: after its help, and at its start (rather than playing the device
+// for nobody, with no word of where its socket is).
+TEST(FullOutput, TheSimulatorReportsAFailedWrite) {
+  TempDir dir;
+  // A simulator that goes on regardless is stopped (cleanly, status 0) after 20 s.
+  const std::string start = "export EDOG_DEVICE_SOCKET=" + (dir / "dev.sock") +
+                            "; exec timeout 20 \"$0\" --state " + (dir / "state") +
+                            " --no-serial ";
+  const struct {
+    const char* redirect;
+    const char* reason;
+  } outputs[] = {{">/dev/full", "write error: No space left on device\n"},
+                 {">&-", "write error: Bad file descriptor\n"}};
+  for (const auto& out : outputs) {
+    for (const std::string& command : {std::string("exec \"$0\" --help "),
+                                       std::string("exec \"$0\" --version "), start}) {
+      const ProgramResult r =
+          RunProgram("/bin/sh", {"-c", command + out.redirect, BinDir() + "/edog-sim"}, dir.Path());
+      EXPECT_EQ(r.status, 1) << command << out.redirect << r.err;
+      EXPECT_NE(r.err.find(out.reason), std::string::npos) << command << out.redirect << r.err;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "dev.sock"));  // stopped cleanly, socket gone
 }
 
 }  // namespace

@@ -48,11 +48,11 @@ struct Host : UpdateHost {
   void OnBusyChanged(bool) override {}
   void SetPath(ContentKind, const std::string&) override {}
   void Reset() override {}
-  TransferOutcome RunUsbTransfer(const std::string&, const std::string&) override {
+  TransferOutcome RunUsbTransfer(const KeptFile&, const std::string&) override {
     return TransferOutcome::kFailed;
   }
   bool SerialOpen() override { return false; }
-  void StartSerialDownload() override {}
+  void StartSerialDownload(const KeptFile*) override {}
 };
 
 TEST(SmallFaults, AFullTempFolderIsNotCalledAPackageMismatch) {

@@ -42,16 +42,16 @@ class Host final : public UpdateHost {
   void OnBusyChanged(bool) override {}
   void SetPath(ContentKind, const std::string&) override {}
   void Reset() override {}
-  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+  TransferOutcome RunUsbTransfer(const KeptFile& file, const std::string& label) override {
     UsbTransferJob job;
-    if (!PrepareUsbTransfer(path, label, job, test::StandInLibrary()).Ok())
+    if (!PrepareUsbTransfer(file, label, job, test::StandInLibrary()).Ok())
       return TransferOutcome::kFailed;
     UsbTransferWorker worker(turns_, std::move(job), nullptr);
     worker.Start();
     return DeviceTookWholeFile(worker.Wait()) ? TransferOutcome::kCompleted : TransferOutcome::kFailed;
   }
   bool SerialOpen() override { return false; }
-  void StartSerialDownload() override {}
+  void StartSerialDownload(const KeptFile*) override {}
   std::string log;
 
  private:

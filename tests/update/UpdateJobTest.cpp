@@ -46,14 +46,15 @@ class RecordingHost : public UpdateHost {
                      std::filesystem::path(p).filename().string());
   }
   void Reset() override { events.push_back("reset"); }
-  TransferOutcome RunUsbTransfer(const std::string& path, const std::string& label) override {
+  TransferOutcome RunUsbTransfer(const KeptFile& file, const std::string& label) override {
+    const std::string& path = file.Path();
     transferredPaths.push_back(path);
     // The file must still be there while the window sends it.
     events.push_back("usb " + label + (std::filesystem::exists(path) ? "" : " (missing!)"));
     return outcome;
   }
   bool SerialOpen() override { return serialOpen; }
-  void StartSerialDownload() override { events.push_back("serial"); }
+  void StartSerialDownload(const KeptFile*) override { events.push_back("serial"); }
 
   size_t Count(const std::string& prefix) const {
     size_t n = 0;

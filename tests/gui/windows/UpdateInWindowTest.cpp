@@ -30,6 +30,7 @@
 #include "device/SerialPorts.h"
 #include "device/ui/UsbDwn.h"
 #include "sim/Simulator.h"
+#include "support/FolderSwap.h"
 #include "support/HeaderedContent.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
@@ -686,6 +687,27 @@ TEST_F(UpdateInWindow, ScreenshotWithTheDeveloperControlsShown) {
   EXPECT_TRUE(Peer(*dlg_).ProgressList()->IsShown());
   EXPECT_GT(dlg_->GetClientSize().y, 353);
   guitest::SaveArtifact(guitest::Capture(dlg_.get()), "main-window-developer.png");
+}
+
+// Another user swaps the extraction folder right after the extraction (on the window's own
+// clock, so the job's pauses give him time): the window sends what it extracted.
+TEST_F(UpdateInWindow, AFolderSwappedAfterTheExtractionChangesNothingTheDeviceStores) {
+  auto& sim = StartDevice();
+  const Content voice = Make(Port::Usb, kFlashSerial, 0x20000, 5000, 31);
+  const Content planted = Make(Port::Usb, kFlashSerial, 0x20000, 5000, 32);
+  auto& dlg = OpenWindow(Pack(voice, voice, voice), nullptr);
+  Boxes boxes;
+  StatusWindows windows;
+  Click(Peer(dlg).VoiceBox());
+  {
+    test::ExtractionSwapper swapper(dir_ / "tmp", {planted.file, planted.file, planted.file});
+    Click(Peer(dlg).UpdateButton());
+    EXPECT_TRUE(swapper.Swapped());
+  }
+  ASSERT_EQ(boxes.shown.size(), 1u);
+  EXPECT_EQ(boxes.shown[0].text, "语音文件更新成功!\r\n");
+  ASSERT_TRUE(sim.WaitForJournal(1, 5000));
+  EXPECT_TRUE(sim.ReadFlash(kFlashSerial, 0x20000, voice.payload.size()) == voice.payload);
 }
 
 TEST(DeveloperSwitch, OnlyEdogDeveloper1ShowsTheControls) {

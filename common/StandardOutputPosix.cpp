@@ -3,9 +3,9 @@
 
 #include <cerrno>
 
-#include "cli/StandardOutput.h"
+#include "common/StandardOutput.h"
 
-namespace edog::cli {
+namespace edog {
 
 void GuardStandardStreams() {
   for (int fd = 0; fd <= 2; ++fd) {
@@ -20,4 +20,4 @@ void GuardStandardStreams() {
   }
 }
 
-}  // namespace edog::cli
+}  // namespace edog
