@@ -1,5 +1,7 @@
 #include "common/FileChecks.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -8,6 +10,42 @@
 
 namespace edog {
 namespace fs = std::filesystem;
+
+BoundedRead ReadBounded(uint64_t length, uint64_t maxSize,
+                        const std::function<long long(uint64_t, uint8_t*, size_t)>& read) {
+  BoundedRead r;
+  r.size = length;
+  if (length > maxSize) {
+    r.status = BoundedRead::kTooLarge;
+    return r;
+  }
+  r.data.resize(static_cast<size_t>(length) + 1);
+  size_t got = 0;
+  for (;;) {
+    if (got == r.data.size()) {
+      if (got > maxSize) break;
+      r.data.resize(static_cast<size_t>(std::min<uint64_t>(maxSize + 1, uint64_t(got) * 2 + 65536)));
+    }
+    const long long n = read(got, r.data.data() + got, r.data.size() - got);
+    if (n < 0) {
+      r.status = BoundedRead::kReadError;
+      r.error = errno;
+      r.data.clear();
+      return r;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  r.size = got;
+  if (got > maxSize) {
+    r.status = BoundedRead::kTooLarge;
+    r.data.clear();
+    return r;
+  }
+  r.data.resize(got);
+  r.status = BoundedRead::kOk;
+  return r;
+}
 
 std::string RegularOpenMessage(const RegularOpen& r, const std::string& path) {
   switch (r.status) {

@@ -2,7 +2,9 @@
 // Checks on the files a tool is handed before it reads or writes them: inputs must be
 // regular files of a bounded size (a device or a pipe never ends), and an output must
 // not be one of the inputs.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,11 @@ struct BoundedRead {
 // Reads a regular file of at most `maxSize` bytes. A FIFO, device or folder is refused
 // without blocking or reading; a file that grows past the limit while read is kTooLarge.
 BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize);
+// The reading of a file found `length` bytes long, of at most `maxSize`: `read(offset,
+// data, size)` gives the count read, 0 at the end, or -1 with errno set. One byte more
+// than the length is asked for, so a file that grew while read is kTooLarge past the limit.
+BoundedRead ReadBounded(uint64_t length, uint64_t maxSize,
+                        const std::function<long long(uint64_t, uint8_t*, size_t)>& read);
 // "PATH is not a regular file", "PATH is N bytes: at most M ...": the reason in plain words.
 std::string BoundedReadMessage(const BoundedRead& r, const std::string& path, uint64_t maxSize);
 

@@ -49,38 +49,13 @@ BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
     r.status = BoundedRead::kNotRegular;
     return r;
   }
-  r.size = static_cast<uint64_t>(st.st_size);
-  if (r.size > maxSize) {
-    r.status = BoundedRead::kTooLarge;
-    return r;
-  }
-  r.data.resize(static_cast<size_t>(r.size) + 1);  // one more: a file that grew shows it
-  size_t got = 0;
-  for (;;) {
-    if (got == r.data.size()) {
-      if (got > maxSize) break;
-      r.data.resize(std::min<uint64_t>(maxSize + 1, uint64_t(got) * 2 + 65536));
-    }
-    const ssize_t n = ::read(fd.Get(), r.data.data() + got, r.data.size() - got);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r.error = errno;
-      r.status = BoundedRead::kReadError;
-      r.data.clear();
-      return r;
-    }
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
-  r.size = got;
-  if (got > maxSize) {
-    r.status = BoundedRead::kTooLarge;
-    r.data.clear();
-    return r;
-  }
-  r.data.resize(got);
-  r.status = BoundedRead::kOk;
-  return r;
+  return ReadBounded(static_cast<uint64_t>(st.st_size), maxSize,
+                     [&](uint64_t, uint8_t* data, size_t size) -> long long {
+                       for (;;) {
+                         const ssize_t n = ::read(fd.Get(), data, size);
+                         if (n >= 0 || errno != EINTR) return n;
+                       }
+                     });
 }
 
 }  // namespace edog

@@ -27,41 +27,11 @@ BoundedRead KeptFile::ReadAll(uint64_t maxSize) const {
     r.error = EIO;
     return r;
   }
-  r.size = *size;
-  if (r.size > maxSize) {
-    r.status = BoundedRead::kTooLarge;
-    return r;
-  }
-  // One byte more than the length: a file that grew since shows it.
-  r.data.resize(static_cast<size_t>(r.size) + 1);
-  size_t got = 0;
-  for (;;) {
-    if (got == r.data.size()) {
-      if (got > maxSize) break;
-      r.data.resize(static_cast<size_t>(std::min<uint64_t>(maxSize + 1, uint64_t(got) * 2 + 65536)));
-    }
+  return ReadBounded(*size, maxSize, [this](uint64_t offset, uint8_t* data, size_t n) -> long long {
     errno = 0;
-    const size_t n = ReadAt(got, r.data.data() + got, r.data.size() - got);
-    if (n == 0) {
-      if (errno != 0) {
-        r.status = BoundedRead::kReadError;
-        r.error = errno;
-        r.data.clear();
-        return r;
-      }
-      break;
-    }
-    got += n;
-  }
-  r.size = got;
-  if (got > maxSize) {
-    r.status = BoundedRead::kTooLarge;
-    r.data.clear();
-    return r;
-  }
-  r.data.resize(got);
-  r.status = BoundedRead::kOk;
-  return r;
+    const size_t got = ReadAt(offset, data, n);
+    return got == 0 && errno != 0 ? -1 : static_cast<long long>(got);
+  });
 }
 
 }  // namespace edog
