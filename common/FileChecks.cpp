@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "common/Files.h"
 #include "common/Format.h"
 #include "common/FsPath.h"
 
@@ -45,6 +47,24 @@ BoundedRead ReadBounded(uint64_t length, uint64_t maxSize,
   r.data.resize(got);
   r.status = BoundedRead::kOk;
   return r;
+}
+
+BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
+  BoundedRead r;
+  StdFile file;
+  const RegularOpen opened = OpenRegularFile(path, file);
+  if (opened.status != RegularOpen::kOk) {
+    r.status = opened.status == RegularOpen::kNotRegular ? BoundedRead::kNotRegular
+                                                          : BoundedRead::kCannotOpen;
+    r.error = opened.error;
+    return r;
+  }
+  // The length decides before any byte is read, as a file of any size may be named.
+  return ReadBounded(FileSize(path).value_or(0), maxSize,
+                     [&](uint64_t, uint8_t* data, size_t size) -> long long {
+                       const size_t n = file.Read(data, size);
+                       return n == 0 && std::ferror(file.Get()) ? -1 : static_cast<long long>(n);
+                     });
 }
 
 std::string RegularOpenMessage(const RegularOpen& r, const std::string& path) {

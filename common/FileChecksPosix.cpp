@@ -36,26 +36,4 @@ RegularOpen OpenRegularFile(const std::string& path, StdFile& file) {
   return r;
 }
 
-BoundedRead ReadRegularFile(const std::string& path, uint64_t maxSize) {
-  BoundedRead r;
-  // Non-blocking, so that opening a FIFO without a writer does not wait for one.
-  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsValid()) {
-    r.error = errno;
-    return r;
-  }
-  struct stat st {};
-  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    r.status = BoundedRead::kNotRegular;
-    return r;
-  }
-  return ReadBounded(static_cast<uint64_t>(st.st_size), maxSize,
-                     [&](uint64_t, uint8_t* data, size_t size) -> long long {
-                       for (;;) {
-                         const ssize_t n = ::read(fd.Get(), data, size);
-                         if (n >= 0 || errno != EINTR) return n;
-                       }
-                     });
-}
-
 }  // namespace edog
