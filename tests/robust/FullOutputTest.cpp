@@ -19,6 +19,13 @@ ProgramResult RunRedirected(const std::string& redirect, const std::vector<std::
   return RunProgram("/bin/sh", sh, cwd);
 }
 
+// Standard output on a full disk and closed, with the report each must give.
+const struct {
+  const char* redirect;
+  const char* reason;
+} kFailedOutputs[] = {{">/dev/full", "write error: No space left on device\n"},
+                      {">&-", "write error: Bad file descriptor\n"}};
+
 TEST(FullOutput, EveryCommandReportsAFailedWrite) {
   TempDir dir;
   WriteFile(dir / "w.wav", MonoWave(8000, 16));
@@ -27,12 +34,7 @@ TEST(FullOutput, EveryCommandReportsAFailedWrite) {
   const std::vector<std::vector<std::string>> commands = {
       {"info", "a.hdr"}, {"wavinfo", "w.wav"}, {"ports"}, {"--help"}, {"info", "--help"},
       {"unpack", "--help"}, {"--version"}};
-  const struct {
-    const char* redirect;
-    const char* reason;
-  } outputs[] = {{">/dev/full", "write error: No space left on device\n"},
-                 {">&-", "write error: Bad file descriptor\n"}};
-  for (const auto& out : outputs) {
+  for (const auto& out : kFailedOutputs) {
     for (const auto& args : commands) {
       const ProgramResult r = RunRedirected(out.redirect, args, dir.Path());
       EXPECT_EQ(r.status, 1) << out.redirect << " " << args[0];
@@ -69,12 +71,7 @@ TEST(FullOutput, TheSimulatorReportsAFailedWrite) {
   const std::string start = "export EDOG_DEVICE_SOCKET=" + (dir / "dev.sock") +
                             "; exec timeout 20 \"$0\" --state " + (dir / "state") +
                             " --no-serial ";
-  const struct {
-    const char* redirect;
-    const char* reason;
-  } outputs[] = {{">/dev/full", "write error: No space left on device\n"},
-                 {">&-", "write error: Bad file descriptor\n"}};
-  for (const auto& out : outputs) {
+  for (const auto& out : kFailedOutputs) {
     for (const std::string& command : {std::string("exec \"$0\" --help "),
                                        std::string("exec \"$0\" --version "), start}) {
       const ProgramResult r =
