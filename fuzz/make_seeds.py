@@ -1,13 +1,14 @@
 #!/usr/bin/env python3
 """Writes the fuzz targets' seed inputs into fuzz/corpus/<target>/ (small ones only, so the
-repository stays small): real files from the shared corpus and hand-made protocol runs."""
+repository stays small): real files from tests/corpus (or the folder given as the argument,
+laid out the same) and hand-made protocol runs."""
 import os
 import shutil
 import struct
 import sys
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
-CORPUS = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, '..', '..', 'shared', 'corpus')
+CORPUS = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, '..', 'tests', 'corpus')
 OUT = os.path.join(ROOT, 'corpus')
 KEY = b'QH-PW-5K7390#38\0'  # method 3
 

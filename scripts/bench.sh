@@ -6,8 +6,8 @@
 #   scripts/bench.sh [--reps N] [--out FILE] [--build DIR] [--no-build] [--only LIST]
 #
 # LIST is a comma-separated subset of: micro,unpack,hex,serial,serial-paced,usb,voice.
-# EDOG_CORPUS_DIR (environment) names the real-world files; their HEX firmware joins the
-# HEX comparison (default: the build's EDOG_CORPUS_DIR).
+# The HEX comparison takes real firmware from tests/corpus/hex; EDOG_CORPUS_DIR (environment)
+# may name an extra folder laid out the same whose hex/ firmware joins it.
 # Needs: cmake, ninja, srecord (srec_cat), binutils (objcopy), lrzsz (sx, rx), socat, sox.
 # A run takes about ten minutes on two cores; the serial line paced at 115200 baud and
 # the emulated full-speed USB link take most of it, since they run at the line's pace.
@@ -42,7 +42,7 @@ done
 if [[ $DO_BUILD == 1 ]]; then
   echo "== release build in $BUILD"
   cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DEDOG_GUI=OFF \
-    -DBUILD_TESTING=OFF ${EDOG_CORPUS_DIR:+-DEDOG_CORPUS_DIR="$EDOG_CORPUS_DIR"} >/dev/null
+    -DBUILD_TESTING=OFF >/dev/null
   cmake --build "$BUILD" -j2 --target edogtool edog-sim HaldenUSB Kova100 edog-microbench \
     edog-benchtool
 fi
@@ -177,16 +177,18 @@ if want hex; then
   srec_cat "$WORK/hex/fw60k.raw" -binary -o "$WORK/hex/fw60k.hex" -intel -line-length=44
   rm "$WORK/hex/fw60k.raw"
   HEX_FILES=("$WORK/hex/fw60k.hex")
-  # Real firmware from the corpus (the build's EDOG_CORPUS_DIR, or the environment's).
-  CORPUS="${EDOG_CORPUS_DIR:-$(sed -n 's/^EDOG_CORPUS_DIR:PATH=//p' "$BUILD/CMakeCache.txt" 2>/dev/null)}"
-  [[ -d "$CORPUS/hex" ]] || echo "bench.sh: no HEX corpus in '$CORPUS' (set EDOG_CORPUS_DIR): generated file only" >&2
-  for f in Caterina-Leonardo.hex Genuino-COMBINED-dfu-usbserial-atmega16u2-Uno-R3.hex \
-           Arduino-usbserial-uno.hex; do
-    if [[ -n "$CORPUS" && -f "$CORPUS/hex/$f" ]]; then
-      cp "$CORPUS/hex/$f" "$WORK/hex/"
-      HEX_FILES+=("$WORK/hex/$f")
-    fi
-  done
+  # Real firmware: the tree's, then any of the extra folder's (EDOG_CORPUS_DIR).
+  cp "$ROOT/tests/corpus/hex/Caterina-Leonardo.hex" "$WORK/hex/"
+  HEX_FILES+=("$WORK/hex/Caterina-Leonardo.hex")
+  if [[ -n "${EDOG_CORPUS_DIR:-}" ]]; then
+    [[ -d "$EDOG_CORPUS_DIR/hex" ]] || echo "bench.sh: no hex/ in EDOG_CORPUS_DIR '$EDOG_CORPUS_DIR'" >&2
+    for f in Genuino-COMBINED-dfu-usbserial-atmega16u2-Uno-R3.hex Arduino-usbserial-uno.hex; do
+      if [[ -f "$EDOG_CORPUS_DIR/hex/$f" ]]; then
+        cp "$EDOG_CORPUS_DIR/hex/$f" "$WORK/hex/"
+        HEX_FILES+=("$WORK/hex/$f")
+      fi
+    done
+  fi
   HEX_ROWS=""
   HEX_ALL_MET=1
   for hex in "${HEX_FILES[@]}"; do

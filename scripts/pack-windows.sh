@@ -3,9 +3,10 @@
 #
 #   scripts/pack-windows.sh [x86|x64]   (x86: build-windows-x86/, x64: build-windows/)
 #
-#   edog-windows-<arch>.zip      for users: edog.exe, edogtool.exe and README.txt, at the
-#                                zip's top level, to be unpacked into the folder that holds
-#                                the device maker's HaldenUSB.dll, Kova100.dll and qzkt.dll.
+#   edog-windows-<arch>.zip      for users: edog.exe, edogtool.exe and README.txt (which
+#                                carries LICENSE), at the zip's top level, to be unpacked
+#                                into the folder that holds the device maker's
+#                                HaldenUSB.dll, Kova100.dll and qzkt.dll.
 #                                It holds no file of those names, so it overwrites none.
 #   edog-windows-<arch>-dev.zip  for trying the programs against the simulator: the stand-in
 #                                HaldenUSB.dll and Kova100.dll, the demo package qzkt.dll and
@@ -60,6 +61,12 @@ qzkt.dll is the update package from the device maker: replace it with each new u
 The programs load HaldenUSB.dll and Kova100.dll only from their own folder and from the
 system folder, never from the current folder.
 This is a $BITS-bit build: it loads only $BITS-bit DLLs of the device maker.
+
+【许可 / Licence】
+edog 以 MIT 许可证发布，全文如下。
+edog is under the MIT licence:
+
+$(cat LICENSE)
 TEXT
 
 notepad_text >"$stage/dev/README-dev.txt" <<TEXT
@@ -77,6 +84,10 @@ Unpack $NAME.zip and this zip together into an empty folder of their own. On a L
 machine (or under wine on the same one) start the simulator:
   edog-sim --tcp                  (or --tcp-port PORT, and set EDOG_SIM_TCP_PORT=PORT)
 then run edog.exe, or:  edogtool.exe update --voice --map --software
+
+edog is under the MIT licence:
+
+$(cat LICENSE)
 TEXT
 
 rm -f "dist/$NAME.zip" "dist/$NAME-dev.zip"

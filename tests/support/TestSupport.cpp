@@ -46,8 +46,8 @@ std::string PluginPath(const std::string& baseName) {
 }
 
 std::string StandInLibrary() { return PluginPath(USB_LIBRARY_NAME); }
-std::string CorpusDir() { return HostPath(EDOG_CORPUS_DIR); }
 std::string SourceDir() { return HostPath(EDOG_SOURCE_DIR); }
+std::string CorpusDir() { return SourceDir() + "/tests/corpus"; }
 std::string GoldenDir() { return SourceDir() + "/tests/golden"; }
 
 bool HaveHostTool(const std::string& path) {

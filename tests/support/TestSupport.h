@@ -57,8 +57,8 @@ std::string HostPath(const std::string& buildPath);
 // A plug-in the build made, by base name: "Kova100" -> build/bin/libKova100.so.
 std::string PluginPath(const std::string& baseName);
 std::string StandInLibrary();  // the stand-in device library
-std::string CorpusDir();   // ../shared/corpus
 std::string SourceDir();   // the repository
+std::string CorpusDir();   // tests/corpus: real-world files, with their sources and licences
 std::string GoldenDir();   // tests/golden
 
 // A presence probe answers within its 40 ms budget; on a loaded machine a present device

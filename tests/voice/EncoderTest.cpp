@@ -161,6 +161,7 @@ TEST_F(VoiceEncoder, StreamLengthAndSampleCount) {
 }
 
 TEST_F(VoiceEncoder, DefinedStartStateAndNoBlockResets) {
+  if (const std::string why = SpeechMissing(); !why.empty()) GTEST_SKIP() << why;
   TempDir dir;
   const auto speech = SpeechFiles(dir.Path(), 8000);
   const auto all = Samples(speech[0]);
@@ -207,6 +208,7 @@ Quality MeasureSpeech(uint32_t rate, int bits, const std::function<std::vector<i
 }
 
 TEST_F(VoiceEncoder, SpeechQuality) {
+  if (const std::string why = SpeechMissing(); !why.empty()) GTEST_SKIP() << why;
   TempDir dir;
   auto measure = [&](uint32_t rate, int bits) {
     return MeasureSpeech(
@@ -233,6 +235,7 @@ TEST_F(VoiceEncoder, SpeechQuality) {
 // encoder chooses codes with must equal the first sample for sample, and with that one
 // block changed, the second: the gap between them is that block and nothing else.
 TEST_F(VoiceEncoder, IndependentDecodersAgreeWithTheModel) {
+  if (const std::string why = SpeechMissing(); !why.empty()) GTEST_SKIP() << why;
   const bool haveFfmpeg = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
   TempDir dir;
   const auto speech = SpeechFiles(dir.Path(), 8000);
@@ -267,6 +270,7 @@ TEST_F(VoiceEncoder, IndependentDecodersAgreeWithTheModel) {
 }
 
 TEST_F(VoiceEncoder, RecoversFromBitErrors) {
+  if (const std::string why = SpeechMissing(); !why.empty()) GTEST_SKIP() << why;
   TempDir dir;
   const auto speech = SpeechFiles(dir.Path(), 8000);
   const auto x = Samples(speech[1]);
@@ -285,6 +289,7 @@ TEST_F(VoiceEncoder, EncodesAtLeastAMillionSamplesPerSecond) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "ThreadSanitizer instruments every access of the encoder's search";
 #endif
+  if (const std::string why = SpeechMissing(); !why.empty()) GTEST_SKIP() << why;
   TempDir dir;
   const auto speech = SpeechFiles(dir.Path(), 16000);
   size_t samples = 0;

@@ -13,6 +13,7 @@ extern "C" {
 #include "VoiceWave.h"
 #include "common/Bytes.h"
 #include "common/Files.h"
+#include "support/TestSupport.h"
 
 namespace edog::test {
 
@@ -96,12 +97,28 @@ double SegmentalSnrDb(const std::vector<int16_t>& reference, const std::vector<i
   return frames ? sum / static_cast<double>(frames) : 0;
 }
 
+namespace {
+const char* const kSpeechNames[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center",
+                                    "Rear_Left",    "Rear_Right", "Side_Left",   "Side_Right"};
+std::string SpeechSource(const char* name) {
+  return std::string("/usr/share/sounds/alsa/") + name + ".wav";
+}
+}  // namespace
+
+std::string SpeechMissing() {
+  // The recordings are not the project's to carry; the test run installs both packages.
+  for (const char* name : kSpeechNames)
+    if (!FileExists(SpeechSource(name)))
+      return SpeechSource(name) + " missing: install Debian's alsa-utils (scripts/install-deps.sh)";
+  if (!HaveHostTool("/usr/bin/sox"))
+    return "/usr/bin/sox missing: install Debian's sox (scripts/install-deps.sh)";
+  return {};
+}
+
 std::vector<std::string> SpeechFiles(const std::string& dir, uint32_t rate, int bits) {
-  static const char* kNames[] = {"Front_Center", "Front_Left", "Front_Right", "Rear_Center",
-                                 "Rear_Left",    "Rear_Right", "Side_Left",   "Side_Right"};
   std::vector<std::string> paths;
-  for (const char* name : kNames) {
-    const std::string source = std::string("/usr/share/sounds/alsa/") + name + ".wav";
+  for (const char* name : kSpeechNames) {
+    const std::string source = SpeechSource(name);
     if (!FileExists(source))
       throw std::runtime_error(source + " missing (Debian package alsa-utils)");
     const std::string out = dir + "/" + name + "_" + std::to_string(rate) + ".wav";

@@ -60,5 +60,7 @@ double SegmentalSnrDb(const std::vector<int16_t>& reference, const std::vector<i
 // Recorded speech (the ALSA channel names), resampled by sox to `rate` Hz, 16-bit mono,
 // written into `dir`. Returns the paths.
 std::vector<std::string> SpeechFiles(const std::string& dir, uint32_t rate, int bits = 16);
+// Empty when SpeechFiles can work; else what is missing and how to get it, for a skip.
+std::string SpeechMissing();
 
 }  // namespace edog::test

@@ -198,7 +198,7 @@ TEST_F(HeaderGenWindow, ConvertFollowsTheFlashAndPortRadiosAndReportsAMissingInp
 
 TEST_F(HeaderGenWindow, ScreenshotAfterAConversion) {
   const std::string hex = dir_ / "blink.hex";
-  std::filesystem::copy_file(test::CorpusDir() + "/hex/Arduino-usbserial-uno.hex", hex);
+  std::filesystem::copy_file(test::CorpusDir() + "/hex/Caterina-Leonardo.hex", hex);
   ChooseFile(hex);
   Click(Control(CHeaderGenDlg::IDC_OPTION_I));
   ConvertNow();

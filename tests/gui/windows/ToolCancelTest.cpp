@@ -124,7 +124,7 @@ const std::vector<ToolWindowCase>& Cases() {
        {"KOVA_DATA.HDR", "KOVA_DATA.h"},
        {"Finish up converting!!\n\n 3 file(s) has been converted to \"KOVA_DATA.HDR\""}},
       {"HeaderGeneration",
-       {{"hex/Arduino-usbserial-uno.hex", "fw.hex"}},
+       {{"hex/Caterina-Leonardo.hex", "fw.hex"}},
        [](ToolCancel&) {
          auto* dlg = new CHeaderGenDlg(nullptr);
          dlg->Show();
