@@ -99,6 +99,7 @@ void CRS232TestDlg::OnUpdate() {
   const PackageLookup lookup = FindPackage(places);
   updateHost_.AppendLog(PackageLookupText(lookup));
   settings.packagePath = lookup.path;
+  settings.packageRefusal = lookup.refusal;
   settings.encryptionMethod = encryptionMethod_;
   lastResult_ = job_.Run({voiceSelected_ != 0, databaseSelected_ != 0, softwareSelected_ != 0},
                          settings);

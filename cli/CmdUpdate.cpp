@@ -210,6 +210,7 @@ int Update(int argc, char** argv) {
   const PackageLookup lookup = FindPackage(PackagePlacesHere(package));
   std::printf("%s", TerminalText(PackageLookupText(lookup)).c_str());
   settings.packagePath = lookup.path;
+  settings.packageRefusal = lookup.refusal;
   settings.encryptionMethod = method;
   const UpdateResult result = job.Run({voice, map, software}, settings);
   const bool serialOk = host.WaitForSerialDownloads();

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 
 #include "common/AtomicFileOs.h"
 #include "common/KeptFile.h"
@@ -56,7 +57,7 @@ bool AtomicFileWriter::Open(const std::string& target) {
   }
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::string name = TempName(target, attempt);
-    file_ = atomic_os::CreateExclusive(name);
+    file_ = atomic_os::CreateExclusive(name, target);
     if (!file_) {
       if (errno == EEXIST) continue;
       return Failed();
@@ -66,6 +67,12 @@ bool AtomicFileWriter::Open(const std::string& target) {
   }
   errno = EEXIST;
   return Failed();
+}
+
+std::string AtomicFileWriter::OpenFailureText() const {
+  if (error_ == EISDIR) return target_ + " is a folder, not a regular file";
+  if (error_ == EINVAL) return target_ + " is a pipe, device or socket, not a regular file";
+  return "cannot create " + target_ + ": " + std::strerror(error_ ? error_ : EIO);
 }
 
 bool AtomicFileWriter::Write(const void* data, size_t size) {

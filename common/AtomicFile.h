@@ -43,6 +43,9 @@ class AtomicFileWriter {
   const std::string& TempPath() const { return temp_; }
   // errno of the first failure (0 when none), e.g. ENOSPC for a full disk.
   int Error() const { return error_; }
+  // Why Open() failed, naming the target: "PATH is a folder, not a regular file", "PATH is
+  // a pipe, device or socket, not a regular file", "cannot create PATH: reason".
+  std::string OpenFailureText() const;
 
  private:
   bool Failed();

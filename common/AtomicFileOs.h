@@ -13,12 +13,14 @@ unsigned long ProcessId();
 int TargetRefusal(const std::string& target);
 // Creates `name`, which must not exist yet, and opens it for binary writing (and reading,
 // for DuplicateForReading); null with errno set on failure (EEXIST: the name is taken).
-// The file may be renamed while open.
-FILE* CreateExclusive(const std::string& name);
+// The file may be renamed while open. It gets the permissions of the regular file at
+// `target` when one stands there, so that replacing a private file keeps it private.
+FILE* CreateExclusive(const std::string& name, const std::string& target);
 // A second handle on the file behind a stream made by CreateExclusive, for reading it
 // after the stream is closed; -1 with errno set on failure.
 intptr_t DuplicateForReading(FILE* file);
-// Renames `from` over `to`; false with errno set on failure.
+// Renames `from` over `to`; false with errno set on failure. Where the OS keeps a file's
+// access rules apart from its mode (Windows ACLs), the file replaced at `to` hands them on.
 bool ReplaceWith(const std::string& from, const std::string& to);
 // Removes the temporary file `name` (made by CreateExclusive) again.
 void RemoveTemporary(const std::string& name);

@@ -17,9 +17,16 @@ int TargetRefusal(const std::string& target) {
   return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
 }
 
-FILE* CreateExclusive(const std::string& name) {
-  UniqueFd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+FILE* CreateExclusive(const std::string& name, const std::string& target) {
+  // A replaced file's successor gets its permission bits, exactly (not as the umask cuts
+  // them) and from the start, so a private output is never readable by others on the way.
+  // A link at the target is replaced, not followed: the new file gets the usual mode.
+  struct stat st {};
+  const bool replacing = ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  UniqueFd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666));
   if (!fd.IsValid()) return nullptr;
+  // Should this fail, the file stays 0600: private, never more open than intended.
+  if (replacing) (void)::fchmod(fd.Get(), st.st_mode & 0777);
   FILE* f = fdopen(fd.Get(), "wb");
   if (!f) {
     const int err = errno;

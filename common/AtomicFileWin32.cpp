@@ -25,7 +25,8 @@ int TargetRefusal(const std::string& target) {
   return (st.st_mode & _S_IFMT) == _S_IFDIR ? EISDIR : EINVAL;
 }
 
-FILE* CreateExclusive(const std::string& name) {
+// The access rules travel with the replaced file (ReplaceWith), not with the new one.
+FILE* CreateExclusive(const std::string& name, const std::string&) {
   // Shared for deletion, so that the file can be renamed over its target while a handle
   // kept for reading it (DuplicateForReading) is still open.
   HANDLE h = CreateFileW(Wide(name).c_str(), GENERIC_READ | GENERIC_WRITE,
@@ -75,6 +76,14 @@ intptr_t DuplicateForReading(FILE* file) {
 
 bool ReplaceWith(const std::string& from, const std::string& to) {
   errno = 0;
+  // ReplaceFileW gives the new file the replaced one's ACL and attributes. It fails when
+  // nothing stands at `to` (and where a file system or an open handle will not have it);
+  // then the plain rename below does, as a new file's rules come from its folder anyway.
+  // Every way it fails leaves `from` under its name and `to` as it was or gone.
+  if (ReplaceFileW(Wide(to).c_str(), Wide(from).c_str(), nullptr,
+                   REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS, nullptr,
+                   nullptr))
+    return true;
   if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
   return false;

@@ -50,7 +50,18 @@ TempFolderChoice ChooseTempFolder() {
   return choice;
 }
 
-std::string TempFolderProblem(const std::string& folder) { return temp_os::FolderProblem(folder); }
+std::string TempFolderProblem(const std::string& folder) {
+  return FolderTrustProblem(
+      folder, {"the temp folder", "swap the extracted files", "set TMP to a folder of your own"});
+}
+
+std::string FolderTrustProblem(const std::string& folder, const TrustWords& words) {
+  return temp_os::FolderProblem(folder, words);
+}
+
+std::string FileTrustProblem(const std::string& file, const TrustWords& words) {
+  return temp_os::FileProblem(file, words);
+}
 
 FreshTempFolder MakeFreshTempFolder() {
   FreshTempFolder fresh;

@@ -20,6 +20,24 @@ TempFolderChoice ChooseTempFolder();
 // nothing is wrong.
 std::string TempFolderProblem(const std::string& folder);
 
+// The same trust check for any place whose files another user must not be able to swap
+// (the temp folder, the update package found on its lookup path). The words name the place
+// in a refusal: "<what> PATH belongs to user N, not to you (user M) or root, who could
+// <harm>; <fix>".
+struct TrustWords {
+  std::string what;  // "the temp folder"
+  std::string harm;  // "swap the extracted files"
+  std::string fix;   // "set TMP to a folder of your own"
+};
+// Why another user could swap what is in `folder`: it belongs to another user than you or
+// root, or others may write to it and it is not sticky. Empty when nothing is wrong or
+// there is no folder there.
+std::string FolderTrustProblem(const std::string& folder, const TrustWords& words);
+// Why another user could have put `file` there or could change it: it belongs to another
+// user than you or root, or others may write to it. Empty when nothing is wrong or there is
+// nothing there.
+std::string FileTrustProblem(const std::string& file, const TrustWords& words);
+
 struct FreshTempFolder {
   std::string path;     // "<base>/tmpXXXXXX", empty on failure
   std::string note;     // as TempFolderChoice::note

@@ -70,19 +70,37 @@ std::string SystemTempFolder() {
   return DirectoryExists(P_tmpdir) ? P_tmpdir : "/tmp";
 }
 
-std::string FolderProblem(const std::string& folder) {
+namespace {
+
+// "<what> PATH belongs to user N, not to you (user M) or root, who could <harm>; <fix>",
+// or empty for a path of yours or root's.
+std::string OwnerProblem(const std::string& path, const struct stat& st, const TrustWords& w) {
+  const uid_t me = ::getuid();
+  if (st.st_uid == me || st.st_uid == 0) return {};
+  return w.what + " " + path + " belongs to " + User(st.st_uid) + ", not to you (" + User(me) +
+         ") or root, who could " + w.harm + "; " + w.fix;
+}
+
+}  // namespace
+
+std::string FolderProblem(const std::string& folder, const TrustWords& w) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
-  const std::string what = "the temp folder " + folder;
-  const std::string fix = "set TMP to a folder of your own";
-  const uid_t me = ::getuid();
-  if (st.st_uid != me && st.st_uid != 0)
-    return what + " belongs to " + User(st.st_uid) + ", not to you (" + User(me) +
-           ") or root, who could swap the extracted files; " + fix;
+  if (std::string why = OwnerProblem(folder, st, w); !why.empty()) return why;
   if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-    return what + " lets other users rename what is in it (mode " + Mode(st.st_mode) +
-           ": writable by others and not sticky), so they could swap the extracted files; " +
-           fix + ", or make it sticky (chmod +t " + folder + ")";
+    return w.what + " " + folder + " lets other users rename what is in it (mode " +
+           Mode(st.st_mode) + ": writable by others and not sticky), so they could " + w.harm +
+           "; " + w.fix + ", or make it sticky (chmod +t " + folder + ")";
+  return {};
+}
+
+std::string FileProblem(const std::string& file, const TrustWords& w) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) return {};
+  if (std::string why = OwnerProblem(file, st, w); !why.empty()) return why;
+  if (st.st_mode & (S_IWGRP | S_IWOTH))
+    return w.what + " " + file + " may be changed by other users (mode " + Mode(st.st_mode) +
+           "), who could " + w.harm + "; " + w.fix;
   return {};
 }
 

@@ -73,12 +73,12 @@ std::string AccountName(PSID sid) {
 
 }  // namespace
 
-// Only the owner is checked: the owner may always change the folder's ACL, so a folder
-// owned by anyone but this user, the Administrators or SYSTEM is another user's to swap
-// files in. Its ACL itself (a grant of write to Everyone) is not looked at. A folder
-// whose owner cannot be read (a FAT drive, a share) passes, as before.
-std::string FolderProblem(const std::string& folder) {
-  const std::filesystem::path p = FsPath(folder);
+// Only the owner is checked: the owner may always change the folder's (or file's) ACL, so
+// one owned by anyone but this user, the Administrators or SYSTEM is another user's to swap
+// files in. The ACL itself (a grant of write to Everyone) is not looked at. A path whose
+// owner cannot be read (a FAT drive, a share) passes, as before.
+std::string FolderProblem(const std::string& path, const TrustWords& w) {
+  const std::filesystem::path p = FsPath(path);
   if (p.empty()) return {};
   PSID owner = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -92,10 +92,13 @@ std::string FolderProblem(const std::string& folder) {
   if (EqualSid(owner, me.data()) || IsWellKnown(owner, WinBuiltinAdministratorsSid) ||
       IsWellKnown(owner, WinLocalSystemSid))
     return {};
-  return "the temp folder " + folder + " belongs to " + AccountName(owner) + ", not to you (" +
-         AccountName(me.data()) +
-         "), the Administrators or SYSTEM, who could swap the extracted files; set TMP to a "
-         "folder of your own";
+  return w.what + " " + path + " belongs to " + AccountName(owner) + ", not to you (" +
+         AccountName(me.data()) + "), the Administrators or SYSTEM, who could " + w.harm + "; " +
+         w.fix;
+}
+
+std::string FileProblem(const std::string& file, const TrustWords& w) {
+  return FolderProblem(file, w);
 }
 
 long ProcessId() { return static_cast<long>(GetCurrentProcessId()); }

@@ -188,8 +188,8 @@ ImageTableStatus Run::PlanAddresses() {
 
 ImageTableStatus Run::WriteOutputs() {
   const size_t n = items_.size();
-  if (!data_.Open(s_.outputName) || !text_.Open(headerName_))
-    return Fail(ImageTableStatus::kFileError, kTmpFileErrorText);
+  if (!data_.Open(s_.outputName)) return Fail(ImageTableStatus::kFileError, TmpFileErrorText(data_));
+  if (!text_.Open(headerName_)) return Fail(ImageTableStatus::kFileError, TmpFileErrorText(text_));
 
   // A picture longer than 0xFFFF bytes takes further enum values ahead of its own. The
   // names come from the file system: made valid, unique C identifiers.

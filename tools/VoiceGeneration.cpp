@@ -318,8 +318,8 @@ bool VoiceRun::Encode() {
 bool VoiceRun::OpenOutputs() {
   dataPath_ = VoiceOutputFolder(lastEncodedPath_) + gen_.outputName;
   headerPath_ = VoiceHeaderPath(dataPath_);
-  if (!data_.Open(dataPath_)) return Fail(kTmpFileErrorText);
-  if (!header_.Open(headerPath_)) return Fail(kTmpFileErrorText);
+  if (!data_.Open(dataPath_)) return Fail(TmpFileErrorText(data_));
+  if (!header_.Open(headerPath_)) return Fail(TmpFileErrorText(header_));
   return true;
 }
 

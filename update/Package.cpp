@@ -160,9 +160,9 @@ bool PackageExtraction::Extract(const std::string& packagePath, const PackageKey
       // may stand at an entry's name; a pipe would block the writer, a folder cannot be
       // replaced.
       if (out.Error() == EISDIR || out.Error() == EINVAL)
-        return Fail(outPath + (out.Error() == EISDIR ? " is a folder" : " is a pipe, device or socket") +
-                        ", not a regular file: left as it is and nothing extracted; remove it or "
-                        "extract into another folder",
+        return Fail(out.OpenFailureText() +
+                        ": left as it is and nothing extracted; remove it or extract into "
+                        "another folder",
                     Failure::kCannotWrite);
       return WriteFailed(outPath, out.Error());
     }

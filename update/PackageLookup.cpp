@@ -4,6 +4,8 @@
 
 #include "common/DynamicLibrary.h"
 #include "common/Files.h"
+#include "common/Paths.h"
+#include "common/TempFolder.h"
 #include "update/Package.h"
 
 namespace edog {
@@ -54,16 +56,26 @@ std::vector<std::string> PackageCandidates(const PackagePlaces& places) {
   return out;
 }
 
-PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile) {
+std::string PackageTrustProblem(const std::string& path) {
+  const TrustWords words{"the folder of the update package", "send content of their own to your device",
+                         "keep the package in a folder of your own, or name it with --package"};
+  const std::string folder = path.substr(0, FileNameStart(path));
+  if (std::string why = FolderTrustProblem(folder.empty() ? "." : folder, words); !why.empty())
+    return why;
+  return FileTrustProblem(path, {"the update package", words.harm, words.fix});
+}
+
+PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile, TrustTest trust) {
   if (!isFile) isFile = FileExists;
+  if (!trust) trust = PackageTrustProblem;
   PackageLookup lookup;
   lookup.candidates = PackageCandidates(places);
   for (const std::string& c : lookup.candidates) {
-    if (isFile(c)) {
-      lookup.path = c;
-      lookup.found = true;
-      return lookup;
-    }
+    if (!isFile(c)) continue;
+    lookup.path = c;
+    if (places.chosen.empty()) lookup.refusal = trust(c);
+    lookup.found = lookup.refusal.empty();
+    return lookup;
   }
   lookup.path = lookup.candidates.front();
   return lookup;
@@ -71,6 +83,7 @@ PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile) {
 
 std::string PackageLookupText(const PackageLookup& lookup) {
   if (lookup.found) return "更新包: " + lookup.path + "\r\n";
+  if (!lookup.refusal.empty()) return "拒绝使用更新包: " + lookup.refusal + "\r\n";
   std::string places;
   for (const std::string& c : lookup.candidates) places += (places.empty() ? "" : ", ") + c;
   return "找不到更新包: " + places + "\r\n";

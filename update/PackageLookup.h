@@ -23,14 +23,28 @@ std::vector<std::string> PackageCandidates(const PackagePlaces& places);
 
 struct PackageLookup {
   std::string path;                     // the package to use (the first candidate if none)
-  bool found = false;                   // whether `path` is a regular file
+  bool found = false;                   // whether `path` is a regular file that may be used
+  std::string refusal;                  // why the package found at `path` may not be used
   std::vector<std::string> candidates;  // every place looked at, in order
 };
 
-using FileTest = bool (*)(const std::string& path);
-PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile = nullptr);
+// Why a package found on the lookup path may not be used: another user could have put it
+// there or could change it (its folder or the file is another user's, or others may write
+// to them; a sticky folder such as a shared 1777 $XDG_DATA_HOME is fine for the user's own
+// files). Empty when nothing is wrong.
+std::string PackageTrustProblem(const std::string& path);
 
-// One line for the update log and edogtool: which package is used, or where it was missing.
+// The first candidate that is a file is the package. A package found on the lookup path
+// that fails `trust` (default PackageTrustProblem) is refused: the lookup stops there with
+// `refusal` set rather than take a package from a later place the user did not mean. The
+// package named with --package is the user's own choice and is not checked.
+using FileTest = bool (*)(const std::string& path);
+using TrustTest = std::string (*)(const std::string& path);
+PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile = nullptr,
+                          TrustTest trust = nullptr);
+
+// One line for the update log and edogtool: which package is used, why it is refused, or
+// where it was missing.
 std::string PackageLookupText(const PackageLookup& lookup);
 
 }  // namespace edog

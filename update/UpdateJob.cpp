@@ -106,6 +106,12 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
     host_.OnFailure(kNothingSelectedText);
     return result;
   }
+  if (!settings.packageRefusal.empty()) {
+    // The lookup's log line names the folder and the reason; the box is the one for a
+    // package that cannot be opened.
+    host_.OnFailure(Format(kPackageCannotOpenFormat, settings.packagePath.c_str()));
+    return result;
+  }
   result.started = true;
   running_ = true;
   // Busy for the whole job, so a press during one of its waits cannot start a second job

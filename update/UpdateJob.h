@@ -64,6 +64,7 @@ struct UpdateSelection {
 
 struct UpdateSettings {
   std::string packagePath;                     // program folder + "qzkt.dll"
+  std::string packageRefusal;  // why the package may not be used (PackageLookup): not opened
   int encryptionMethod = kDefaultEncryptionMethod;
 };
 

@@ -35,14 +35,15 @@ TEST(CliHex2Hdr, GoldenReports) {
   EXPECT_EQ(std::filesystem::file_size(dir / "fw.bin"), 0x1400u);
 
   test::WriteFile(dir / "nand.img", test::RandomBytes(3000, 4));
-  r = RunTool({"hex2hdr", "-S", "--flash", "nand", "--port", "uart", "--address", "0x40000",
+  // NAND addresses count 512-byte blocks: 0x200 is byte 0x40000.
+  r = RunTool({"hex2hdr", "-S", "--flash", "nand", "--port", "uart", "--address", "0x200",
                "nand.img"},
               dir.Path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, Golden("hex2hdr-nand.txt"));
   r = RunTool({"info", "nand.hdr"}, dir.Path());
   EXPECT_EQ(r.out,
-            "-> port: UART\n-> flash memory: NAND\n-> start address: 0x08000000\n"
+            "-> port: UART\n-> flash memory: NAND\n-> start address: 0x00040000\n"
             "-> file size: 3072\n-> packet count: 3\n");
 
   // Refusals end with exit status 1 after the report.

@@ -68,7 +68,8 @@ TEST(CliImages, RefusalsAndUsageErrors) {
 
   r = RunTool({"images", "-o", "no/such/dir/x.hdr", "white.bmp"}, dir.Path());
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "edogtool images: Tmp File could not be opened !\n");
+  EXPECT_EQ(r.err, "edogtool images: Tmp File could not be opened !\n"
+                   "cannot create no/such/dir/x.hdr: No such file or directory\n");
 
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"images"}, {"images", "--flash", "emmc", "white.bmp"},

@@ -25,7 +25,7 @@ TEST(HalfWritten, FailedRunsLeaveNothingBehind) {
   WriteFile(dir / "v.wav", MonoWave(8000, 130000));
 
   const std::pair<std::vector<std::string>, std::string> runs[] = {
-      {{"hex2hdr", "-N", "big.raw"}, " >> Write Error! [big.hdr]"},
+      {{"hex2hdr", "-S", "big.raw"}, " >> Write Error! [big.hdr]"},
       {{"unpack", "-d", "out", "p.dll"}, "the disk is full: no room to write out/e1"},
       // into a fresh tmpXXXXXX folder under $TMP
       {{"unpack", "p.dll"}, "the disk is full: no room to write " + dir / "tmp/tmp"},
@@ -47,7 +47,7 @@ TEST(HalfWritten, FailedRunsLeaveNothingBehind) {
   unsetenv("TMP");
   EXPECT_EQ(ReadText(dir / "big.hdr"), "an older output");
   // With room the same runs succeed (so the failures above were the disk's).
-  EXPECT_EQ(RunTool({"hex2hdr", "-N", "big.raw"}, dir.Path()).status, 0);
+  EXPECT_EQ(RunTool({"hex2hdr", "-S", "big.raw"}, dir.Path()).status, 0);
   EXPECT_EQ(RunTool({"voice", "v.wav"}, dir.Path()).status, 0);
 }
 

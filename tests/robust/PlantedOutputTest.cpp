@@ -1,13 +1,15 @@
 // Writes through what already stands at an output's name: a link planted where `unpack -d`
 // puts an entry, or where the simulator keeps its flash images, journal and serial-line
 // file, must not carry the write to its target; a pipe there must not block the writer.
-// The simulator's state folder and files are the user's alone.
+// The simulator's state folder and files are the user's alone. A generator's output name
+// taken by a folder is refused with the reason; a file there is replaced, keeping its mode.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
 
+#include "robust/RobustFiles.h"
 #include "sim/Simulator.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
@@ -114,6 +116,57 @@ TEST(PlantedOutput, TheSimulatorStateIsPrivateAndRefusesPlantedFiles) {
   EXPECT_EQ(ModeOf(o.stateDir) & 07777, 0700u);
   for (const char* name : {"eflash.bin", "serial-flash.bin", "nand-flash.bin", "journal.jsonl", "serial-line"})
     EXPECT_EQ(ModeOf(o.stateDir + "/" + name) & 07777, 0600u) << name;
+}
+
+// The image table and voice generators' outputs (and the header generator's): a folder at
+// the name keeps the box's words and adds the reason on the next line; a file there (a
+// private 0600 one, or one the umask would cut) is replaced with its permissions as they were.
+TEST(PlantedOutput, GeneratorOutputsSayWhyAFolderIsInTheWayAndKeepAFilesMode) {
+  TempDir dir;
+  WriteFile(dir / "pic.bmp", SmallBmp());
+  WriteFile(dir / "v.wav", MonoWave(8000, 800));
+  WriteFile(dir / "fw.raw", RandomBytes(100, 1));
+  struct Row {
+    std::vector<std::string> args;
+    const char* output;
+    const char* folderSays;  // after "edogtool COMMAND: "; null: not tried
+  };
+  const Row rows[] = {
+      {{"images", "-o", "Image.hdr", "pic.bmp"}, "Image.hdr",
+       "Tmp File could not be opened !\nImage.hdr is a folder, not a regular file\n"},
+      {{"images", "-o", "Image.hdr", "pic.bmp"}, "Image.h",
+       "Tmp File could not be opened !\nImage.h is a folder, not a regular file\n"},
+      {{"voice", "v.wav"}, "KOVA_DATA.HDR",
+       "Tmp File could not be opened !\nKOVA_DATA.HDR is a folder, not a regular file\n"},
+      {{"voice", "v.wav"}, "KOVA_DATA.h",
+       "Tmp File could not be opened !\nKOVA_DATA.h is a folder, not a regular file\n"},
+      {{"hex2hdr", "-S", "fw.raw"}, "fw.hdr", nullptr},
+  };
+  const mode_t umask = ::umask(022);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.output);
+    const std::string out = dir / row.output;
+    for (const mode_t mode : {mode_t(0600), mode_t(0664), mode_t(0640)}) {
+      fs::remove_all(out);
+      WriteFile(out, std::string("an older output"));
+      ASSERT_EQ(::chmod(out.c_str(), mode), 0);
+      const ProgramResult r = RunTool(row.args, dir.Path());
+      EXPECT_EQ(r.status, 0) << r.err;
+      EXPECT_NE(ReadText(out), "an older output");
+      EXPECT_EQ(ModeOf(out) & 07777, mode) << std::oct << mode;
+    }
+    if (!row.folderSays) continue;
+    fs::remove_all(out);
+    fs::create_directory(out);
+    const auto before = Listing(dir.Path());
+    const ProgramResult r = RunTool(row.args, dir.Path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("edogtool " + row.args[0] + ": " + row.folderSays), std::string::npos)
+        << r.err;
+    EXPECT_EQ(Listing(dir.Path()), before);
+    fs::remove_all(out);
+  }
+  ::umask(umask);
 }
 
 }  // namespace

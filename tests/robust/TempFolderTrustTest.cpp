@@ -1,7 +1,7 @@
 // A temp folder another user may change: he could rename the fresh extraction folder and
 // put his own images in its place. Such a folder is refused before anything is extracted,
 // naming it and the fix; a sticky or private one is used. Rows with a second user's folder
-// run only as root.
+// run only as root. The update package found on its lookup path is held to the same rule.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +14,7 @@
 #include "support/SimDevice.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
+#include "update/PackageLookup.h"
 
 namespace edog::test {
 namespace {
@@ -81,6 +82,63 @@ TEST(TempFolderTrust, TheUpdateJobSaysWhichFolderAndSendsNothing) {
   EXPECT_NE(r.err.find("无法写入临时文件夹，升级数据未能解压！"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::is_empty(tmp.Path()));
   EXPECT_TRUE(device.JournalRecords().empty());
+}
+
+// The package found through $XDG_DATA_HOME (a shared 1777 folder, say): when another user
+// could have put it there or could change it, it is refused, naming the place and the fix,
+// and the lookup stops there rather than take the installed package the user did not mean.
+// A sticky shared folder holding a folder and package of the user's own is fine.
+TEST(TempFolderTrust, APackageOthersCouldHavePlacedIsRefused) {
+  struct PackageRow {
+    const char* what;
+    mode_t dataMode, edogMode, fileMode;
+    uid_t edogOwner, fileOwner;  // 0: the test's own user
+    const char* refusal;         // empty: the package is used
+  };
+  const PackageRow rows[] = {
+      {"another user's folder in a shared data folder", 01777, 0755, 0644, kOther, kOther,
+       "the folder of the update package DIR belongs to user 65534, not to you"},
+      {"a folder open to all, not sticky", 0755, 0777, 0644, 0, 0,
+       "the folder of the update package DIR lets other users rename what is in it (mode 0777"},
+      {"another user's package in a sticky folder", 0755, 01777, 0644, 0, kOther,
+       "the update package DIR/qzkt.dll belongs to user 65534"},
+      {"a package others may change", 0755, 0755, 0666, 0, 0,
+       "the update package DIR/qzkt.dll may be changed by other users (mode 0666)"},
+      {"the user's folder in a shared sticky data folder", 01777, 0755, 0644, 0, 0, ""},
+      {"private", 0700, 0700, 0600, 0, 0, ""},
+  };
+  for (const PackageRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    if ((row.edogOwner || row.fileOwner) && ::getuid() != 0) continue;
+    TempDir dir;
+    const std::string data = dir / "data", edog = data + "/edog/", package = edog + "qzkt.dll";
+    fs::create_directories(dir / "bin");
+    fs::create_directories(dir / "share/edog");
+    WriteFile(dir / "share/edog/qzkt.dll", std::string("installed"));
+    fs::create_directories(edog);
+    WriteFile(package, std::string("mine?"));
+    ASSERT_EQ(::chmod(package.c_str(), row.fileMode), 0);
+    ASSERT_EQ(::chmod(edog.c_str(), row.edogMode), 0);
+    ASSERT_EQ(::chmod(data.c_str(), row.dataMode), 0);
+    if (row.fileOwner) ASSERT_EQ(::chown(package.c_str(), row.fileOwner, row.fileOwner), 0);
+    if (row.edogOwner) ASSERT_EQ(::chown(edog.c_str(), row.edogOwner, row.edogOwner), 0);
+
+    const PackageLookup lookup = FindPackage({"", dir / "bin/", data, "/nonexistent"});
+    EXPECT_EQ(lookup.path, package);
+    std::string refusal = row.refusal;
+    if (const size_t at = refusal.find("DIR"); at != std::string::npos)
+      refusal.replace(at, 3, refusal.find("qzkt.dll") == std::string::npos ? edog : data + "/edog");
+    EXPECT_EQ(lookup.found, refusal.empty()) << lookup.refusal;
+    if (refusal.empty()) continue;
+    EXPECT_EQ(lookup.refusal.rfind(refusal, 0), 0u) << lookup.refusal;
+    const std::string line = PackageLookupText(lookup);
+    EXPECT_EQ(line.rfind("拒绝使用更新包: " + refusal, 0), 0u) << line;
+    EXPECT_NE(line.find("keep the package in a folder of your own, or name it with --package"),
+              std::string::npos)
+        << line;
+    // Named by the user, the same package is the user's choice.
+    EXPECT_TRUE(FindPackage({package, dir / "bin/", data, ""}).found);
+  }
 }
 
 }  // namespace

@@ -386,11 +386,11 @@ TEST(HeaderGenConvert, AddressTextMustStartWithLowerCase0x) {
   // "0x" alone is address 0; a long text keeps its last eight digits.
   EXPECT_EQ(Convert(dir / "a.raw", ConvertOption::kN, "0x").status, HeaderGenStatus::kDone);
   EXPECT_EQ(HeaderOf(test::ReadFile(dir / "a.hdr")).startAddress, 0u);
-  const std::string longText = "0x" + std::string(400, 'F') + "12345678";
+  const std::string longText = "0x" + std::string(400, 'F') + "0000F000";
   const Outcome r = Convert(dir / "a.raw", ConvertOption::kN, longText.c_str());
   ASSERT_EQ(r.status, HeaderGenStatus::kDone);
   EXPECT_EQ(r.report[4], " >> Target/Offset Address\t\t[" + longText + "]\r\n");
-  EXPECT_EQ(HeaderOf(test::ReadFile(dir / "a.hdr")).startAddress, 0x12345678u);
+  EXPECT_EQ(HeaderOf(test::ReadFile(dir / "a.hdr")).startAddress, 0xF000u);
 }
 
 TEST(HeaderGenConvert, FailuresAreReportedNotFatal) {
@@ -590,7 +590,7 @@ TEST(HeaderGenConvert, CancelStopsAtTheNextStepAndLeavesOnlyTheInput) {
   const Case cases[] = {
       {"HEX lines", ConvertOption::kI, " >> Target/Offset Address"},
       {"flat image written", ConvertOption::kI, " >> Temp Bin Hex File"},
-      {"payload copy", ConvertOption::kN, ""},
+      {"payload copy", ConvertOption::kS, ""},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -621,15 +621,69 @@ TEST(HeaderGenConvert, CancelStopsAtTheNextStepAndLeavesOnlyTheInput) {
   }
 }
 
-TEST(HeaderGenConvert, InputTooLargeForTheHeaderIsRefused) {
-  TempDir dir;
-  const std::string path = dir / "huge.img";
-  test::WriteFile(path, std::string());
-  // A sparse file: nothing is read before the size check refuses it.
-  std::filesystem::resize_file(path, (uint64_t(1) << 32) - 10);
-  const Outcome r = Convert(path, ConvertOption::kS, "0x0", Port::Uart);
-  EXPECT_EQ(r.status, HeaderGenStatus::kInputTooLarge);
-  EXPECT_EQ(r.report.back(), " >> Input file is too large for the header!\r\n");
+// Every option refuses an image its flash memory cannot hold (e-flash 64 KiB, Serial flash
+// 16 MiB, NAND flash 128 MiB, NAND addresses in 512-byte blocks), counting the padding to
+// whole packets, before the headered image appears. Inputs are sparse: nothing is read
+// before the checks refuse them.
+TEST(HeaderGenConvert, ImagesThatLeaveTheirFlashAreRefusedBeforeWriting) {
+  struct Row {
+    const char* what;
+    ConvertOption option;
+    bool nand;
+    Port port;
+    const char* address;
+    uint64_t size;
+    HeaderGenStatus status;
+    const char* says;  // in the last report line of a refusal
+  };
+  constexpr uint64_t kMiB = 1 << 20;
+  const Row rows[] = {
+      {"-N, 1 GiB for the e-flash", ConvertOption::kN, false, Port::Usb, "0x0", 1024 * kMiB,
+       HeaderGenStatus::kOutsideFlash,
+       " >> Flash Size Check Error: 1073741824 bytes at 0x00000000 run past the end of the "
+       "e-flash (65536 bytes) ..Exit.\r\n"},
+      {"-N, the whole e-flash", ConvertOption::kN, false, Port::Usb, "0x0", 64 * 1024,
+       HeaderGenStatus::kDone, ""},
+      {"-N, one packet past the e-flash", ConvertOption::kN, false, Port::Usb, "0x1100",
+       0x10000 - 0x1100 + 1, HeaderGenStatus::kOutsideFlash, "61248 bytes at 0x00001100"},
+      {"-S NAND, 1 GiB for 128 MiB", ConvertOption::kS, true, Port::Usb, "0x0", 1024 * kMiB,
+       HeaderGenStatus::kOutsideFlash, "the end of the NAND flash (134217728 bytes)"},
+      {"-S NAND, the last block", ConvertOption::kS, true, Port::Usb, "0x3FFFF", 512,
+       HeaderGenStatus::kDone, ""},
+      {"-S NAND, a block past the end", ConvertOption::kS, true, Port::Usb, "0x40000", 1,
+       HeaderGenStatus::kOutsideFlash, "64 bytes at 0x08000000 run past the end of the NAND flash"},
+      {"-S Serial, UART padding past 16 MiB", ConvertOption::kS, false, Port::Uart, "0xFFFE00",
+       512, HeaderGenStatus::kOutsideFlash, "1024 bytes at 0x00FFFE00"},
+      {"-S Serial, the last packet", ConvertOption::kS, false, Port::Uart, "0xFFFC00", 1024,
+       HeaderGenStatus::kDone, ""},
+      {"-M, UART padding past the code area", ConvertOption::kM, false, Port::Uart, "0x1200",
+       0x10000, HeaderGenStatus::kOutsideFlash, "61440 bytes at 0x00001200"},
+      {"-M, the same over USB", ConvertOption::kM, false, Port::Usb, "0x1200", 0x10000,
+       HeaderGenStatus::kDone, ""},
+      {"too large for the header", ConvertOption::kS, false, Port::Uart, "0x0",
+       (uint64_t(1) << 32) - 10, HeaderGenStatus::kInputTooLarge,
+       " >> Input file is too large for the header!\r\n"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    TempDir dir;
+    const std::string path = dir / "in.img";
+    test::WriteFile(path, std::string());
+    std::filesystem::resize_file(path, row.size);
+    const Outcome r = Convert(path, row.option, row.address, row.port, row.nand);
+    EXPECT_EQ(r.status, row.status) << Join(r.report);
+    if (row.status == HeaderGenStatus::kDone) {
+      EXPECT_EQ(r.report.back(), " >> All Process is Done !!!!\r\n");
+      EXPECT_TRUE(std::filesystem::exists(dir / "in.hdr"));
+      continue;
+    }
+    ASSERT_FALSE(r.report.empty());
+    EXPECT_NE(r.report.back().find(row.says), std::string::npos) << r.report.back();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()),
+                            std::filesystem::directory_iterator()),
+              1)
+        << "only the input is left";
+  }
 }
 
 // --- The corpus against an independent converter -------------------------------------

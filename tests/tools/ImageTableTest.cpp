@@ -277,7 +277,8 @@ TEST(ImageTable, EmptyListAndFileFailures) {
   s.outputName = t.dir / "missing/Image.hdr";
   Recorder r2;
   EXPECT_EQ(RunRecorded(s, r2), ImageTableStatus::kFileError);
-  EXPECT_EQ(r2.messages, std::vector<std::string>{"Tmp File could not be opened !\n"});
+  EXPECT_EQ(r2.messages, std::vector<std::string>{"Tmp File could not be opened !\ncannot create " +
+                                                  s.outputName + ": No such file or directory"});
   EXPECT_FALSE(FileExists(t.dir / "a.bin"));
   EXPECT_FALSE(FileExists(t.dir / "missing/Image.h"));
 

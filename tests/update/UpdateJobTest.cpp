@@ -234,6 +234,18 @@ TEST_F(UpdateJobTest, ExtractionFailureShowsMismatchAndLeavesNothing) {
   EXPECT_EQ(host_.messages, (std::vector<std::string>{"无法打开升级数据文件：\n" +
                                                       settings_.packagePath +
                                                       "\n请把升级数据放在本程序所在的文件夹中！"}));
+  // A package the lookup refused (another user could have put it there) is not opened,
+  // however good it is: the same box, nothing extracted, nothing sent.
+  settings_.packagePath = dir_ / "qzkt.dll";
+  UsbPackage();
+  settings_.packageRefusal = "the folder of the update package belongs to user 65534";
+  host_.events.clear();
+  host_.messages.clear();
+  EXPECT_FALSE(UpdateJob(host_).Run({true, true, true}, settings_).started);
+  EXPECT_EQ(host_.events, (std::vector<std::string>{"box 无法打开升级数据文件：\n" +
+                                                    settings_.packagePath +
+                                                    "\n请把升级数据放在本程序所在的文件夹中！"}));
+  EXPECT_TRUE(TmpIsEmpty());
 }
 
 TEST_F(UpdateJobTest, TransferNotTakenWholeIsReportedAsFailure) {

@@ -186,13 +186,13 @@ TEST_F(HeaderGenWindow, ConvertFollowsTheFlashAndPortRadiosAndReportsAMissingInp
   Click(Control(CHeaderGenDlg::IDC_OPTION_S));
   Click(dlg_->nandRadio_);
   Click(dlg_->uartRadio_);
-  Convert("0x40000");
+  Convert("0x200");  // NAND addresses count 512-byte blocks
   const auto out = test::ReadFile(dir_ / "ext.hdr");
   ASSERT_EQ(out.size(), 1024u + 2048u);
   const HeaderFields h = ParseHeaderFields(out.data());
   EXPECT_EQ(h.flash, kFlashNand);
   EXPECT_EQ(h.port, 0);
-  EXPECT_EQ(h.startAddress, 0x40000u);
+  EXPECT_EQ(h.startAddress, 0x200u);
   EXPECT_EQ(h.packetCount, 2u);
 }
 
