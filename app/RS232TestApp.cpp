@@ -29,6 +29,7 @@ int CRS232TestApp::OnRun() {
     std::fprintf(stderr, "edog: %s\n", choice.error.c_str());
     return 2;
   }
+  if (!choice.notice.empty()) std::fprintf(stderr, "edog: %s\n", choice.notice.c_str());
   MainWindowOptions options;
   options.packagePath = parsed.packagePath;
   options.usbLibrary = choice.library;

@@ -35,6 +35,8 @@ class Args {
   bool Given(const std::string& name) const;
   // Prints "edogtool <cmd>: <message>" and the usage line to stderr; returns kExitUsage.
   int UsageError(const std::string& message) const;
+  // "edogtool <cmd>", for messages.
+  const std::string& Command() const { return command_; }
 
  private:
   struct Opt {

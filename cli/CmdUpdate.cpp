@@ -165,9 +165,9 @@ int Update(int argc, char** argv) {
   bool voice = false, map = false, software = false, trace = false;
   std::string package;
   std::string methodText = std::to_string(kDefaultEncryptionMethod), port, baudText = "115200";
-  std::string device;
+  DeviceOptions device;
   Args args("edogtool update [--voice] [--map] [--software] [--package PATH] [--method N] "
-            "[--port PATH] [--baud N] [--device usb|sim]",
+            "[--port PATH] [--baud N] [--device usb|sim] [--detach-driver]",
             "Runs the update job of the window's 更新 button: extracts the update package,\n"
             "checks and lists each selected content's header and sends it to the device over\n"
             "USB, or starts a serial code download when its header names the serial port.\n"
@@ -194,9 +194,9 @@ int Update(int argc, char** argv) {
   if (!ReadMethodOption(args, methodText, method)) return kExitUsage;
   if (!ReadBaudOption(args, baudText, baud)) return kExitUsage;
   std::string libraryName;
-  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
-
+  // Stop requests are ours before anything of the device's is opened or waited for.
   InstallInterruptHandler();
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
   std::unique_ptr<CComm> comm;
   if (!port.empty()) {
     comm = std::make_unique<CComm>();

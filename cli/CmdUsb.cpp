@@ -194,8 +194,9 @@ namespace {
 int SendUsb(int argc, char** argv) {
   std::vector<std::string> files;
   bool trace = false;
-  std::string label, device;
-  Args args("edogtool send-usb [--trace] [--label TEXT] [--device usb|sim] FILE",
+  std::string label;
+  DeviceOptions device;
+  Args args("edogtool send-usb [--trace] [--label TEXT] [--device usb|sim] [--detach-driver] FILE",
             "Sends a headered image to the device over USB as the download status window does:\n"
             "the 20-byte command block on PIPE00, then the payload (everything after the\n"
             "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
@@ -213,9 +214,9 @@ int SendUsb(int argc, char** argv) {
   const std::string& path = files[0];
   if (label.empty()) label = ExtractFileName(path);
   std::string libraryName;
-  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
-
+  // Stop requests are ours before anything of the device's is opened or waited for.
   InstallInterruptHandler();
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
   // Held for the whole command, so the library's word on a missing device is still there.
   std::string why;
   const auto library = UsbLibrary::Load(libraryName, &why);
@@ -256,8 +257,9 @@ int SendUsb(int argc, char** argv) {
 }
 
 int ReadUsb(int argc, char** argv) {
-  std::string seconds, device;
-  Args args("edogtool read-usb [--seconds N] [--device usb|sim]",
+  std::string seconds;
+  DeviceOptions device;
+  Args args("edogtool read-usb [--seconds N] [--device usb|sim] [--detach-driver]",
             "Asks the device for its text (one byte 0x40 on PIPE00) and copies what it sends on\n"
             "PIPE01 to standard output, until the device goes away, N seconds have passed, or\n"
             "Ctrl-C (exit 130).");
@@ -268,9 +270,9 @@ int ReadUsb(int argc, char** argv) {
   uint32_t limit = 0;
   if (args.Given("--seconds") && !ParseUnsigned(seconds, limit)) return args.UsageError("--seconds needs a whole number");
   std::string libraryName;
-  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
-
+  // Stop requests are ours before anything of the device's is opened or waited for.
   InstallInterruptHandler();
+  if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
   const auto library = LoadUsbLibraryFor("read-usb", libraryName);
   const auto start = SteadyClock::now();
   std::atomic<bool> present{true};
@@ -313,6 +315,8 @@ int UsbList(int argc, char** argv) {
             "  EDOG_USB_ID=1d6b:0f17:0:0x02:0x81\n"
             "under a device is what to set (vid:pid[:interface[:out-ep:in-ep]]), either in the\n"
             "environment or as one line, without 'EDOG_USB_ID=', in the configuration file.\n"
+            "Such a line is offered only for a vendor-specific interface: one of a standard\n"
+            "class (mass storage, HID, ...) is marked 'not usable' and is never written to.\n"
             "Lists nothing the user may not see: no device is opened.");
   args.Epilog(std::string("Configuration file: ") + UsbConfigPath());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);

@@ -1,7 +1,11 @@
 #include "cli/SharedOptions.h"
 
+#include <cstdio>
+
 #include "cli/SerialSend.h"
+#include "common/Files.h"
 #include "device/DeviceLibraryChoice.h"
+#include "device/UsbConfig.h"
 
 namespace edog::cli {
 
@@ -19,20 +23,25 @@ bool ReadMethodOption(const Args& args, const std::string& text, int& method) {
   return true;
 }
 
-void AddDeviceOption(Args& args, std::string* text) {
-  args.Option("--device", text, "usb|sim",
+void AddDeviceOption(Args& args, DeviceOptions* options) {
+  args.Option("--device", &options->device, "usb|sim",
               "device library: 'usb' a real device over libusb, 'sim' the simulator's stand-in "
               "(default: $EDOG_DEVICE_LIBRARY, else usb when a USB device is configured)");
+  args.Flag("--detach-driver", &options->detachDriver,
+            "with --device usb: take the device's vendor-specific interface from a kernel driver "
+            "bound to it (never a standard one such as mass storage)");
 }
 
-bool ReadDeviceOption(const Args& args, const std::string& text, std::string& library) {
-  const DeviceLibraryChoice choice = ChooseDeviceLibrary(text);
-  if (choice.error.empty()) {
-    library = choice.library;
-    return true;
+bool ReadDeviceOption(const Args& args, const DeviceOptions& options, std::string& library) {
+  if (options.detachDriver) SetEnvironmentValue(kUsbDetachEnv, "1");
+  const DeviceLibraryChoice choice = ChooseDeviceLibrary(options.device);
+  if (!choice.error.empty()) {
+    args.UsageError(choice.error);
+    return false;
   }
-  args.UsageError(choice.error);
-  return false;
+  if (!choice.notice.empty()) std::fprintf(stderr, "%s: %s\n", args.Command().c_str(), choice.notice.c_str());
+  library = choice.library;
+  return true;
 }
 
 void AddBaudOption(Args& args, std::string* text) {

@@ -19,10 +19,16 @@ constexpr const char* kDeviceLibraryEpilog =
     "libHaldenUSB-usb, a real device over libusb, its ids from $EDOG_USB_ID or\n"
     "~/.config/edog/usb.conf (see 'edogtool usb-list --help').";
 
-// --device usb|sim: the device library (device/DeviceLibraryChoice.h).
-void AddDeviceOption(Args& args, std::string* text);
-// The library's base name; false after the usage error has been shown.
-bool ReadDeviceOption(const Args& args, const std::string& text, std::string& library);
+// --device usb|sim: the device library (device/DeviceLibraryChoice.h), and --detach-driver.
+struct DeviceOptions {
+  std::string device;
+  bool detachDriver = false;
+};
+void AddDeviceOption(Args& args, DeviceOptions* options);
+// The library's base name; false after the usage error has been shown. --detach-driver
+// reaches the device library as $EDOG_USB_DETACH_DRIVER (device/UsbConfig.h), so it is
+// read before any thread starts.
+bool ReadDeviceOption(const Args& args, const DeviceOptions& options, std::string& library);
 
 // -b,--baud RATE: 115200 or 57600.
 void AddBaudOption(Args& args, std::string* text);

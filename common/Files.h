@@ -29,6 +29,9 @@ std::string MakeUniqueTempDirectory();
 // An environment variable as UTF-8, read wide on Windows (the narrow copy holds only the
 // ANSI code page: a Chinese user name in TEMP would not survive it); nullopt when unset.
 std::optional<std::string> EnvironmentValue(const char* name);
+// Sets one for this process and the programs and libraries it starts later; false when the
+// system refused. Not while other threads may read the environment.
+bool SetEnvironmentValue(const char* name, const std::string& value);
 
 // The platform's folder separator, and a join that uses it.
 char PathSeparator();

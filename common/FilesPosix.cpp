@@ -25,6 +25,10 @@ std::optional<std::string> EnvironmentValue(const char* name) {
   return std::string(value);
 }
 
+bool SetEnvironmentValue(const char* name, const std::string& value) {
+  return ::setenv(name, value.c_str(), 1) == 0;
+}
+
 namespace files_os {
 
 FILE* OpenFile(const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); }

@@ -45,6 +45,11 @@ std::optional<std::string> EnvironmentValue(const char* name) {
   return std::filesystem::path(value).u8string();
 }
 
+bool SetEnvironmentValue(const char* name, const std::string& value) {
+  const std::wstring wideName(name, name + std::char_traits<char>::length(name));
+  return _wputenv_s(wideName.c_str(), FsPath(value).wstring().c_str()) == 0;
+}
+
 namespace files_os {
 
 FILE* OpenFile(const std::string& path, const char* mode) {

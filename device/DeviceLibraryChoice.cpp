@@ -15,15 +15,22 @@ DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option) {
     name = env ? env : "";
     from = kDeviceLibraryEnv;
   }
-  if (name.empty()) name = LoadUsbConfig().Configured() ? "usb" : "sim";
-  if (name == "sim") return {USB_LIBRARY_NAME, {}};
+  std::string notice;
+  if (name.empty()) {
+    const UsbConfig config = LoadUsbConfig();
+    name = config.Configured() ? "usb" : "sim";
+    // A configuration that could not be read must not pass for none without a word.
+    for (const std::string& p : config.problems) notice += (notice.empty() ? "" : "; ") + p;
+    if (!notice.empty()) notice = "the USB configuration has errors: " + notice;
+  }
+  if (name == "sim") return {USB_LIBRARY_NAME, {}, notice};
 #ifdef _WIN32
   // The vendor's own library takes the stand-in's place there.
-  if (name == "usb") return {USB_LIBRARY_NAME, {}};
+  if (name == "usb") return {USB_LIBRARY_NAME, {}, notice};
 #else
-  if (name == "usb") return {kUsbDeviceLibraryName, {}};
+  if (name == "usb") return {kUsbDeviceLibraryName, {}, notice};
 #endif
-  return {{}, from + " takes 'usb' or 'sim', not '" + name + "'"};
+  return {{}, from + " takes 'usb' or 'sim', not '" + name + "'", {}};
 }
 
 }  // namespace edog

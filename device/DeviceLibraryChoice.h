@@ -13,6 +13,7 @@ constexpr const char* kUsbDeviceLibraryName = "HaldenUSB-usb";
 struct DeviceLibraryChoice {
   std::string library;  // base name for UsbLibrary::Load; empty when `error` says why
   std::string error;
+  std::string notice;   // what in the USB configuration the default choice could not read
 };
 
 // `option` is the --device value ("" when not given).

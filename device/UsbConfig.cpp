@@ -1,34 +1,46 @@
 #include "device/UsbConfig.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "common/FileChecks.h"
 
 namespace edog {
 
 namespace {
 
-// The fields of an entry in their order: how each is written and what it may hold.
+// The fields of an entry in their order: how each is written and what it may hold. Ids
+// are strict, so that a typing slip ("0x0x1d6b", "1d6b:f17") names no device at all
+// instead of another one.
 struct Field {
   const char* name;
-  int base;
+  bool hex;           // hex digits after at most one "0x", else decimal digits
+  size_t minDigits, maxDigits;
   unsigned long max;
 };
 constexpr Field kFields[] = {
-    {"vendor id", 16, 0xffff},
-    {"product id", 16, 0xffff},
-    {"interface number", 10, 255},
-    {"OUT endpoint address", 16, 0x0f},
-    {"IN endpoint address", 16, 0x8f},
+    {"vendor id (4 hex digits)", true, 4, 4, 0xffff},
+    {"product id (4 hex digits)", true, 4, 4, 0xffff},
+    {"interface number", false, 1, 3, 255},
+    {"OUT endpoint address", true, 1, 2, 0x0f},
+    {"IN endpoint address", true, 1, 2, 0x8f},
 };
 
 bool ParseField(const std::string& text, const Field& f, unsigned long& value, std::string* error) {
   std::string digits = text;
-  if (f.base == 16 && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+  if (f.hex && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
     digits.erase(0, 2);
-  char* end = nullptr;
-  value = digits.empty() ? 0 : std::strtoul(digits.c_str(), &end, f.base);
-  if (digits.empty() || *end != '\0' || digits[0] == '-' || digits[0] == '+' || value > f.max) {
+  const bool allDigits = std::all_of(digits.begin(), digits.end(), [&](char c) {
+    return f.hex ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                 : std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+  value = 0;
+  if (allDigits && digits.size() >= f.minDigits && digits.size() <= f.maxDigits)
+    value = std::strtoul(digits.c_str(), nullptr, f.hex ? 16 : 10);
+  if (!allDigits || digits.size() < f.minDigits || digits.size() > f.maxDigits || value > f.max) {
     if (error) *error = std::string("bad ") + f.name + " '" + text + "'";
     return false;
   }
@@ -97,23 +109,30 @@ UsbConfig LoadUsbConfig() {
     }
   };
   if (const char* id = std::getenv(kUsbIdEnv); id && *id) add(id, kUsbIdEnv);
+  if (const char* d = std::getenv(kUsbDetachEnv); d && *d && std::string(d) != "0")
+    config.detachDriver = true;
   const std::string path = UsbConfigPath();
-  // A few lines are expected: more than this is not a configuration file.
-  constexpr std::streamsize kMaxFileBytes = 64 * 1024;
-  std::ifstream file(path, std::ios::binary);
-  std::string text(static_cast<size_t>(kMaxFileBytes), '\0');
-  file.read(text.data(), kMaxFileBytes);
-  text.resize(static_cast<size_t>(file ? kMaxFileBytes : file.gcount()));
-  std::istringstream in(text);
+  // A few lines are expected: a larger file is refused whole, as a cut one could end in
+  // the middle of an id and name another device.
+  const BoundedRead file = ReadRegularFile(path, kUsbConfigMaxBytes);
+  if (file.status != BoundedRead::kOk) {
+    if (!(file.status == BoundedRead::kCannotOpen && file.error == ENOENT))
+      config.problems.push_back(BoundedReadMessage(file, path, kUsbConfigMaxBytes));
+    return config;
+  }
+  std::istringstream in(std::string(file.data.begin(), file.data.end()));
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
     line = Trim(line);
+    const std::string origin = path + ":" + std::to_string(number);
     if (line.size() > 200) {
-      config.problems.push_back(path + ":" + std::to_string(number) + ": line too long");
-      continue;
+      config.problems.push_back(origin + ": line too long");
+    } else if (line == kUsbDetachKey) {
+      config.detachDriver = true;
+    } else if (!line.empty()) {
+      add(line, origin);
     }
-    if (!line.empty()) add(line, path + ":" + std::to_string(number));
   }
   return config;
 }
@@ -122,6 +141,11 @@ std::string UsbConfigHint() {
   return std::string("no USB device is configured: set ") + kUsbIdEnv +
          "=vid:pid (e.g. 1d6b:0f17) or write that line into " + UsbConfigPath() +
          "; 'edogtool usb-list' shows the attached devices and their ids";
+}
+
+std::string UsbDetachHint() {
+  return std::string("write the line '") + kUsbDetachKey + "' into " + UsbConfigPath() +
+         " or give edogtool --detach-driver";
 }
 
 }  // namespace edog

@@ -5,10 +5,18 @@
 //
 //   vid:pid[:interface[:out-ep:in-ep]]     e.g.  1d6b:0f17   or   1d6b:0f17:0:0x02:0x81
 //
-// vid, pid and endpoint addresses in hex ("0x" optional), the interface number in decimal.
-// Without an interface the first one with a bulk OUT and a bulk IN endpoint is used; without
+// vid and pid exactly four hex digits each, endpoint addresses one or two hex digits, each
+// with at most one "0x" in front; the interface number in decimal. Without an interface the
+// first vendor-specific one with a bulk OUT and a bulk IN endpoint is used; without
 // endpoint addresses "PIPE00" and "PIPE01" are the interface's first two endpoints in
 // descriptor order. '#' starts a comment. The variable's entry comes first.
+//
+// A line "detach-driver" (or $EDOG_USB_DETACH_DRIVER=1, which edogtool's --detach-driver
+// sets) lets the library take a vendor-specific interface from a kernel driver bound to it.
+// An interface of a standard class is never taken, whatever is configured.
+//
+// The file is read only when it is a regular file of at most kUsbConfigMaxBytes: a FIFO or
+// device named there would block every program that looks for the device.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,10 +24,13 @@
 namespace edog {
 
 constexpr const char* kUsbIdEnv = "EDOG_USB_ID";
+constexpr const char* kUsbDetachEnv = "EDOG_USB_DETACH_DRIVER";
+constexpr const char* kUsbDetachKey = "detach-driver";
+constexpr uint64_t kUsbConfigMaxBytes = 64 * 1024;
 
 struct UsbDeviceEntry {
   uint16_t vendor = 0, product = 0;
-  int interfaceNumber = -1;  // -1: the first interface with bulk OUT and IN
+  int interfaceNumber = -1;  // -1: the first vendor-specific interface with bulk OUT and IN
   int outEndpoint = -1;      // -1: by descriptor order
   int inEndpoint = -1;
   std::string origin;        // "EDOG_USB_ID" or "<file>:<line>", for messages
@@ -27,7 +38,8 @@ struct UsbDeviceEntry {
 
 struct UsbConfig {
   std::vector<UsbDeviceEntry> devices;
-  std::vector<std::string> problems;  // lines that could not be read, with where they are
+  std::vector<std::string> problems;  // what could not be read, with where it is
+  bool detachDriver = false;          // a kernel driver may be detached from the interface
   bool Configured() const { return !devices.empty(); }
 };
 
@@ -39,5 +51,7 @@ std::string UsbConfigPath();
 UsbConfig LoadUsbConfig();
 // Tells a user with nothing configured how to name their device.
 std::string UsbConfigHint();
+// How a user lets the library detach a kernel driver, for messages.
+std::string UsbDetachHint();
 
 }  // namespace edog

@@ -15,7 +15,48 @@ struct Endpoint {
   uint16_t packetSize;
   bool In() const { return address & LIBUSB_ENDPOINT_IN; }
   bool Bulk() const { return type == LIBUSB_TRANSFER_TYPE_BULK; }
+  // What the pipes' bulk transfers can run on: usbfs sends them to an interrupt endpoint
+  // as interrupt transfers, and refuses them on an isochronous one.
+  bool Streams() const { return Bulk() || type == LIBUSB_TRANSFER_TYPE_INTERRUPT; }
 };
+
+const char* TypeName(uint8_t type) {
+  switch (type) {
+    case LIBUSB_TRANSFER_TYPE_CONTROL: return "a control";
+    case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: return "an isochronous";
+    case LIBUSB_TRANSFER_TYPE_BULK: return "a bulk";
+    default: return "an interrupt";
+  }
+}
+
+// The standard interface classes by name. Only a vendor-specific interface is ever the
+// device's: every other class belongs to a kernel driver and to data of its own (a stick's
+// file system, a keyboard, a modem), so it is never written and never detached.
+struct InterfaceClass {
+  uint8_t code;
+  const char* name;
+};
+constexpr InterfaceClass kInterfaceClasses[] = {
+    {0x01, "audio"},          {0x02, "CDC communications"},
+    {0x03, "HID"},            {0x05, "physical"},
+    {0x06, "still image"},    {0x07, "printer"},
+    {0x08, "mass storage"},   {0x09, "hub"},
+    {0x0a, "CDC data"},       {0x0b, "smart card"},
+    {0x0d, "content security"}, {0x0e, "video"},
+    {0x0f, "personal healthcare"}, {0x10, "audio/video"},
+    {0x11, "billboard"},      {0x12, "USB Type-C bridge"},
+    {0xdc, "diagnostic"},     {0xe0, "wireless controller"},
+    {0xef, "miscellaneous"},  {0xfe, "application-specific"},
+};
+
+std::string ClassText(uint8_t code) {
+  char s[64];
+  const char* name = "unknown";
+  for (const InterfaceClass& c : kInterfaceClasses)
+    if (c.code == code) name = c.name;
+  std::snprintf(s, sizeof s, "%s (class %02x)", name, code);
+  return s;
+}
 
 std::vector<Endpoint> EndpointsOf(const libusb_interface_descriptor& alt) {
   std::vector<Endpoint> eps;
@@ -26,9 +67,22 @@ std::vector<Endpoint> EndpointsOf(const libusb_interface_descriptor& alt) {
   return eps;
 }
 
+std::string Hex2(unsigned v) {
+  char s[8];
+  std::snprintf(s, sizeof s, "0x%02x", v & 0xff);
+  return s;
+}
+
 // The pipes of one interface, or false with the reason.
 bool ChooseIn(const libusb_interface_descriptor& alt, const UsbDeviceEntry& entry,
               EndpointChoice& choice, std::string& why) {
+  const std::string interface = "interface " + std::to_string(alt.bInterfaceNumber);
+  if (alt.bInterfaceClass != kVendorSpecificClass) {
+    why = interface + " is a " + ClassText(alt.bInterfaceClass) +
+          " interface, not a vendor-specific one (class ff): it belongs to its kernel driver "
+          "and is never written to or detached";
+    return false;
+  }
   const std::vector<Endpoint> eps = EndpointsOf(alt);
   const Endpoint* out = nullptr;
   const Endpoint* in = nullptr;
@@ -38,16 +92,19 @@ bool ChooseIn(const libusb_interface_descriptor& alt, const UsbDeviceEntry& entr
       if (e.address == entry.inEndpoint) in = &e;
     }
     if (!out || !in) {
-      char s[120];
-      std::snprintf(s, sizeof s, "interface %d has no endpoint 0x%02x", alt.bInterfaceNumber,
-                    !out ? entry.outEndpoint : entry.inEndpoint);
-      why = s;
+      why = interface + " has no endpoint " + Hex2(!out ? entry.outEndpoint : entry.inEndpoint);
       return false;
+    }
+    for (const Endpoint* e : {out, in}) {
+      if (!e->Streams()) {
+        why = "endpoint " + Hex2(e->address) + " of " + interface + " is " + TypeName(e->type) +
+              " endpoint; the pipes need bulk (or interrupt) endpoints";
+        return false;
+      }
     }
   } else {
     if (eps.size() < 2 || eps[0].In() || !eps[0].Bulk() || !eps[1].In() || !eps[1].Bulk()) {
-      why = "interface " + std::to_string(alt.bInterfaceNumber) +
-            " does not begin with a bulk OUT and a bulk IN endpoint";
+      why = interface + " does not begin with a bulk OUT and a bulk IN endpoint";
       return false;
     }
     out = &eps[0];
@@ -58,12 +115,6 @@ bool ChooseIn(const libusb_interface_descriptor& alt, const UsbDeviceEntry& entr
   choice.inEndpoint = in->address;
   choice.inPacketSize = in->packetSize;
   return true;
-}
-
-std::string Hex2(unsigned v) {
-  char s[8];
-  std::snprintf(s, sizeof s, "0x%02x", v & 0xff);
-  return s;
 }
 
 }  // namespace
@@ -112,7 +163,11 @@ std::string ListDevices(libusb_context* context) {
       for (const Endpoint& e : EndpointsOf(alt))
         if (e.Bulk()) bulk += std::string(" ") + (e.In() ? "IN " : "OUT ") + Hex2(e.address);
       if (bulk.empty()) continue;
-      text += "  interface " + std::to_string(alt.bInterfaceNumber) + ": bulk" + bulk + "\n";
+      text += "  interface " + std::to_string(alt.bInterfaceNumber) + ": bulk" + bulk;
+      // Standard interfaces are shown for what they are, and never offered.
+      if (alt.bInterfaceClass != kVendorSpecificClass)
+        text += " (" + ClassText(alt.bInterfaceClass) + ": not usable)";
+      text += "\n";
       UsbDeviceEntry any;
       any.interfaceNumber = alt.bInterfaceNumber;
       EndpointChoice c;

@@ -11,6 +11,9 @@ struct libusb_context;
 
 namespace edog::usb {
 
+// The only interface class the device's pipes may be on.
+constexpr uint8_t kVendorSpecificClass = 0xff;
+
 struct EndpointChoice {
   int interfaceNumber = -1;
   uint8_t outEndpoint = 0, inEndpoint = 0;
@@ -18,13 +21,15 @@ struct EndpointChoice {
 };
 
 // "PIPE00" and "PIPE01" are the interface's first and second endpoints in descriptor order
-// (a bulk OUT, then a bulk IN) unless the entry names the addresses. Without an interface
-// number the first interface that fits is taken. False with the reason.
+// (a bulk OUT, then a bulk IN) unless the entry names the addresses, which must then be
+// bulk or interrupt endpoints. Only a vendor-specific interface fits; without an interface
+// number the first that fits is taken. False with the reason.
 bool ChooseEndpoints(const libusb_config_descriptor& config, const UsbDeviceEntry& entry,
                      EndpointChoice& choice, std::string& why);
 
-// One line per attached device, then one per interface with bulk endpoints, and a line
-// to copy into the configuration for each device that has a bulk OUT and IN pair.
+// One line per attached device, then one per interface with bulk endpoints (a standard
+// class marked as not usable), and a line to copy into the configuration for each device
+// whose vendor-specific interface has a bulk OUT and IN pair.
 std::string ListDevices(libusb_context* context);
 
 }  // namespace edog::usb

@@ -42,6 +42,27 @@ std::string PermissionText(libusb_device* dev, const UsbDeviceEntry& e) {
 
 bool Unplugged(int r) { return r == LIBUSB_ERROR_NO_DEVICE; }
 
+// The pipes the entry names on the device, checked against its active configuration
+// before anything is claimed or written; false with the problem to report.
+bool ChooseOnDevice(libusb_device* dev, const UsbDeviceEntry& e, EndpointChoice& choice,
+                    std::string& problem) {
+  libusb_config_descriptor* config = nullptr;
+  const int r = libusb_get_active_config_descriptor(dev, &config);
+  if (r != 0) {
+    problem = "cannot read the configuration of the USB device " + DeviceName(dev, e) + ": " +
+              libusb_strerror(static_cast<libusb_error>(r));
+    return false;
+  }
+  std::string why;
+  const bool chosen = ChooseEndpoints(*config, e, choice, why);
+  libusb_free_config_descriptor(config);
+  if (!chosen)
+    problem = "the USB device " + DeviceName(dev, e) + " (named by " + e.origin + "): " + why +
+              "; check the ids against 'edogtool usb-list', which shows the device's "
+              "vendor-specific interface";
+  return chosen;
+}
+
 }  // namespace
 
 OpenDevice::~OpenDevice() {
@@ -74,8 +95,9 @@ bool UsbLink::Start() {
   return true;
 }
 
-libusb_device* UsbLink::FindConfigured(UsbDeviceEntry& entry) {
+libusb_device* UsbLink::FindConfigured(UsbDeviceEntry& entry, bool* detachDriver) {
   const UsbConfig config = LoadUsbConfig();
+  if (detachDriver) *detachDriver = config.detachDriver;
   if (!config.problems.empty()) {
     std::string text = "the USB configuration has errors:";
     for (const auto& p : config.problems) text += " " + p + ";";
@@ -114,8 +136,17 @@ std::shared_ptr<OpenDevice> UsbLink::OpenConfigured() {
   if (auto open = device_.lock(); open && !open->gone) return open;
   if (!Start()) return nullptr;
   UsbDeviceEntry entry;
-  libusb_device* dev = FindConfigured(entry);
+  bool detachDriver = false;
+  libusb_device* dev = FindConfigured(entry, &detachDriver);
   if (!dev) return nullptr;
+  // The descriptors decide before the device node is even opened.
+  EndpointChoice choice;
+  std::string problem;
+  if (!ChooseOnDevice(dev, entry, choice, problem)) {
+    SetProblem(problem);
+    libusb_unref_device(dev);
+    return nullptr;
+  }
   auto open = std::make_shared<OpenDevice>();
   open->entry = entry;
   open->name = DeviceName(dev, entry);
@@ -129,23 +160,18 @@ std::shared_ptr<OpenDevice> UsbLink::OpenConfigured() {
     libusb_unref_device(dev);
     return nullptr;
   }
-  EndpointChoice choice;
-  std::string why;
-  libusb_config_descriptor* config = nullptr;
-  r = libusb_get_active_config_descriptor(dev, &config);
   libusb_unref_device(dev);
-  if (r != 0) {
-    SetProblem("cannot read the configuration of the USB device " + open->name + ": " +
-               libusb_strerror(static_cast<libusb_error>(r)));
-    return nullptr;
+  // A kernel driver bound to the (vendor-specific) interface is taken away only when the
+  // user said so; libusb gives it back when the interface is released.
+  if (libusb_kernel_driver_active(open->handle, choice.interfaceNumber) == 1) {
+    if (!detachDriver) {
+      SetProblem("interface " + std::to_string(choice.interfaceNumber) + " of the USB device " +
+                 open->name + " is bound to a kernel driver, which edog leaves alone unless told: "
+                 "if this is the warning device, " + UsbDetachHint());
+      return nullptr;
+    }
+    libusb_set_auto_detach_kernel_driver(open->handle, 1);
   }
-  const bool chosen = ChooseEndpoints(*config, entry, choice, why);
-  libusb_free_config_descriptor(config);
-  if (!chosen) {
-    SetProblem("the USB device " + open->name + ": " + why);
-    return nullptr;
-  }
-  libusb_set_auto_detach_kernel_driver(open->handle, 1);
   r = libusb_claim_interface(open->handle, choice.interfaceNumber);
   if (r != 0) {
     SetProblem(r == LIBUSB_ERROR_BUSY
@@ -181,11 +207,19 @@ UsbHandle UsbLink::OpenDev() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (auto open = device_.lock(); open && !open->gone) return Add(std::make_shared<Pipe>());
   if (!Start()) return USB_INVALID_HANDLE;
-  // Present means attached and openable by this user: a device that cannot be opened would
-  // only fail later, in the middle of an update.
+  // Present means attached, with an interface the pipes may use, and openable by this user:
+  // a device that fails these would only fail later, in the middle of an update.
   UsbDeviceEntry entry;
-  libusb_device* dev = FindConfigured(entry);
+  libusb_device* dev = FindConfigured(entry, nullptr);
   if (!dev) return USB_INVALID_HANDLE;
+  // A device whose named interface the pipes may not use is not the warning device.
+  EndpointChoice choice;
+  std::string problem;
+  if (!ChooseOnDevice(dev, entry, choice, problem)) {
+    SetProblem(problem);
+    libusb_unref_device(dev);
+    return USB_INVALID_HANDLE;
+  }
   libusb_device_handle* h = nullptr;
   const int r = libusb_open(dev, &h);
   if (r == 0) {

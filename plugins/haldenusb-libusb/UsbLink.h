@@ -61,8 +61,9 @@ class UsbLink {
 
   UsbLink() = default;
   bool Start();  // the context; false with the problem set
-  // The first attached device the configuration names, referenced; null with the problem set.
-  libusb_device* FindConfigured(UsbDeviceEntry& entry);
+  // The first attached device the configuration names, referenced; null with the problem
+  // set. `detachDriver`, when given, says whether the user lets a kernel driver go.
+  libusb_device* FindConfigured(UsbDeviceEntry& entry, bool* detachDriver);
   std::shared_ptr<OpenDevice> OpenConfigured();
   UsbHandle Add(std::shared_ptr<Pipe> pipe);
   std::shared_ptr<Pipe> Find(UsbHandle handle);

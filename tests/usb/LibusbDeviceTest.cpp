@@ -2,6 +2,10 @@
 // that umockdev emulates in this process (sysfs entry, device node, usbfs ioctls).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -17,6 +21,7 @@ namespace {
 
 using test::MockUsbDevice;
 using test::MockUsbFaults;
+using test::MockUsbInterface;
 
 constexpr const char* kMockId = "1d6b:0f17";
 
@@ -41,6 +46,10 @@ class LibusbDevice : public ::testing::Test {
     test::UnsetEnv(kUsbIdEnv);
     test::UnsetEnv("XDG_CONFIG_HOME");
   }
+  std::string ConfigFile() {
+    std::filesystem::create_directories(dir_.Path() + "/config/edog");
+    return dir_.Path() + "/config/edog/usb.conf";
+  }
   std::string Pack(const test::HeaderedContent& voice) {
     const std::string path = dir_.Path() + "/qzkt.dll";
     const auto other = test::MakeHeaderedContent(Port::Usb, kFlashE, 0x1000, 100, 9);
@@ -54,8 +63,10 @@ class LibusbDevice : public ::testing::Test {
   }
   // What the device must have received: the 20-byte command block, then the payload.
   static std::vector<uint8_t> OnTheWire(const test::HeaderedContent& c) {
-    std::vector<uint8_t> wire(c.file.begin(), c.file.begin() + 20);
-    wire.insert(wire.end(), c.payload.begin(), c.payload.end());
+    // Sized first: gcc 12 warns wrongly about an insert behind the 20 bytes.
+    std::vector<uint8_t> wire(20 + c.payload.size());
+    std::copy(c.file.begin(), c.file.begin() + 20, wire.begin());
+    std::copy(c.payload.begin(), c.payload.end(), wire.begin() + 20);
     return wire;
   }
   test::TempDir dir_, tmp_;
@@ -178,6 +189,153 @@ TEST_F(LibusbDevice, ReadUsbCopiesTheDeviceText) {
   EXPECT_EQ(device.Received(), std::vector<uint8_t>{0x40});
 }
 
+// Never the wrong device: an interface of a standard class is never written to and never
+// taken from its kernel driver, however it is named, and usb-list does not offer it; a
+// vendor-specific one bound to a driver is taken only when the user said so; endpoints the
+// pipes cannot use are refused before anything is sent.
+struct SafetyCase {
+  const char* name;
+  MockUsbInterface interface;
+  const char* usbId;
+  const char* configFile;  // usb.conf, or null for none
+  bool detachOption;       // --detach-driver
+  int status;
+  const char* text;        // said on stdout or stderr
+  bool written;            // the image reached the device
+  int detaches;
+  bool offered;            // usb-list prints a line to configure it
+};
+void PrintTo(const SafetyCase& c, std::ostream* os) { *os << c.name; }
+
+class LibusbSafety : public LibusbDevice, public ::testing::WithParamInterface<SafetyCase> {};
+
+TEST_P(LibusbSafety, WritesOnlyTheVendorInterface) {
+  const SafetyCase& c = GetParam();
+  test::SetEnv(kUsbIdEnv, c.usbId);
+  if (c.configFile) test::WriteFile(ConfigFile(), std::string(c.configFile));
+  MockUsbDevice device({}, c.interface);
+  ASSERT_TRUE(device.Ok()) << device.Error();
+  const auto image = test::MakeHeaderedContent(Port::Usb, kFlashSerial, 0x10000, 20480, 5);
+  test::WriteFile(dir_ / "image.hdr", image.file);
+  std::vector<std::string> args = {"send-usb", "--device", "usb", dir_ / "image.hdr"};
+  if (c.detachOption) args.insert(args.begin() + 3, "--detach-driver");
+  const auto start = std::chrono::steady_clock::now();
+  const auto r = test::RunTool(args);
+  EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(r.status, c.status) << r.out << r.err;
+  EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << r.out << r.err;
+  EXPECT_EQ(device.Received(), c.written ? OnTheWire(image) : std::vector<uint8_t>{});
+  EXPECT_EQ(device.Detaches(), c.detaches);
+  const auto list = test::RunTool({"usb-list"});
+  EXPECT_EQ(list.out.find("EDOG_USB_ID=1d6b:0f17") != std::string::npos, c.offered) << list.out;
+}
+
+constexpr MockUsbInterface kMassStorage{0x08, 0x06, 0x50, 2, 2, "usb-storage"};
+constexpr MockUsbInterface kBoundVendor{0xff, 0, 0, 2, 2, "vendor_serial"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Interfaces, LibusbSafety,
+    ::testing::Values(
+        SafetyCase{"MassStorageByIds", kMassStorage, kMockId, nullptr, false, 1,
+                   "interface 0 is a mass storage (class 08) interface", false, 0, false},
+        SafetyCase{"MassStorageNamedWithDetachKey", kMassStorage, "1d6b:0f17:0:0x02:0x81",
+                   "detach-driver\n", false, 1, "mass storage (class 08)", false, 0, false},
+        SafetyCase{"HidWithDetachOption", {0x03, 0, 0, 2, 2, "usbhid"}, kMockId, nullptr, true,
+                   1, "HID (class 03)", false, 0, false},
+        SafetyCase{"UnboundVendor", {}, kMockId, nullptr, false, 0, "sent 20480 bytes", true, 0,
+                   true},
+        SafetyCase{"BoundVendorNotToldSo", kBoundVendor, kMockId, nullptr, false, 1,
+                   "is bound to a kernel driver, which edog leaves alone unless told", false, 0,
+                   true},
+        SafetyCase{"BoundVendorWithDetachOption", kBoundVendor, kMockId, nullptr, true, 0,
+                   "sent 20480 bytes", true, 1, true},
+        SafetyCase{"BoundVendorWithDetachKey", kBoundVendor, kMockId, "detach-driver # mine\n",
+                   false, 0, "sent 20480 bytes", true, 1, true},
+        SafetyCase{"IsochronousOut", {0xff, 0, 0, 1, 2, ""}, "1d6b:0f17:0:0x02:0x81", nullptr,
+                   false, 1, "endpoint 0x02 of interface 0 is an isochronous endpoint", false, 0,
+                   false},
+        SafetyCase{"InterruptEndpointsNamed", {0xff, 0, 0, 3, 3, ""}, "1d6b:0f17:0:0x02:0x81",
+                   nullptr, false, 0, "sent 20480 bytes", true, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The configuration file: a FIFO, a file too large or a malformed id ends every command
+// that reads it within a second with what is wrong, and names no device.
+struct ConfigCase {
+  const char* name;
+  bool fifo;
+  std::string text;               // the file's content when it is no FIFO
+  std::vector<std::string> args;  // "{image}", "{package}": the files the test made
+  int status;
+  const char* message;
+};
+void PrintTo(const ConfigCase& c, std::ostream* os) { *os << c.name; }
+
+class UsbConfigFile : public LibusbDevice, public ::testing::WithParamInterface<ConfigCase> {};
+
+TEST_P(UsbConfigFile, AnswersWithinASecond) {
+  const ConfigCase& c = GetParam();
+  test::UnsetEnv(kUsbIdEnv);
+  const std::string conf = ConfigFile();
+  if (c.fifo) {
+    ASSERT_EQ(mkfifo(conf.c_str(), 0600), 0);
+  } else {
+    test::WriteFile(conf, c.text);
+  }
+  MockUsbDevice device;
+  ASSERT_TRUE(device.Ok()) << device.Error();
+  const auto image = test::MakeHeaderedContent(Port::Usb, kFlashSerial, 0, 3000, 6);
+  test::WriteFile(dir_ / "image.hdr", image.file);
+  std::vector<std::string> args = c.args;
+  for (std::string& a : args) {
+    if (a == "{image}") a = dir_ / "image.hdr";
+    if (a == "{package}") a = Pack(image);
+  }
+  auto run = std::async(std::launch::async, [&] { return test::RunTool(args); });
+  const bool inTime = run.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+  // A run that waits for a writer is let go with an empty file, so the test ends.
+  while (run.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    const int fd = open(conf.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) close(fd);
+  }
+  const auto r = run.get();
+  EXPECT_TRUE(inTime) << "still running after a second";
+  EXPECT_EQ(r.status, c.status) << r.out << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.out << r.err;
+  EXPECT_TRUE(device.Received().empty());
+}
+
+// A line that straddles the 64 KiB limit: cut there it would name 1d6b:00f1.
+std::string Oversized() {
+  constexpr size_t kLimit = 64 * 1024;
+  std::string text;
+  while (text.size() < kLimit - 8) text += "# padding\n";
+  text.resize(kLimit - 8);
+  text.back() = '\n';
+  return text + "1d6b:0f17\n";
+}
+
+const std::vector<std::string> kUpdateUsb = {"update", "--voice", "--device", "usb", "--package",
+                                             "{package}"};
+constexpr const char* kNotRegular = "usb.conf is not a regular file";
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, UsbConfigFile,
+    ::testing::Values(
+        ConfigCase{"FifoUsbList", true, "", {"usb-list"}, 0, kNotRegular},
+        ConfigCase{"FifoUpdate", true, "", kUpdateUsb, 1, kNotRegular},
+        ConfigCase{"FifoSendUsb", true, "", {"send-usb", "--device", "usb", "{image}"}, 1,
+                   kNotRegular},
+        ConfigCase{"FifoUpdateByDefault", true, "", {"update", "--voice", "--package", "{package}"},
+                   1, kNotRegular},
+        ConfigCase{"TooLarge", false, Oversized(), kUpdateUsb, 1,
+                   "usb.conf is too large: 65538 bytes, at most 65536 fit"},
+        ConfigCase{"DoubledHexPrefix", false, "0x0x1d6b:0f17\n", kUpdateUsb, 1,
+                   "bad vendor id (4 hex digits) '0x0x1d6b'"},
+        ConfigCase{"ThreeDigitProduct", false, "1d6b:f17\n",
+                   {"send-usb", "--device", "usb", "{image}"}, 1,
+                   "bad product id (4 hex digits) 'f17'"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The entry syntax, without a device.
 struct EntryCase {
   const char* text;
@@ -216,7 +374,14 @@ INSTANTIATE_TEST_SUITE_P(
                       EntryCase{"1d6b:-1", false},
                       EntryCase{"1d6b:0f17:256", false},
                       EntryCase{"1d6b:0f17:0:0x81:0x02", false},  // directions swapped
-                      EntryCase{"g:0f17", false}, EntryCase{"", false}),
+                      EntryCase{"g:0f17", false}, EntryCase{"", false},
+                      EntryCase{"0x0x1d6b:0f17", false},
+                      EntryCase{"1d6b:f17", false},
+                      EntryCase{"01d6b:0f17", false},
+                      EntryCase{"1d6b:0x:0", false},
+                      EntryCase{"1d6b:0f17: 1 :0x0x02:0x81", false},
+                      EntryCase{"1d6b:0f17:0:0x102:0x81", false},
+                      EntryCase{"1d6b:0f17:0:2:81", true, 0x1d6b, 0x0f17, 0, 2, 0x81}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

@@ -17,15 +17,16 @@ constexpr const char* kSysPath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-3"
 constexpr const char* kDevNode = "/dev/bus/usb/001/007";
 constexpr const char* kTextAnswer = "mock device ready\r\n";
 
-// Device, configuration, one vendor interface with a bulk OUT then a bulk IN endpoint.
-std::string DescriptorHex() {
+// Device, configuration, one interface with an OUT then an IN endpoint.
+std::string DescriptorHex(const MockUsbInterface& i) {
   char hex[160];
   std::snprintf(hex, sizeof hex,
                 "12010002000000406b1d170f000100000001"
                 "0902200001010080fa"
-                "09040000 02ff000000"
-                "070502020002 00"
-                "070581020002 00");
+                "09040000 02%02x%02x%02x00"
+                "070502%02x0002 01"
+                "070581%02x0002 01",
+                i.interfaceClass, i.subClass, i.protocol, i.outType, i.inType);
   std::string s;
   for (const char* p = hex; *p; ++p)
     if (*p != ' ') s += *p;
@@ -42,6 +43,9 @@ struct Urb {
 
 struct MockUsbDevice::State {
   MockUsbFaults faults;
+  MockUsbInterface interface;
+  bool driverBound = false;
+  int detaches = 0;
   UMockdevTestbed* testbed = nullptr;
   UMockdevIoctlBase* handler = nullptr;
   mutable std::mutex mutex;
@@ -94,6 +98,11 @@ struct MockUsbDevice::State {
     auto* urb = reinterpret_cast<usbdevfs_urb*>(data->data);
     if (urb->type != USBDEVFS_URB_TYPE_BULK || urb->buffer_length < 0)
       return umockdev_ioctl_client_complete(client, -1, EINVAL);
+    // As usbfs: a bulk URB runs on a bulk or interrupt endpoint, never an isochronous one,
+    // and only on a claimed interface.
+    const uint8_t type = (urb->endpoint & 0x80) ? interface.inType : interface.outType;
+    if (type != 2 && type != 3) return umockdev_ioctl_client_complete(client, -1, EINVAL);
+    if (driverBound) return umockdev_ioctl_client_complete(client, -1, EBUSY);
     Urb u{static_cast<UMockdevIoctlData*>(g_object_ref(data))};
     if (urb->endpoint & 0x80) {
       pending.push_back(u);
@@ -151,6 +160,25 @@ struct MockUsbDevice::State {
     umockdev_ioctl_client_complete(client, 0, 0);
   }
 
+  // A driver request passed through usbfs: disconnect takes the driver away, connect binds
+  // it again (as a release after an automatic detach does).
+  void Driver(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
+    UMockdevIoctlData* d = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_ioctl), nullptr);
+    if (!d) return umockdev_ioctl_client_complete(client, -1, EFAULT);
+    const auto* io = reinterpret_cast<const usbdevfs_ioctl*>(d->data);
+    if (io->ioctl_code == static_cast<int>(USBDEVFS_DISCONNECT)) {
+      if (!driverBound) return umockdev_ioctl_client_complete(client, -1, ENODATA);
+      ++detaches;
+      driverBound = false;
+      return umockdev_ioctl_client_complete(client, 0, 0);
+    }
+    if (io->ioctl_code == static_cast<int>(USBDEVFS_CONNECT)) {
+      driverBound = *interface.driver != '\0';
+      return umockdev_ioctl_client_complete(client, 0, 0);
+    }
+    umockdev_ioctl_client_complete(client, -1, ENOTTY);
+  }
+
   // The URB named by its address in the client is given back as cancelled.
   void Discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     gulong addr = 0;
@@ -187,15 +215,31 @@ struct MockUsbDevice::State {
         break;
       }
       case USBDEVFS_CLAIMINTERFACE:
+        umockdev_ioctl_client_complete(client, driverBound ? -1 : 0, driverBound ? EBUSY : 0);
+        break;
       case USBDEVFS_DISCONNECT_CLAIM:
+        if (driverBound) ++detaches;
+        driverBound = false;
+        umockdev_ioctl_client_complete(client, 0, 0);
+        break;
+      case USBDEVFS_IOCTL: Driver(client, arg); break;
       case USBDEVFS_RELEASEINTERFACE:
       case USBDEVFS_CLEAR_HALT:
       case USBDEVFS_RESETEP:
         umockdev_ioctl_client_complete(client, 0, 0);
         break;
-      case USBDEVFS_GETDRIVER:
-        umockdev_ioctl_client_complete(client, -1, ENODATA);  // no kernel driver bound
+      case USBDEVFS_GETDRIVER: {
+        UMockdevIoctlData* d =
+            umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_getdriver), nullptr);
+        if (!d || !driverBound) {
+          umockdev_ioctl_client_complete(client, -1, d ? ENODATA : EFAULT);
+          break;
+        }
+        auto* g = reinterpret_cast<usbdevfs_getdriver*>(d->data);
+        std::snprintf(g->driver, sizeof g->driver, "%s", interface.driver);
+        umockdev_ioctl_client_complete(client, 0, 0);
         break;
+      }
       case USBDEVFS_SUBMITURB: Submit(client, arg); break;
       case USBDEVFS_REAPURB:
       case USBDEVFS_REAPURBNDELAY: Reap(client, arg); break;
@@ -220,8 +264,11 @@ std::string MockUsbDevice::WhyUnavailable() {
   return {};
 }
 
-MockUsbDevice::MockUsbDevice(MockUsbFaults faults) : state_(std::make_shared<State>()) {
+MockUsbDevice::MockUsbDevice(MockUsbFaults faults, MockUsbInterface interface)
+    : state_(std::make_shared<State>()) {
   state_->faults = faults;
+  state_->interface = interface;
+  state_->driverBound = *interface.driver != '\0';
   if (std::string why = WhyUnavailable(); !why.empty()) {
     error_ = why;
     return;
@@ -236,7 +283,7 @@ MockUsbDevice::MockUsbDevice(MockUsbFaults faults) : state_(std::make_shared<Sta
       "A: busnum=1\nA: devnum=7\nA: idVendor=1d6b\nA: idProduct=0f17\nA: speed=480\n"
       "A: bConfigurationValue=1\nA: bNumConfigurations=1\nA: bNumInterfaces= 1\n"
       "A: dev=189:6\n"
-      "H: descriptors=" + DescriptorHex() + "\n";
+      "H: descriptors=" + DescriptorHex(interface) + "\n";
   GError* err = nullptr;
   if (!umockdev_testbed_add_from_string(state_->testbed, description.c_str(), &err)) {
     error_ = std::string("umockdev refused the device description: ") + (err ? err->message : "?");
@@ -265,6 +312,11 @@ std::vector<uint8_t> MockUsbDevice::Received() const {
 int MockUsbDevice::Stalls() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->stalls;
+}
+
+int MockUsbDevice::Detaches() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->detaches;
 }
 
 bool MockUsbDevice::WaitUnplugged(int ms) const {

@@ -19,6 +19,14 @@ struct MockUsbFaults {
   bool neverAnswer = false;       // OUT URBs are never completed (only cancelled)
 };
 
+// The device's one interface: its class and endpoint types (by default a vendor-specific
+// interface with a bulk OUT 0x02 and a bulk IN 0x81) and the kernel driver bound to it.
+struct MockUsbInterface {
+  uint8_t interfaceClass = 0xff, subClass = 0, protocol = 0;
+  uint8_t outType = 2, inType = 2;  // 1 isochronous, 2 bulk, 3 interrupt
+  const char* driver = "";          // e.g. "usb-storage"; empty: none bound
+};
+
 class MockUsbDevice {
  public:
   static constexpr uint16_t kVendor = 0x1d6b, kProduct = 0x0f17;
@@ -27,7 +35,7 @@ class MockUsbDevice {
   // Empty when umockdev can run here, else why not (the tests skip with it).
   static std::string WhyUnavailable();
 
-  explicit MockUsbDevice(MockUsbFaults faults = {});
+  explicit MockUsbDevice(MockUsbFaults faults = {}, MockUsbInterface interface = {});
   ~MockUsbDevice();
   MockUsbDevice(const MockUsbDevice&) = delete;
   MockUsbDevice& operator=(const MockUsbDevice&) = delete;
@@ -37,6 +45,8 @@ class MockUsbDevice {
   // Every OUT byte in arrival order, and how many OUT URBs were stalled.
   std::vector<uint8_t> Received() const;
   int Stalls() const;
+  // How often a kernel driver was taken from the interface (disconnect requests).
+  int Detaches() const;
   // True once the device has gone (an unplug fault fired); waits up to `ms`.
   bool WaitUnplugged(int ms) const;
   // Takes the device out of sysfs and tells the system, as a real unplug would.
