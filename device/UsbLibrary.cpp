@@ -88,11 +88,21 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
 
 bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
   uint32_t written = 0;
-  if (!ops_.Own()) return HandleWrite(handle_, data, size, &written);
+  if (!ops_.Own()) {
+    bool gone = false;
+    const bool ok = HandleWrite(handle_, data, size, &written, &gone);
+    if (gone) gone_ = true;
+    return ok;
+  }
   if (handle_ == USB_INVALID_HANDLE || gone_) return false;
   const int r = ops_.write(handle_, data, size, &written);
   gone_ = r == USB_IO_GONE;
   return r == USB_IO_DONE && written == size;
+}
+
+void UsbPipe::ProbeDevice() {
+  // A library's open_dev finds no device that has left the bus, whatever its pipe says.
+  if (!gone_ && library_ && !library_->DevicePresent()) gone_ = true;
 }
 
 bool UsbPipe::ConfirmStored() {

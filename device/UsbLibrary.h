@@ -67,6 +67,9 @@ class UsbBlockSink {
   virtual bool ConfirmStored() { return true; }
   // The device has gone or stopped answering: no retry of a write can succeed.
   virtual bool Gone() const { return false; }
+  // After a refused write: asks whether the device is still attached (the library's
+  // open_dev); Gone() answers true from then on if it is not.
+  virtual void ProbeDevice() {}
 };
 
 // Owns one pipe handle of the library and closes it when done; `owner` (the library that
@@ -91,6 +94,7 @@ class UsbPipe final : public UsbBlockSink {
   bool ConfirmStored() override;
   bool Read(uint8_t* data, uint32_t size, uint32_t* got);
   bool Gone() const override { return gone_; }
+  void ProbeDevice() override;
   void Close();
 
  private:
