@@ -79,6 +79,7 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const KeptFile& file,
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();
   if (r && DeviceTookWholeFile(*r)) return TransferOutcome::kCompleted;
+  if (r && r->deviceGone) return TransferOutcome::kDeviceLost;
   // Closed by Esc or Enter while the worker ran (it stops after its block), or it had
   // stopped on the cancel flag already.
   if ((!r && status.TransferStarted()) || (r && r->outcome == UsbTransferResult::kCancelled))
