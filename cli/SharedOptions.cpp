@@ -22,7 +22,8 @@ bool ReadMethodOption(const Args& args, const std::string& text, int& method) {
 void AddDeviceOption(Args& args, std::string* text) {
   args.Option("--device", text, "usb|sim",
               "device library: 'usb' a real device over libusb, 'sim' the simulator's stand-in "
-              "(default: $EDOG_DEVICE_LIBRARY, else usb when a USB device is configured)");
+              "(default: $EDOG_DEVICE_LIBRARY, else usb; sim in the build folder while no USB device "
+              "is configured)");
 }
 
 bool ReadDeviceOption(const Args& args, const std::string& text, std::string& library) {

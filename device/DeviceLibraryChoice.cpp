@@ -2,12 +2,22 @@
 
 #include <cstdlib>
 
+#include "common/DynamicLibrary.h"
+#include "common/Files.h"
 #include "device/UsbConfig.h"
 #include "device/UsbLibraryApi.h"
 
 namespace edog {
 
+std::string ProgramFolderDefaultDevice() {
+  return FileExists(ProgramDirectory() + kSimulatorFolderMark) ? "sim" : "usb";
+}
+
 DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option) {
+  return ChooseDeviceLibrary(option, ProgramFolderDefaultDevice());
+}
+
+DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option, const std::string& folderDefault) {
   std::string name = option;
   std::string from = "--device";
   if (name.empty()) {
@@ -15,7 +25,7 @@ DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option) {
     name = env ? env : "";
     from = kDeviceLibraryEnv;
   }
-  if (name.empty()) name = LoadUsbConfig().Configured() ? "usb" : "sim";
+  if (name.empty()) name = LoadUsbConfig().Configured() ? "usb" : folderDefault;
   if (name == "sim") return {USB_LIBRARY_NAME, {}};
 #ifdef _WIN32
   // The vendor's own library takes the stand-in's place there.
