@@ -23,11 +23,12 @@ void MainWindowUpdateHost::AddProgressLine(const std::string& line) { dlg_.AddPr
 
 void MainWindowUpdateHost::OnFailure(const std::string& text) {
   dlg_.ShowMessage(text);
-  // No device because the library that is there cannot be used: the user is told why
-  // after the not-connected box, and the log keeps it.
-  if (text == kNotConnectedText && !dlg_.usbLibraryProblem_.empty()) {
-    dlg_.ShowMessage(dlg_.usbLibraryProblem_);
-    AppendLog(dlg_.usbLibraryProblem_ + "\r\n");
+  // No device because the library that is there cannot be used, or the real device's
+  // library says why it found none: the user is told after the not-connected box, and the
+  // log keeps it.
+  if (const std::string why = dlg_.DeviceProblem(); text == kNotConnectedText && !why.empty()) {
+    dlg_.ShowMessage(why);
+    AppendLog(why + "\r\n");
   }
 }
 

@@ -26,6 +26,9 @@ install(TARGETS HaldenUSB Kova100 LIBRARY DESTINATION lib/edog)
 if(TARGET HaldenUSB-usb)
   install(TARGETS HaldenUSB-usb LIBRARY DESTINATION lib/edog)
   install(FILES ${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in DESTINATION share/edog/udev)
+  # The same place in the build folder (share/ beside bin/), where the messages name it.
+  configure_file(${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in
+                 ${CMAKE_BINARY_DIR}/share/edog/udev/60-edog-usb.rules.in COPYONLY)
 endif()
 install(FILES ${EDOG_BIN_DIR}/qzkt.dll DESTINATION share/edog)
 
