@@ -62,8 +62,9 @@ if(EDOG_HELP2MAN AND Python3_Interpreter_FOUND)
       OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${EDOG_MAN_DIR}
       ${extra_commands}
-      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
-              ${EDOG_HELP2MAN} --no-info --no-discard-stderr --section 1
+      # help2man runs the program in its own --locale (default C, which turns every
+      # Chinese character into "??????"), whatever the environment says.
+      COMMAND ${EDOG_HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section 1
               --name ${descriptions_${program}} ${include_args} --output ${page}
               $<TARGET_FILE:${program}>
       # -n: no time stamp, so the package's bytes follow from its sources
