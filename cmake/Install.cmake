@@ -109,7 +109,24 @@ set(CPACK_PACKAGE_CONTACT ${EDOG_PACKAGE_CONTACT})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # edog_<version>_amd64.deb
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Dependencies from dpkg-shlibdeps, called by cmake/DebianDepends.cmake.in instead of CPack's
+# own step, which would add ldconfig calls for the private plug-ins in lib/edog/.
+set(EDOG_DEB_ELF_TARGETS edogtool edog-sim HaldenUSB Kova100)
+foreach(target edog HaldenUSB-usb)
+  if(TARGET ${target})
+    list(APPEND EDOG_DEB_ELF_TARGETS ${target})
+  endif()
+endforeach()
+set(EDOG_DEB_ELF_FILES)
+foreach(target ${EDOG_DEB_ELF_TARGETS})
+  list(APPEND EDOG_DEB_ELF_FILES "$<TARGET_FILE:${target}>")
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/DebianDepends.cmake.in
+               ${CMAKE_BINARY_DIR}/DebianDepends.cmake.gen @ONLY)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/DebianDepends.cmake
+     INPUT ${CMAKE_BINARY_DIR}/DebianDepends.cmake.gen)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/DebianDepends.cmake)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_GENERATOR DEB)
