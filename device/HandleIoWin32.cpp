@@ -21,8 +21,7 @@ bool IsAnsweringPipe(HANDLE handle) {
 // Errors of a handle whose device end is gone for good (pipe closed, device unplugged).
 bool PeerGone(DWORD error) {
   return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ||
-         error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST ||
-         error == ERROR_NO_SUCH_DEVICE;
+         error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST;
 }
 
 // The device's answer to the block just written (device/DeviceSocket.h): true when it

@@ -81,6 +81,7 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
     ops_ = o.ops_;
     library_ = std::move(o.library_);
     gone_ = o.gone_;
+    absentProbes_ = o.absentProbes_;
     o.handle_ = USB_INVALID_HANDLE;
   }
   return *this;
@@ -102,7 +103,9 @@ bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
 
 void UsbPipe::ProbeDevice() {
   // A library's open_dev finds no device that has left the bus, whatever its pipe says.
-  if (!gone_ && library_ && !library_->DevicePresent()) gone_ = true;
+  if (gone_ || !library_) return;
+  absentProbes_ = library_->DevicePresent() ? 0 : absentProbes_ + 1;
+  if (absentProbes_ >= kAbsentProbesForGone) gone_ = true;
 }
 
 bool UsbPipe::ConfirmStored() {
