@@ -23,11 +23,12 @@ void MainWindowUpdateHost::AddProgressLine(const std::string& line) { dlg_.AddPr
 
 void MainWindowUpdateHost::OnFailure(const std::string& text) {
   dlg_.ShowMessage(text);
-  // No device because the library that is there cannot be used: the user is told why
-  // after the not-connected box, and the log keeps it.
-  if (text == kNotConnectedText && !dlg_.usbLibraryProblem_.empty()) {
-    dlg_.ShowMessage(dlg_.usbLibraryProblem_);
-    AppendLog(dlg_.usbLibraryProblem_ + "\r\n");
+  // No device because the library that is there cannot be used, or the real device's
+  // library says why it found none: the user is told after the not-connected box, and the
+  // log keeps it.
+  if (const std::string why = dlg_.DeviceProblem(); text == kNotConnectedText && !why.empty()) {
+    dlg_.ShowMessage(why);
+    AppendLog(why + "\r\n");
   }
 }
 
@@ -79,6 +80,7 @@ TransferOutcome MainWindowUpdateHost::RunUsbTransfer(const KeptFile& file,
   status.ShowModal();
   const std::optional<UsbTransferResult> r = status.Result();
   if (r && DeviceTookWholeFile(*r)) return TransferOutcome::kCompleted;
+  if (r && r->deviceGone) return TransferOutcome::kDeviceLost;
   // Closed by Esc or Enter while the worker ran (it stops after its block), or it had
   // stopped on the cancel flag already.
   if ((!r && status.TransferStarted()) || (r && r->outcome == UsbTransferResult::kCancelled))

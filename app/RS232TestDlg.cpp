@@ -360,6 +360,13 @@ void CRS232TestDlg::OnTimer(wxTimerEvent& event) {
   const PresenceOutcome outcome = DecidePresence(usb_ && usb_->DevicePresent(), reading_);
   usbStatus_ = outcome.statusText;
   connected_ = outcome.connected;
+  // The status line has no room for why no device answers: the log says it, once for each
+  // new reason (a real device's library: nothing configured, not attached, no permission).
+  if (const std::string why = outcome.connected ? std::string() : DeviceProblem();
+      why != loggedDeviceProblem_) {
+    loggedDeviceProblem_ = why;
+    if (!why.empty()) updateLog_ += why + "\r\n";
+  }
   if (!outcome.connected) {
     readUsbButton_->Disable();
   } else if (outcome.readUsbEnabled) {

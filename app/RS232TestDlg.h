@@ -104,6 +104,12 @@ class CRS232TestDlg : public wxDialog {
   CSetComDlg& SerialSettings() { return setComDlg_; }
   // The device library held since initialisation; null once released or not found.
   const std::shared_ptr<edog::UsbLibrary>& UsbLibraryHandle() const { return usb_; }
+  // Why no device can answer, as the user should read it: the library that cannot be used,
+  // else the library's own word on its last open (empty: nothing to say).
+  std::string DeviceProblem() const {
+    if (!usbLibraryProblem_.empty()) return usbLibraryProblem_;
+    return usb_ ? usb_->Problem() : std::string();
+  }
 
  protected:
   // The update job, the serial link and its download, and the device text reader.
@@ -163,6 +169,7 @@ class CRS232TestDlg : public wxDialog {
   int softwareSelected_ = 0;
   std::string updateLog_;
   std::string usbLibraryProblem_;  // a device library that is there but unusable: why
+  std::string loggedDeviceProblem_;  // the last reason for no device the log was given
   int methodRadio_;
   // The voice data generator's generation lists and settings: the next opening shows
   // the files of the last OK again.

@@ -92,6 +92,7 @@ class TerminalUpdateHost final : public UpdateHost {
       if (sent.result.deviceGone) ExplainDeviceRefusal("update", usb_.get());
     }
     if (DeviceTookWholeFile(sent.result)) return TransferOutcome::kCompleted;
+    if (sent.result.deviceGone) return TransferOutcome::kDeviceLost;
     return sent.result.outcome == UsbTransferResult::kCancelled ? TransferOutcome::kCancelled
                                                                 : TransferOutcome::kFailed;
   }
@@ -216,7 +217,8 @@ int Update(int argc, char** argv) {
   const bool serialOk = host.WaitForSerialDownloads();
   if (comm) comm->Close();
 
-  if (result.started && result.extracted && !result.aborted) {
+  // A job ended by a lost device still says what the device holds.
+  if (result.started && result.extracted && (!result.aborted || result.usbLost)) {
     std::printf("Result:\n%s", TerminalText(result.summary).c_str());
     if (!result.summary.empty() && result.summary.back() != '\n') std::printf("\n");
   }

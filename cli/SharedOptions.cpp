@@ -26,7 +26,8 @@ bool ReadMethodOption(const Args& args, const std::string& text, int& method) {
 void AddDeviceOption(Args& args, DeviceOptions* options) {
   args.Option("--device", &options->device, "usb|sim",
               "device library: 'usb' a real device over libusb, 'sim' the simulator's stand-in "
-              "(default: $EDOG_DEVICE_LIBRARY, else usb when a USB device is configured)");
+              "(default: $EDOG_DEVICE_LIBRARY, else usb; sim in the build folder while no USB device "
+              "is configured)");
   args.Flag("--detach-driver", &options->detachDriver,
             "with --device usb: take the device's vendor-specific interface from a kernel driver "
             "bound to it (never a standard one such as mass storage)");

@@ -26,6 +26,9 @@ install(TARGETS HaldenUSB Kova100 LIBRARY DESTINATION lib/edog)
 if(TARGET HaldenUSB-usb)
   install(TARGETS HaldenUSB-usb LIBRARY DESTINATION lib/edog)
   install(FILES ${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in DESTINATION share/edog/udev)
+  # The same place in the build folder (share/ beside bin/), where the messages name it.
+  configure_file(${EDOG_PACKAGING_DIR}/udev/60-edog-usb.rules.in
+                 ${CMAKE_BINARY_DIR}/share/edog/udev/60-edog-usb.rules.in COPYONLY)
 endif()
 install(FILES ${EDOG_BIN_DIR}/qzkt.dll DESTINATION share/edog)
 
@@ -59,8 +62,9 @@ if(EDOG_HELP2MAN AND Python3_Interpreter_FOUND)
       OUTPUT ${page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${EDOG_MAN_DIR}
       ${extra_commands}
-      COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
-              ${EDOG_HELP2MAN} --no-info --no-discard-stderr --section 1
+      # help2man runs the program in its own --locale (default C, which turns every
+      # Chinese character into "??????"), whatever the environment says.
+      COMMAND ${EDOG_HELP2MAN} --locale=C.UTF-8 --no-info --no-discard-stderr --section 1
               --name ${descriptions_${program}} ${include_args} --output ${page}
               $<TARGET_FILE:${program}>
       # -n: no time stamp, so the package's bytes follow from its sources
@@ -105,7 +109,24 @@ set(CPACK_PACKAGE_CONTACT ${EDOG_PACKAGE_CONTACT})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # edog_<version>_amd64.deb
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Dependencies from dpkg-shlibdeps, called by cmake/DebianDepends.cmake.in instead of CPack's
+# own step, which would add ldconfig calls for the private plug-ins in lib/edog/.
+set(EDOG_DEB_ELF_TARGETS edogtool edog-sim HaldenUSB Kova100)
+foreach(target edog HaldenUSB-usb)
+  if(TARGET ${target})
+    list(APPEND EDOG_DEB_ELF_TARGETS ${target})
+  endif()
+endforeach()
+set(EDOG_DEB_ELF_FILES)
+foreach(target ${EDOG_DEB_ELF_TARGETS})
+  list(APPEND EDOG_DEB_ELF_FILES "$<TARGET_FILE:${target}>")
+endforeach()
+configure_file(${PROJECT_SOURCE_DIR}/cmake/DebianDepends.cmake.in
+               ${CMAKE_BINARY_DIR}/DebianDepends.cmake.gen @ONLY)
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/DebianDepends.cmake
+     INPUT ${CMAKE_BINARY_DIR}/DebianDepends.cmake.gen)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/DebianDepends.cmake)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_GENERATOR DEB)

@@ -2,12 +2,22 @@
 
 #include <cstdlib>
 
+#include "common/DynamicLibrary.h"
+#include "common/Files.h"
 #include "device/UsbConfig.h"
 #include "device/UsbLibraryApi.h"
 
 namespace edog {
 
+std::string ProgramFolderDefaultDevice() {
+  return FileExists(ProgramDirectory() + kSimulatorFolderMark) ? "sim" : "usb";
+}
+
 DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option) {
+  return ChooseDeviceLibrary(option, ProgramFolderDefaultDevice());
+}
+
+DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option, const std::string& folderDefault) {
   std::string name = option;
   std::string from = "--device";
   if (name.empty()) {
@@ -18,7 +28,7 @@ DeviceLibraryChoice ChooseDeviceLibrary(const std::string& option) {
   std::string notice;
   if (name.empty()) {
     const UsbConfig config = LoadUsbConfig();
-    name = config.Configured() ? "usb" : "sim";
+    name = config.Configured() ? "usb" : folderDefault;
     // A configuration that could not be read must not pass for none without a word.
     for (const std::string& p : config.problems) notice += (notice.empty() ? "" : "; ") + p;
     if (!notice.empty()) notice = "the USB configuration has errors: " + notice;

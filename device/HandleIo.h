@@ -8,8 +8,11 @@
 
 namespace edog {
 
-// True only when the whole block was accepted; `written` gets the count accepted.
-bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written);
+// True only when the whole block was accepted; `written` gets the count accepted. A failed
+// write sets `gone` (when given) where no retry can succeed: the device end has closed or
+// broken the pipe, or stayed silent until the pipe was shut.
+bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written,
+                 bool* gone = nullptr);
 // One device block of at most `size` bytes; true with its length (which may be 0).
 // A peer that has gone away is a failure, not an empty block.
 bool HandleRead(UsbHandle handle, void* data, uint32_t size, uint32_t* got);

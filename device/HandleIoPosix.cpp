@@ -33,10 +33,24 @@ bool IsDevicePipe(int fd) {
          peer.sun_path[0] != '\0';
 }
 
-// The device's answer to the block just sent (device/DeviceSocket.h): true when it took
-// it. A device that goes, drops the block or stays silent has not; a silent one gets the
-// pipe shut, so that the block cannot arrive after its retry.
-bool BlockTaken(int fd) {
+// Whether a write's error means the device end is gone for good (closed, reset, unplugged).
+// EPIPE alone does not: a device that stops taking data shuts only its reading side, and
+// still answers; it is gone when the socket has nothing more to read either.
+bool PeerGone(int fd, int error) {
+  if (error == ECONNRESET || error == ENOTCONN || error == ENODEV || error == ESHUTDOWN) return true;
+  if (error != EPIPE) return false;
+  char byte;
+  const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (n < 0 && errno == ENOTSOCK) return true;  // a plain pipe whose reader has closed
+  return n == 0 || (n < 0 && errno == ECONNRESET);
+}
+
+enum class BlockAnswer { kTaken, kRefused, kGone };
+
+// The device's answer to the block just sent (device/DeviceSocket.h). A device that drops
+// the block has refused it (it may take the next try); one that closed the pipe, or stays
+// silent (the pipe is shut then, so that the block cannot arrive after its retry), is gone.
+BlockAnswer BlockTaken(int fd) {
   const int64_t deadline = NowMs() + kDeviceBlockAnswerMs;
   for (;;) {
     const int64_t left = deadline - NowMs();
@@ -48,24 +62,38 @@ bool BlockTaken(int fd) {
     char answer[64];
     const ssize_t n = ::recv(fd, answer, sizeof answer, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
+    if (n == 0 || (n < 0 && (errno == ECONNRESET || errno == ENOTCONN))) return BlockAnswer::kGone;
     const size_t word = std::strlen(kDeviceBlockTaken);
     return n > static_cast<ssize_t>(word) && std::memcmp(answer, kDeviceBlockTaken, word) == 0 &&
-           answer[word] == ' ';
+                   answer[word] == ' '
+               ? BlockAnswer::kTaken
+               : BlockAnswer::kRefused;
   }
   ::shutdown(fd, SHUT_RDWR);
-  return false;
+  return BlockAnswer::kGone;
 }
 }  // namespace
 
-bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written) {
+bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written,
+                 bool* gone) {
   if (written) *written = 0;
+  if (gone) *gone = false;
   if (handle == USB_INVALID_HANDLE) return false;
   // send() so a pipe the device has shut answers EPIPE instead of raising SIGPIPE.
   ssize_t n = ::send(Fd(handle), data, size, MSG_NOSIGNAL);
   if (n < 0 && errno == ENOTSOCK) n = ::write(Fd(handle), data, size);
-  if (n < 0 || static_cast<uint32_t>(n) != size) return false;
+  if (n < 0 || static_cast<uint32_t>(n) != size) {
+    if (gone && n < 0) *gone = PeerGone(Fd(handle), errno);
+    return false;
+  }
   // Like a bulk write, done only once the device has the block, not when a buffer does.
-  if (IsDevicePipe(Fd(handle)) && !BlockTaken(Fd(handle))) return false;
+  if (IsDevicePipe(Fd(handle))) {
+    const BlockAnswer answer = BlockTaken(Fd(handle));
+    if (answer != BlockAnswer::kTaken) {
+      if (gone) *gone = answer == BlockAnswer::kGone;
+      return false;
+    }
+  }
   if (written) *written = size;
   return true;
 }

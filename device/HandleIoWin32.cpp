@@ -18,15 +18,24 @@ bool IsAnsweringPipe(HANDLE handle) {
          (flags & PIPE_SERVER_END) == 0 && (flags & PIPE_TYPE_MESSAGE) != 0;
 }
 
+// Errors of a handle whose device end is gone for good (pipe closed, device unplugged).
+bool PeerGone(DWORD error) {
+  return error == ERROR_BROKEN_PIPE || error == ERROR_NO_DATA || error == ERROR_PIPE_NOT_CONNECTED ||
+         error == ERROR_DEVICE_NOT_CONNECTED || error == ERROR_DEV_NOT_EXIST;
+}
+
 // The device's answer to the block just written (device/DeviceSocket.h): true when it
 // took it. The library ends the pipe when the device goes or stays silent past its wait,
-// which ends this read too. A pipe that cannot be read from (a library that does not
-// answer) has nothing to wait for.
-bool BlockTaken(HANDLE handle) {
+// which ends this read too (`gone` is set then). A pipe that cannot be read from (a library
+// that does not answer) has nothing to wait for.
+bool BlockTaken(HANDLE handle, bool& gone) {
   char answer[64] = {};
   DWORD got = 0;
-  if (!::ReadFile(handle, answer, sizeof answer - 1, &got, nullptr))
-    return ::GetLastError() == ERROR_ACCESS_DENIED;
+  if (!::ReadFile(handle, answer, sizeof answer - 1, &got, nullptr)) {
+    const DWORD error = ::GetLastError();
+    gone = PeerGone(error);
+    return error == ERROR_ACCESS_DENIED;
+  }
   const size_t word = std::strlen(kDeviceBlockTaken);
   return got > word && std::memcmp(answer, kDeviceBlockTaken, word) == 0 && answer[word] == ' ';
 }
@@ -36,13 +45,23 @@ bool BlockTaken(HANDLE handle) {
 // USB_INVALID_HANDLE is also the current process's pseudo-handle, which the calls below
 // would accept: refuse it first.
 
-bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written) {
+bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written,
+                 bool* gone) {
   if (written) *written = 0;
+  if (gone) *gone = false;
   if (handle == USB_INVALID_HANDLE) return false;
   DWORD n = 0;
-  if (!::WriteFile(handle, data, size, &n, nullptr) || n != size) return false;
+  if (!::WriteFile(handle, data, size, &n, nullptr)) {
+    if (gone) *gone = PeerGone(::GetLastError());
+    return false;
+  }
+  if (n != size) return false;
   // Like a bulk write, done only once the device has the block, not when a buffer does.
-  if (IsAnsweringPipe(handle) && !BlockTaken(handle)) return false;
+  bool lost = false;
+  if (IsAnsweringPipe(handle) && !BlockTaken(handle, lost)) {
+    if (gone) *gone = lost;
+    return false;
+  }
   if (written) *written = size;
   return true;
 }

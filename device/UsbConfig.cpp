@@ -7,6 +7,9 @@
 #include <sstream>
 
 #include "common/FileChecks.h"
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace edog {
 
@@ -137,10 +140,33 @@ UsbConfig LoadUsbConfig() {
   return config;
 }
 
+std::string UdevRuleTemplatePath() {
+  std::string folder;
+#ifndef _WIN32
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) folder.assign(exe, static_cast<size_t>(n));
+#endif
+  folder = folder.substr(0, folder.find_last_of('/') + 1);
+  // bin/ and share/ are siblings: /usr/bin/ gives /usr/share/edog/udev/.
+  const std::string bin = "/bin/";
+  if (folder.size() >= bin.size() && folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0)
+    folder.erase(folder.size() - bin.size() + 1);
+  else
+    folder += "../";
+  return folder + "share/edog/udev/60-edog-usb.rules.in";
+}
+
 std::string UsbConfigHint() {
-  return std::string("no USB device is configured: set ") + kUsbIdEnv +
-         "=vid:pid (e.g. 1d6b:0f17) or write that line into " + UsbConfigPath() +
-         "; 'edogtool usb-list' shows the attached devices and their ids";
+  std::string hint = std::string("no USB device is configured: with the device attached, run "
+                                 "'edogtool usb-list' and write its id (vid:pid, e.g. 1d6b:0f17) "
+                                 "as a line of ") +
+                     UsbConfigPath() + " (or set " + kUsbIdEnv + "=vid:pid)";
+#ifndef _WIN32
+  hint += ", and let users open the device with the udev rule " + UdevRuleTemplatePath() +
+          " (the same ids in place of @VID@ and @PID@, saved as /etc/udev/rules.d/60-edog-usb.rules)";
+#endif
+  return hint;
 }
 
 std::string UsbDetachHint() {

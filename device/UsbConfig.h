@@ -49,9 +49,13 @@ bool ParseUsbDeviceEntry(const std::string& text, UsbDeviceEntry& entry, std::st
 std::string UsbConfigPath();
 // $EDOG_USB_ID, then the file (a missing file is no problem).
 UsbConfig LoadUsbConfig();
-// Tells a user with nothing configured how to name their device.
+// Tells a user with nothing configured, in one sentence, how to name their device and (on
+// Linux) let users open it.
 std::string UsbConfigHint();
 // How a user lets the library detach a kernel driver, for messages.
 std::string UsbDetachHint();
+// The udev rule template installed beside the programs (share/edog/udev/ next to bin/; the
+// build copies it to the same place in the build folder).
+std::string UdevRuleTemplatePath();
 
 }  // namespace edog

@@ -81,6 +81,7 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
     ops_ = o.ops_;
     library_ = std::move(o.library_);
     gone_ = o.gone_;
+    absentProbes_ = o.absentProbes_;
     o.handle_ = USB_INVALID_HANDLE;
   }
   return *this;
@@ -88,11 +89,23 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
 
 bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
   uint32_t written = 0;
-  if (!ops_.Own()) return HandleWrite(handle_, data, size, &written);
+  if (!ops_.Own()) {
+    bool gone = false;
+    const bool ok = HandleWrite(handle_, data, size, &written, &gone);
+    if (gone) gone_ = true;
+    return ok;
+  }
   if (handle_ == USB_INVALID_HANDLE || gone_) return false;
   const int r = ops_.write(handle_, data, size, &written);
   gone_ = r == USB_IO_GONE;
   return r == USB_IO_DONE && written == size;
+}
+
+void UsbPipe::ProbeDevice() {
+  // A library's open_dev finds no device that has left the bus, whatever its pipe says.
+  if (gone_ || !library_) return;
+  absentProbes_ = library_->DevicePresent() ? 0 : absentProbes_ + 1;
+  if (absentProbes_ >= kAbsentProbesForGone) gone_ = true;
 }
 
 bool UsbPipe::ConfirmStored() {

@@ -57,6 +57,8 @@ class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
   UsbTextFn list_ = nullptr;
 };
 
+constexpr int kAbsentProbesForGone = 4;
+
 // Where a transfer writes its blocks: the "PIPE00" handle, or a stand-in in tests.
 class UsbBlockSink {
  public:
@@ -67,6 +69,10 @@ class UsbBlockSink {
   virtual bool ConfirmStored() { return true; }
   // The device has gone or stopped answering: no retry of a write can succeed.
   virtual bool Gone() const { return false; }
+  // After a refused write: asks whether the device is still attached (the library's
+  // open_dev); Gone() answers true from then on once kAbsentProbesForGone probes in a row
+  // found no device (one probe missed on a busy machine proves nothing).
+  virtual void ProbeDevice() {}
 };
 
 // Owns one pipe handle of the library and closes it when done; `owner` (the library that
@@ -80,7 +86,8 @@ class UsbPipe final : public UsbBlockSink {
   UsbPipe(const UsbPipe&) = delete;
   UsbPipe& operator=(const UsbPipe&) = delete;
   UsbPipe(UsbPipe&& o) noexcept
-      : handle_(o.handle_), ops_(o.ops_), library_(std::move(o.library_)), gone_(o.gone_) {
+      : handle_(o.handle_), ops_(o.ops_), library_(std::move(o.library_)), gone_(o.gone_),
+        absentProbes_(o.absentProbes_) {
     o.handle_ = USB_INVALID_HANDLE;
   }
   UsbPipe& operator=(UsbPipe&& o) noexcept;
@@ -91,6 +98,7 @@ class UsbPipe final : public UsbBlockSink {
   bool ConfirmStored() override;
   bool Read(uint8_t* data, uint32_t size, uint32_t* got);
   bool Gone() const override { return gone_; }
+  void ProbeDevice() override;
   void Close();
 
  private:
@@ -98,6 +106,7 @@ class UsbPipe final : public UsbBlockSink {
   UsbHandleOps ops_;
   std::shared_ptr<const UsbLibrary> library_;  // set when ops_ point into it
   bool gone_ = false;
+  int absentProbes_ = 0;  // ProbeDevice's answers "no device" in a row
 };
 
 // Loads the library and opens one pipe, as the status window does; the pipe holds the

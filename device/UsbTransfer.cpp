@@ -130,17 +130,27 @@ bool DeviceTookWholeFile(const UsbTransferResult& result) {
 namespace {
 
 // Writes one block, retrying a refused write after a sleep: true once the device took it.
+// A device that refuses is retried as long as ever; one that has gone is not: its pipe says
+// so at once, and the library's presence probe (at the first refusal, then every
+// kGoneProbeMs) catches a library whose pipe cannot tell.
 bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, UsbWriteKind kind,
                       uint32_t offset, uint32_t sleepMs, UsbTransferObserver& observer,
                       Clock& clock) {
   uint32_t firstRefusal = 0;
+  uint32_t lastProbe = 0;
   bool noticed = false;
   for (uint32_t attempt = 1; attempt <= kUsbWriteAttempts; ++attempt) {
     const bool ok = pipe.Write(data, size);
     observer.OnWrite(kind, offset, size, attempt, ok);
     if (ok) return true;
     if (pipe.Gone()) return false;  // unplugged or silent for good: retries cannot help
-    if (attempt == 1) firstRefusal = clock.TickMs();
+    const uint32_t now = clock.TickMs();
+    if (attempt == 1 || now - lastProbe >= kGoneProbeMs) {
+      lastProbe = now;
+      pipe.ProbeDevice();
+      if (pipe.Gone()) return false;
+    }
+    if (attempt == 1) firstRefusal = now;
     clock.SleepMs(sleepMs);  // also after the last attempt
     if (!noticed && clock.TickMs() - firstRefusal >= kRefusingNoticeAfterMs) {
       noticed = true;

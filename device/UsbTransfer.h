@@ -29,6 +29,8 @@ constexpr uint32_t kPayloadRetrySleepMs = 1;
 // Retries of one block can last a minute on a slow tick: after this long of consecutive
 // refusals the front ends say once that the device is refusing.
 constexpr uint32_t kRefusingNoticeAfterMs = 1000;
+// While a block is refused, whether the device is still attached is asked this often.
+constexpr uint32_t kGoneProbeMs = 250;
 extern const char* const kDeviceRefusingText;
 
 enum class UsbWriteKind { kCommandBlock, kPayload };

@@ -96,4 +96,5 @@ elif [ -z "${EDOG_NO_SIM:-}" ]; then
   echo "run.sh: edog-sim is not built; the window opens with no device attached"
 fi
 
-"$bin/edog"
+# The simulator started above is the device, also for programs of another folder.
+"$bin/edog" --device "${EDOG_DEVICE_LIBRARY:-sim}"

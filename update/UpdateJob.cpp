@@ -46,6 +46,11 @@ struct KindTexts {
   // A USB transfer the user stopped (Esc): the device holds the part sent until then.
   const char* cancelledLog;
   const char* cancelledSummary;
+  // The USB device was lost during this content's transfer (it holds part of it at most),
+  // or before this content was sent (nothing of it went).
+  const char* lostLog;
+  const char* lostSummary;
+  const char* notSentSummary;
 };
 
 const KindTexts kKinds[3] = {
@@ -54,19 +59,25 @@ const KindTexts kKinds[3] = {
      "语音文件格式不符合要求，请重新下载。\r\nn", "语音文件更新失败!",
      "语音文件更新开始！\r\n", "语音文件", "语音文件更新完成！\r\n", "语音文件更新成功!\r\n",
      "语音文件更新失败!\r\n", "语音文件更新已取消，设备中只有部分语音数据，请重新更新。\r\n",
-     "语音文件更新已取消，设备中只有部分数据!\r\n"},
+     "语音文件更新已取消，设备中只有部分数据!\r\n",
+     "语音文件更新中断：USB连接已断开，设备中只有部分语音数据，请检查USB后重新更新。\r\n",
+     "语音文件更新中断，设备中只有部分数据!\r\n", "语音文件未发送!\r\n"},
     {"edogmap.hdr", "未找到数据文件\r\n", "数据库文件更新失败!",
      "数据库文件错误，请重新下载。\r\n", "数据库文件更新失败!",
      "数据库文件格式错误，请重新下载。\r\n", "数据库文件更新失败!",
      "数据库文件更新开始！\r\n", "数据文件", "数据库文件更新完成！\r\n",
      "数据库文件更新成功!\r\n", "数据库文件更新失败!\r\n",
      "数据库文件更新已取消，设备中只有部分数据库数据，请重新更新。\r\n",
-     "数据库文件更新已取消，设备中只有部分数据!\r\n"},
+     "数据库文件更新已取消，设备中只有部分数据!\r\n",
+     "数据库文件更新中断：USB连接已断开，设备中只有部分数据库数据，请检查USB后重新更新。\r\n",
+     "数据库文件更新中断，设备中只有部分数据!\r\n", "数据库文件未发送!\r\n"},
     {"edogsoftware.hdr", "未找到数据文件\r\n", "软件更新失败!", "软件错误，请重新下载。\r\n",
      "软件更新失败!", "软件格式错误，请重新下载。\r\n", "软件更新失败!\r\n",
      "电子狗软件更新开始！\r\n", "软件文件", "电子狗软件更新完成！\r\n", "软件更新成功!\r\n",
      "软件更新失败!\r\n", "软件更新已取消，设备中只有部分软件数据，请重新更新。\r\n",
-     "软件更新已取消，设备中只有部分数据!\r\n"},
+     "软件更新已取消，设备中只有部分数据!\r\n",
+     "软件更新中断：USB连接已断开，设备中只有部分软件数据，请检查USB后重新更新。\r\n",
+     "软件更新中断，设备中只有部分数据!\r\n", "软件未发送!\r\n"},
 };
 
 const KindTexts& Texts(ContentKind kind) { return kKinds[static_cast<int>(kind)]; }
@@ -168,6 +179,19 @@ UpdateResult UpdateJob::Run(const UpdateSelection& selection, const UpdateSettin
         case KindEnd::kEndJob:
           result.aborted = true;
           return result;
+        case KindEnd::kUsbLost:
+          // After the disconnect box, what the device holds: the contents it took whole,
+          // the one cut off, and those never sent.
+          ++result.failed;
+          for (int j = i + 1; j < 3; ++j) {
+            if (!steps[j].first) continue;
+            result.summary += Texts(steps[j].second).notSentSummary;
+            ++result.failed;
+          }
+          result.aborted = result.usbLost = true;
+          extraction.CleanUp();
+          host_.OnSummary(result.summary);
+          return result;
         case KindEnd::kCompleted: ++result.usbCompleted; break;
         case KindEnd::kFailed: ++result.failed; break;
         case KindEnd::kSerialStarted: ++result.serialDownloadsStarted; break;
@@ -226,12 +250,21 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const PackageExtracti
   if (header.fields.port != 0) {
     if (voice) host_.OnBusyChanged(true);
     if (!host_.Connected()) {
+      result.summary += t.notSentSummary;
       host_.OnFailure(kUsbDisconnectText);
       host_.OnBusyChanged(false);
-      return KindEnd::kEndJob;
+      return KindEnd::kUsbLost;
     }
     host_.AppendLog(t.startLog);
     const TransferOutcome outcome = host_.RunUsbTransfer(*file, t.label);
+    if (outcome == TransferOutcome::kDeviceLost) {
+      // Said at once: no pause, and no other content is tried without the device.
+      host_.AppendLog(t.lostLog);
+      result.summary += t.lostSummary;
+      host_.OnFailure(kUsbDisconnectText);
+      host_.OnBusyChanged(false);
+      return KindEnd::kUsbLost;
+    }
     if (outcome == TransferOutcome::kCompleted) {
       host_.AppendLog(t.endLog);
       result.summary += t.successSummary;

@@ -17,6 +17,7 @@ enum class TransferOutcome {
   kCompleted,   // the device accepted the whole payload
   kCancelled,   // the user stopped it (Esc, Ctrl-C) after part of the payload
   kFailed,      // refused, aborted or never started
+  kDeviceLost,  // the device went away (unplugged, silent for good) during the transfer
 };
 
 class UpdateHost {
@@ -72,7 +73,8 @@ struct UpdateSettings {
 struct UpdateResult {
   bool started = false;     // got past the connection and selection checks
   bool extracted = false;
-  bool aborted = false;     // ended early (disconnect) without a summary
+  bool aborted = false;     // ended early (disconnect)
+  bool usbLost = false;     // ... at the USB disconnect box, which the summary follows
   int usbCompleted = 0;     // contents the device accepted whole over USB
   int failed = 0;           // contents refused by the checks or not taken whole
   int serialDownloadsStarted = 0;  // their outcome is known only when they end
@@ -90,7 +92,8 @@ class UpdateJob {
   static const char* HeaderFileName(ContentKind kind);
 
  private:
-  enum class KindEnd { kCompleted, kFailed, kSerialStarted, kEndJob };
+  // kUsbLost: the job ends at the USB disconnect box, the summary follows it.
+  enum class KindEnd { kCompleted, kFailed, kSerialStarted, kEndJob, kUsbLost };
   KindEnd HandleKind(ContentKind kind, const PackageExtraction& extraction, UpdateResult& result);
   UpdateHost& host_;
   bool running_ = false;

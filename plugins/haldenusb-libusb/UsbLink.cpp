@@ -34,7 +34,7 @@ std::string NodePath(libusb_device* dev) {
 // A device the user may not open: what to do about it.
 std::string PermissionText(libusb_device* dev, const UsbDeviceEntry& e) {
   return "no permission to open the USB device " + DeviceName(dev, e) + " (" + NodePath(dev) +
-         "): install the udev rule for these ids (packaging/udev/60-edog-usb.rules.in with " +
+         "): install the udev rule for these ids (" + UdevRuleTemplatePath() + " with " +
          "VID=" + Hex4(e.vendor) + " PID=" + Hex4(e.product) +
          ", as /etc/udev/rules.d/60-edog-usb.rules, then replug), or join the group that " +
          "owns the device node (often 'plugdev') and log in again";

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
@@ -137,6 +138,40 @@ TEST_F(UpdateCommand, DeviceRefusingForGoodIsNotReportedAsSuccess) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("Result:\n数据库文件更新失败!\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("数据库文件更新成功"), std::string::npos);
+}
+
+// The device goes while the database is on its way: the loss is seen at once, not after a
+// round of retries; the disconnect box follows, then the summary of what the device holds.
+TEST_F(UpdateCommand, ADeviceLostMidwayIsSeenAtOnceAndTheSummarySaysWhatItHolds) {
+  auto& sim = StartSim();
+  sim::FaultOptions faults;
+  faults.vanish = {true, 20000, 0};  // per download: the voice stays under it
+  sim.SetFaults(faults);
+  const Content voice = Make(Port::Usb, kFlashSerial, 0, 8000, 11);
+  const Content map = Make(Port::Usb, kFlashSerial, 0x10000, 60000, 12);
+  const Content soft = Make(Port::Usb, kFlashE, 0x1000, 4000, 13);
+  const auto r = RunTool({"update", "--voice", "--map", "--software", "--trace", "--package",
+                          Pack(voice, map, soft)});
+  EXPECT_EQ(r.status, 1);
+  // From the last block the device took to the last write tried.
+  std::regex traceLine("(\\d+\\.\\d{6}) PIPE00 \\w+ offset \\d+ size \\d+ attempt \\d+ (accepted|refused)");
+  double lastTaken = -1, lastTried = -1;
+  for (auto it = std::sregex_iterator(r.err.begin(), r.err.end(), traceLine); it != std::sregex_iterator(); ++it) {
+    lastTried = std::stod((*it)[1]);
+    if ((*it)[2] == "accepted") lastTaken = lastTried;
+  }
+  ASSERT_GE(lastTaken, 0) << r.err.substr(0, 2000);
+  EXPECT_LT(lastTried - lastTaken, 1.5) << "the loss took that long to be seen";
+  const size_t box = r.err.find("USB disconnect!\n\nCheck USB!");
+  EXPECT_NE(box, std::string::npos) << r.err.substr(r.err.size() > 2000 ? r.err.size() - 2000 : 0);
+  EXPECT_NE(r.out.find("Result:\n语音文件更新成功!\n数据库文件更新中断，设备中只有部分数据!\n软件未发送!\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("数据库文件更新中断：USB连接已断开"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("电子狗软件更新开始！"), std::string::npos) << "nothing is tried without the device";
+  ASSERT_TRUE(sim.WaitForJournal(2, 5000));
+  EXPECT_EQ(sim.JournalRecords()[1].Text("ended"), "vanished");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp_.Path()));
 }
 
 TEST_F(UpdateCommand, SoftwareOverUartGoesThroughTheSerialLoader) {

@@ -32,7 +32,7 @@ if [ -e "$build/bin/libHaldenUSB-usb.so" ]; then
 fi
 
 # Nothing of the build may help: no library path, another working folder, an empty home.
-unset LD_LIBRARY_PATH EDOG_SIM_STATE
+unset LD_LIBRARY_PATH EDOG_SIM_STATE EDOG_DEVICE_LIBRARY EDOG_USB_ID XDG_CONFIG_HOME
 export HOME=$work/home XDG_DATA_HOME=$work/home/data EDOG_DEVICE_SOCKET=$work/device.sock
 mkdir -p "$HOME"
 cd "$work"
@@ -44,6 +44,11 @@ version=$(sed -n 's/^project(edog VERSION \([0-9.]*\).*/\1/p' "$(dirname "$0")/.
 "$root/bin/edogtool" --help | grep -q "^  update " || fail "edogtool --help lists no update"
 "$root/bin/edogtool" update --help | grep -q -- "--package" || fail "edogtool update --help"
 zcat "$root/share/man/man1/edogtool.1.gz" | grep -q 'edogtool update' || fail "man page has no commands"
+# The pages keep the Chinese texts of the help (help2man's own locale is C by default).
+zcat "$root/share/man/man1/edog.1.gz" | grep -qF '(语音, 数据, 软件) and press 更新.' ||
+  fail "edog.1 lost its Chinese text: $(zcat "$root/share/man/man1/edog.1.gz" | grep -F 'and press')"
+zcat "$root/share/man/man1/edogtool.1.gz" | grep -qF 'renew the voice prompts (语音)' ||
+  fail "edogtool.1 lost its Chinese text"
 
 # The voice encoder plug-in from lib/edog.
 cp /usr/share/sounds/alsa/Front_Center.wav "$work/prompt.wav"
@@ -55,6 +60,13 @@ cp /usr/share/sounds/alsa/Front_Center.wav "$work/prompt.wav"
 if [ $usb_library = yes ]; then
   "$root/bin/edogtool" usb-list >"$work/usb-list.log" 2>&1 ||
     fail "edogtool usb-list did not load the installed USB library: $(cat "$work/usb-list.log")"
+  # Installed programs reach the real device unless told otherwise; with no ids configured
+  # the update says what to do, naming the installed udev rule template.
+  if "$root/bin/edogtool" update --voice >"$work/real.log" 2>&1; then fail "update without a device succeeded"; fi
+  grep -qF "no USB device is configured: with the device attached, run 'edogtool usb-list'" "$work/real.log" ||
+    fail "the installed update did not use the real device's library: $(cat "$work/real.log")"
+  grep -qF "$root/share/edog/udev/60-edog-usb.rules.in" "$work/real.log" ||
+    fail "the hint does not name the installed udev rule: $(cat "$work/real.log")"
 fi
 
 # The device library from lib/edog, the package from share/edog, the installed simulator.
@@ -62,7 +74,7 @@ fi
 sim_pid=$!
 for _ in $(seq 100); do [ -S "$EDOG_DEVICE_SOCKET" ] && break; sleep 0.1; done
 [ -S "$EDOG_DEVICE_SOCKET" ] || fail "the installed simulator did not start: $(cat "$work/sim.log")"
-"$root/bin/edogtool" update --voice --map --software >"$work/update.log" 2>&1 ||
+"$root/bin/edogtool" update --device sim --voice --map --software >"$work/update.log" 2>&1 ||
   fail "edogtool update failed: $(cat "$work/update.log")"
 grep -qF "更新包: $root/bin/../share/edog/qzkt.dll" "$work/update.log" ||
   fail "update did not name the installed package: $(cat "$work/update.log")"

@@ -206,13 +206,15 @@ TEST_F(UpdateJobTest, UartWithClosedPortEndsTheJobAndStillCleansUp) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
-TEST_F(UpdateJobTest, DeviceGoneBeforeTheFirstUsbHeaderEndsWithoutSummary) {
+TEST_F(UpdateJobTest, DeviceGoneBeforeTheFirstUsbHeaderSaysNothingWasSent) {
   UsbPackage();
   int calls = 0;
   host_.connected = [&] { return ++calls == 1; };  // present at the press only
   const auto r = UpdateJob(host_).Run({true, true, true}, settings_);
   EXPECT_TRUE(r.aborted);
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"USB disconnect!\n\nCheck USB!"}));
+  EXPECT_TRUE(r.usbLost);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"USB disconnect!\n\nCheck USB!",
+                                                      "语音文件未发送!\r\n数据库文件未发送!\r\n软件未发送!\r\n"}));
   EXPECT_EQ(host_.Count("log 语音文件更新开始"), 0u);
   EXPECT_EQ(host_.Count("usb"), 0u);
   EXPECT_TRUE(host_.buttonEnabled);

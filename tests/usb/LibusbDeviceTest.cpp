@@ -150,7 +150,13 @@ TEST_F(LibusbDevice, WithoutConfigurationSaysOnceHowToConfigure) {
   const auto voice = test::MakeHeaderedContent(Port::Usb, kFlashSerial, 0, 100, 3);
   const auto r = test::RunTool({"update", "--voice", "--device", "usb", "--package", Pack(voice)});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Count(r.err, "no USB device is configured: set EDOG_USB_ID=vid:pid"), 1u) << r.err;
+  EXPECT_EQ(Count(r.err, "no USB device is configured: with the device attached, run 'edogtool usb-list'"), 1u)
+      << r.err;
+  // The one sentence names the udev rule template, and the build folder has it there.
+  const std::string rule = std::filesystem::path(test::BinDir()).parent_path().string() +
+                           "/share/edog/udev/60-edog-usb.rules.in";
+  EXPECT_NE(r.err.find("with the udev rule " + rule + " "), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_regular_file(rule)) << rule;
   EXPECT_TRUE(device.Received().empty());
 }
 

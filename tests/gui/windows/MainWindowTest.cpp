@@ -15,6 +15,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -81,6 +82,27 @@ TEST_F(MainWindow, StartsWithUsbXThenReportsAbsentDeviceAndSlowsTo800ms) {
   EXPECT_FALSE(dlg->Connected());
   EXPECT_FALSE(Peer(*dlg).ReadUsbButton()->IsEnabled());
   EXPECT_EQ(dlg->PollPeriodMs(), 800);
+}
+
+// The real device's library with no ids configured: the log says once what to do.
+TEST_F(MainWindow, RealDeviceLibraryWithoutIdsTellsInTheLogWhatToDo) {
+  const std::string library = test::PluginPath("HaldenUSB-usb");
+  if (!std::filesystem::exists(library)) GTEST_SKIP() << "built without libusb";
+  unsetenv("EDOG_USB_ID");
+  setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);  // no usb.conf there
+  MainWindowOptions options;
+  options.usbLibrary = library;
+  auto dlg = Open(options);
+  const std::string hint = "no USB device is configured: with the device attached, run 'edogtool usb-list'";
+  const bool said = RunLoopUntil([&] { return Peer(*dlg).UpdateLog().find(hint) != std::string::npos; });
+  // Two more polls (800 ms apart) say nothing new.
+  RunLoopUntil([] { return false; }, 1800);
+  const std::string log = Peer(*dlg).UpdateLog();
+  unsetenv("XDG_CONFIG_HOME");
+  ASSERT_TRUE(said) << log;
+  EXPECT_EQ(log.find(hint), log.rfind(hint)) << log;
+  EXPECT_NE(log.find("60-edog-usb.rules.in"), std::string::npos) << log;
+  EXPECT_EQ(StatusLine(*dlg), "USB连接状态: 失败");
 }
 
 // The device simulator on a socket of this test's own, found by the device library

@@ -414,11 +414,13 @@ TEST_F(UpdateInWindow, ADeviceGoneMidwayLeavesTheStatusWindowOpenSayingWhatItToo
   EXPECT_NE(said.find(std::to_string(took) + "/" + std::to_string(size) + "字节"), std::string::npos) << said;
   EXPECT_NE(said.find("传输已中断"), std::string::npos) << said;
   EXPECT_NE(said.find("按Esc或Enter关闭"), std::string::npos) << said;
-  ASSERT_EQ(boxes.shown.size(), 1u);
-  EXPECT_EQ(boxes.shown[0].text, "语音文件更新失败!\r\n");
+  // The main window then says the device is gone, and what it holds.
+  ASSERT_EQ(boxes.shown.size(), 2u);
+  EXPECT_EQ(boxes.shown[0].text, "USB disconnect!\n\nCheck USB!");
+  EXPECT_EQ(boxes.shown[1].text, "语音文件更新中断，设备中只有部分数据!\r\n");
 }
 
-TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSummary) {
+TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNothingSent) {
   StartDevice();
   const Content map = Make(Port::Usb, kFlashSerial, 0, 2000, 5);
   // The real clock: the job's 2000 ms wait gives the presence poll time to notice.
@@ -430,8 +432,9 @@ TEST_F(UpdateInWindow, DeviceGoneBeforeTheFirstUsbFileEndsWithDisconnectAndNoSum
   Click(Peer(dlg).UpdateButton());
 
   EXPECT_TRUE(windows.seen.empty());
-  ASSERT_EQ(boxes.shown.size(), 1u);
+  ASSERT_EQ(boxes.shown.size(), 2u);
   EXPECT_EQ(boxes.shown[0].text, "USB disconnect!\n\nCheck USB!");
+  EXPECT_EQ(boxes.shown[1].text, "数据库文件未发送!\r\n");
   EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
   EXPECT_EQ(Peer(dlg).UpdateLog().find("数据库文件更新开始"), std::string::npos);
 }
