@@ -394,9 +394,13 @@ struct UsbSide::Impl {
         SendAll(c.fd, kDeviceBlockBusy);
         continue;
       }
+      // Taken: the host's write returns only now. The answer goes before the block is
+      // hashed and stored, so the host sends its next block meanwhile; the job's count,
+      // journal and end status still follow the store (a block before the command block
+      // is not payload).
+      const uint64_t taken = c.job.started ? c.job.received + static_cast<uint64_t>(n) : 0;
+      SendAll(c.fd, Format("%s %llu", kDeviceBlockTaken, static_cast<unsigned long long>(taken)));
       OnBlock(c, buffer.data(), static_cast<size_t>(n), now);
-      // Taken: the host's write returns only now.
-      SendAll(c.fd, Format("%s %llu", kDeviceBlockTaken, static_cast<unsigned long long>(c.job.received)));
     }
     return false;
   }
