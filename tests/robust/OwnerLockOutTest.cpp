@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -56,6 +57,7 @@ pid_t StartSim(const std::string& dir, uint16_t port, rlim_t fdLimit) {
   const std::string portText = std::to_string(port);
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that stopped half-way
     const rlimit r{fdLimit, fdLimit};
     const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (::setrlimit(RLIMIT_NOFILE, &r) != 0 || out < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0)
@@ -136,7 +138,8 @@ TEST(OwnerLockOut, TheOwnerIsServedWhileTokenlessPeersConnectAndHold) {
   rlimit own{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &own), 0);
   if (own.rlim_max != RLIM_INFINITY && own.rlim_max < kIntruders + 200)
-    GTEST_SKIP() << "this test needs " << kIntruders + 200 << " descriptors, the hard limit is " << own.rlim_max;
+    GTEST_SKIP() << "this test needs " << kIntruders + 200 << " descriptors, the hard limit is "
+                 << own.rlim_max;
   rlimit raised = own;
   raised.rlim_cur = own.rlim_max == RLIM_INFINITY ? 4096 : std::min<rlim_t>(own.rlim_max, 4096);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &raised), 0);
@@ -156,6 +159,7 @@ TEST(OwnerLockOut, TheOwnerIsServedWhileTokenlessPeersConnectAndHold) {
     struct stat st {};
     for (int i = 0; i < 250 && (::stat(tokenFile.c_str(), &st) != 0 || st.st_size < 64); ++i) ::usleep(20000);
     const std::string token = ReadText(tokenFile).substr(0, 64);
+    ASSERT_EQ(token.size(), 64u);
 
     // The intruders connect all at once and, once in, send their byte; 15 s at most.
     std::vector<UniqueFd> intruders;
