@@ -11,7 +11,8 @@
  * simulator writes into the 0600 file "tcp-token" of its state folder. The library reads
  * the file that $EDOG_SIM_TOKEN_FILE names (under wine e.g. Z:/home/me/edog-sim-state/
  * tcp-token), else "tcp-token" in $EDOG_SIM_STATE, else in ./edog-sim-state. A connection
- * without the right token is closed before it reaches the device. */
+ * without the right token, or without all of it within two seconds of connecting, is
+ * closed before it reaches the device. */
 #include <stdint.h>
 #include <stdlib.h>
 
@@ -23,7 +24,6 @@ constexpr uint32_t kDeviceTcpMaxMessage = 16u << 20;  // larger lengths mean a b
 constexpr const char* kDeviceTcpTokenFile = "tcp-token";
 constexpr const char* kDeviceTcpTokenFileEnv = "EDOG_SIM_TOKEN_FILE";
 constexpr const char* kDeviceTcpTokenPrefix = "TOKEN ";
-constexpr unsigned kDeviceTcpTokenWaitMs = 5000;  // for the first message
 
 inline uint16_t DeviceTcpPort() {
   const char* v = getenv(kDeviceTcpPortEnv);

@@ -3,7 +3,9 @@
 // socket to reach: a listener on 127.0.0.1:<port> that turns every TCP connection into a
 // connection to the simulator's own local socket, one length-prefixed TCP message per
 // socket message (device/DeviceTcp.h), both ways. Only a peer whose first message carries
-// the bridge's token is let through.
+// the bridge's token is let through; one that has not sent it within two seconds, or
+// the oldest of too many waiting, is closed (PeerAdmission.h). Serves from one accepting
+// thread plus one thread per let-through connection.
 #include <cstdint>
 #include <memory>
 #include <string>

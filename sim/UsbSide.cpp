@@ -25,6 +25,7 @@
 #include "device/DeviceEndStatus.h"
 #include "device/DeviceSocket.h"
 #include "device/UsbLibraryApi.h"
+#include "sim/PeerAdmission.h"
 #include "sim/Sha256.h"
 #include "sim/SocketListener.h"
 #include "update/HeaderedImage.h"
@@ -70,6 +71,7 @@ struct Conn {
   enum Kind { kHello, kProbe, kOut, kIn };
   int fd = -1;
   Kind kind = kHello;
+  Micros helloDeadline = 0;  // a peer that has not said which pipe by then is closed
   Job job;
   bool refusedForGood = false;
   Micros refuseUntil = 0;
@@ -102,7 +104,9 @@ struct UsbSide::Impl {
   std::atomic<bool> running{false};
   std::thread thread;
 
-  std::vector<std::unique_ptr<Conn>> conns;
+  std::vector<std::unique_ptr<Conn>> conns;  // in the order they came
+  size_t maxPending = 1;
+  Micros acceptPausedUntil = 0;
   Micros stallUntil = 0;
   bool stallStruck = false;
   bool vanishStruck = false;
@@ -390,9 +394,13 @@ struct UsbSide::Impl {
         SendAll(c.fd, kDeviceBlockBusy);
         continue;
       }
+      // Taken: the host's write returns only now. The answer goes before the block is
+      // hashed and stored, so the host sends its next block meanwhile; the job's count,
+      // journal and end status still follow the store (a block before the command block
+      // is not payload).
+      const uint64_t taken = c.job.started ? c.job.received + static_cast<uint64_t>(n) : 0;
+      SendAll(c.fd, Format("%s %llu", kDeviceBlockTaken, static_cast<unsigned long long>(taken)));
       OnBlock(c, buffer.data(), static_cast<size_t>(n), now);
-      // Taken: the host's write returns only now.
-      SendAll(c.fd, Format("%s %llu", kDeviceBlockTaken, static_cast<unsigned long long>(c.job.received)));
     }
     return false;
   }
@@ -409,13 +417,42 @@ struct UsbSide::Impl {
     }
   }
 
-  void AcceptAll() {
-    for (;;) {
-      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-      if (fd < 0) return;
+  // The oldest connection that has not said which pipe, if any.
+  Conn* OldestHello() {
+    for (auto& c : conns) {
+      if (c->kind == Conn::kHello && !c->dead) return c.get();
+    }
+    return nullptr;
+  }
+
+  // Takes the waiting peers (PeerAdmission.h): a full table of unopened connections, or
+  // of descriptors, costs the oldest unopened one its place.
+  void AcceptPeers(Micros now) {
+    size_t hellos = 0;
+    for (const auto& c : conns) hellos += c->kind == Conn::kHello && !c->dead;
+    for (int k = 0; k < kAcceptsPerWake; ++k) {
+      int fd = -1;
+      const Admission a = AcceptPeer(listenFd, SOCK_NONBLOCK | SOCK_CLOEXEC, &fd);
+      if (a == Admission::kNoneWaiting) return;
+      if (a == Admission::kOutOfDescriptors) {
+        Conn* oldest = OldestHello();
+        if (!oldest) {
+          acceptPausedUntil = now + kAcceptPauseUs;
+          return;
+        }
+        Close(*oldest, "closed");
+        --hellos;
+        continue;
+      }
+      if (hellos >= maxPending) {
+        Close(*OldestHello(), "closed");
+        --hellos;
+      }
       auto c = std::make_unique<Conn>();
       c->fd = fd;
+      c->helloDeadline = now + kPendingPeerWaitUs;
       conns.push_back(std::move(c));
+      ++hellos;
     }
   }
 
@@ -446,16 +483,24 @@ struct UsbSide::Impl {
       for (size_t i = 0; i < conns.size(); ++i) {
         if (conns[i]->kind == Conn::kOut && StrikeFaults(*conns[i], now)) break;
       }
+      // A peer that never says which pipe holds no descriptor for long.
+      for (auto& c : conns) {
+        if (c->kind == Conn::kHello && !c->dead && now >= c->helloDeadline) Close(*c, "closed");
+      }
+      conns.erase(std::remove_if(conns.begin(), conns.end(), [](const auto& c) { return c->dead; }),
+                  conns.end());
 
       fds.clear();
       owners.clear();
       fds.push_back({wake[0], POLLIN, 0});
       owners.push_back(nullptr);
-      if (listenFd >= 0) {
+      Micros wakeAt = now + 500000;
+      if (listenFd >= 0 && now >= acceptPausedUntil) {
         fds.push_back({listenFd, POLLIN, 0});
         owners.push_back(nullptr);
+      } else if (listenFd >= 0) {
+        wakeAt = std::min(wakeAt, acceptPausedUntil);
       }
-      Micros wakeAt = now + 500000;
       if (textMode) wakeAt = std::min(wakeAt, nextTextUs);
       if (stallUntil) wakeAt = std::min(wakeAt, stallUntil);
       if (vanished) wakeAt = std::min(wakeAt, vanishUntil);
@@ -463,6 +508,7 @@ struct UsbSide::Impl {
         short events = 0;
         switch (c->kind) {
           case Conn::kHello:
+            wakeAt = std::min(wakeAt, c->helloDeadline);
             if (Stalled()) continue;  // a hung device answers no opens
             events = POLLIN;
             break;
@@ -503,7 +549,7 @@ struct UsbSide::Impl {
         if (!rev) continue;
         Conn* c = owners[i];
         if (!c) {
-          AcceptAll();
+          AcceptPeers(NowUs());
           continue;
         }
         if (c->dead) continue;
@@ -560,6 +606,7 @@ bool UsbSide::Start(std::string* error) {
     return false;
   }
   d.stop = false;
+  d.maxPending = MaxPendingPeers();
   const std::string why = StartThread(d.thread, "the simulator's USB side", [&d] { d.Run(); });
   if (!why.empty()) {
     d.Unlisten();
