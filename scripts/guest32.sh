@@ -22,7 +22,8 @@
 # The run is bounded: a guest that does not finish within the timeout (default 900 s) is
 # stopped and the run fails.
 #
-# Measured (2 shared cores): boot about 10 s; TCG runs programs 10 to 20 times slower.
+# Measured (2 shared cores): boot to the command 40 to 50 s at a load average of 15 to 20,
+# about 10 s on a quiet machine; TCG runs programs 10 to 20 times slower than the host.
 set -euo pipefail
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
 G=$CACHE/guest
