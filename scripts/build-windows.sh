@@ -8,7 +8,8 @@
 # vendor's 32-bit DLLs. x64 is kept as a second target. Build folders build-windows-x86/
 # and build-windows/ (presets windows-x86 and windows).
 #
-# Debian packages only: MinGW-w64 (posix threads), wine to run the results, zlib for MinGW.
+# Debian packages only: MinGW-w64 (posix threads), wine to run the results, zlib for MinGW,
+# qemu and busybox for the 32-bit guest (scripts/guest32.sh).
 # Two libraries are not packaged for MinGW and are built once per architecture from
 # Debian's own source packages into $EDOG_WIN_CACHE (default ~/.cache/edog), outside every
 # build folder:
@@ -46,7 +47,11 @@ install_packages() {
   local want=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
               g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix libz-mingw-w64-dev
               wine wine64 dpkg-dev zip unzip libstb-dev xvfb xauth fonts-arphic-uming x11-apps
-              imagemagick espeak-ng sox python3)  # espeak-ng, sox: the demo package's voice prompts
+              imagemagick espeak-ng sox python3 locales
+              qemu-system-x86 busybox-static)
+  # espeak-ng, sox: the demo package's voice prompts; locales: the code pages' Unix locales;
+  # qemu-system-x86, busybox-static: the guest that runs the 32-bit programs where this
+  # kernel refuses them (scripts/guest32.sh)
   local missing=()
   for p in "${want[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -175,9 +180,12 @@ wine_prefix() {
 # size"), which would make every later `apt-get update` report errors. Only the release
 # suite is used (wine has no security update in bookworm). A failure here is reported and
 # left to scripts/wine32.sh to explain; it does not abort the build.
+# `dpkg-deb -x` runs no maintainer script, so what they do is done here (wine32_root_fixup).
+# The root's .edog-ready holds WINE32_ROOT_LAYOUT: a root unpacked by an older way is redone.
+WINE32_ROOT_LAYOUT=2
 wine32_root() {
   local w=$CACHE/wine32 a=$CACHE/wine32/apt
-  [ -f "$w/root/.edog-ready" ] && return 0
+  [ "$(cat "$w/root/.edog-ready" 2>/dev/null)" = "$WINE32_ROOT_LAYOUT" ] && return 0
   [ -x /usr/lib/wine/wine ] && return 0  # the system has wine32 itself
   log "fetching the private 32-bit wine root into $w/root"
   mkdir -p "$a/state/lists/partial" "$a/cache/archives/partial" "$a/etc"
@@ -201,9 +209,46 @@ wine32_root() {
   rm -rf "$w/root.tmp" && mkdir -p "$w/root.tmp"
   local deb
   for deb in "$a"/cache/archives/*.deb; do dpkg-deb -x "$deb" "$w/root.tmp"; done
+  if ! wine32_root_fixup "$w/root.tmp"; then
+    log "could not complete the 32-bit wine root (above); 32-bit programs will not run"
+    return 0
+  fi
   rm -rf "$w/root" && mv "$w/root.tmp" "$w/root"
   rm -f "$a"/cache/archives/*.deb
-  touch "$w/root/.edog-ready"
+  echo "$WINE32_ROOT_LAYOUT" >"$w/root/.edog-ready"
+}
+
+# What the packages' install would have done, and what starting the root's wine from a
+# folder other than / needs:
+#   * libwine's install script makes wine's builtin zlib1.dll (user32.dll needs it) from
+#     libz-mingw-w64's DLL, marked as a wine builtin in its DOS header;
+#   * wine takes its own folder from /proc/self/exe, which is the ELF loader when the root's
+#     wine is started as `ld-linux.so.2 wine`: a copy of the loader (not a link: the kernel
+#     names the target) in the wine folder makes that folder wine's, so wine finds its nls
+#     data and itself there. Wine then starts itself again as `wine-preloader WINE ARGS`
+#     (else as WINE, which the kernel would load through /lib/ld-linux.so.2, which this
+#     system lacks): `wine-preloader` is a script that starts it through the copied loader;
+#   * the PE files of wine's DLLs carry their debug data (550 MB): stripped of it (200 MB),
+#     they are quicker to load and to copy into a guest's memory (scripts/guest32.sh).
+wine32_root_fixup() {
+  local r=$1 wine=$1/usr/lib/wine lp
+  local dll=$r/usr/i686-w64-mingw32/lib/zlib1.dll
+  [ -f "$dll" ] || dll=/usr/i686-w64-mingw32/lib/zlib1.dll
+  [ -f "$dll" ] || { echo "build-windows: no zlib1.dll of libz-mingw-w64 for wine's builtin one" >&2; return 1; }
+  local out=$r/usr/lib/i386-linux-gnu/wine/i386-windows/zlib1.dll
+  [ -d "$(dirname "$out")" ] || { echo "build-windows: no $(dirname "$out") in the root" >&2; return 1; }
+  { head -c 64 "$dll"; printf 'Wine builtin DLL'; head -c 16 /dev/zero; tail -c +97 "$dll"; } >"$out"
+  [ -x "$wine/wine" ] && [ -f "$r/lib/i386-linux-gnu/ld-linux.so.2" ] ||
+    { echo "build-windows: the root lacks wine or its ld-linux.so.2" >&2; return 1; }
+  cp -L "$r/lib/i386-linux-gnu/ld-linux.so.2" "$wine/ld-linux.so.2"
+  lp='$d/../../../lib/i386-linux-gnu:$d/../i386-linux-gnu'
+  # Relative to its own folder: the root may be moved.
+  printf '#!/bin/sh\n# wine-preloader WINE ARGS...: WINE through the loader beside this script\nd=$(dirname "$0")\nw=$1\nshift\nexec "$d/ld-linux.so.2" --library-path "%s" "$w" "$@"\n' \
+    "$lp" >"$wine/wine-preloader"
+  chmod +x "$wine/wine-preloader"
+  find "$r/usr/lib/i386-linux-gnu/wine/i386-windows" -type f -print0 |
+    xargs -0 -r -P "$JOBS" -n 50 i686-w64-mingw32-strip --strip-debug ||
+    { echo "build-windows: could not strip wine's PE files" >&2; return 1; }
 }
 
 # Sourced (for one step at a time): define only.
