@@ -27,6 +27,7 @@ constexpr uint32_t kAfterStartMs = 100;
 constexpr uint32_t kBeforeQuitMs = 500;
 constexpr uint32_t kProgressPerBlock = 102400;  // 1024 bytes x 100 percent
 constexpr uint32_t kWaitSliceMs = 50;  // how often a wait looks at Cancel
+constexpr uint64_t kBlockPauseUs = 1000;  // from the device's answer to the next block
 }  // namespace
 
 uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
@@ -208,6 +209,9 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
         case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
       }
     }
+    // The pause before the next block runs from here; building the block and reporting
+    // its progress happen inside it.
+    const uint64_t pauseEnd = clock_.NowUs() + kBlockPauseUs;
     if (repeat) {
       // The refused block goes again, under its own number, as XMODEM receivers expect.
       position = blockStart;
@@ -225,7 +229,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
       progress += kProgressPerBlock;
     }
     const SerialBlock block = BuildSerialBlock(number, data, got);
-    clock_.SleepMs(1);
     if (length > 0) {
       const unsigned percent = static_cast<unsigned>(progress / length);
       if (percent > highest) {
@@ -233,6 +236,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
         highest = percent;
       }
     }
+    clock_.SleepUntilUs(pauseEnd);
     // A line that takes no more bytes fails the download now, rather than after the wait
     // for an answer that cannot come.
     if (!link_.Write(block.data(), block.size())) return Fail(SerialDownloadResult::kLineFailed);

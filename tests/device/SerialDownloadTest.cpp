@@ -12,15 +12,24 @@
 namespace edog {
 namespace {
 
+// Time in microseconds that moves only when the download sleeps or the test says so.
 class FakeClock final : public Clock {
  public:
-  uint32_t TickMs() override { return now_; }
+  uint32_t TickMs() override { return static_cast<uint32_t>(nowUs_ / 1000); }
   void SleepMs(uint32_t ms) override {
-    now_ += ms;
+    AdvanceMs(ms);
     sleeps_.push_back(ms);
   }
-  std::atomic<uint32_t> now_{0};
-  std::vector<uint32_t> sleeps_;
+  uint64_t NowUs() override { return nowUs_; }
+  void SleepUntilUs(uint64_t deadlineUs) override {
+    if (deadlineUs <= nowUs_) return;
+    sleeps_.push_back(static_cast<uint32_t>((deadlineUs - nowUs_ + 999) / 1000));
+    nowUs_ = deadlineUs;
+  }
+  void AdvanceMs(uint32_t ms) { nowUs_ += uint64_t{ms} * 1000; }
+  void AdvanceUs(uint64_t us) { nowUs_ += us; }
+  std::atomic<uint64_t> nowUs_{0};
+  std::vector<uint32_t> sleeps_;  // in milliseconds, rounded up
 };
 
 // Plays the device's loader on the injected clock: "C" after the command, then one
@@ -32,6 +41,7 @@ class ScriptedDevice final : public SerialLink {
     std::lock_guard<std::mutex> lock(m_);
     const auto* p = static_cast<const uint8_t*>(data);
     if (keepWrites) writes_.emplace_back(p, p + length);
+    writeTimesUs_.push_back(clock_.NowUs());
     if (std::string(p, p + length) == "upgrade\r") {
       for (uint8_t b : beforeStart) incoming_.push_back(b);
       if (answerStart) incoming_.push_back('C');
@@ -47,7 +57,7 @@ class ScriptedDevice final : public SerialLink {
     std::lock_guard<std::mutex> lock(m_);
     if (maxCount <= 0) return 0;
     if (incoming_.empty() && chatter) {
-      clock_.now_ += 1;  // a byte a millisecond, for ever
+      clock_.AdvanceMs(1);  // a byte a millisecond, for ever
       *static_cast<uint8_t*>(buffer) = 'x';
       return 1;
     }
@@ -58,12 +68,16 @@ class ScriptedDevice final : public SerialLink {
   }
   bool WaitReadable(uint32_t ms) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (incoming_.empty()) clock_.now_ += ms;  // nothing will come: the time passes
+    if (incoming_.empty()) clock_.AdvanceMs(ms);  // nothing will come: the time passes
     return !incoming_.empty();
   }
   std::vector<std::vector<uint8_t>> Writes() {
     std::lock_guard<std::mutex> lock(m_);
     return writes_;
+  }
+  std::vector<uint64_t> WriteTimesUs() {
+    std::lock_guard<std::mutex> lock(m_);
+    return writeTimesUs_;
   }
 
   bool keepWrites = true;
@@ -78,6 +92,7 @@ class ScriptedDevice final : public SerialLink {
   std::mutex m_;
   std::deque<uint8_t> incoming_;
   std::vector<std::vector<uint8_t>> writes_;
+  std::vector<uint64_t> writeTimesUs_;
   size_t blocksSeen_ = 0;
 };
 
@@ -169,8 +184,8 @@ TEST_F(DownloadOnScript, NoStartCharacterEndsWithErrorAfterTheBoundedWait) {
   EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"progress:0", "append:File Size: 3000 bytes",
                                                           "append:Error...", "resume", "enable"}));
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade}));
-  EXPECT_GE(clock_.now_.load(), 1002u);
-  EXPECT_LT(clock_.now_.load(), 1002u + 60u);
+  EXPECT_GE(clock_.TickMs(), 1002u);
+  EXPECT_LT(clock_.TickMs(), 1002u + 60u);
 }
 
 TEST_F(DownloadOnScript, StartCharacterAfterConsoleTextIsFound) {
@@ -187,8 +202,8 @@ TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
   EXPECT_EQ(observer_.List().back(), "Error...");
   EXPECT_EQ(device_.Writes().size(), 3u) << "command, block 0, block 1; no end of file";
   // 10 s after block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
-  EXPECT_GE(clock_.now_.load(), 802u + 10000u);
-  EXPECT_LT(clock_.now_.load(), 802u + 10000u + 60u);
+  EXPECT_GE(clock_.TickMs(), 802u + 10000u);
+  EXPECT_LT(clock_.TickMs(), 802u + 10000u + 60u);
 }
 
 TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
@@ -215,6 +230,37 @@ TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice)
                                                         "Download Size... 2048 bytes",
                                                         "Code Download End..."}));
   EXPECT_EQ(observer_.Percents(), (std::vector<unsigned>{0, 50, 100, 100}));
+}
+
+// The 1 ms pause after each answer is a deadline: building the next block and reporting its
+// progress (a window may take a while) happen inside it, so a block follows its
+// predecessor's answer after max(1 ms, that work), never 1 ms plus it.
+TEST_F(DownloadOnScript, PauseBetweenBlocksRunsFromTheAnswer) {
+  class SlowBar final : public SerialDownloadObserver {
+   public:
+    SlowBar(FakeClock& clock, uint64_t us) : clock_(clock), us_(us) {}
+    void AppendLine(const std::string&) override {}
+    void DeleteLastLine() override {}
+    void SetProgress(unsigned) override { clock_.AdvanceUs(us_); }
+    void OnFileUnreadable() override {}
+    void OnTransferCompleted() override {}
+    void ResumeReader() override {}
+    void OnEnded() override {}
+
+   private:
+    FakeClock& clock_;
+    uint64_t us_;
+  };
+  for (const uint64_t reportUs : {0u, 300u, 999u, 1000u, 2500u}) {
+    SCOPED_TRACE(reportUs);
+    ScriptedDevice device(clock_);  // answers each block at once
+    SlowBar bar(clock_, reportUs);
+    SerialDownload dl(device, bar, clock_);
+    ASSERT_EQ(dl.Run(true, File(10 * 1024)), SerialDownloadResult::kDone);  // 10 % a block
+    const auto times = device.WriteTimesUs();
+    ASSERT_EQ(times.size(), 1u + 10u + 2u);
+    for (size_t i = 2; i <= 10; ++i) EXPECT_EQ(times[i] - times[i - 1], std::max<uint64_t>(1000, reportUs)) << i;
+  }
 }
 
 TEST_F(DownloadOnScript, TenRefusalsOfOneBlockEndTheDownload) {
