@@ -49,7 +49,10 @@ class ScriptedDevice final : public SerialLink {
       const int answer = blocksSeen_ < answers.size() ? answers[blocksSeen_] : kAck;
       ++blocksSeen_;
       for (uint8_t b : noise) incoming_.push_back(b);
-      if (answer >= 0) incoming_.push_back(static_cast<uint8_t>(answer));
+      if (answer >= 0) {
+        incoming_.push_back(static_cast<uint8_t>(answer));
+        for (uint8_t b : trailing) incoming_.push_back(b);
+      }
     }
     return 1;
   }
@@ -85,6 +88,7 @@ class ScriptedDevice final : public SerialLink {
   bool answerStart = true;
   std::vector<uint8_t> beforeStart;  // console text ahead of the "C"
   std::vector<uint8_t> noise;        // bytes ahead of every answer
+  std::vector<uint8_t> trailing;     // bytes after every answer given (before the next block)
   std::vector<int> answers;          // per block: kAck, kNak or -1 (silence)
 
  private:
@@ -208,8 +212,10 @@ TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
 
 TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
   device_.chatter = true;
-  device_.answers = {kAck, -1};
-  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
+  device_.answers = std::vector<int>(20, -1);
+  device_.answers[0] = kAck;  // answers block 0, then only chatters
+  // Chatter where block 1's answer belongs is no answer: the block goes again until the limit.
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kTooManyNaks);
   EXPECT_EQ(observer_.List().back(), "Error...");
 
   ScriptedDevice noStart(clock_);
@@ -222,7 +228,7 @@ TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
 
 TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice) {
   device_.answers = {kNak, kAck, kNak, kAck};  // block 0 refused once, block 1 once
-  device_.noise = {'x', 0x00, 0x43};           // dropped before every answer
+  device_.trailing = {'x', 0x00, 0x43};        // after every answer: dropped before the next block
   EXPECT_EQ(Run(File(2048)), SerialDownloadResult::kDone);
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, Block(0, 0), Block(0, 0),
                                                                  Block(1, 1), Block(1, 1), kEnd, kQuit}));
@@ -230,6 +236,43 @@ TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice)
                                                         "Download Size... 2048 bytes",
                                                         "Code Download End..."}));
   EXPECT_EQ(observer_.Percents(), (std::vector<unsigned>{0, 50, 100, 100}));
+}
+
+// Only the first byte after a block answers it; what came before the block is dropped.
+// A device that answers noise must never make a download count as complete.
+TEST_F(DownloadOnScript, OnlyTheByteAfterABlockAnswersIt) {
+  const std::vector<uint8_t> random = test::RandomBytes(24, 7);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> noise, trailing;
+    std::vector<int> answers;  // per block; ACK once used up, -1 silence
+    SerialDownloadResult result;
+    size_t blocksWritten;
+  } cases[] = {
+      {"an ACK buried in noise", {'x', 0x00, 0x43, 0x7F}, {}, {}, SerialDownloadResult::kTooManyNaks, 10},
+      {"random bytes and no answer", random, {}, std::vector<int>(40, -1), SerialDownloadResult::kTooManyNaks, 10},
+      {"a NAK behind noise", {0x18}, {}, std::vector<int>(40, kNak), SerialDownloadResult::kTooManyNaks, 10},
+      {"a late second ACK before a silent block", {}, {kAck}, {kAck, -1}, SerialDownloadResult::kNoAnswer, 2},
+      {"console text and repeated C between blocks", {}, {'C', 'C', '\r', '\n', kNak}, {},
+       SerialDownloadResult::kDone, 3},
+      {"one garbled answer, then sound ones", {}, {}, {'?'}, SerialDownloadResult::kDone, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDevice device(clock_);
+    device.noise = c.noise;
+    device.trailing = c.trailing;
+    device.answers = c.answers;
+    test::DownloadRecordingObserver observer;
+    SerialDownload dl(device, observer, clock_);
+    EXPECT_EQ(dl.Run(true, File(2500)), c.result);
+    const auto writes = device.Writes();
+    EXPECT_EQ(static_cast<size_t>(std::count_if(writes.begin(), writes.end(),
+                                                [](const auto& w) { return w.size() == kSerialBlockSize; })),
+              c.blocksWritten);
+    const bool ended = std::find(writes.begin(), writes.end(), kEnd) != writes.end();
+    EXPECT_EQ(ended, c.result == SerialDownloadResult::kDone) << "the end of file goes only after every block's ACK";
+  }
 }
 
 // The 1 ms pause after each answer is a deadline: building the next block and reporting its
