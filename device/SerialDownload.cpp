@@ -6,6 +6,7 @@
 #include "common/Files.h"
 #include "common/ThreadStart.h"
 #include "common/Format.h"
+#include "common/TimerResolution.h"
 #include "update/HeaderedImage.h"
 
 namespace edog {
@@ -134,6 +135,8 @@ SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot&
     SerialLink& link;
     ~Turn() { link.GiveDownloadTurn(); }
   } turn{link_};
+  // The 1 ms pauses and waits last about 1 ms only with a fine system timer (Windows).
+  const FineTimerResolution fineTimer;
   return Body(connected, file);
 }
 
