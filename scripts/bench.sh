@@ -604,8 +604,9 @@ and six zeros for every sample, more arithmetic than the step tables of the othe
 each code by analysis by synthesis: it runs the decoder model for every possible code
 (16 at 4 bits) and keeps the code whose reconstruction lies closest to the input, which
 is what makes independent decoders agree with it (docs/FORMATS.md). That search is what
-brought its speed down from 14.5 M samples/s with the former interval quantizer (one
-look-up per sample) to about 8.5 M. sox's times include its start-up and its file
+brought its speed, in a release build on a quiet machine, down from 14.5 M samples/s with
+the former interval quantizer (one look-up per sample) to about 8.5 M, still above sox's
+IMA and MS encoders there. sox's times include its start-up and its file
 writing; ours include reading and writing the files too. There is no aim beyond the
 comparison.
 
