@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/Files.h"
 #include "common/ThreadStart.h"
@@ -135,8 +136,6 @@ SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot&
     SerialLink& link;
     ~Turn() { link.GiveDownloadTurn(); }
   } turn{link_};
-  // The 1 ms pauses and waits last about 1 ms only with a fine system timer (Windows).
-  const FineTimerResolution fineTimer;
   return Body(connected, file);
 }
 
@@ -205,6 +204,10 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   const uint64_t length = file.data.size();
   observer_.AppendLine(Format(kFileSizeLine, static_cast<unsigned>(length)));
 
+  // The 1 ms pauses and waits last about 1 ms only with a fine system timer (Windows);
+  // held while the line is in use, given back before the completion box, which may stay.
+  std::optional<FineTimerResolution> fineTimer;
+  fineTimer.emplace();
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
   switch (WaitForStart(options_.startWaitMs)) {
     case Answer::kAck: break;
@@ -283,6 +286,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   if (!link_.Write(kEndOfFile, sizeof kEndOfFile)) return Fail(SerialDownloadResult::kLineFailed);
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
+  fineTimer.reset();
   observer_.AppendLine(kDownloadEndLine);
   observer_.SetProgress(100);
   observer_.OnTransferCompleted();
