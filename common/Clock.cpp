@@ -12,6 +12,13 @@ class RealClock final : public Clock {
   void SleepMs(uint32_t ms) override {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
+  uint64_t NowUs() override { return static_cast<uint64_t>(edog::NowUs()); }
+  // An absolute point on the steady clock: time spent before the sleep (building the next
+  // block, reporting) counts toward the pause instead of adding to it.
+  void SleepUntilUs(uint64_t deadlineUs) override {
+    std::this_thread::sleep_until(
+        std::chrono::steady_clock::time_point(std::chrono::microseconds(deadlineUs)));
+  }
 };
 
 }  // namespace

@@ -11,6 +11,15 @@ class Clock {
   // Milliseconds since an arbitrary start, wrapping like a 32-bit tick count.
   virtual uint32_t TickMs() = 0;
   virtual void SleepMs(uint32_t ms) = 0;
+  // Microseconds on the same clock, for pauses shorter than a few ticks. By default the
+  // ticks in microseconds.
+  virtual uint64_t NowUs() { return uint64_t{TickMs()} * 1000; }
+  // Sleeps until NowUs() has reached `deadlineUs`; returns at once when it already has.
+  // By default SleepMs of the time left, rounded up.
+  virtual void SleepUntilUs(uint64_t deadlineUs) {
+    const uint64_t now = NowUs();
+    if (deadlineUs > now) SleepMs(static_cast<uint32_t>((deadlineUs - now + 999) / 1000));
+  }
 };
 
 // The real clock (steady, not wall time).

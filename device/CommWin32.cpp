@@ -2,6 +2,7 @@
 // the reader, ClearCommError for the count waiting.
 #include <windows.h>
 
+#include "common/Clock.h"
 #include "device/Comm.h"
 
 namespace edog {
@@ -10,12 +11,37 @@ struct CComm::Os {
   HANDLE port = INVALID_HANDLE_VALUE;
   OVERLAPPED readOv{};
   OVERLAPPED writeOv{};
+  OVERLAPPED waitOv{};  // WaitReadable's receive-event wait
   ~Os() {
     if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
     if (readOv.hEvent) CloseHandle(readOv.hEvent);
     if (writeOv.hEvent) CloseHandle(writeOv.hEvent);
+    if (waitOv.hEvent) CloseHandle(waitOv.hEvent);
   }
 };
+
+namespace {
+
+// Waits up to `ms` for the port's receive event, so the caller wakes when a byte arrives
+// rather than on its next poll. False when no wait could be started (no event, or a wait
+// of the reader's is still pending on the port): the caller then polls.
+bool WaitForReceiveEvent(HANDLE port, OVERLAPPED& ov, DWORD ms) {
+  if (!ov.hEvent) ov.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!ov.hEvent) return false;
+  DWORD mask = 0;
+  ResetEvent(ov.hEvent);
+  if (WaitCommEvent(port, &mask, &ov)) return true;  // an event already happened
+  if (GetLastError() != ERROR_IO_PENDING) return false;
+  if (WaitForSingleObject(ov.hEvent, ms) != WAIT_OBJECT_0) {
+    // Setting the mask ends the pending wait, which must be over before `ov` is reused.
+    SetCommMask(port, EV_RXCHAR);
+  }
+  DWORD unused = 0;
+  GetOverlappedResult(port, &ov, &unused, TRUE);
+  return true;
+}
+
+}  // namespace
 
 CComm::CComm() : os_(std::make_unique<Os>()) {}
 
@@ -111,14 +137,17 @@ int CComm::Write(const void* data, size_t length) {
 
 bool CComm::WaitReadable(uint32_t ms) {
   if (os_->port == INVALID_HANDLE_VALUE) return false;
-  const DWORD start = GetTickCount();
+  // The steady clock, not GetTickCount: that one moves in whole scheduler ticks.
+  const int64_t start = NowMs();
   for (;;) {
     DWORD errors = 0;
     COMSTAT stat{};
     if (!ClearCommError(os_->port, &errors, &stat)) return false;
     if (stat.cbInQue > 0) return true;
-    if (GetTickCount() - start >= ms) return false;
-    Sleep(1);
+    const int64_t elapsed = NowMs() - start;
+    if (elapsed >= int64_t{ms}) return false;
+    // The event may also report a byte already taken or another event: look again.
+    if (!WaitForReceiveEvent(os_->port, os_->waitOv, static_cast<DWORD>(ms - elapsed))) Sleep(1);
   }
 }
 

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/Files.h"
 #include "common/ThreadStart.h"
 #include "common/Format.h"
+#include "common/TimerResolution.h"
 #include "update/HeaderedImage.h"
 
 namespace edog {
@@ -27,6 +29,10 @@ constexpr uint32_t kAfterStartMs = 100;
 constexpr uint32_t kBeforeQuitMs = 500;
 constexpr uint32_t kProgressPerBlock = 102400;  // 1024 bytes x 100 percent
 constexpr uint32_t kWaitSliceMs = 50;  // how often a wait looks at Cancel
+constexpr uint64_t kBlockPauseUs = 1000;  // from the device's answer to the next block
+// What one drain takes at most: a driver queue's worth, so a line that chatters without
+// end cannot hold the download there.
+constexpr int kDrainLimit = 4096;
 }  // namespace
 
 uint16_t Crc16Xmodem(const uint8_t* data, size_t length, uint16_t crc) {
@@ -133,18 +139,41 @@ SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot&
   return Body(connected, file);
 }
 
-SerialDownload::Answer SerialDownload::WaitFor(uint8_t first, int second, uint32_t timeoutMs) {
+SerialDownload::Answer SerialDownload::WaitForStart(uint32_t timeoutMs) {
   const uint32_t start = clock_.TickMs();
   for (;;) {
     uint8_t b = 0;
     const bool got = link_.Read(&b, 1) == 1;
-    if (got && b == first) return Answer::kAck;
-    if (got && second >= 0 && b == second) return Answer::kNak;
+    if (got && b == kStartChar) return Answer::kAck;
     // Anything else is dropped; a line that chatters on still ends the wait on time.
     if (cancel_) return Answer::kCancelled;
     const uint32_t elapsed = clock_.TickMs() - start;
     if (elapsed >= timeoutMs) return Answer::kTimeout;
     if (!got) link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
+  }
+}
+
+SerialDownload::Answer SerialDownload::AwaitAnswer(uint32_t timeoutMs) {
+  const uint32_t start = clock_.TickMs();
+  for (;;) {
+    uint8_t b = 0;
+    if (link_.Read(&b, 1) == 1) {
+      if (b == kAck) return Answer::kAck;
+      return b == kNak ? Answer::kNak : Answer::kGarbled;
+    }
+    if (cancel_) return Answer::kCancelled;
+    const uint32_t elapsed = clock_.TickMs() - start;
+    if (elapsed >= timeoutMs) return Answer::kTimeout;
+    link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
+  }
+}
+
+void SerialDownload::DrainInput() {
+  uint8_t sink[64];
+  for (int taken = 0; taken < kDrainLimit;) {
+    const int n = link_.Read(sink, static_cast<int>(sizeof sink));
+    if (n <= 0) return;
+    taken += n;
   }
 }
 
@@ -175,8 +204,12 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   const uint64_t length = file.data.size();
   observer_.AppendLine(Format(kFileSizeLine, static_cast<unsigned>(length)));
 
+  // The 1 ms pauses and waits last about 1 ms only with a fine system timer (Windows);
+  // held while the line is in use, given back before the completion box, which may stay.
+  std::optional<FineTimerResolution> fineTimer;
+  fineTimer.emplace();
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
-  switch (WaitFor(kStartChar, -1, options_.startWaitMs)) {
+  switch (WaitForStart(options_.startWaitMs)) {
     case Answer::kAck: break;
     case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
     default: return Fail(SerialDownloadResult::kNoStart);
@@ -198,9 +231,10 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
     if (!firstSent) {
       clock_.SleepMs(kBeforeFirstBlockMs);
     } else {
-      switch (WaitFor(kAck, kNak, options_.answerTimeoutMs)) {
+      switch (AwaitAnswer(options_.answerTimeoutMs)) {
         case Answer::kAck: naks = 0; break;
         case Answer::kNak:
+        case Answer::kGarbled:  // not an answer: the block goes again, as after a NAK
           if (++naks >= options_.nakLimit) return Fail(SerialDownloadResult::kTooManyNaks);
           repeat = true;
           break;
@@ -208,6 +242,9 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
         case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
       }
     }
+    // The pause before the next block runs from here; building the block and reporting
+    // its progress happen inside it.
+    const uint64_t pauseEnd = clock_.NowUs() + kBlockPauseUs;
     if (repeat) {
       // The refused block goes again, under its own number, as XMODEM receivers expect.
       position = blockStart;
@@ -225,7 +262,6 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
       progress += kProgressPerBlock;
     }
     const SerialBlock block = BuildSerialBlock(number, data, got);
-    clock_.SleepMs(1);
     if (length > 0) {
       const unsigned percent = static_cast<unsigned>(progress / length);
       if (percent > highest) {
@@ -233,6 +269,10 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
         highest = percent;
       }
     }
+    clock_.SleepUntilUs(pauseEnd);
+    // Only what follows this block answers it: whatever came before (a late or repeated
+    // answer, console text, line noise) is dropped now.
+    DrainInput();
     // A line that takes no more bytes fails the download now, rather than after the wait
     // for an answer that cannot come.
     if (!link_.Write(block.data(), block.size())) return Fail(SerialDownloadResult::kLineFailed);
@@ -246,6 +286,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   if (!link_.Write(kEndOfFile, sizeof kEndOfFile)) return Fail(SerialDownloadResult::kLineFailed);
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
+  fineTimer.reset();
   observer_.AppendLine(kDownloadEndLine);
   observer_.SetProgress(100);
   observer_.OnTransferCompleted();

@@ -59,7 +59,8 @@ class SerialDownloadObserver {
 struct SerialDownloadOptions {
   uint32_t startWaitMs = 1002;      // for the device's "C"
   uint32_t answerTimeoutMs = 10000; // for each ACK or NAK
-  unsigned nakLimit = 10;           // refusals of one block before giving up
+  unsigned nakLimit = 10;           // refusals of one block before giving up (a NAK, or
+                                    // a first byte that is neither ACK nor NAK)
 };
 
 enum class SerialDownloadResult {
@@ -69,7 +70,7 @@ enum class SerialDownloadResult {
   kFileOpenError,  // "File Open Error!"
   kNoStart,        // no "C": "Error..."
   kNoAnswer,       // no ACK/NAK within the time-out: "Error..."
-  kTooManyNaks,    // one block refused nakLimit times: "Error..."
+  kTooManyNaks,    // one block refused (or answered garbage) nakLimit times: "Error..."
   kLineFailed,     // the line took no more bytes (a block or the EOT): "Error..."
   kCancelled,      // Cancel(): stopped between two steps, nothing more sent
   kNoThread,       // Start() could not start its thread: the progress list says why
@@ -99,7 +100,7 @@ class SerialDownload {
   void Cancel() { cancel_ = true; }
 
  private:
-  enum class Answer { kAck, kNak, kTimeout, kCancelled };
+  enum class Answer { kAck, kNak, kGarbled, kTimeout, kCancelled };
   // The file as it was when the download was started.
   struct FileSnapshot {
     bool named = false;     // a path was given
@@ -111,8 +112,12 @@ class SerialDownload {
   void StartWith(bool connected, FileSnapshot file);
   SerialDownloadResult RunWith(bool connected, const FileSnapshot& file);
   SerialDownloadResult Body(bool connected, const FileSnapshot& file);
-  // Reads single bytes until one of `wanted` arrives; others are dropped.
-  Answer WaitFor(uint8_t first, int second, uint32_t timeoutMs);
+  // Reads single bytes until the device's "C" arrives (kAck); others are dropped.
+  Answer WaitForStart(uint32_t timeoutMs);
+  // The device's answer to a block: the first byte that arrives after it.
+  Answer AwaitAnswer(uint32_t timeoutMs);
+  // Drops what the line holds (bounded, so endless chatter cannot keep it here).
+  void DrainInput();
   SerialDownloadResult Fail(SerialDownloadResult result);
 
   SerialLink& link_;

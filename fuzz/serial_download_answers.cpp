@@ -1,7 +1,7 @@
 // The serial code download against a device that answers with any bytes: the input is
 // everything the line delivers, in order. The download ends (no hang: time runs on the
-// injected clock), enables the update button last, and reports success only when every
-// block it sent was answered with an ACK.
+// injected clock), enables the update button last, and reports success only when the
+// last block it sent was answered with an ACK, as the first byte after it.
 #include <vector>
 
 #include "common/Clock.h"
@@ -24,6 +24,7 @@ class ScriptedLine final : public edog::SerialLink {
   int Write(const void*, size_t length) override {
     if (length == edog::kSerialBlockSize) {
       ++blocks;
+      awaiting = true;
       answered = false;
     }
     return 1;
@@ -33,11 +34,11 @@ class ScriptedLine final : public edog::SerialLink {
     const uint8_t b = data_[pos_++];
     *static_cast<uint8_t*>(buffer) = b;
     clock_.now += 1;
-    if (b == edog::kAck && blocks > 0 && !answered) {
-      answered = true;
-      ++acks;
-    } else if (b == edog::kNak && blocks > 0) {
-      answered = true;
+    // Only the first byte after a block answers it.
+    if (awaiting) {
+      awaiting = false;
+      answered = b == edog::kAck;
+      if (answered) ++acks;
     }
     return 1;
   }
@@ -47,7 +48,8 @@ class ScriptedLine final : public edog::SerialLink {
     return false;
   }
   unsigned blocks = 0, acks = 0;
-  bool answered = true;
+  bool awaiting = false;  // a block went out and nothing has been read since
+  bool answered = true;   // the first byte after the last block was an ACK
 
  private:
   const uint8_t* data_;

@@ -5,7 +5,11 @@
 
 #include <memory>
 
+#include "common/TimerResolution.h"
+
 void DispatchEventsUntil(const std::function<bool()>& done) {
+  // Its 5 ms rounds would otherwise last a whole scheduler tick on Windows.
+  const edog::FineTimerResolution fineTimer;
   wxEventLoopBase* running = wxEventLoopBase::GetActive();
   std::unique_ptr<wxGUIEventLoop> own;
   std::unique_ptr<wxEventLoopActivator> activate;

@@ -12,15 +12,24 @@
 namespace edog {
 namespace {
 
+// Time in microseconds that moves only when the download sleeps or the test says so.
 class FakeClock final : public Clock {
  public:
-  uint32_t TickMs() override { return now_; }
+  uint32_t TickMs() override { return static_cast<uint32_t>(nowUs_ / 1000); }
   void SleepMs(uint32_t ms) override {
-    now_ += ms;
+    AdvanceMs(ms);
     sleeps_.push_back(ms);
   }
-  std::atomic<uint32_t> now_{0};
-  std::vector<uint32_t> sleeps_;
+  uint64_t NowUs() override { return nowUs_; }
+  void SleepUntilUs(uint64_t deadlineUs) override {
+    if (deadlineUs <= nowUs_) return;
+    sleeps_.push_back(static_cast<uint32_t>((deadlineUs - nowUs_ + 999) / 1000));
+    nowUs_ = deadlineUs;
+  }
+  void AdvanceMs(uint32_t ms) { nowUs_ += uint64_t{ms} * 1000; }
+  void AdvanceUs(uint64_t us) { nowUs_ += us; }
+  std::atomic<uint64_t> nowUs_{0};
+  std::vector<uint32_t> sleeps_;  // in milliseconds, rounded up
 };
 
 // Plays the device's loader on the injected clock: "C" after the command, then one
@@ -32,6 +41,7 @@ class ScriptedDevice final : public SerialLink {
     std::lock_guard<std::mutex> lock(m_);
     const auto* p = static_cast<const uint8_t*>(data);
     if (keepWrites) writes_.emplace_back(p, p + length);
+    writeTimesUs_.push_back(clock_.NowUs());
     if (std::string(p, p + length) == "upgrade\r") {
       for (uint8_t b : beforeStart) incoming_.push_back(b);
       if (answerStart) incoming_.push_back('C');
@@ -39,7 +49,10 @@ class ScriptedDevice final : public SerialLink {
       const int answer = blocksSeen_ < answers.size() ? answers[blocksSeen_] : kAck;
       ++blocksSeen_;
       for (uint8_t b : noise) incoming_.push_back(b);
-      if (answer >= 0) incoming_.push_back(static_cast<uint8_t>(answer));
+      if (answer >= 0) {
+        incoming_.push_back(static_cast<uint8_t>(answer));
+        for (uint8_t b : trailing) incoming_.push_back(b);
+      }
     }
     return 1;
   }
@@ -47,7 +60,7 @@ class ScriptedDevice final : public SerialLink {
     std::lock_guard<std::mutex> lock(m_);
     if (maxCount <= 0) return 0;
     if (incoming_.empty() && chatter) {
-      clock_.now_ += 1;  // a byte a millisecond, for ever
+      clock_.AdvanceMs(1);  // a byte a millisecond, for ever
       *static_cast<uint8_t*>(buffer) = 'x';
       return 1;
     }
@@ -58,12 +71,16 @@ class ScriptedDevice final : public SerialLink {
   }
   bool WaitReadable(uint32_t ms) override {
     std::lock_guard<std::mutex> lock(m_);
-    if (incoming_.empty()) clock_.now_ += ms;  // nothing will come: the time passes
+    if (incoming_.empty()) clock_.AdvanceMs(ms);  // nothing will come: the time passes
     return !incoming_.empty();
   }
   std::vector<std::vector<uint8_t>> Writes() {
     std::lock_guard<std::mutex> lock(m_);
     return writes_;
+  }
+  std::vector<uint64_t> WriteTimesUs() {
+    std::lock_guard<std::mutex> lock(m_);
+    return writeTimesUs_;
   }
 
   bool keepWrites = true;
@@ -71,6 +88,7 @@ class ScriptedDevice final : public SerialLink {
   bool answerStart = true;
   std::vector<uint8_t> beforeStart;  // console text ahead of the "C"
   std::vector<uint8_t> noise;        // bytes ahead of every answer
+  std::vector<uint8_t> trailing;     // bytes after every answer given (before the next block)
   std::vector<int> answers;          // per block: kAck, kNak or -1 (silence)
 
  private:
@@ -78,6 +96,7 @@ class ScriptedDevice final : public SerialLink {
   std::mutex m_;
   std::deque<uint8_t> incoming_;
   std::vector<std::vector<uint8_t>> writes_;
+  std::vector<uint64_t> writeTimesUs_;
   size_t blocksSeen_ = 0;
 };
 
@@ -169,8 +188,8 @@ TEST_F(DownloadOnScript, NoStartCharacterEndsWithErrorAfterTheBoundedWait) {
   EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"progress:0", "append:File Size: 3000 bytes",
                                                           "append:Error...", "resume", "enable"}));
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade}));
-  EXPECT_GE(clock_.now_.load(), 1002u);
-  EXPECT_LT(clock_.now_.load(), 1002u + 60u);
+  EXPECT_GE(clock_.TickMs(), 1002u);
+  EXPECT_LT(clock_.TickMs(), 1002u + 60u);
 }
 
 TEST_F(DownloadOnScript, StartCharacterAfterConsoleTextIsFound) {
@@ -187,14 +206,16 @@ TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
   EXPECT_EQ(observer_.List().back(), "Error...");
   EXPECT_EQ(device_.Writes().size(), 3u) << "command, block 0, block 1; no end of file";
   // 10 s after block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
-  EXPECT_GE(clock_.now_.load(), 802u + 10000u);
-  EXPECT_LT(clock_.now_.load(), 802u + 10000u + 60u);
+  EXPECT_GE(clock_.TickMs(), 802u + 10000u);
+  EXPECT_LT(clock_.TickMs(), 802u + 10000u + 60u);
 }
 
 TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
   device_.chatter = true;
-  device_.answers = {kAck, -1};
-  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
+  device_.answers = std::vector<int>(20, -1);
+  device_.answers[0] = kAck;  // answers block 0, then only chatters
+  // Chatter where block 1's answer belongs is no answer: the block goes again until the limit.
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kTooManyNaks);
   EXPECT_EQ(observer_.List().back(), "Error...");
 
   ScriptedDevice noStart(clock_);
@@ -207,7 +228,7 @@ TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
 
 TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice) {
   device_.answers = {kNak, kAck, kNak, kAck};  // block 0 refused once, block 1 once
-  device_.noise = {'x', 0x00, 0x43};           // dropped before every answer
+  device_.trailing = {'x', 0x00, 0x43};        // after every answer: dropped before the next block
   EXPECT_EQ(Run(File(2048)), SerialDownloadResult::kDone);
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade, Block(0, 0), Block(0, 0),
                                                                  Block(1, 1), Block(1, 1), kEnd, kQuit}));
@@ -215,6 +236,74 @@ TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice)
                                                         "Download Size... 2048 bytes",
                                                         "Code Download End..."}));
   EXPECT_EQ(observer_.Percents(), (std::vector<unsigned>{0, 50, 100, 100}));
+}
+
+// Only the first byte after a block answers it; what came before the block is dropped.
+// A device that answers noise must never make a download count as complete.
+TEST_F(DownloadOnScript, OnlyTheByteAfterABlockAnswersIt) {
+  const std::vector<uint8_t> random = test::RandomBytes(24, 7);
+  struct Case {
+    const char* what;
+    std::vector<uint8_t> noise, trailing;
+    std::vector<int> answers;  // per block; ACK once used up, -1 silence
+    SerialDownloadResult result;
+    size_t blocksWritten;
+  } cases[] = {
+      {"an ACK buried in noise", {'x', 0x00, 0x43, 0x7F}, {}, {}, SerialDownloadResult::kTooManyNaks, 10},
+      {"random bytes and no answer", random, {}, std::vector<int>(40, -1), SerialDownloadResult::kTooManyNaks, 10},
+      {"a NAK behind noise", {0x18}, {}, std::vector<int>(40, kNak), SerialDownloadResult::kTooManyNaks, 10},
+      {"a late second ACK before a silent block", {}, {kAck}, {kAck, -1}, SerialDownloadResult::kNoAnswer, 2},
+      {"console text and repeated C between blocks", {}, {'C', 'C', '\r', '\n', kNak}, {},
+       SerialDownloadResult::kDone, 3},
+      {"one garbled answer, then sound ones", {}, {}, {'?'}, SerialDownloadResult::kDone, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScriptedDevice device(clock_);
+    device.noise = c.noise;
+    device.trailing = c.trailing;
+    device.answers = c.answers;
+    test::DownloadRecordingObserver observer;
+    SerialDownload dl(device, observer, clock_);
+    EXPECT_EQ(dl.Run(true, File(2500)), c.result);
+    const auto writes = device.Writes();
+    EXPECT_EQ(static_cast<size_t>(std::count_if(writes.begin(), writes.end(),
+                                                [](const auto& w) { return w.size() == kSerialBlockSize; })),
+              c.blocksWritten);
+    const bool ended = std::find(writes.begin(), writes.end(), kEnd) != writes.end();
+    EXPECT_EQ(ended, c.result == SerialDownloadResult::kDone) << "the end of file goes only after every block's ACK";
+  }
+}
+
+// The 1 ms pause after each answer is a deadline: building the next block and reporting its
+// progress (a window may take a while) happen inside it, so a block follows its
+// predecessor's answer after max(1 ms, that work), never 1 ms plus it.
+TEST_F(DownloadOnScript, PauseBetweenBlocksRunsFromTheAnswer) {
+  class SlowBar final : public SerialDownloadObserver {
+   public:
+    SlowBar(FakeClock& clock, uint64_t us) : clock_(clock), us_(us) {}
+    void AppendLine(const std::string&) override {}
+    void DeleteLastLine() override {}
+    void SetProgress(unsigned) override { clock_.AdvanceUs(us_); }
+    void OnFileUnreadable() override {}
+    void OnTransferCompleted() override {}
+    void ResumeReader() override {}
+    void OnEnded() override {}
+
+   private:
+    FakeClock& clock_;
+    uint64_t us_;
+  };
+  for (const uint64_t reportUs : {0u, 300u, 999u, 1000u, 2500u}) {
+    SCOPED_TRACE(reportUs);
+    ScriptedDevice device(clock_);  // answers each block at once
+    SlowBar bar(clock_, reportUs);
+    SerialDownload dl(device, bar, clock_);
+    ASSERT_EQ(dl.Run(true, File(10 * 1024)), SerialDownloadResult::kDone);  // 10 % a block
+    const auto times = device.WriteTimesUs();
+    ASSERT_EQ(times.size(), 1u + 10u + 2u);
+    for (size_t i = 2; i <= 10; ++i) EXPECT_EQ(times[i] - times[i - 1], std::max<uint64_t>(1000, reportUs)) << i;
+  }
 }
 
 TEST_F(DownloadOnScript, TenRefusalsOfOneBlockEndTheDownload) {
