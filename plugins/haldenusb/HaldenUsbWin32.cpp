@@ -204,6 +204,10 @@ UsbHandle Open(const char* name, int budgetMs, bool fromDevice) {
 
 }  // namespace
 
+// Tells the programs that edog-sim plays the device behind this library. A vendor-style
+// build leaves it out of its .def file: it plays the device maker's library.
+HALDEN_EXPORT int USB_LIBRARY_CALL edog_stand_in(void) { return 1; }
+
 HALDEN_EXPORT UsbHandle HALDEN_CALL open_dev(void) {
   return Open(edog::kDeviceProbeName, kProbeBudgetMs, false);
 }
