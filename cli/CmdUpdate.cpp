@@ -10,8 +10,8 @@
 #include "cli/SharedOptions.h"
 #include "cli/Terminal.h"
 #include "cli/UsbSend.h"
-#include "common/DynamicLibrary.h"
 #include "common/Files.h"
+#include "device/NoDeviceHint.h"
 #include "device/UsbLibrary.h"
 #include "update/PackageLookup.h"
 #include "update/UpdateJob.h"
@@ -133,19 +133,7 @@ class TerminalUpdateHost final : public UpdateHost {
   std::string NoDeviceHint() const {
     // A library that is there but unusable is the reason: the user needs its words.
     if (!libraryProblem_.empty()) return libraryProblem_;
-    const bool sim = library_ == USB_LIBRARY_NAME;
-    if (!usb_) {
-      return "the device library " + DynamicLibrary::PlatformFileName(library_) +
-             " could not be loaded (it belongs beside the program)" +
-             (sim ? "; edog-sim plays the device behind it" : "");
-    }
-    if (!sim) return "no USB device answered through " + usb_->Path();
-    return "no device answered through " + usb_->Path() +
-#ifdef EDOG_HAVE_SIMLIB
-           "; edog-sim plays the device: start it (edog-sim, or edogtool sim) and run again";
-#else
-           "; edog-sim plays the device: start it and run again";
-#endif
+    return edog::NoDeviceHint(NoDeviceFactsOf(usb_.get(), library_));
   }
   std::shared_ptr<UsbLibrary> usb_;
   std::string library_;

@@ -164,17 +164,9 @@ bool ExplainDeviceRefusal(const char* command, const UsbLibrary* library) {
   return true;
 }
 
-bool ExplainLibraryProblem(const char* command, const std::string& why) {
-  if (why.empty()) return false;
-  std::fprintf(stderr, "edogtool %s: %s\n", command, why.c_str());
-  return true;
-}
-
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name) {
-  std::string reason;
-  auto library = UsbLibrary::Load(name, &reason);
-  ExplainLibraryProblem(command, reason);
-  return library;
+void ExplainCantOpen(const char* command, const UsbLibrary* library, const std::string& why) {
+  if (!ExplainDeviceRefusal(command, library) && !why.empty())
+    std::fprintf(stderr, "edogtool %s: %s\n", command, why.c_str());
 }
 
 std::string UsbLibraryHelpText() {
@@ -224,8 +216,7 @@ int SendUsb(int argc, char** argv) {
   const UsbSendOutcome sent = SendOverUsb(turns, path, label, trace, libraryName);
   if (sent.setup != UsbSetupStatus::kReady) {
     std::fprintf(stderr, "edogtool send-usb: %s", sent.setupMessage.c_str());
-    if (sent.setup == UsbSetupStatus::kNoDevice && !ExplainDeviceRefusal("send-usb", library.get()))
-      ExplainLibraryProblem("send-usb", why);
+    if (sent.setup == UsbSetupStatus::kNoDevice) ExplainCantOpen("send-usb", library.get(), why);
     return kExitFailed;
   }
   if (!sent.started) return kExitFailed;
@@ -273,7 +264,10 @@ int ReadUsb(int argc, char** argv) {
   // Stop requests are ours before anything of the device's is opened or waited for.
   InstallInterruptHandler();
   if (!ReadDeviceOption(args, device, libraryName)) return kExitUsage;
-  const auto library = LoadUsbLibraryFor("read-usb", libraryName);
+  // Why a library that is there is unusable comes after "Can't open USB device.", as in
+  // send-usb.
+  std::string why;
+  const auto library = UsbLibrary::Load(libraryName, &why);
   const auto start = SteadyClock::now();
   std::atomic<bool> present{true};
   // The connected flag: kept by a presence probe about once a second, as the main window
@@ -295,8 +289,12 @@ int ReadUsb(int argc, char** argv) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fflush(stdout);
       })) {
+    if (library && !reader.StartError().empty()) {
+      std::fprintf(stderr, "edogtool read-usb: %s\n", reader.StartError().c_str());
+      return kExitFailed;
+    }
     std::fprintf(stderr, "edogtool read-usb: %s", kCantOpenUsbDevice);
-    ExplainDeviceRefusal("read-usb", library.get());
+    ExplainCantOpen("read-usb", library.get(), why);
     return kExitFailed;
   }
   while (reader.Reading() && !Interrupted() && !StandardOutputFailed() &&

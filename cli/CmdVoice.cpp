@@ -34,7 +34,16 @@ class TerminalObserver : public VoiceGenerationObserver {
   }
   void Fail(const std::string& text) {
     progress_.Finish();
-    std::fprintf(stderr, "edogtool voice: %s\n", AsLine(text).c_str());
+    // Each line its own prefix: the missing encoder's words are followed by the reason.
+    const std::string lines = AsLine(text);
+    for (size_t at = 0; at <= lines.size();) {
+      size_t end = lines.find('\n', at);
+      if (end == std::string::npos) end = lines.size();
+      std::string line = lines.substr(at, end - at);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      std::fprintf(stderr, "edogtool voice: %s\n", line.c_str());
+      at = end + 1;
+    }
     if (!detail_.empty()) std::fprintf(stderr, "edogtool voice: %s\n", detail_.c_str());
   }
   bool StopRequested() override { return Interrupted(); }

@@ -33,12 +33,10 @@ bool ExplainDeviceRefusal(const char* command, const UsbLibrary* library);
 // The aborted transfer's line: the device went, or stopped taking data.
 std::string AbortedText(const UsbTransferResult& r);
 
-// When the device library is there but could not be loaded, or lacks an export (`why`
-// from UsbLibrary::Load), says so on stderr. True when it said something.
-bool ExplainLibraryProblem(const char* command, const std::string& why);
-// Loads the device library for a command; a library that is there but unusable is
-// explained at once.
-std::shared_ptr<UsbLibrary> LoadUsbLibraryFor(const char* command, const std::string& name);
+// After "Can't open USB device.": the device's refusal (ExplainDeviceRefusal), else why
+// a library that is there could not be loaded or lacks an export (`why` from
+// UsbLibrary::Load), on stderr.
+void ExplainCantOpen(const char* command, const UsbLibrary* library, const std::string& why);
 
 // The help texts' words for how the device is reached, with this platform's file name
 // ("HaldenUSB.dll" on Windows) and where its simulator is.

@@ -50,17 +50,33 @@ std::string Reason(const std::string& path, DWORD error) {
   }
 }
 
+// The path made absolute: the search flags below want a full path, and the older loader's
+// altered search is defined only for one.
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD need = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (need == 0) return path;
+  std::wstring full(need, L'\0');
+  const DWORD n = GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+  if (n == 0 || n >= need) return path;
+  full.resize(n);
+  return full;
+}
+
 }  // namespace
 
 void* OpenLibrary(const std::string& path, std::string& reason) {
-  const std::wstring wide = FsPath(path).wstring();
+  const std::wstring wide = FullPath(FsPath(path).wstring());
   // The library's own dependencies come from its folder and the system's, never from the
-  // current folder. Systems without these flags (before the 2011 loader update) refuse
-  // them: there the DLL's folder still comes first.
+  // current folder. Windows 7 without the 2011 loader update (KB2533623) refuses these flags
+  // (ERROR_INVALID_PARAMETER): there the same full path is loaded with the DLL's folder
+  // searched first for its dependencies, never by bare name, and the current folder is
+  // taken out of the process's search (an empty DLL directory) before.
   HMODULE h = LoadLibraryExW(wide.c_str(), nullptr,
                              LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
-  if (!h && GetLastError() == ERROR_INVALID_PARAMETER)
+  if (!h && GetLastError() == ERROR_INVALID_PARAMETER) {
+    SetDllDirectoryW(L"");
     h = LoadLibraryExW(wide.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
   if (!h) reason = Reason(path, GetLastError());
   return reinterpret_cast<void*>(h);
 }

@@ -19,6 +19,9 @@ void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>&
                          BlockingReadBreaker* breaker) {
   constexpr uint32_t kReopenMs = 100;
   constexpr uint32_t kRetryMs = 1;
+  // A device with nothing to say may answer at once with an empty block; asking again at
+  // once would spin a core.
+  constexpr uint32_t kEmptyBlockMs = 5;
   UsbPipe pipe = library.OpenPipe(USB_PIPE_IN);
   uint8_t block[kDeviceTextBlock];
   while (connected()) {
@@ -33,6 +36,7 @@ void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>&
     if (breaker) breaker->Watch(USB_INVALID_HANDLE);
     if (read) {
       onText(std::string(reinterpret_cast<const char*>(block), got));
+      if (got == 0) clock.SleepMs(kEmptyBlockMs);
     } else if (pipe.Gone()) {
       pipe.Close();  // opened again once the device is back
     } else {

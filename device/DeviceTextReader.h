@@ -24,7 +24,8 @@ bool RequestDeviceText(const UsbLibrary& library);
 
 // The reader thread's loop, run on the calling thread: while `connected()` holds, reads up
 // to 64 bytes from "PIPE01" and hands each block (possibly empty) to `onText`. A failed read
-// is tried again after 1 ms; a "PIPE01" that cannot be opened is tried again every 100 ms.
+// is tried again after 1 ms, the read after an empty block after 5 ms; a "PIPE01" that
+// cannot be opened is tried again every 100 ms.
 // The pipe is closed when the loop ends. With `breaker`, another thread may end a read
 // that waits (then `connected()` decides whether the loop goes on).
 void RunDeviceTextReader(const UsbLibrary& library, const std::function<bool()>& connected,

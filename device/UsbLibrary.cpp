@@ -19,6 +19,7 @@ UsbLibrary::UsbLibrary(std::unique_ptr<DynamicLibrary> lib) : lib_(std::move(lib
   if (ops.Own()) ops_ = ops;
   problem_ = lib_->Function<UsbTextFn>("edog_usb_problem");
   list_ = lib_->Function<UsbTextFn>("edog_usb_list");
+  standIn_ = lib_->Function<UsbStandInFn>(USB_STAND_IN_EXPORT) != nullptr;
 }
 
 namespace {

@@ -46,6 +46,8 @@ class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
   std::string Problem() const;
   // The attached devices with their bulk endpoints; false when the library cannot list.
   bool ListDevices(std::string& text) const;
+  // The stand-in that edog-sim answers (its marker export), not a real device's library.
+  bool StandIn() const { return standIn_; }
 
  private:
   explicit UsbLibrary(std::unique_ptr<DynamicLibrary> lib);
@@ -55,6 +57,7 @@ class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
   UsbHandleOps ops_;
   UsbTextFn problem_ = nullptr;
   UsbTextFn list_ = nullptr;
+  bool standIn_ = false;
 };
 
 constexpr int kAbsentProbesForGone = 4;

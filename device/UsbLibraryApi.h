@@ -43,6 +43,11 @@ typedef int(USB_LIBRARY_CALL* UsbHandleCloseFn)(UsbHandle handle);
  * there is nothing to say); and the attached devices with their bulk endpoints, one a line.
  * Both copy at most `size` bytes with a terminating zero and answer the full length. */
 typedef uint32_t(USB_LIBRARY_CALL* UsbTextFn)(char* text, uint32_t size);
+/* Exported only by the stand-in that edog-sim answers: the programs then point at the
+ * simulator when no device answers, and otherwise speak of the device alone (on Windows the
+ * stand-in and the device maker's library share the file name). Answers 1. */
+#define USB_STAND_IN_EXPORT "edog_stand_in"
+typedef int(USB_LIBRARY_CALL* UsbStandInFn)(void);
 #ifdef __cplusplus
 }
 #endif

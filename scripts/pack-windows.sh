@@ -45,6 +45,7 @@ edog $version for Windows ($ARCH, $BITS-bit)
 【中文】
 请把本压缩包里的文件解压到存放设备厂商文件 HaldenUSB.dll、Kova100.dll 和 qzkt.dll 的那个文件夹里，
 然后运行 edog.exe。本压缩包不含这三个文件，所以不会覆盖它们。
+需要 Windows 7 SP1 或更新的 Windows（到 Windows 11）。
   edog.exe       升级工具（窗口）
   edogtool.exe   同一工具的命令行版本和开发工具（edogtool --help）
 qzkt.dll 是升级数据，由厂商提供，每次升级时替换。
@@ -54,7 +55,7 @@ qzkt.dll 是升级数据，由厂商提供，每次升级时替换。
 [English]
 Unpack the files of this zip into the folder that holds the device maker's HaldenUSB.dll,
 Kova100.dll and qzkt.dll, then start edog.exe. The zip holds none of those three files, so
-it overwrites none of them.
+it overwrites none of them. It needs Windows 7 SP1 or later (up to Windows 11).
   edog.exe       the update tool (window)
   edogtool.exe   the same tool for the command line, and the developer tools (edogtool --help)
 qzkt.dll is the update package from the device maker: replace it with each new update.

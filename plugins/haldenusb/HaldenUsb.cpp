@@ -79,6 +79,9 @@ bool SetBlocking(int fd, bool blocking) {
 
 }  // namespace
 
+// Tells the programs that edog-sim plays the device behind this library.
+EDOG_EXPORT int edog_stand_in(void) { return 1; }
+
 EDOG_EXPORT UsbHandle open_dev(void) {
   UniqueFd fd = OpenNamed(edog::kDeviceProbeName, kProbeBudgetMs);
   return fd.IsValid() ? static_cast<UsbHandle>(fd.Release()) : USB_INVALID_HANDLE;

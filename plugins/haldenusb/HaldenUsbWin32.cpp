@@ -213,6 +213,10 @@ static int ProbeBudgetMs() {
   return ms > 0 && ms <= 60000 ? ms : kProbeBudgetMs;
 }
 
+// Tells the programs that edog-sim plays the device behind this library. A vendor-style
+// build leaves it out of its .def file: it plays the device maker's library.
+HALDEN_EXPORT int USB_LIBRARY_CALL edog_stand_in(void) { return 1; }
+
 HALDEN_EXPORT UsbHandle HALDEN_CALL open_dev(void) {
   return Open(edog::kDeviceProbeName, ProbeBudgetMs(), false);
 }

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """scripts/check-windows-zip.py on user zips made here: each case plants one fault a user
 would suffer (a file that overwrites the vendor's, a folder, a program without its
-manifest or version) and expects the checker to name it; the clean zip must pass."""
+manifest or version, or one that imports a function Windows 7 lacks) and expects the
+checker to name it; the clean zip must pass. The programs are tiny PE files with an import
+table, so the checker reads their imports with objdump as it reads the real ones."""
 import os
+import struct
 import subprocess
 import sys
 import tempfile
@@ -20,15 +23,56 @@ def version_entry(key, value):
     return k + pad + value.encode("utf-16-le") + b"\0\0"
 
 
-def program(manifest=MANIFEST, version="1.0"):
-    data = b"MZ" + b"\0" * 62 + manifest
+# What every program of ours imports, all there since Windows XP.
+PLAIN_IMPORTS = {"KERNEL32.dll": ["CreateFileW", "LoadLibraryExW"], "USER32.dll": ["MessageBoxW"]}
+
+
+def pe_with_imports(imports):
+    """A 32-bit PE file whose one section holds the import table of `imports`."""
+    rva, size = 0x1000, 0x1000
+    dlls = list(imports.items())
+    descriptors = 20 * (len(dlls) + 1)
+    tables, strings = b"", b""
+    rows = []
+    for dll, functions in dlls:
+        thunks = []
+        for function in functions:
+            thunks.append(struct.pack("<I", rva + 0x800 + len(strings)))
+            strings += struct.pack("<H", 0) + function.encode() + b"\0"
+            strings += b"\0" * (len(strings) % 2)
+        name = rva + 0x800 + len(strings)
+        strings += dll.encode() + b"\0" + b"\0" * ((len(dll) + 1) % 2)
+        lookup = rva + descriptors + len(tables)
+        tables += b"".join(thunks) + b"\0" * 4
+        address = rva + descriptors + len(tables)
+        tables += b"".join(thunks) + b"\0" * 4
+        rows.append(struct.pack("<IIIII", lookup, 0, 0, name, address))
+    section = b"".join(rows) + b"\0" * 20 + tables
+    section = section.ljust(0x800, b"\0") + strings
+    section = section.ljust(size, b"\0")
+    coff = struct.pack("<HHIIIHH", 0x14C, 1, 0, 0, 0, 0xE0, 0x0102)
+    optional = struct.pack("<HBBIIIIIIIIIHHHHHHIIIIHHIIIIII", 0x10B, 2, 0, 0, size, 0, rva, rva,
+                           rva, 0x400000, 0x1000, 0x200, 6, 1, 0, 0, 6, 1, 0, rva + size,
+                           0x200, 0, 3, 0, 0x100000, 0x1000, 0x100000, 0x1000, 0, 16)
+    directories = [(0, 0)] * 16
+    directories[1] = (rva, descriptors)
+    optional += b"".join(struct.pack("<II", *d) for d in directories)
+    header = struct.pack("<8sIIIIIIHHI", b".idata", size, rva, size, 0x200, 0, 0, 0, 0, 0xC0000040)
+    dos = b"MZ".ljust(0x3C, b"\0") + struct.pack("<I", 0x40)
+    head = (dos + b"PE\0\0" + coff + optional + header).ljust(0x200, b"\0")
+    return head + section
+
+
+def program(manifest=MANIFEST, version="1.0", imports=None):
+    # The manifest and version resource follow the section, where the checker finds them.
+    data = pe_with_imports(imports or PLAIN_IMPORTS) + manifest
     if version is not None:
         data += "VS_VERSION_INFO".encode("utf-16-le") + version_entry("FileVersion", version)
         data += version_entry("ProductVersion", version)
     return data
 
 
-README = ("\ufeff解压 Unpack HaldenUSB.dll Kova100.dll qzkt.dll\r\n").encode("utf-8")
+README = ("\ufeff解压 Unpack HaldenUSB.dll Kova100.dll qzkt.dll\r\nWindows 7 SP1\r\n").encode("utf-8")
 
 
 def clean():
@@ -63,6 +107,17 @@ CASES = [
      ["changes the ANSI code page"]),
     ("no version", changed("edogtool.exe", program(version=None)), ["edogtool.exe: no version resource"]),
     ("old version", changed("edogtool.exe", program(version="0.9")), ["FileVersion is not 1.0"]),
+    ("Vista claimed", changed("edog.exe", program(manifest=MANIFEST.replace(
+        b"<!-- 7 -->", b'<!-- 7 --><supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>'))),
+     ["manifest claims Windows Vista"]),
+    ("Windows 8 import", changed("edogtool.exe", program(imports={
+        "KERNEL32.dll": ["CreateFileW", "GetSystemTimePreciseAsFileTime"]})),
+     ["edogtool.exe: imports GetSystemTimePreciseAsFileTime from KERNEL32.dll (Windows 8)"]),
+    ("loader update import", changed("edog.exe", program(imports={
+        "USER32.dll": ["MessageBoxW"], "KERNEL32.dll": ["SetDefaultDllDirectories"]})),
+     ["edog.exe: imports SetDefaultDllDirectories from KERNEL32.dll"]),
+    ("DLL Windows 7 lacks", changed("edog.exe", program(imports={"SHCORE.dll": ["GetScaleFactorForDevice"]})),
+     ["imports GetScaleFactorForDevice from SHCORE.dll (Windows 8.1)"]),
 ]
 
 
