@@ -129,7 +129,7 @@ TEST(PlantedOutput, GeneratorOutputsSayWhyAFolderIsInTheWayAndKeepAFilesMode) {
   struct Row {
     std::vector<std::string> args;
     const char* output;
-    const char* folderSays;  // after "edogtool COMMAND: "; null: not tried
+    const char* folderSays;  // after "edogtool COMMAND: " (voice prefixes each line); null: not tried
   };
   const Row rows[] = {
       {{"images", "-o", "Image.hdr", "pic.bmp"}, "Image.hdr",
@@ -137,9 +137,9 @@ TEST(PlantedOutput, GeneratorOutputsSayWhyAFolderIsInTheWayAndKeepAFilesMode) {
       {{"images", "-o", "Image.hdr", "pic.bmp"}, "Image.h",
        "Tmp File could not be opened !\nImage.h is a folder, not a regular file\n"},
       {{"voice", "v.wav"}, "KOVA_DATA.HDR",
-       "Tmp File could not be opened !\nKOVA_DATA.HDR is a folder, not a regular file\n"},
+       "Tmp File could not be opened !\nedogtool voice: KOVA_DATA.HDR is a folder, not a regular file\n"},
       {{"voice", "v.wav"}, "KOVA_DATA.h",
-       "Tmp File could not be opened !\nKOVA_DATA.h is a folder, not a regular file\n"},
+       "Tmp File could not be opened !\nedogtool voice: KOVA_DATA.h is a folder, not a regular file\n"},
       {{"hex2hdr", "-S", "fw.raw"}, "fw.hdr", nullptr},
   };
   const mode_t umask = ::umask(022);
