@@ -365,7 +365,8 @@ image=$software
 if (cd "$progs" && timeout 120 "${WINE[@]}" edogtool.exe send-usb "$image") >"$work/vanish.log" 2>&1; then
   cat "$work/vanish.log"; fail "send-usb reported success to a device that vanished"
 fi
-sent=$(sed -n 's/.*stopped taking data after \([0-9]*\) of .*/\1/p' "$work/vanish.log")
+# "... stopped taking data after N of M bytes" or "... has gone or stopped answering after N of M bytes"
+sent=$(sed -n 's/^edogtool send-usb: .* after \([0-9]*\) of [0-9]* bytes.*/\1/p' "$work/vanish.log")
 received=$(python3 -c 'import json, sys; print(json.loads(open(sys.argv[1]).readlines()[-1])["received"])' \
   "$work/state/journal.jsonl")
 [ -n "$sent" ] && [ "$sent" = "$received" ] ||
