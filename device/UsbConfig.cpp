@@ -6,10 +6,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "common/DynamicLibrary.h"
 #include "common/FileChecks.h"
-#ifndef _WIN32
-#include <unistd.h>
-#endif
 
 namespace edog {
 
@@ -141,13 +139,7 @@ UsbConfig LoadUsbConfig() {
 }
 
 std::string UdevRuleTemplatePath() {
-  std::string folder;
-#ifndef _WIN32
-  char exe[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) folder.assign(exe, static_cast<size_t>(n));
-#endif
-  folder = folder.substr(0, folder.find_last_of('/') + 1);
+  std::string folder = ProgramDirectory();
   // bin/ and share/ are siblings: /usr/bin/ gives /usr/share/edog/udev/.
   const std::string bin = "/bin/";
   if (folder.size() >= bin.size() && folder.compare(folder.size() - bin.size(), bin.size(), bin) == 0)
