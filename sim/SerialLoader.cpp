@@ -17,6 +17,7 @@
 #include "common/Files.h"
 #include "common/Format.h"
 #include "common/ThreadStart.h"
+#include "common/TimerResolution.h"
 #include "sim/Sha256.h"
 #include "sim/StateFiles.h"
 #include "update/HeaderedImage.h"
@@ -28,12 +29,6 @@ constexpr uint8_t kStx = 0x02, kEot = 0x04, kAck = 0x06, kNak = 0x15;
 constexpr size_t kBlockBytes = 1029, kDataBytes = 1024;
 constexpr size_t kMaxCommand = 64;
 constexpr uint32_t kEndWaitMs = 2000;  // for the 0x00 and "q" after EOT
-
-
-// At most this much oversleep is credited to the bytes that follow: a busy machine can
-// wake a sleeper tens of milliseconds late, and only sleeping earns credit, so idle time
-// is never banked however large the bound.
-constexpr double kMaxPaceCreditUs = 250000;
 
 // The loader's own CRC-16 (polynomial 0x1021, initial 0), bit by bit as a small
 // controller computes it.
@@ -95,7 +90,8 @@ struct SerialLoader::Impl {
   int64_t lastByteMs = 0;
   int64_t nextConsoleMs = 0;
   int64_t startMs = 0;
-  double paceDebtUs = 0;
+  int64_t lineFreeNs = 0;  // when the line has carried every byte read so far
+  bool pacing = false;     // the last read was paced and nothing was sent since
 
   ~Impl() { CloseAll(); }
 
@@ -137,6 +133,7 @@ struct SerialLoader::Impl {
   }
 
   void Send(const std::string& s) {
+    pacing = false;  // what the host sends next follows what it hears now: not queued
     // Console text nobody reads is lost when the line's buffer is full, as on a real UART.
     [[maybe_unused]] const ssize_t n = ::write(master, s.data(), s.size());
   }
@@ -152,21 +149,33 @@ struct SerialLoader::Impl {
     return !stop;
   }
 
-  // The line carries 10 bits a byte: hold back until the bytes read could have arrived.
-  // The debt is paid with the time actually slept, so a pause that overshoots (as every
-  // sleep does, more so on a busy machine) is made good by the next one instead of
-  // slowing the line down; only sleeping lowers the debt, so idle time is never banked.
-  void Pace(size_t bytes) {
+  // The line carries 10 bits a byte: what is read is taken no sooner than it could have
+  // come down the line. The line's clock starts at the read when the loader was waiting
+  // for bytes, and runs on from where it stood when they had queued while it paced, so a
+  // pause that ends late is made good by the bytes behind it and idle time is never
+  // banked. The pause runs to an absolute deadline: time spent awake counts too.
+  void Pace(size_t bytes, bool queued) {
     if (options.baud == 0) return;
-    paceDebtUs += static_cast<double>(bytes) * 10.0 * 1e6 / options.baud;
-    if (paceDebtUs >= 1000) {
-      const int64_t start = NowUs();
-      Pause(static_cast<int>(paceDebtUs / 1000));
-      paceDebtUs = std::max(paceDebtUs - static_cast<double>(NowUs() - start), -kMaxPaceCreditUs);
+    const int64_t now = NowUs() * 1000;
+    const int64_t from = queued ? lineFreeNs : std::max(lineFreeNs, now);
+    lineFreeNs = from + static_cast<int64_t>(bytes) * 10 * 1000000000LL / options.baud;
+    PauseUntilNs(lineFreeNs);
+    pacing = true;
+  }
+
+  // Waits until the steady clock reaches `ns` or until Stop.
+  void PauseUntilNs(int64_t ns) {
+    for (;;) {
+      const int64_t left = ns - NowUs() * 1000;
+      if (stop || left <= 0) return;
+      const timespec t{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
+      pollfd p{wake[0], POLLIN, 0};
+      if (::ppoll(&p, 1, &t, nullptr) > 0) return;
     }
   }
 
   void Run() {
+    const FineTimerResolution fineTimer;  // the line's pace to the microsecond
     startMs = NowMs();
     nextConsoleMs = startMs;
     uint8_t buf[64];
@@ -181,7 +190,10 @@ struct SerialLoader::Impl {
       }
       CheckTimers(now);
       pollfd fds[2] = {{wake[0], POLLIN, 0}, {master, POLLIN, 0}};
-      ::poll(fds, 2, static_cast<int>(NextTimeout(NowMs())));
+      // Bytes already waiting right after a paced read queued while the loader paced.
+      const bool queued = pacing && ::poll(fds, 2, 0) > 0 && (fds[1].revents & POLLIN);
+      pacing = false;
+      if (!queued) ::poll(fds, 2, static_cast<int>(NextTimeout(NowMs())));
       if (stop) break;
       if (!(fds[1].revents & POLLIN)) continue;
       const ssize_t n = ::read(master, buf, sizeof buf);
@@ -189,7 +201,7 @@ struct SerialLoader::Impl {
         if (n < 0 && errno != EAGAIN && errno != EINTR) Pause(50);
         continue;
       }
-      Pace(static_cast<size_t>(n));
+      Pace(static_cast<size_t>(n), queued);
       lastByteMs = NowMs();
       for (ssize_t i = 0; i < n; ++i) Feed(buf[i]);
     }
@@ -265,7 +277,6 @@ struct SerialLoader::Impl {
       command.clear();
       if (cmd == "upgrade") {
         job = Job{};
-        paceDebtUs = 0;  // a job earns no pacing credit from the one before
         job.number = ++jobCount;
         block.clear();
         state = State::kReceiving;
