@@ -572,8 +572,10 @@ The simulator paces its line at 10 bits a byte, so 11 453 data bytes/s is the ce
 32 KiB and a 288 KiB image, medians of 3, measured once on the quiet machine and once while
 $(nproc) busy processes at nice 10 (one per core, started and ended by the script) compete
 for the processors. What a block costs beyond its 89.4 ms on the line is the 1 ms pause
-and the wake-ups on both sides; the simulator's pacing makes good an oversleep with the
-next bytes, so the line itself does not slow down on a busy machine.
+and the wake-ups: the block and the answer each cross the pty (a kernel worker, then the
+reader wakes), and the simulator's last pause of the block ends late by its own wake-up.
+The simulator keeps its line on an absolute clock that runs on through bytes that queued
+while it paced, so neither an oversleep nor the time it spends awake slows the line.
 
 DOC
   fi
@@ -631,8 +633,9 @@ the transfer changed.
   `HeaderGenConvert.OverlongLineAcrossAChunkBoundaryIsCountedOnce`, the golden files).
 * The simulator's emulated links ran slow, not the product: every pacing sleep overshoots,
   and the overshoot was lost each time. The serial line reached 94.9 % of its ceiling and
-  full-speed USB 88 %; the serial pacing now pays its debt with the time actually slept,
-  and a paced USB read that is late by our own wake-up keeps its slot (the existing
+  full-speed USB 88 %; the serial line now runs on an absolute clock (a first step paid a
+  debt with the time slept, which still lost the time the simulator spent awake: about
+  0.1 to 0.2 ms a block), and a paced USB read that is late by our own wake-up keeps its slot (the existing
   `SerialLoaderTest.PacedLineTakesAtLeastTheTimeOfItsBits` still holds the lower bound).
 * The voice encoder packs 4-bit codes two to a byte directly instead of bit by bit
   (`EncoderStream.PackedCodesReadBackBitByBit`).
@@ -642,8 +645,9 @@ the transfer changed.
   answer to a deadline on the steady clock, with the block built and its progress reported
   inside it, and the wait for the answer wakes when the byte arrives (on Windows the
   port's receive event, with 1 ms timer resolution while a download runs)
-  (`DownloadOnScript.PauseBetweenBlocksRunsFromTheAnswer`). The pause is never shorter
-  than before.
+  (`DownloadOnScript.PauseBetweenBlocksRunsFromTheAnswer`). On Linux the download's
+  thread asks for no timer slack (50 us by default) and yields the pause's last 150 us
+  instead of sleeping them. The pause is never shorter than before.
 
 DOC
   if want micro; then
