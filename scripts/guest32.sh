@@ -11,7 +11,8 @@
 # boot on these machines), booted with an initramfs of busybox-static. It mounts this
 # machine's whole tree over virtio-9p and runs COMMAND chrooted there, in the same folder,
 # with the same environment, as root; /tmp, /run and /dev/shm are the guest's own (the
-# simulator's sockets and wine's server socket cannot live on 9p), and its loopback is up.
+# simulator's sockets and wine's server socket cannot live on 9p), with the folders under
+# /tmp that the run reaches bound back into it, and its loopback is up.
 # COMMAND's output is the guest's console, shown here. The guest has no network.
 # --local DIR: the guest sees a copy of DIR in its memory instead of DIR over 9p (wine
 # crashes or fails to load PE files it maps from 9p); the copy comes in the initramfs and is
@@ -26,6 +27,7 @@
 # about 10 s on a quiet machine; TCG runs programs 10 to 20 times slower than the host.
 set -euo pipefail
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
+ROOT=$(cd "$(dirname "$0")/.." && pwd -P)
 G=$CACHE/guest
 TIMEOUT=900
 MODULES=(virtio_ring virtio virtio_pci_legacy_dev virtio_pci_modern_dev virtio_pci
@@ -55,7 +57,13 @@ if mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose host $h
   mkdir -p $h/dev/pts $h/dev/shm
   mount -t devpts -o newinstance,ptmxmode=0666 devpts $h/dev/pts
   ln -sf pts/ptmx $h/dev/ptmx 2>/dev/null
+  # The guest's own /tmp hides the host's: folders the run needs there are bound back.
+  mkdir -p /hosttmp
+  mount --bind $h/tmp /hosttmp
   mount -t tmpfs -o mode=1777 tmp $h/tmp
+  for d in $(sed -n 's/.*edog.keep=\([^ ]*\).*/\1/p' /proc/cmdline | tr , ' '); do
+    mkdir -p $h$d && mount --bind /hosttmp${d#/tmp} $h$d || echo "guest32: $d is not visible"
+  done
   mount -t tmpfs tmp $h/run
   mount -t tmpfs tmp $h/dev/shm
   for d in $(sed -n 's/.*edog.local=\([^ ]*\).*/\1/p' /proc/cmdline | tr , ' '); do
@@ -185,13 +193,26 @@ if [ ${#LOCAL[@]} -gt 0 ]; then
   done
 fi
 locals=$(IFS=,; echo "${LOCAL[*]}")
+# The folders under /tmp that the run reaches (its own, the current one, the project, the
+# --local ones), by their first level there: the guest's /tmp is its own.
+keep=()
+for d in "$run" "$PWD" "$ROOT" "${LOCAL[@]}"; do
+  d=$(cd "$d" && pwd -P)
+  case "$d" in
+    /tmp/*) rest=${d#/tmp/}; d=/tmp/${rest%%/*} ;;
+    *) continue ;;
+  esac
+  case "$d" in *[[:space:],]*) fail "the folder $d has a space or a comma in its name" ;; esac
+  [[ " ${keep[*]} " == *" $d "* ]] || keep+=("$d")
+done
+keeps=$(IFS=,; echo "${keep[*]}")
 
 start=$SECONDS
 rc=0
 timeout -k 10 "$TIMEOUT" qemu-system-x86_64 -accel tcg -cpu max,-smap,-smep,-pku -smp 2 -m 2048 \
   -nodefaults -no-reboot -display none -monitor none -serial stdio -nic none \
   -kernel "$G/kernel/vmlinuz" -initrd "$initrd" \
-  -append "console=ttyS0 quiet loglevel=1 panic=-1 edog.run=$run edog.local=$locals" \
+  -append "console=ttyS0 quiet loglevel=1 panic=-1 edog.run=$run edog.local=$locals edog.keep=$keeps" \
   -fsdev local,id=host,path=/,security_model=none,multidevs=remap -device virtio-9p-pci,fsdev=host,mount_tag=host \
   </dev/null | sed -u 's/\r$//' || rc=$?
 [ $rc -ne 124 ] || fail "the guest did not finish within $TIMEOUT s (stopped)"
