@@ -16,14 +16,15 @@ class RealClock final : public Clock {
   // An absolute point on the steady clock: time spent before the sleep (building the next
   // block, reporting) counts toward the pause instead of adding to it. A sleeper wakes
   // 50 to 150 us late on an idle machine, which is a tenth of a 1 ms pause: the last
-  // stretch is spent yielding instead.
+  // stretch is spun instead (a yield would hand a busy machine's other work a whole slice).
   void SleepUntilUs(uint64_t deadlineUs) override {
-    constexpr uint64_t kYieldUs = 150;
-    if (deadlineUs > kYieldUs) {
+    constexpr uint64_t kSpinUs = 150;
+    if (deadlineUs > kSpinUs) {
       std::this_thread::sleep_until(std::chrono::steady_clock::time_point(
-          std::chrono::microseconds(deadlineUs - kYieldUs)));
+          std::chrono::microseconds(deadlineUs - kSpinUs)));
     }
-    while (NowUs() < deadlineUs) std::this_thread::yield();
+    while (NowUs() < deadlineUs) {
+    }
   }
 };
 
