@@ -634,8 +634,8 @@ the transfer changed.
 * The simulator's emulated links ran slow, not the product: every pacing sleep overshoots,
   and the overshoot was lost each time. The serial line reached 94.9 % of its ceiling and
   full-speed USB 88 %; the serial line now runs on an absolute clock (a first step paid a
-  debt with the time slept, which still lost the time the simulator spent awake: about
-  0.1 to 0.2 ms a block), and a paced USB read that is late by our own wake-up keeps its slot (the existing
+  debt with the time slept, which still lost the time the simulator spent awake between
+  its reads), and a paced USB read that is late by our own wake-up keeps its slot (the existing
   `SerialLoaderTest.PacedLineTakesAtLeastTheTimeOfItsBits` still holds the lower bound).
 * The voice encoder packs 4-bit codes two to a byte directly instead of bit by bit
   (`EncoderStream.PackedCodesReadBackBitByBit`).
@@ -646,7 +646,7 @@ the transfer changed.
   inside it, and the wait for the answer wakes when the byte arrives (on Windows the
   port's receive event, with 1 ms timer resolution while a download runs)
   (`DownloadOnScript.PauseBetweenBlocksRunsFromTheAnswer`). On Linux the download's
-  thread asks for no timer slack (50 us by default) and yields the pause's last 150 us
+  thread asks for no timer slack (50 us by default) and spins the pause's last 150 us
   instead of sleeping them. The pause is never shorter than before.
 
 DOC
