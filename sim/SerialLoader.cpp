@@ -141,14 +141,6 @@ struct SerialLoader::Impl {
 
   void Console(const std::string& line) { Send(ConsoleSafe(line) + "\n"); }
 
-  // Waits `ms` or until Stop; false when stopping.
-  bool Pause(int ms) {
-    if (ms <= 0) return !stop;
-    pollfd p{wake[0], POLLIN, 0};
-    ::poll(&p, 1, ms);
-    return !stop;
-  }
-
   // The line carries 10 bits a byte: what is read is taken no sooner than it could have
   // come down the line. The line's clock starts at the read when the loader was waiting
   // for bytes, and runs on from where it stood when they had queued while it paced, so a
@@ -198,7 +190,7 @@ struct SerialLoader::Impl {
       if (!(fds[1].revents & POLLIN)) continue;
       const ssize_t n = ::read(master, buf, sizeof buf);
       if (n <= 0) {
-        if (n < 0 && errno != EAGAIN && errno != EINTR) Pause(50);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) PauseUntilNs((NowUs() + 50000) * 1000);
         continue;
       }
       Pace(static_cast<size_t>(n), queued);
