@@ -17,6 +17,10 @@
 
 #include <utility>
 
+#ifdef __WXMSW__
+#include <wx/msw/wrapwin.h>
+#endif
+
 #include "app/AboutDlg.h"
 #include "app/MainWindowLogic.h"
 #include "app/Resources.h"
@@ -254,8 +258,11 @@ void CRS232TestDlg::OnInitDialog(wxInitDialogEvent&) {
   // 1. Controls receive the initial field values.
   UpdateData(false);
 
-  // 2. The About item. GTK has no system menu: the item is offered by a right-click in
-  //    the window instead (OnContextMenu).
+  // 2. The About item: in the system menu on Windows; GTK has none, so there a right-click
+  //    in the window offers it instead (OnContextMenu).
+#ifdef __WXMSW__
+  AppendAboutToSystemMenu();
+#endif
 
   // 3. Progress bar: 0..100 at 0, black to blue, white percentage text.
   progressBar_->SetRange(0, 100);
@@ -376,7 +383,12 @@ void CRS232TestDlg::OnTimer(wxTimerEvent& event) {
   UpdateData(false);
 }
 
-void CRS232TestDlg::OnContextMenu(wxContextMenuEvent&) {
+void CRS232TestDlg::OnContextMenu(wxContextMenuEvent& event) {
+#ifdef __WXMSW__
+  event.Skip();  // the system menu holds the item there
+  return;
+#endif
+  (void)event;
   const wxString about = LoadResourceString(IDS_ABOUTBOX);
   if (about.empty()) return;
   wxMenu menu;
@@ -388,6 +400,24 @@ void CRS232TestDlg::OnSysCommand(unsigned id) {
   if ((id & 0xFFF0) == IDM_ABOUTBOX) RunAboutBox();
   // Other system commands (move, minimise, close) are the window manager's own here.
 }
+
+#ifdef __WXMSW__
+void CRS232TestDlg::AppendAboutToSystemMenu() {
+  const wxString about = LoadResourceString(IDS_ABOUTBOX);
+  HMENU menu = ::GetSystemMenu(GetHWND(), FALSE);
+  if (!menu || about.empty()) return;
+  ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.wc_str());
+}
+
+WXLRESULT CRS232TestDlg::MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) {
+  if (message == WM_SYSCOMMAND && (static_cast<unsigned>(wParam) & 0xFFF0) == IDM_ABOUTBOX) {
+    OnSysCommand(static_cast<unsigned>(wParam));
+    return 0;
+  }
+  return wxDialog::MSWWindowProc(message, wParam, lParam);
+}
+#endif
 
 void CRS232TestDlg::RunAboutBox() {
   CAboutDlg about(this);

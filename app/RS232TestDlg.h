@@ -132,6 +132,11 @@ class CRS232TestDlg : public wxDialog {
   void OnPaint(wxPaintEvent& event);
   void OnTimer(wxTimerEvent& event);
   void OnContextMenu(wxContextMenuEvent& event);
+#ifdef __WXMSW__
+  // The About item in the window's system menu, and the system commands that reach it.
+  void AppendAboutToSystemMenu();
+  WXLRESULT MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) override;
+#endif
   void OnCharHook(wxKeyEvent& event);
   void OnCheckBox(int id);
   void OnMethodRadio(int id);

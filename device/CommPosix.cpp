@@ -92,10 +92,13 @@ int CComm::CreateEvents() {
 
 namespace {
 
-// The group that owns the device node, by name; empty when it cannot be told.
+// The group whose members may open the device node, by name: its group when that group
+// may read and write it (joining any other group, or root's, would not help); empty when
+// there is none or it cannot be told.
 std::string OwningGroup(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return {};
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || st.st_gid == 0) return {};
   std::vector<char> buf(16384);
   group g{};
   group* found = nullptr;

@@ -15,7 +15,9 @@ const char* const kComDisconnectText = "COMx disconnect!\n\nCheck COMx port!";
 const char* const kPackageMismatchText = "数据与下载工具不配对，请更换数据！";
 const char* const kExtractDiskFullText = "磁盘已满，无法解压升级数据，请清理磁盘空间后再试！";
 const char* const kExtractWriteFailedText = "无法写入临时文件夹，升级数据未能解压！";
-const char* const kPackageCannotOpenFormat = "无法打开升级数据文件：\n%s\n请把升级数据放在本程序所在的文件夹中！";
+// The device tool's own box text first, the reason after it.
+const char* const kPackageCannotOpenFormat =
+    "数据与下载工具不配对，请更换数据！\n\n无法打开升级数据文件：\n%s\n请把升级数据放在本程序所在的文件夹中！";
 
 namespace {
 
@@ -250,12 +252,16 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const PackageExtracti
   if (header.fields.port != 0) {
     if (voice) host_.OnBusyChanged(true);
     if (!host_.Connected()) {
-      result.summary += t.notSentSummary;
       host_.OnFailure(kUsbDisconnectText);
       host_.OnBusyChanged(false);
+      // Before anything went to the device the job just ends, with no summary; once a
+      // transfer of this job has run, the summary still says what the device holds.
+      if (!result.usbTransferStarted) return KindEnd::kEndJob;
+      result.summary += t.notSentSummary;
       return KindEnd::kUsbLost;
     }
     host_.AppendLog(t.startLog);
+    result.usbTransferStarted = true;
     const TransferOutcome outcome = host_.RunUsbTransfer(*file, t.label);
     if (outcome == TransferOutcome::kDeviceLost) {
       // Said at once: no pause, and no other content is tried without the device.

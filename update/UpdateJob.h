@@ -75,6 +75,7 @@ struct UpdateResult {
   bool extracted = false;
   bool aborted = false;     // ended early (disconnect)
   bool usbLost = false;     // ... at the USB disconnect box, which the summary follows
+  bool usbTransferStarted = false;  // a USB transfer of this job has begun
   int usbCompleted = 0;     // contents the device accepted whole over USB
   int failed = 0;           // contents refused by the checks or not taken whole
   int serialDownloadsStarted = 0;  // their outcome is known only when they end
@@ -109,7 +110,8 @@ extern const char* const kPackageMismatchText;
 // folder cannot be written at all: the package itself may be fine.
 extern const char* const kExtractDiskFullText;
 extern const char* const kExtractWriteFailedText;
-// The package could not be opened at all (absent, or unreadable): "%s" is its path.
+// The package could not be opened at all (absent, unreadable, refused): the mismatch text,
+// then why, with "%s" its path.
 extern const char* const kPackageCannotOpenFormat;
 
 }  // namespace edog

@@ -206,18 +206,27 @@ TEST_F(UpdateJobTest, UartWithClosedPortEndsTheJobAndStillCleansUp) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
-TEST_F(UpdateJobTest, DeviceGoneBeforeTheFirstUsbHeaderSaysNothingWasSent) {
+TEST_F(UpdateJobTest, DeviceGoneBeforeTheFirstUsbHeaderEndsWithTheDisconnectBoxAlone) {
   UsbPackage();
   int calls = 0;
   host_.connected = [&] { return ++calls == 1; };  // present at the press only
   const auto r = UpdateJob(host_).Run({true, true, true}, settings_);
   EXPECT_TRUE(r.aborted);
-  EXPECT_TRUE(r.usbLost);
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"USB disconnect!\n\nCheck USB!",
-                                                      "语音文件未发送!\r\n数据库文件未发送!\r\n软件未发送!\r\n"}));
+  EXPECT_FALSE(r.usbLost);
+  // Nothing went to the device: the disconnect box alone, no summary box after it.
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"USB disconnect!\n\nCheck USB!"}));
   EXPECT_EQ(host_.Count("log 语音文件更新开始"), 0u);
   EXPECT_EQ(host_.Count("usb"), 0u);
   EXPECT_TRUE(host_.buttonEnabled);
+  EXPECT_TRUE(TmpIsEmpty());
+  // Gone after the voice went: the summary still says what the device holds.
+  calls = 0;
+  host_.connected = [&] { return ++calls <= 2; };  // the press and the voice's check
+  host_.messages.clear();
+  const auto later = UpdateJob(host_).Run({true, true, true}, settings_);
+  EXPECT_TRUE(later.usbLost);
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"USB disconnect!\n\nCheck USB!",
+                                                      "语音文件更新成功!\r\n数据库文件未发送!\r\n软件未发送!\r\n"}));
   EXPECT_TRUE(TmpIsEmpty());
 }
 
@@ -229,11 +238,11 @@ TEST_F(UpdateJobTest, ExtractionFailureShowsMismatchAndLeavesNothing) {
   EXPECT_EQ(host_.Count("log "), 1u);
   EXPECT_TRUE(host_.buttonEnabled);
   EXPECT_TRUE(TmpIsEmpty());
-  // A package that is not there is not called a mismatch: the message names it.
+  // A package that is not there: the same first line, then the reason naming it.
   settings_.packagePath = dir_ / "absent.dll";
   host_.messages.clear();
   UpdateJob(host_).Run({true, false, false}, settings_);
-  EXPECT_EQ(host_.messages, (std::vector<std::string>{"无法打开升级数据文件：\n" +
+  EXPECT_EQ(host_.messages, (std::vector<std::string>{"数据与下载工具不配对，请更换数据！\n\n无法打开升级数据文件：\n" +
                                                       settings_.packagePath +
                                                       "\n请把升级数据放在本程序所在的文件夹中！"}));
   // A package the lookup refused (another user could have put it there) is not opened,
@@ -244,7 +253,7 @@ TEST_F(UpdateJobTest, ExtractionFailureShowsMismatchAndLeavesNothing) {
   host_.events.clear();
   host_.messages.clear();
   EXPECT_FALSE(UpdateJob(host_).Run({true, true, true}, settings_).started);
-  EXPECT_EQ(host_.events, (std::vector<std::string>{"box 无法打开升级数据文件：\n" +
+  EXPECT_EQ(host_.events, (std::vector<std::string>{"box 数据与下载工具不配对，请更换数据！\n\n无法打开升级数据文件：\n" +
                                                     settings_.packagePath +
                                                     "\n请把升级数据放在本程序所在的文件夹中！"}));
   EXPECT_TRUE(TmpIsEmpty());

@@ -180,6 +180,7 @@ void CHeaderGenDlg::OnConvert() {
   settings.nand = !serialRadio_->GetValue() && nandRadio_->GetValue();
   settings.port = uartRadio_->GetValue() ? Port::Uart : Port::Usb;
   LockRun(true);
+  FocusStopDuringRun(*this, wxID_OK);  // End
   const auto run = [this, settings] {
     PaneObserver observer(*this);
     std::vector<std::string> written;

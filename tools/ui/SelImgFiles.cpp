@@ -259,6 +259,7 @@ void CSelImgFiles::OnOK() {
   const int displayMs = std::max(0, ReadDecimalText(displaySpeed_));
 
   LockEdits(true);
+  FocusStopDuringRun(*this, wxID_CANCEL);
   const auto run = [this, settings, displayMs, name = outputName_] {
     RunObserver observer(*this, displayMs);
     // The failure text is shown once the run has ended; the final text is the window's own.

@@ -267,6 +267,7 @@ void CSelWavFiles::OnOK() {
   generation_.rateAndBits = rateAndBits_ != 0;
 
   LockEdits(true);
+  FocusStopDuringRun(*this, wxID_CANCEL);
   // The run works on its own copy: the window may change the lists at the next OK.
   const auto run = [this, generation = generation_, address = *start] {
     RunObserver observer(*this);

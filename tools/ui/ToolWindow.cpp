@@ -56,6 +56,10 @@ void BindListEdits(wxDialog& window, wxListCtrl& list, const ToolRun& run, int d
   }
 }
 
+void FocusStopDuringRun(wxDialog& window, int cancelId) {
+  if (wxWindow* stop = window.FindWindow(cancelId)) stop->SetFocus();
+}
+
 void LockList(wxListCtrl& list, std::initializer_list<wxButton*> buttons, bool locked) {
   list.Enable(!locked);
   for (wxButton* b : buttons) b->Enable(!locked);

@@ -32,3 +32,6 @@ void BindListEdits(wxDialog& window, wxListCtrl& list, const edog::ToolRun& run,
                    int moveUpId, int moveDownId);
 // The list and its edit buttons rest while a run works.
 void LockList(wxListCtrl& list, std::initializer_list<wxButton*> buttons, bool locked);
+// At a run's start: the keyboard focus goes to the button that stops it (`cancelId`), so
+// that Esc still reaches the window once the button just pressed has gone off.
+void FocusStopDuringRun(wxDialog& window, int cancelId);

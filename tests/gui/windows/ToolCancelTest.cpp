@@ -40,7 +40,6 @@ struct ToolWindowCase {
   std::function<ToolRun&(wxDialog&)> run;
   int startId;
   int cancelId;                      // the window's Cancel (Header Generation: End)
-  int focusId;                       // a control that keeps working during the run, for Esc
   std::vector<int> restingIds;       // controls off while the run works
   const char* writtenMidway;         // once this exists the run is held at its next step
   std::vector<const char*> outputs;  // what a finished run leaves beside the inputs
@@ -67,11 +66,12 @@ class ToolCancel : public ::testing::TestWithParam<std::tuple<size_t, Press>> {
       names.insert(e.path().filename().string());
     return names;
   }
-  void PressEscape(wxWindow* focus) {
-    // A real key through the display, to the control that has the focus.
+  void PressEscape(wxWindow* stop) {
+    // A real key through the display, wherever the run left the focus: the start button
+    // the user pressed has gone off, so the window must have moved it to its stop button.
     dlg_->Raise();
-    focus->SetFocus();
-    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == focus; }));
+    ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == stop; }))
+        << "the focus is not on the stop button during the run";
     wxUIActionSimulator keys;
     keys.Char(WXK_ESCAPE);
   }
@@ -100,7 +100,7 @@ const std::vector<ToolWindowCase>& Cases() {
          return dlg;
        },
        [](wxDialog& d) -> ToolRun& { return dynamic_cast<CSelImgFiles&>(d).run_; },
-       wxID_OK, wxID_CANCEL, CSelImgFiles::IDC_ADDRESS,
+       wxID_OK, wxID_CANCEL,
        {CSelImgFiles::IDC_IMAGE_LIST, CSelImgFiles::IDC_ADD_FILES, CSelImgFiles::IDC_DELETE,
         CSelImgFiles::IDC_MOVE_UP, CSelImgFiles::IDC_MOVE_DOWN, wxID_OK},
        "rgb24.bin",
@@ -117,7 +117,7 @@ const std::vector<ToolWindowCase>& Cases() {
          return dlg;
        },
        [](wxDialog& d) -> ToolRun& { return dynamic_cast<CSelWavFiles&>(d).run_; },
-       wxID_OK, wxID_CANCEL, CSelWavFiles::IDC_ADDRESS,
+       wxID_OK, wxID_CANCEL,
        {CSelWavFiles::IDC_WAVE_LIST, CSelWavFiles::IDC_ADD_FILES, CSelWavFiles::IDC_DELETE,
         CSelWavFiles::IDC_MOVE_UP, CSelWavFiles::IDC_MOVE_DOWN, wxID_OK},
        "b.enc",
@@ -133,7 +133,7 @@ const std::vector<ToolWindowCase>& Cases() {
          return dlg;
        },
        [](wxDialog& d) -> ToolRun& { return dynamic_cast<CHeaderGenDlg&>(d).run_; },
-       CHeaderGenDlg::IDC_CONVERT, wxID_OK, CHeaderGenDlg::IDC_REPORT,
+       CHeaderGenDlg::IDC_CONVERT, wxID_OK,
        {CHeaderGenDlg::IDC_FILE_OPEN, CHeaderGenDlg::IDC_CONVERT, CHeaderGenDlg::IDC_OPTION_C},
        "fw.bin",  // the flat image, written before the headered image
        {"fw.bin", "fw.hdr"},
@@ -156,6 +156,7 @@ TEST_P(ToolCancel, DuringARunStopsRemovesSaysSoAndClosesAfterTheEndJustCloses) {
   const std::string midway = dir_ / c.writtenMidway;
   if (press != Press::kCancelAfterTheEnd) run.HoldStepsWhile([midway] { return FileExists(midway); });
   ASSERT_TRUE(boxes_.empty()) << boxes_.front();
+  dlg_->FindWindow(c.startId)->SetFocus();  // where a pointer's press leaves it
   Click(dlg_->FindWindow(c.startId));
 
   if (press == Press::kCancelAfterTheEnd) {
@@ -185,7 +186,7 @@ TEST_P(ToolCancel, DuringARunStopsRemovesSaysSoAndClosesAfterTheEndJustCloses) {
     guitest::SaveArtifact(guitest::Capture(dlg_.get()), std::string("cancel-mid-run-") + c.name + ".png");
   }
   if (press == Press::kEscape) {
-    PressEscape(dlg_->FindWindow(c.focusId));
+    PressEscape(dlg_->FindWindow(c.cancelId));
   } else {
     Click(dlg_->FindWindow(c.cancelId));
   }
