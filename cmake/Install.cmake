@@ -7,6 +7,13 @@ if(WIN32)
   return()  # Windows ships a folder in a zip (scripts/pack-windows.sh)
 endif()
 
+# The installed modes never follow the builder's umask: under `umask 002` the folders would
+# be 0775, which Debian refuses (lintian non-standard-dir-perm) and which lets the group
+# replace the installed package. Files get their modes from install() itself (0644, and
+# 0755 for programs); the folders it makes on the way get these.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
 set(EDOG_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 set(EDOG_MAN_DIR ${CMAKE_BINARY_DIR}/man)
 
@@ -129,5 +136,7 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/DebianDepends.cmake)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The control files too: 0644 whatever the umask (CPack makes them itself).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_GENERATOR DEB)
 include(CPack)

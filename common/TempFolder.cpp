@@ -55,12 +55,14 @@ std::string TempFolderProblem(const std::string& folder) {
       folder, {"the temp folder", "swap the extracted files", "set TMP to a folder of your own"});
 }
 
-std::string FolderTrustProblem(const std::string& folder, const TrustWords& words) {
-  return temp_os::FolderProblem(folder, words);
+std::string FolderTrustProblem(const std::string& folder, const TrustWords& words,
+                               const TrustRule& rule) {
+  return temp_os::FolderProblem(folder, words, rule);
 }
 
-std::string FileTrustProblem(const std::string& file, const TrustWords& words) {
-  return temp_os::FileProblem(file, words);
+std::string FileTrustProblem(const std::string& file, const TrustWords& words,
+                             const TrustRule& rule) {
+  return temp_os::FileProblem(file, words, rule);
 }
 
 FreshTempFolder MakeFreshTempFolder() {

@@ -10,8 +10,8 @@ namespace edog::temp_os {
 // The system's temp folder when $TMP cannot be used; empty when there is none.
 std::string SystemTempFolder();
 // See FolderTrustProblem and FileTrustProblem.
-std::string FolderProblem(const std::string& folder, const TrustWords& words);
-std::string FileProblem(const std::string& file, const TrustWords& words);
+std::string FolderProblem(const std::string& folder, const TrustWords& words, const TrustRule& rule);
+std::string FileProblem(const std::string& file, const TrustWords& words, const TrustRule& rule);
 // This process's id, and whether a process with that id still runs on this machine.
 long ProcessId();
 // The machine's name, so that a mark from another machine sharing the folder is left.

@@ -1,9 +1,12 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -81,27 +84,95 @@ std::string OwnerProblem(const std::string& path, const struct stat& st, const T
          ") or root, who could " + w.harm + "; " + w.fix;
 }
 
+std::optional<GroupEntry> SystemGroup(unsigned long gid) {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    struct group entry {};
+    struct group* found = nullptr;
+    const int error =
+        ::getgrgid_r(static_cast<gid_t>(gid), &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < (1u << 24)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (error != 0 || !found) return std::nullopt;
+    GroupEntry group{entry.gr_name ? entry.gr_name : "", {}};
+    for (char** member = entry.gr_mem; member && *member; ++member) group.members.push_back(*member);
+    return group;
+  }
+}
+
+// This user's name and primary group; false when the user database does not know them.
+bool Me(std::string& name, gid_t& primary) {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    const int error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (error == ERANGE && buffer.size() < (1u << 24)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (error != 0 || !found || !entry.pw_name) return false;
+    name = entry.pw_name;
+    primary = entry.pw_gid;
+    return true;
+  }
+}
+
+// Who besides you (and root) may write to what `st` describes, for the refusal's words;
+// empty when no one may. A group write permission is harmless under `byWhoMayWrite` when
+// the group is your user-private group: no one but you is in it.
+std::string OtherWriters(const struct stat& st, const TrustRule& rule) {
+  if (st.st_mode & S_IWOTH) return "others";
+  if (!(st.st_mode & S_IWGRP)) return {};
+  if (!rule.byWhoMayWrite) return "others";
+  const std::optional<GroupEntry> group =
+      rule.groups ? rule.groups(st.st_gid) : SystemGroup(st.st_gid);
+  std::string me;
+  gid_t primary = 0;
+  if (group && Me(me, primary) && primary == st.st_gid && group->name == me &&
+      std::all_of(group->members.begin(), group->members.end(),
+                  [&](const std::string& member) { return member == me; }))
+    return {};
+  const std::string name =
+      group && !group->name.empty() ? group->name
+                                    : std::to_string(static_cast<unsigned long>(st.st_gid));
+  return "group " + name + ", which is not your own private group";
+}
+
+// What the user can do about a place of his own that others may write to.
+std::string TakeAwayWrite(const std::string& path, const struct stat& st, const TrustRule& rule) {
+  if (!rule.byWhoMayWrite || st.st_uid != ::getuid()) return {};
+  return ", or take their write permission away (chmod go-w " + path + ")";
+}
+
 }  // namespace
 
-std::string FolderProblem(const std::string& folder, const TrustWords& w) {
+std::string FolderProblem(const std::string& folder, const TrustWords& w, const TrustRule& rule) {
   struct stat st {};
   if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
   if (std::string why = OwnerProblem(folder, st, w); !why.empty()) return why;
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-    return w.what + " " + folder + " lets other users rename what is in it (mode " +
-           Mode(st.st_mode) + ": writable by others and not sticky), so they could " + w.harm +
-           "; " + w.fix + ", or make it sticky (chmod +t " + folder + ")";
-  return {};
+  if (st.st_mode & S_ISVTX) return {};
+  const std::string writers = OtherWriters(st, rule);
+  if (writers.empty()) return {};
+  const std::string remedy = TakeAwayWrite(folder, st, rule);
+  return w.what + " " + folder + " lets other users rename what is in it (mode " +
+         Mode(st.st_mode) + ": writable by " + writers + (writers == "others" ? "" : ",") +
+         " and not sticky), so they could " +
+         w.harm + "; " + w.fix +
+         (remedy.empty() ? ", or make it sticky (chmod +t " + folder + ")" : remedy);
 }
 
-std::string FileProblem(const std::string& file, const TrustWords& w) {
+std::string FileProblem(const std::string& file, const TrustWords& w, const TrustRule& rule) {
   struct stat st {};
   if (::stat(file.c_str(), &st) != 0) return {};
   if (std::string why = OwnerProblem(file, st, w); !why.empty()) return why;
-  if (st.st_mode & (S_IWGRP | S_IWOTH))
-    return w.what + " " + file + " may be changed by other users (mode " + Mode(st.st_mode) +
-           "), who could " + w.harm + "; " + w.fix;
-  return {};
+  const std::string writers = OtherWriters(st, rule);
+  if (writers.empty()) return {};
+  return w.what + " " + file + " may be changed by other users (mode " + Mode(st.st_mode) +
+         (writers == "others" ? "" : ": writable by " + writers) + "), who could " + w.harm +
+         "; " + w.fix + TakeAwayWrite(file, st, rule);
 }
 
 long ProcessId() { return static_cast<long>(::getpid()); }

@@ -56,13 +56,17 @@ std::vector<std::string> PackageCandidates(const PackagePlaces& places) {
   return out;
 }
 
-std::string PackageTrustProblem(const std::string& path) {
+std::string PackageTrustProblem(const std::string& path) { return PackageTrustProblem(path, {}); }
+
+std::string PackageTrustProblem(const std::string& path, const GroupLookup& groups) {
   const TrustWords words{"the folder of the update package", "send content of their own to your device",
                          "keep the package in a folder of your own, or name it with --package"};
+  const TrustRule rule{true, groups};
   const std::string folder = path.substr(0, FileNameStart(path));
-  if (std::string why = FolderTrustProblem(folder.empty() ? "." : folder, words); !why.empty())
+  if (std::string why = FolderTrustProblem(folder.empty() ? "." : folder, words, rule);
+      !why.empty())
     return why;
-  return FileTrustProblem(path, {"the update package", words.harm, words.fix});
+  return FileTrustProblem(path, {"the update package", words.harm, words.fix}, rule);
 }
 
 PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile, TrustTest trust) {
@@ -70,10 +74,14 @@ PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile, TrustTes
   if (!trust) trust = PackageTrustProblem;
   PackageLookup lookup;
   lookup.candidates = PackageCandidates(places);
-  for (const std::string& c : lookup.candidates) {
+  for (size_t i = 0; i < lookup.candidates.size(); ++i) {
+    const std::string& c = lookup.candidates[i];
     if (!isFile(c)) continue;
     lookup.path = c;
-    if (places.chosen.empty()) lookup.refusal = trust(c);
+    // The package beside the program is as safe as the program: whoever may replace the one
+    // may replace the other. Only the other places are checked.
+    const bool besideProgram = places.chosen.empty() && i == 0;
+    if (places.chosen.empty() && !besideProgram) lookup.refusal = trust(c);
     lookup.found = lookup.refusal.empty();
     return lookup;
   }

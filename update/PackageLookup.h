@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "common/TempFolder.h"
+
 namespace edog {
 
 struct PackagePlaces {
@@ -28,16 +30,20 @@ struct PackageLookup {
   std::vector<std::string> candidates;  // every place looked at, in order
 };
 
-// Why a package found on the lookup path may not be used: another user could have put it
-// there or could change it (its folder or the file is another user's, or others may write
-// to them; a sticky folder such as a shared 1777 $XDG_DATA_HOME is fine for the user's own
-// files). Empty when nothing is wrong.
+// Why a package found in the user's data folder or the installed one may not be used:
+// another user could have put it there or could change it (its folder or the file is
+// another user's, or others may write to them; a sticky folder such as a shared 1777
+// $XDG_DATA_HOME is fine for the user's own files, and so is a group-writable one whose group
+// is the user's private group, as `umask 002` leaves them). Empty when nothing is wrong.
+// `groups` looks groups up (tests fake it); empty: the system's group database.
 std::string PackageTrustProblem(const std::string& path);
+std::string PackageTrustProblem(const std::string& path, const GroupLookup& groups);
 
-// The first candidate that is a file is the package. A package found on the lookup path
-// that fails `trust` (default PackageTrustProblem) is refused: the lookup stops there with
-// `refusal` set rather than take a package from a later place the user did not mean. The
-// package named with --package is the user's own choice and is not checked.
+// The first candidate that is a file is the package. The package beside the program is
+// trusted as the program is; one found in a later place that fails `trust` (default
+// PackageTrustProblem) is refused: the lookup stops there with `refusal` set rather than
+// take a package from a later place the user did not mean. The package named with
+// --package is the user's own choice and is not checked.
 using FileTest = bool (*)(const std::string& path);
 using TrustTest = std::string (*)(const std::string& path);
 PackageLookup FindPackage(const PackagePlaces& places, FileTest isFile = nullptr,

@@ -2,9 +2,14 @@
 // simulator (in this process), USB and serial routes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <regex>
+#include <utility>
+#include <vector>
 
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
@@ -198,6 +203,37 @@ TEST_F(UpdateCommand, UartContentWithoutAnOpenPortEndsWithTheComMessage) {
   EXPECT_NE(r.err.find("COMx disconnect!\n\nCheck COMx port!"), std::string::npos) << r.err;
   EXPECT_EQ(r.out.find("Result:"), std::string::npos);
   EXPECT_TRUE(std::filesystem::is_empty(tmp_.Path()));
+}
+
+// A clone built under `umask 002` (the default where each user has a group of his own) has
+// its bin folder at 0775 and the demo package at 0664. The package beside the program is
+// trusted as the program is, so the first update from such a folder goes through.
+TEST_F(UpdateCommand, TheDemoPackageOfAFolderBuiltUnderUmask002IsUsed) {
+  namespace fs = std::filesystem;
+  const mode_t before = ::umask(002);
+  const std::string bin = dir_ / "bin";
+  fs::create_directory(bin);
+  for (const char* name : {"edogtool", "libHaldenUSB.so", "edog-sim-default", "qzkt.dll"})
+    fs::copy_file(test::BinDir() + "/" + name, bin + "/" + name);
+  ::umask(before);
+  ASSERT_EQ(::chmod(bin.c_str(), 0775), 0);
+  ASSERT_EQ(::chmod((bin + "/qzkt.dll").c_str(), 0664), 0);
+  // The programs' own runtime, temp, config and data folders: never the user's simulator.
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+  for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"}) {
+    const char* value = std::getenv(name);
+    saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+    setenv(name, dir_.Path().c_str(), 1);
+  }
+  auto& sim = StartSim();
+  const auto r = test::RunProgram(bin + "/edogtool", {"update", "--voice"});
+  for (const auto& [name, value] : saved)
+    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("更新包: " + bin + "/qzkt.dll"), std::string::npos) << r.out;
+  const auto records = sim.JournalRecords();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].Text("outcome"), "complete");
 }
 
 TEST_F(UpdateCommand, UsageErrors) {

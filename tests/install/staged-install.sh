@@ -14,8 +14,23 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "staged-install: $*" >&2; exit 1; }
 
-DESTDIR=$work/stage cmake --install "$build" --prefix /usr >"$work/install.log"
+# Under `umask 002` (many distributions' default), so that modes following the builder's
+# umask show: every installed folder must be 0755 and every file 0644 or 0755.
+(umask 002; DESTDIR=$work/stage cmake --install "$build" --prefix /usr >"$work/install.log")
 root=$work/stage/usr
+odd=$(find "$root" \( -type d ! -perm 0755 \) -o \( -type f ! -perm 0644 ! -perm 0755 \) |
+      sed "s|^$work/stage||")
+[ -z "$odd" ] || fail "installed with modes of the builder's umask: $odd"
+# The Debian package made under the same umask: its folders 0755 too (lintian's
+# non-standard-dir-perm), its files as installed.
+if command -v dpkg-deb >/dev/null && [ -f "$build/CPackConfig.cmake" ]; then
+  (umask 002; cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work/deb" >"$work/cpack.log" 2>&1) ||
+    fail "cpack: $(cat "$work/cpack.log")"
+  deb=$(ls "$work"/deb/edog_*.deb)
+  odd=$(dpkg-deb -c "$deb" | awk '($1 ~ /^d/ && $1 != "drwxr-xr-x") ||
+                                  ($1 ~ /^-/ && $1 != "-rw-r--r--" && $1 != "-rwxr-xr-x")')
+  [ -z "$odd" ] || fail "the .deb has modes of the builder's umask: $odd"
+fi
 for f in bin/edog bin/edogtool bin/edog-sim lib/edog/libHaldenUSB.so lib/edog/libKova100.so \
          share/edog/qzkt.dll share/man/man1/edog.1.gz share/man/man1/edogtool.1.gz \
          share/man/man1/edog-sim.1.gz share/applications/edog.desktop \
@@ -80,4 +95,4 @@ grep -qF "更新包: $root/bin/../share/edog/qzkt.dll" "$work/update.log" ||
   fail "update did not name the installed package: $(cat "$work/update.log")"
 [ "$(grep -cE '"outcome": ?"complete"' "$work/state/journal.jsonl")" = 3 ] ||
   fail "the simulator did not store three complete jobs"
-echo "staged-install: installed programs, plug-ins (USB library: $usb_library), package, man pages and menu entry work"
+echo "staged-install: modes 0755/0644 under umask 002 (install and .deb), installed programs, plug-ins (USB library: $usb_library), package, man pages and menu entry work"

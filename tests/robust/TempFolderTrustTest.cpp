@@ -3,10 +3,14 @@
 // naming it and the fix; a sticky or private one is used. Rows with a second user's folder
 // run only as root. The update package found on its lookup path is held to the same rule.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
@@ -138,6 +142,89 @@ TEST(TempFolderTrust, APackageOthersCouldHavePlacedIsRefused) {
         << line;
     // Named by the user, the same package is the user's choice.
     EXPECT_TRUE(FindPackage({package, dir / "bin/", data, ""}).found);
+  }
+}
+
+// Beside the program the package is trusted as the program is: a bin folder open to all
+// and a package anyone may change are used without a word (whoever may replace the one may
+// replace the other), where the same modes elsewhere are refused.
+TEST(TempFolderTrust, ThePackageBesideTheProgramIsNotChecked) {
+  TempDir dir;
+  const std::string bin = dir / "bin/";
+  fs::create_directories(bin);
+  WriteFile(bin + "qzkt.dll", std::string("beside"));
+  ASSERT_EQ(::chmod((bin + "qzkt.dll").c_str(), 0666), 0);
+  ASSERT_EQ(::chmod(bin.c_str(), 0777), 0);
+  const PackageLookup lookup = FindPackage({"", bin, "", ""});
+  EXPECT_TRUE(lookup.found) << lookup.refusal;
+  EXPECT_EQ(lookup.path, bin + "qzkt.dll");
+  EXPECT_NE(PackageTrustProblem(bin + "qzkt.dll"), "");
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+}
+
+// A folder or package writable by its group, as `umask 002` leaves them, is the user's alone
+// when that group is his user-private group: his primary group, named as he is, listing no
+// other member. Any other group may hold other users. The group database is faked here.
+TEST(TempFolderTrust, AGroupOfTheUsersOwnCountsAsTheUser) {
+  const struct passwd* pw = ::getpwuid(::getuid());
+  ASSERT_NE(pw, nullptr);
+  const std::string me = pw->pw_name;
+  const gid_t primary = pw->pw_gid;
+  struct GroupRow {
+    const char* what;
+    mode_t folderMode, fileMode;
+    gid_t gid;  // 0: the user's primary group
+    GroupEntry group;
+    const char* refusal;  // empty: used; <dir> the package's folder, <me> the user's name
+  };
+  const GroupRow rows[] = {
+      {"a private group: folder 0775, package 0664", 0775, 0664, 0, {me, {}}, ""},
+      {"a private group that lists its user", 0775, 0664, 0, {me, {me}}, ""},
+      {"a group with another member", 0775, 0644, 0, {me, {me, "bob"}},
+       "the folder of the update package <dir> lets other users rename what is in it (mode 0775: "
+       "writable by group <me>, which is not your own private group, and not sticky), so they "
+       "could send content of their own to your device; keep the package in a folder of your "
+       "own, or name it with --package, or take their write permission away (chmod go-w <dir>)"},
+      {"a group not named as the user", 0755, 0664, 0, {"staff", {}},
+       "the update package <dir>qzkt.dll may be changed by other users (mode 0664: writable by "
+       "group staff, which is not your own private group), who could send content of their own "
+       "to your device; keep the package in a folder of your own, or name it with --package, "
+       "or take their write permission away (chmod go-w <dir>qzkt.dll)"},
+      {"not the user's primary group", 0755, 0664, 65534, {me, {}},
+       "the update package <dir>qzkt.dll may be changed by other users (mode 0664: writable by "
+       "group <me>"},
+      {"writable by all, whatever the group", 0755, 0666, 0, {me, {}},
+       "the update package <dir>qzkt.dll may be changed by other users (mode 0666)"},
+  };
+  for (const GroupRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.gid && ::getuid() != 0) continue;  // needs root to give a file another group
+    TempDir dir;
+    const std::string folder = dir / "edog/", package = folder + "qzkt.dll";
+    fs::create_directories(folder);
+    WriteFile(package, std::string("mine?"));
+    ASSERT_EQ(::chown(folder.c_str(), static_cast<uid_t>(-1), primary), 0);
+    ASSERT_EQ(::chown(package.c_str(), static_cast<uid_t>(-1), row.gid ? row.gid : primary), 0);
+    ASSERT_EQ(::chmod(package.c_str(), row.fileMode), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), row.folderMode), 0);
+    std::vector<unsigned long> asked;
+    const std::string why = PackageTrustProblem(package, [&](unsigned long gid) {
+      asked.push_back(gid);
+      return std::optional<GroupEntry>(row.group);
+    });
+    std::string refusal = row.refusal;
+    ReplaceAll(refusal, "<me>", me);
+    ReplaceAll(refusal, "<dir>", folder);
+    if (refusal.empty()) {
+      EXPECT_EQ(why, "");
+      EXPECT_FALSE(asked.empty());  // the group was looked at, not passed over
+    } else {
+      EXPECT_EQ(why.rfind(refusal, 0), 0u) << why;
+    }
   }
 }
 

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "support/TestSupport.h"
 #include "update/PackageLookup.h"
@@ -58,6 +59,48 @@ TEST(PackageLookup, FirstPlaceThatHoldsThePackageWins) {
     EXPECT_EQ(lookup.found, c.found);
   }
   gPresent = nullptr;
+}
+
+std::vector<std::string>* gChecked = nullptr;
+std::string RefuseAll(const std::string& path) {
+  gChecked->push_back(path);
+  return "refused";
+}
+
+// Whoever may replace the package beside the program may replace the program itself, so
+// that place is never checked; the user's data folder and the installed one are, and a
+// refusal there ends the lookup. The package named with --package is the user's choice.
+TEST(PackageLookup, OnlyThePlacesBesideTheProgramAndChosenGoUnchecked) {
+  SKIP_ON_WINDOWS();
+  struct TrustCase {
+    const char* name;
+    const char* chosen;
+    std::set<std::string> present;
+    const char* expected;
+    bool found;
+    std::vector<std::string> checked;
+  };
+  const TrustCase cases[] = {
+      {"beside the program", "", {kBeside, kXdg, kInstalled}, kBeside, true, {}},
+      {"the user's data folder", "", {kXdg, kInstalled}, kXdg, false, {kXdg}},
+      {"the installed folder", "", {kInstalled}, kInstalled, false, {kInstalled}},
+      {"the chosen package", "/p/my.dll", {"/p/my.dll"}, "/p/my.dll", true, {}},
+  };
+  for (const TrustCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::set<std::string> present = c.present;
+    std::vector<std::string> checked;
+    gPresent = &present;
+    gChecked = &checked;
+    const PackageLookup lookup =
+        FindPackage({c.chosen, "/opt/x/bin/", "/data", "/home/u"}, Present, RefuseAll);
+    EXPECT_EQ(lookup.path, c.expected);
+    EXPECT_EQ(lookup.found, c.found);
+    EXPECT_EQ(lookup.refusal, c.found ? "" : "refused");
+    EXPECT_EQ(checked, c.checked);
+  }
+  gPresent = nullptr;
+  gChecked = nullptr;
 }
 
 TEST(PackageLookup, TheLogNamesThePackageOrEveryPlaceLookedAt) {
