@@ -59,9 +59,10 @@ int Hex2Hdr(int argc, char** argv) {
   args.Option("--flash", &flash, "serial|nand", "flash memory for -S (default serial)");
   args.Positionals(&input, "INPUT", 1, 1, "the Intel HEX file or raw binary");
   args.Epilog("-C, -I and -M need an address that is a multiple of 512 and a payload that ends\n"
-              "at or below 0x10000. The address goes into the header as given: for NAND flash\n"
-              "give it in 512-byte blocks. No option writes an image that runs past the end of\n"
-              "its flash memory (e-flash 64 KiB, Serial flash 16 MiB, NAND flash 128 MiB).");
+              "at or below 0x10000 (address plus the input's bytes from the offset on, before\n"
+              "the padding to whole packets). -N and -S take any address and any size the\n"
+              "header's 32-bit size field holds. The address goes into the header as given:\n"
+              "for NAND flash give it in 512-byte blocks.");
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
 
   if (int(c) + int(i) + int(n) + int(s) + int(m) > 1)

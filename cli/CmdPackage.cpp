@@ -7,7 +7,6 @@
 #include "cli/SharedOptions.h"
 #include "common/FileChecks.h"
 #include "common/Files.h"
-#include "update/HeaderedImage.h"
 #include "update/Package.h"
 #include "tools/PathFunctions.h"
 
@@ -35,13 +34,13 @@ int Pack(int argc, char** argv) {
                  output.c_str(), in.c_str());
     return kExitFailed;
   }
-  // An entry is a headered image: no larger than its header and the largest flash.
+  // An entry's size field has 32 bits; the entries are read whole before the package is written.
   std::vector<PackageEntry> entries;
   for (const auto& f : files) {
-    BoundedRead read = ReadRegularFile(f, kLargestHeaderedImage);
+    BoundedRead read = ReadRegularFile(f, kMaxEntryBytes);
     if (read.status != BoundedRead::kOk) {
       std::fprintf(stderr, "edogtool pack: %s\n",
-                   BoundedReadMessage(read, f, kLargestHeaderedImage).c_str());
+                   BoundedReadMessage(read, f, kMaxEntryBytes).c_str());
       return kExitFailed;
     }
     entries.push_back({ExtractFileName(f), std::move(read.data)});

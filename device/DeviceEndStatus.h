@@ -5,7 +5,7 @@
  * block is written the host shuts its sending side and waits; the device, having read
  * everything up to that end and written it to flash, answers one message and closes:
  *   "STORED <bytes>"            the whole payload its command block announced is in flash;
- *   "FAILED <outcome> <bytes>"  anything else (short, long, out-of-range, bad-command, ...).
+ *   "FAILED <outcome> <bytes>"  anything else (short, out-of-range, bad-command, ...).
  * A device that closes without a word, or says nothing for a while, stored nothing sure. */
 #include <cstring>
 

@@ -27,8 +27,14 @@ const char* FileName(uint8_t flash) {
 
 FlashModel::~FlashModel() { Close(); }
 
-// One flash map for the device and the tool that checks images against it.
-uint64_t FlashModel::Capacity(uint8_t flash) { return FlashCapacity(flash); }
+uint64_t FlashModel::Capacity(uint8_t flash) const {
+  switch (flash) {
+    case kFlashE: return sizes_.eflash;
+    case kFlashSerial: return sizes_.serial;
+    case kFlashNand: return sizes_.nand;
+    default: return 0;
+  }
+}
 
 uint64_t FlashModel::ByteAddress(uint8_t flash, uint32_t startField) {
   return FlashByteAddress(flash, startField);

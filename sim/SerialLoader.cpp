@@ -367,7 +367,7 @@ struct SerialLoader::Impl {
     r.Set("magic", h.magic).Set("port", h.port).Set("flash", h.flash).Set("start", h.startAddress)
         .Set("size", h.fileSize).Set("packets", h.packetCount);
     if (h.magic != kHeaderMagic) return "bad-header";
-    if (FlashModel::Capacity(h.flash) == 0) return "bad-header";
+    if (flash.Capacity(h.flash) == 0) return "bad-header";
     const uint64_t address = FlashModel::ByteAddress(h.flash, h.startAddress);
     r.Set("address", address);
     const size_t available = d.size() - kHeaderBlockSize;

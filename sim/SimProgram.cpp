@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -74,6 +75,15 @@ struct OptionDef {
   std::function<bool(const std::string&, SimulatorOptions&)> set;
 };
 
+// A flash memory's size: an amount a file can have (off_t).
+bool FlashSize(const std::string& v, uint64_t& out) {
+  uint64_t size = 0;
+  if (!ParseAmount(v, size)) return false;
+  if (size > uint64_t(INT64_MAX)) return TooLarge(uint64_t(INT64_MAX));
+  out = size;
+  return true;
+}
+
 bool After(Fault& f, const std::string& v) {
   f.enabled = true;
   return ParseAmount(v, f.afterBytes);
@@ -117,6 +127,12 @@ const std::vector<OptionDef>& OptionTable() {
        [](const std::string& v, SimulatorOptions& o) { o.firmwareVersion = v; return true; }},
       {"--database", "TEXT", "camera database version in the device banner (default 2026.12)",
        [](const std::string& v, SimulatorOptions& o) { o.databaseVersion = v; return true; }},
+      {"--eflash-size", "BYTES", "size of the simulated e-flash, K/M suffixes allowed (default 64K)",
+       [](const std::string& v, SimulatorOptions& o) { return FlashSize(v, o.flashSizes.eflash); }},
+      {"--serial-flash-size", "BYTES", "size of the simulated Serial flash (default 16M)",
+       [](const std::string& v, SimulatorOptions& o) { return FlashSize(v, o.flashSizes.serial); }},
+      {"--nand-size", "BYTES", "size of the simulated NAND flash (default 128M)",
+       [](const std::string& v, SimulatorOptions& o) { return FlashSize(v, o.flashSizes.nand); }},
       {"--refuse-after", "K", "after K payload bytes of a download the device takes no more blocks "
        "(0: not even the command block)",
        [](const std::string& v, SimulatorOptions& o) { return After(o.faults.refuse, v); }},
@@ -164,8 +180,8 @@ std::string SimulatorHelp(const std::string& program) {
       "Plays the GPS speed-camera warning device for the update tool. The stand-in USB\n"
       "device library (libHaldenUSB) reaches it over a local socket, so \"device attached\"\n"
       "means \"simulator running\". On PIPE00 it takes a 20-byte command block and then the\n"
-      "payload into the flash memory the block names (e-flash 64 KiB; Serial flash 16 MiB and\n"
-      "NAND flash 128 MiB as sparse files; NAND start addresses count 512-byte blocks). One\n"
+      "payload into the flash memory the block names (sparse files, of the sizes below; NAND\n"
+      "start addresses count 512-byte blocks); bytes past a memory's end fail the job. One\n"
       "byte 0x40 asks for device text, sent on PIPE01 in blocks of at most 64 bytes. Every\n"
       "finished or broken job is appended to STATE/journal.jsonl and echoed to standard output.\n"
       "On a pseudo-terminal (its path printed at start and kept in STATE/serial-line) it plays\n"

@@ -13,7 +13,7 @@ namespace edog::sim {
 Simulator::Simulator(SimulatorOptions options)
     : options_(std::move(options)),
       socketPath_(options_.socketPath.empty() ? DefaultDeviceSocketPath() : options_.socketPath),
-      flash_(options_.stateDir),
+      flash_(options_.stateDir, options_.flashSizes),
       journal_(JoinPath(options_.stateDir, Journal::kFileName)) {}
 
 Simulator::~Simulator() { Stop(); }

@@ -36,6 +36,7 @@ struct SimulatorOptions {
   uint32_t textIntervalMs = 1000;       // period of the status lines after a text request
   std::string firmwareVersion = "1.00";
   std::string databaseVersion = "2026.12";
+  FlashSizes flashSizes;                // the simulated device's memories
   FaultOptions faults;
   SerialLoaderOptions serial;           // the serial line (a pseudo-terminal) and its faults
 };

@@ -181,20 +181,8 @@ HeaderGenStatus WriteHeaderedImage(OpenFiles& f, uint64_t size, uint32_t address
     return report.Fail(HeaderGenStatus::kInputTooLarge,
                        " >> Input file is too large for the header!\r\n");
   const SizeAndPackets rounded = PacketRoundedSize(port, static_cast<uint32_t>(size));
-  // An image its flash memory cannot hold would be refused by the update job, or cut off
-  // by a device: refused here before a byte of it is written.
-  HeaderFields fields;
-  fields.port = static_cast<uint8_t>(port);
-  fields.flash = flash;
-  fields.startAddress = address;
-  fields.fileSize = rounded.fileSize;
-  fields.packetCount = rounded.packetCount;
-  const ImageFit fit = CheckImageFit(fields, kHeaderBlockSize + uint64_t(rounded.fileSize));
-  if (fit != ImageFit::kOk)
-    return report.Fail(HeaderGenStatus::kOutsideFlash,
-                       Format(" >> Flash Size Check Error: %s ..Exit.\r\n",
-                              ImageFitMessage(fit, fields, 0).c_str()));
-  const HeaderBlock header = BuildHeaderBlock(fields);
+  const HeaderBlock header =
+      BuildHeaderBlock(port, flash, address, rounded.fileSize, rounded.packetCount);
   bool ok = f.out.Write(header.data(), header.size());
 
   // Whole packets at a time; the short last one is completed with zero bytes.

@@ -94,7 +94,6 @@ enum class HeaderGenStatus {
   kInputTooShort,
   kMaxAddress,
   kInputTooLarge,
-  kOutsideFlash,   // the payload runs past the end of the flash memory the header names
   kReadFailed,
   kWriteFailed,
   kCancelled,

@@ -332,14 +332,13 @@ bool VoiceRun::EncodedLength(size_t i, uint64_t& length) {
 }
 
 bool VoiceRun::FitsTable(size_t i, uint64_t running, uint64_t length) {
-  const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
   const char* unit = nand_ ? "block" : "address";
   const uint64_t address = nand_ ? running + 1 : running;
   const uint64_t size = nand_ ? (length + kNandBlockSize - 1) / kNandBlockSize - 1 : length - 1;
-  if (length > FlashCapacity(flash))
-    return Fail(Format("\"%s\" is encoded to %llu bytes: more than the %s holds (%llu bytes)",
-                       gen_.paths[i].c_str(), (unsigned long long)length, FlashName(flash),
-                       (unsigned long long)FlashCapacity(flash)));
+  if (length > UINT32_MAX)
+    return Fail(Format("\"%s\" is encoded to %llu bytes: more than the header's 32-bit size "
+                       "field holds",
+                       gen_.paths[i].c_str(), (unsigned long long)length));
   if (address > kMaxTableValue || size > kMaxTableValue)
     return Fail(Format("\"%s\" would start at %s 0x%llx: the voice position table holds "
                        "addresses and sizes up to 0xffffff",
@@ -409,14 +408,16 @@ bool VoiceRun::BuildTable() {
     Progress(90);
   }
   end_ = running;
-  // The device stores the whole image in the chosen flash, from the start address on.
-  const uint8_t flash = nand_ ? kFlashNand : kFlashSerial;
+  // The header's size field has 32 bits; which sizes the device takes is the device's own.
   const uint64_t endByte = nand_ ? end_ * kNandBlockSize : end_;
-  if (endByte > FlashCapacity(flash))
-    return Fail(Format("the voice data would end at byte 0x%llx, past the end of the %s "
-                       "(%llu bytes): choose fewer or shorter wave files%s",
-                       (unsigned long long)endByte, FlashName(flash),
-                       (unsigned long long)FlashCapacity(flash), nand_ ? "" : ", or NAND flash"));
+  const uint64_t size = endByte - start_;
+  const uint64_t packet = port_ == Port::Uart ? kUartPacketSize
+                          : nand_             ? 1
+                                              : kUsbPacketSize;
+  if ((size + packet - 1) / packet * packet > UINT32_MAX)
+    return Fail(Format("the voice data would be %llu bytes: more than the header's 32-bit size "
+                       "field holds; choose fewer or shorter wave files",
+                       (unsigned long long)size));
   return true;
 }
 

@@ -126,15 +126,6 @@ std::vector<std::string> HeaderProgressLines(const HeaderFields& f) {
   return lines;
 }
 
-uint64_t FlashCapacity(uint8_t flash) {
-  switch (flash) {
-    case kFlashE: return kEFlashBytes;
-    case kFlashSerial: return kSerialFlashBytes;
-    case kFlashNand: return kLargestFlashBytes;
-    default: return 0;
-  }
-}
-
 const char* FlashName(uint8_t flash) {
   switch (flash) {
     case kFlashE: return "e-flash";
@@ -147,6 +138,18 @@ const char* FlashName(uint8_t flash) {
 uint64_t FlashByteAddress(uint8_t flash, uint32_t startField) {
   return flash == kFlashNand ? uint64_t(startField) * kNandBlockSize : startField;
 }
+
+// still used by device/ until merged
+namespace {
+uint64_t FlashCapacity(uint8_t flash) {
+  switch (flash) {
+    case kFlashE: return 64 * 1024;
+    case kFlashSerial: return 16 * 1024 * 1024;
+    case kFlashNand: return 128ull * 1024 * 1024;
+    default: return 0;
+  }
+}
+}  // namespace
 
 ImageFit CheckImageFit(const HeaderFields& f, uint64_t fileLength) {
   if (fileLength < kHeaderBlockSize) return ImageFit::kNoHeaderBlock;

@@ -19,12 +19,6 @@ constexpr size_t kHeaderBlockSize = 1024;
 constexpr size_t kHeaderFieldBytes = 15;   // what the update job reads
 constexpr size_t kCommandBlockSize = 20;   // what the USB transfer sends ahead of the payload
 constexpr uint32_t kNandBlockSize = 512;
-// The device's flash memories: e-flash (the controller's code area), Serial flash and NAND
-// flash, the largest: no headered image is larger than its header block and that.
-constexpr uint64_t kEFlashBytes = 64 * 1024;
-constexpr uint64_t kSerialFlashBytes = 16 * 1024 * 1024;
-constexpr uint64_t kLargestFlashBytes = 128ull * 1024 * 1024;
-constexpr uint64_t kLargestHeaderedImage = kHeaderBlockSize + kLargestFlashBytes;
 constexpr uint32_t kUartPacketSize = 1024;
 constexpr uint32_t kUsbPacketSize = 64;
 
@@ -81,19 +75,14 @@ HeaderRead ReadHeaderFields(const KeptFile& file);
 // The five progress-list lines the update job writes for a header ("-> port: USB", ...).
 std::vector<std::string> HeaderProgressLines(const HeaderFields& fields);
 
-// Capacity of a flash memory by its code; 0 (and the name "unknown flash") for any other.
-uint64_t FlashCapacity(uint8_t flash);
 const char* FlashName(uint8_t flash);  // "e-flash", "Serial flash", "NAND flash"
 // The byte address a header's start field names: NAND counts 512-byte blocks.
 uint64_t FlashByteAddress(uint8_t flash, uint32_t startField);
 
-// Whether a whole headered image will be stored as its header announces: a device writes
-// what arrives at the named place, so an image whose size field is not its payload's
-// length, whose range leaves its flash memory, or whose flash code names none would be
-// stored short, cut off or nowhere.
+// still used by device/ until merged
+constexpr uint64_t kLargestHeaderedImage = kHeaderBlockSize + 128ull * 1024 * 1024;
 enum class ImageFit { kOk, kNoHeaderBlock, kSizeMismatch, kUnknownFlash, kOutsideFlash };
 ImageFit CheckImageFit(const HeaderFields& fields, uint64_t fileLength);
-// The reason in a sentence, for the command line and the status window ("" for kOk).
 std::string ImageFitMessage(ImageFit fit, const HeaderFields& fields, uint64_t fileLength);
 
 }  // namespace edog

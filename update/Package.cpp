@@ -221,7 +221,7 @@ std::string WritePackage(const std::string& path, const std::vector<PackageEntry
     if (e.name.size() > kEntryNameSize) {
       return "entry name longer than 28 characters: " + e.name;
     }
-    if (e.data.size() > 0xFFFFFFFFu) return "entry larger than 4 GiB: " + e.name;
+    if (e.data.size() > kMaxEntryBytes) return "entry larger than 4 GiB: " + e.name;
     std::memcpy(table + i * kEntryRecordSize, e.name.data(), e.name.size());
     PutLE32(table + i * kEntryRecordSize + kEntryNameSize, static_cast<uint32_t>(e.data.size()));
   }

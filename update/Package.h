@@ -15,6 +15,7 @@ constexpr int kPackageEntries = 3;
 constexpr size_t kEntryRecordSize = 32;
 constexpr size_t kEntryNameSize = 28;
 constexpr size_t kPackageTableSize = kPackageEntries * kEntryRecordSize;  // 96
+constexpr uint64_t kMaxEntryBytes = 0xFFFFFFFFu;  // the record's 32-bit size field
 constexpr int kDefaultEncryptionMethod = 3;
 
 using PackageKey = std::array<uint8_t, 16>;

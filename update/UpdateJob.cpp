@@ -84,26 +84,6 @@ const KindTexts kKinds[3] = {
 
 const KindTexts& Texts(ContentKind kind) { return kKinds[static_cast<int>(kind)]; }
 
-// Why an image is not sent: the device would not store it as its header announces.
-std::string ImageFitLog(ImageFit fit, const HeaderFields& f, uint64_t fileLength) {
-  const auto ull = [](uint64_t v) { return static_cast<unsigned long long>(v); };
-  switch (fit) {
-    case ImageFit::kOk: return {};
-    case ImageFit::kNoHeaderBlock:
-      return Format("文件只有%llu字节，不足1024字节的文件头，未发送。\r\n", ull(fileLength));
-    case ImageFit::kSizeMismatch:
-      return Format("文件头写明%u字节，实际数据%llu字节，两者不符，未发送。\r\n", f.fileSize,
-                    ull(fileLength - kHeaderBlockSize));
-    case ImageFit::kUnknownFlash:
-      return Format("文件头的存储器代码%u无效，未发送。\r\n", unsigned(f.flash));
-    case ImageFit::kOutsideFlash:
-      return Format("文件头的地址0x%08llX起%u字节超出%s容量(%llu字节)，未发送。\r\n",
-                    ull(FlashByteAddress(f.flash, f.startAddress)), f.fileSize,
-                    FlashName(f.flash), ull(FlashCapacity(f.flash)));
-  }
-  return {};
-}
-
 }  // namespace
 
 const char* UpdateJob::HeaderFileName(ContentKind kind) { return Texts(kind).headerFile; }
@@ -238,15 +218,6 @@ UpdateJob::KindEnd UpdateJob::HandleKind(ContentKind kind, const PackageExtracti
       break;
   }
   for (const auto& line : HeaderProgressLines(header.fields)) host_.AddProgressLine(line);
-
-  // Nothing goes to the device that it would store short, cut off or nowhere.
-  const uint64_t length = file->Size().value_or(0);
-  if (const ImageFit fit = CheckImageFit(header.fields, length); fit != ImageFit::kOk) {
-    host_.AppendLog(t.formatLog);
-    host_.AppendLog(ImageFitLog(fit, header.fields, length));
-    result.summary += t.transferFailedSummary;
-    return KindEnd::kFailed;
-  }
 
   KindEnd end;
   if (header.fields.port != 0) {

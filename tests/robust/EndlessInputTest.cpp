@@ -1,7 +1,6 @@
 // Inputs that never end (a device such as /dev/zero, a FIFO without a writer) or that are
 // far larger than the format allows are refused at once, before anything is read into
-// memory: a picture cannot exceed 255 x 255 pixels, a device file cannot exceed its header
-// and the largest flash.
+// memory: a picture cannot exceed 255 x 255 pixels, a package entry its 32-bit size field.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +46,7 @@ TEST(EndlessInput, DevicesPipesAndHugeFilesAreRefused) {
   const std::string huge = dir / "huge";
   cases.push_back({{"images", "-o", dir / "i.hdr", huge}, "too large for a picture (4294967296"});
   cases.push_back({{"pack", "-o", dir / "p.dll", huge, dir / "b", dir / "c"},
-                   huge + " is too large: 4294967296 bytes, at most 134218752 fit"});
+                   huge + " is too large: 4294967296 bytes, at most 4294967295 fit"});
   cases.push_back({{"send-usb", huge}, huge + " is too large"});
 
   for (const Case& c : cases) {

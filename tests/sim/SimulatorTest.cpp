@@ -14,6 +14,7 @@
 #include "sim/Sha256.h"
 #include "sim/SimProgram.h"
 #include "sim/Simulator.h"
+#include "robust/RobustFiles.h"
 #include "support/TestSupport.h"
 #include "update/HeaderedImage.h"
 
@@ -37,6 +38,7 @@ TEST(Sha256, KnownDigests) {
 
 TEST(FlashModel, KeepsBytesAtTheirAddressAndDropsWhatDoesNotFit) {
   TempDir dir;
+  const uint64_t eflash = FlashSizes{}.eflash;
   FlashModel flash(dir / "state");
   std::string error;
   ASSERT_TRUE(flash.Open(&error)) << error;
@@ -45,18 +47,22 @@ TEST(FlashModel, KeepsBytesAtTheirAddressAndDropsWhatDoesNotFit) {
   EXPECT_EQ(flash.Read(kFlashSerial, 0x12345, data.size()), data);
   EXPECT_EQ(flash.Read(kFlashSerial, 0x12345 - 4, 4), std::vector<uint8_t>(4, 0));
   // e-flash ends at 64 KiB: only the first 100 bytes of a write at 64 KiB - 100 land.
-  EXPECT_EQ(flash.Write(kFlashE, FlashModel::kEFlashBytes - 100, data.data(), data.size()), 100u);
-  EXPECT_EQ(flash.Write(kFlashE, FlashModel::kEFlashBytes, data.data(), 1), 0u);
+  EXPECT_EQ(flash.Write(kFlashE, eflash - 100, data.data(), data.size()), 100u);
+  EXPECT_EQ(flash.Write(kFlashE, eflash, data.data(), 1), 0u);
   EXPECT_EQ(flash.Write(7, 0, data.data(), 1), 0u);
-  EXPECT_EQ(test::ReadFile(flash.FilePath(kFlashE)).size(), FlashModel::kEFlashBytes);
+  EXPECT_EQ(test::ReadFile(flash.FilePath(kFlashE)).size(), eflash);
   // NAND start fields count 512-byte blocks.
   EXPECT_EQ(FlashModel::ByteAddress(kFlashNand, 0x200), 0x40000u);
   EXPECT_EQ(FlashModel::ByteAddress(kFlashSerial, 0x200), 0x200u);
-  // Contents survive a reopen (the state folder is the device's memory).
+  // Contents survive a reopen (the state folder is the device's memory), also by a
+  // device of other sizes: its writes end at its own sizes.
   flash.Close();
-  FlashModel again(dir / "state");
+  FlashModel again(dir / "state", FlashSizes{1024, 0x12345 + 16, 1 << 20});
   ASSERT_TRUE(again.Open(&error));
   EXPECT_EQ(again.Read(kFlashSerial, 0x12345, data.size()), data);
+  EXPECT_EQ(again.Capacity(kFlashNand), 1u << 20);
+  EXPECT_EQ(again.Write(kFlashSerial, 0x12345, data.data(), data.size()), 16u);
+  EXPECT_EQ(again.Write(kFlashE, 1000, data.data(), data.size()), 24u);
 }
 
 TEST(Journal, WritesFlatJsonLinesAndReadsThemBack) {
@@ -85,7 +91,8 @@ TEST(Journal, WritesFlatJsonLinesAndReadsThemBack) {
 TEST(SimulatorOptions, ParsesFaultsSpeedAndRefusesNonsense) {
   std::vector<std::string> words = {"edog-sim", "--state", "/s", "--socket=/x.sock", "--speed", "1M",
                                     "--refuse-after", "64K", "--refuse-for", "300",
-                                    "--vanish-after", "10", "--stall-after", "0", "--stall-for", "50"};
+                                    "--vanish-after", "10", "--stall-after", "0", "--stall-for", "50",
+                                    "--nand-size", "4K", "--eflash-size=1M"};
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   SimulatorOptions o;
@@ -100,6 +107,9 @@ TEST(SimulatorOptions, ParsesFaultsSpeedAndRefusesNonsense) {
   EXPECT_EQ(o.faults.vanish.forMs, 0u);
   EXPECT_TRUE(o.faults.stall.enabled);
   EXPECT_EQ(o.faults.stall.afterBytes, 0u);
+  EXPECT_EQ(o.flashSizes.nand, 4096u);
+  EXPECT_EQ(o.flashSizes.eflash, 1024u * 1024u);
+  EXPECT_EQ(o.flashSizes.serial, FlashSizes{}.serial);  // the default stays
 
   // Refused, with the reason when a number does not fit its field (it would wrap around:
   // 2^54 K is 2^64 bytes, which used to become 0, "unlimited").
@@ -117,7 +127,9 @@ TEST(SimulatorOptions, ParsesFaultsSpeedAndRefusesNonsense) {
                                   {{"--text-interval", "4294967296"}, "too large, at most 4294967295"},
                                   {{"--serial-nak-every", "99999999999"}, "too large, at most 4294967295"},
                                   {{"--serial-corrupt", "4294967296"}, "too large, at most 4294967295"},
-                                  {{"--tcp-port", "65536"}, "too large, at most 65535"}}) {
+                                  {{"--tcp-port", "65536"}, "too large, at most 65535"},
+                                  {{"--nand-size", "8589934592G"}, "bad value '8589934592G' for --nand-size"},
+                                  {{"--serial-flash-size", "9223372036854775808"}, "too large, at most 9223372036854775807"}}) {
     bad.words.insert(bad.words.begin(), "edog-sim");
     std::vector<char*> a;
     for (auto& w : bad.words) a.push_back(w.data());
@@ -195,7 +207,7 @@ TEST(SimulatorPresence, OpenDevFollowsTheSimulatorAndAnswersQuickly) {
     sim.SetFaults(FaultOptions{});
   }
   EXPECT_EQ(lib->OpenDev(), USB_INVALID_HANDLE);
-  EXPECT_EQ(FileSize(dir / "state/serial-flash.bin"), FlashModel::kSerialFlashBytes);
+  EXPECT_EQ(FileSize(dir / "state/serial-flash.bin"), FlashSizes{}.serial);
 }
 
 }  // namespace
@@ -209,22 +221,40 @@ class RawPipeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setenv(kDeviceSocketEnv, (dir_ / "dev.sock").c_str(), 1);
-    SimulatorOptions o;
-    o.stateDir = dir_ / "state";
-    sim_ = std::make_unique<Simulator>(o);
-    std::string error;
-    ASSERT_TRUE(sim_->Start(&error)) << error;
+    StartSim({});
     lib_ = UsbLibrary::Load(StandInLibrary());
     ASSERT_TRUE(lib_);
   }
+  void StartSim(const FlashSizes& sizes) {
+    sim_.reset();
+    SimulatorOptions o;
+    o.stateDir = dir_ / "state";
+    o.flashSizes = sizes;
+    o.serial.enabled = false;
+    sim_ = std::make_unique<Simulator>(o);
+    jobs_ = 0;
+    std::string error;
+    ASSERT_TRUE(sim_->Start(&error)) << error;
+  }
+  // Sends the blocks, ends the pipe and keeps the device's word on it in `stored_`.
   JournalRecord SendBlocks(const std::vector<std::vector<uint8_t>>& blocks) {
     {
       UsbPipe pipe(lib_->OpenFile(USB_PIPE_OUT));
       EXPECT_TRUE(pipe.IsOpen());
       for (const auto& b : blocks) EXPECT_TRUE(pipe.Write(b.data(), static_cast<uint32_t>(b.size())));
+      stored_ = pipe.ConfirmStored();
     }
     EXPECT_TRUE(sim_->WaitForJournal(++jobs_, 5000));
     return sim_->JournalRecords().back();
+  }
+  // A headered image as the USB transfer sends it: the command block, then everything
+  // after the header block in blocks of at most 2048 bytes.
+  JournalRecord SendImage(const std::vector<uint8_t>& file) {
+    std::vector<std::vector<uint8_t>> blocks = {
+        std::vector<uint8_t>(file.begin(), file.begin() + kCommandBlockSize)};
+    for (size_t at = kHeaderBlockSize; at < file.size(); at += 2048)
+      blocks.emplace_back(file.begin() + at, file.begin() + std::min(file.size(), at + 2048));
+    return SendBlocks(blocks);
   }
   static std::vector<uint8_t> Command(uint8_t flash, uint32_t start, uint32_t size) {
     const auto h = BuildHeaderBlock(Port::Usb, flash, start, size, size / 64);
@@ -234,6 +264,7 @@ class RawPipeTest : public ::testing::Test {
   std::unique_ptr<Simulator> sim_;
   std::shared_ptr<UsbLibrary> lib_;
   size_t jobs_ = 0;
+  bool stored_ = false;
 };
 
 TEST_F(RawPipeTest, OutcomesNameWhatWentWrong) {
@@ -241,20 +272,75 @@ TEST_F(RawPipeTest, OutcomesNameWhatWentWrong) {
   EXPECT_EQ(rec.Text("outcome"), "bad-command");
   EXPECT_EQ(rec.Text("command"), "68656c6c6f");
   EXPECT_EQ(rec.Number("received"), 3u);
+  EXPECT_FALSE(stored_);
 
   // 512 bytes at 64 KiB - 256 of the e-flash: only 256 fit.
+  const uint64_t eflash = FlashSizes{}.eflash;
   const auto data = test::RandomBytes(512, 4);
-  rec = SendBlocks({Command(kFlashE, FlashModel::kEFlashBytes - 256, 512), data});
+  rec = SendBlocks({Command(kFlashE, static_cast<uint32_t>(eflash - 256), 512), data});
   EXPECT_EQ(rec.Text("outcome"), "out-of-range");
-  EXPECT_EQ(sim_->ReadFlash(kFlashE, FlashModel::kEFlashBytes - 256, 256),
+  EXPECT_FALSE(stored_);
+  EXPECT_EQ(sim_->ReadFlash(kFlashE, eflash - 256, 256),
             std::vector<uint8_t>(data.begin(), data.begin() + 256));
 
+  // A payload longer than its size field is stored whole; a shorter one is not complete.
   rec = SendBlocks({Command(kFlashSerial, 0, 64), std::vector<uint8_t>(100, 7)});
-  EXPECT_EQ(rec.Text("outcome"), "long");
+  EXPECT_EQ(rec.Text("outcome"), "complete");
+  EXPECT_TRUE(stored_);
+  EXPECT_EQ(sim_->ReadFlash(kFlashSerial, 0, 100), std::vector<uint8_t>(100, 7));
   rec = SendBlocks({Command(kFlashSerial, 0, 640), std::vector<uint8_t>(100, 7)});
   EXPECT_EQ(rec.Text("outcome"), "short");
+  EXPECT_FALSE(stored_);
   EXPECT_EQ(rec.Number("writes"), 2u);
   EXPECT_EQ(rec.Number("size"), 640u);
+}
+
+// The NAND writers at a start address inside a block: the header names the block, the
+// size field counts from the address asked for, so the payload is longer than the field.
+// The device stores all of it from the block's start.
+TEST_F(RawPipeTest, NandImagesAtAnAddressInsideABlockAreStoredWhole) {
+  test::WriteFile(dir_ / "p.bmp", test::SmallBmp(40, 30));
+  test::WriteFile(dir_ / "w.wav", test::MonoWave(8000, 4000));
+  const std::vector<std::vector<std::string>> commands = {
+      {"images", "--flash", "nand", "--address", "40100", "-o", "images.hdr", "p.bmp"},
+      {"voice", "--flash", "nand", "--address", "40100", "-o", "voice.hdr", "w.wav"}};
+  for (const auto& args : commands) {
+    SCOPED_TRACE(args[0]);
+    const auto run = test::RunTool(args, dir_.Path());
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const auto file = test::ReadFile(dir_ / (args[0] + ".hdr"));
+    ASSERT_GT(file.size(), kHeaderBlockSize);
+    const HeaderFields h = ParseHeaderFields(file.data());
+    const uint64_t payload = file.size() - kHeaderBlockSize;
+    EXPECT_EQ(h.flash, kFlashNand);
+    EXPECT_EQ(h.startAddress, 0x200u);
+    EXPECT_EQ(h.fileSize, payload - 0x100) << "the writers' size field";
+
+    const JournalRecord rec = SendImage(file);
+    EXPECT_EQ(rec.Text("outcome"), "complete");
+    EXPECT_TRUE(stored_);
+    EXPECT_EQ(rec.Number("received"), payload);
+    EXPECT_EQ(rec.Number("address"), 0x40000u);
+    EXPECT_EQ(sim_->ReadFlash(kFlashNand, 0x40000, payload),
+              std::vector<uint8_t>(file.begin() + kHeaderBlockSize, file.end()));
+  }
+}
+
+// The device's memories are its own: a small NAND flash answers a write past its end
+// with failure, whatever the tool thought of the image.
+TEST_F(RawPipeTest, AWritePastTheDevicesFlashFails) {
+  FlashSizes sizes;
+  sizes.nand = 4096;
+  StartSim(sizes);
+  const auto data = test::RandomBytes(2048, 5);
+  auto rec = SendBlocks({Command(kFlashNand, 4, 2048), data});  // bytes 2048..4095
+  EXPECT_EQ(rec.Text("outcome"), "complete");
+  EXPECT_TRUE(stored_);
+  rec = SendBlocks({Command(kFlashNand, 6, 2048), data});  // bytes 3072..5119
+  EXPECT_EQ(rec.Text("outcome"), "out-of-range");
+  EXPECT_FALSE(stored_);
+  EXPECT_EQ(sim_->ReadFlash(kFlashNand, 3072, 1024),
+            std::vector<uint8_t>(data.begin(), data.begin() + 1024));
 }
 
 }  // namespace

@@ -259,6 +259,43 @@ TEST_F(UpdateJobTest, ExtractionFailureShowsMismatchAndLeavesNothing) {
   EXPECT_TRUE(TmpIsEmpty());
 }
 
+// The job checks the 15 bytes and the magic only: what the device stores is the device's
+// to say, so every '$' image goes to its port, whatever its size field, flash or address.
+TEST_F(UpdateJobTest, EveryImageWithTheMagicIsHandedToItsPort) {
+  auto withFields = [](Port port, uint8_t flash, uint32_t start, uint32_t sizeField) {
+    std::vector<uint8_t> f = Image(port, flash, start, 4096);
+    const HeaderBlock h = BuildHeaderBlock(port, flash, start, sizeField, sizeField / 64);
+    std::copy(h.begin(), h.begin() + kHeaderFieldBytes, f.begin());
+    return f;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> image;
+    const char* flashLine;
+    const char* sent;
+  } rows[] = {
+      {"NAND size field short of the payload", withFields(Port::Usb, kFlashNand, 0x200, 4096 - 256),
+       "line -> flash memory: NAND", "usb 语音文件"},
+      {"size field beyond the payload", withFields(Port::Usb, kFlashSerial, 0, 8192),
+       "line -> flash memory: Serial", "usb 语音文件"},
+      {"e-flash range past 64 KiB", withFields(Port::Usb, kFlashE, 0xFFFFF000, 4096),
+       "line -> flash memory: e-flash", "usb 语音文件"},
+      {"flash code 4", withFields(Port::Usb, 4, 0, 4096), "line -> flash memory: unknown (4)",
+       "usb 语音文件"},
+      {"flash code 255 over UART", withFields(Port::Uart, 255, 0, 4096),
+       "line -> flash memory: unknown (255)", "serial"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    host_.events.clear();
+    Package(row.image, {}, {});
+    UpdateJob(host_).Run({true, false, false}, settings_);
+    EXPECT_EQ(host_.Count(row.flashLine), 1u);
+    EXPECT_EQ(host_.Count(row.sent), 1u);
+    EXPECT_EQ(host_.Count("log 语音文件格式"), 0u);
+  }
+}
+
 TEST_F(UpdateJobTest, TransferNotTakenWholeIsReportedAsFailure) {
   UsbPackage();
   host_.outcome = TransferOutcome::kFailed;
