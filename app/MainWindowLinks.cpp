@@ -68,6 +68,14 @@ class CRS232TestDlg::DownloadReports final : public SerialDownloadObserver {
   void OnEnded() override {
     ui_->Post([dlg = &dlg_] { dlg->OnWindowUpdate(true); });
   }
+  // In the update log, as the USB transfer says it: the progress list's last line belongs
+  // to the block in flight, which the next block deletes.
+  void OnDeviceRefusing(const std::string& text) override {
+    ui_->Send([&] {
+      dlg_.updateLog_ += text;
+      dlg_.UpdateData(false);
+    });
+  }
 
  private:
   // A message box with its OK button; the download waits until it is closed.

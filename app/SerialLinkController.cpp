@@ -39,6 +39,7 @@ struct SerialLinkController::Download final : SerialDownloadObserver {
     reports->ResumeReader();
   }
   void OnEnded() override { reports->OnEnded(); }
+  void OnDeviceRefusing(const std::string& text) override { reports->OnDeviceRefusing(text); }
 
   CComm& comm;
   std::unique_ptr<SerialDownloadObserver> reports;

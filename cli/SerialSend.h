@@ -14,8 +14,9 @@
 namespace edog::cli {
 
 // Shows the progress list as it stands: a line is printed once another line follows it,
-// so of the "Download Size..." lines only the latest one is shown. Message-box texts are
-// printed as they come; the bar follows the progress with the bytes sent and the speed.
+// so of the "Download Size..." lines only the latest one is shown. Message-box texts and
+// the notice that the device keeps refusing a block are printed as they come; the bar
+// follows the progress with the bytes sent and the speed.
 class TerminalSerialObserver final : public SerialDownloadObserver {
  public:
   TerminalSerialObserver(uint64_t fileSize, std::function<void()> resumeReader = {})
@@ -38,6 +39,15 @@ class TerminalSerialObserver final : public SerialDownloadObserver {
     if (resumeReader_) resumeReader_();
   }
   void OnEnded() override { Flush(); }
+  // A line of its own, printed at once: the "Download Size..." line still waiting is the
+  // list's last line, which the next block replaces, so it stays pending.
+  void OnDeviceRefusing(const std::string& text) override {
+    bar_.Finish();
+    std::string line = text;
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
   // The last line the list holds ("Code Download End..." on success).
   const std::string& LastLine() const { return last_; }
 

@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 #include <optional>
+#include <stdexcept>
 
 #include "common/Files.h"
 #include "common/ThreadStart.h"
 #include "common/Format.h"
 #include "common/TimerResolution.h"
-#include "update/HeaderedImage.h"
+#include "device/UsbTransfer.h"  // the refusing notice, shared with the USB transfer
 
 namespace edog {
 
@@ -30,6 +32,9 @@ constexpr uint32_t kBeforeQuitMs = 500;
 constexpr uint32_t kProgressPerBlock = 102400;  // 1024 bytes x 100 percent
 constexpr uint32_t kWaitSliceMs = 50;  // how often a wait looks at Cancel
 constexpr uint64_t kBlockPauseUs = 1000;  // from the device's answer to the next block
+// The largest file the protocol's 32-bit byte counters can describe; the device decides
+// what it takes, so nothing smaller bounds the file.
+constexpr uint64_t kLargestFile = 0xFFFFFFFFu;
 // What one drain takes at most: a driver queue's worth, so a line that chatters without
 // end cannot hold the download there.
 constexpr int kDrainLimit = 4096;
@@ -112,11 +117,15 @@ SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const std::string& pat
 SerialDownload::FileSnapshot SerialDownload::TakeSnapshot(const KeptFile& file) {
   FileSnapshot snapshot;
   snapshot.named = true;
-  // Nothing larger fits the device's largest flash.
-  BoundedRead read = file.ReadAll(kLargestHeaderedImage);
-  if (read.status == BoundedRead::kOk) {
-    snapshot.readable = true;
-    snapshot.data = std::move(read.data);
+  try {
+    BoundedRead read = file.ReadAll(kLargestFile);
+    if (read.status == BoundedRead::kOk) {
+      snapshot.readable = true;
+      snapshot.data = std::move(read.data);
+    }
+  } catch (const std::bad_alloc&) {
+    // Too large to hold in memory: "File Open Error!", as for a file that cannot be read.
+  } catch (const std::length_error&) {
   }
   return snapshot;
 }
@@ -139,32 +148,19 @@ SerialDownloadResult SerialDownload::RunWith(bool connected, const FileSnapshot&
   return Body(connected, file);
 }
 
-SerialDownload::Answer SerialDownload::WaitForStart(uint32_t timeoutMs) {
+SerialDownload::Answer SerialDownload::AwaitByte(uint8_t accept, int refuse, uint32_t timeoutMs) {
   const uint32_t start = clock_.TickMs();
   for (;;) {
     uint8_t b = 0;
     const bool got = link_.Read(&b, 1) == 1;
-    if (got && b == kStartChar) return Answer::kAck;
-    // Anything else is dropped; a line that chatters on still ends the wait on time.
+    if (got && b == accept) return Answer::kAck;
+    if (got && b == refuse) return Answer::kNak;
+    // Anything else (a loader's dots or text lines, line noise) is dropped; a line that
+    // chatters on still ends the wait on time.
     if (cancel_) return Answer::kCancelled;
     const uint32_t elapsed = clock_.TickMs() - start;
     if (elapsed >= timeoutMs) return Answer::kTimeout;
     if (!got) link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
-  }
-}
-
-SerialDownload::Answer SerialDownload::AwaitAnswer(uint32_t timeoutMs) {
-  const uint32_t start = clock_.TickMs();
-  for (;;) {
-    uint8_t b = 0;
-    if (link_.Read(&b, 1) == 1) {
-      if (b == kAck) return Answer::kAck;
-      return b == kNak ? Answer::kNak : Answer::kGarbled;
-    }
-    if (cancel_) return Answer::kCancelled;
-    const uint32_t elapsed = clock_.TickMs() - start;
-    if (elapsed >= timeoutMs) return Answer::kTimeout;
-    link_.WaitReadable(std::min(timeoutMs - elapsed, kWaitSliceMs));
   }
 }
 
@@ -209,7 +205,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   std::optional<FineTimerResolution> fineTimer;
   fineTimer.emplace();
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
-  switch (WaitForStart(options_.startWaitMs)) {
+  switch (AwaitByte(kStartChar, -1, options_.startWaitMs)) {
     case Answer::kAck: break;
     case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
     default: return Fail(SerialDownloadResult::kNoStart);
@@ -223,7 +219,8 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   uint32_t bytesCounter = 0;
   uint64_t progress = 0;  // wide, so files past 42 MB do not wrap the percent
   unsigned highest = 0;
-  unsigned naks = 0;
+  bool refusing = false, noticed = false;  // the current block has been refused since...
+  uint32_t refusedSinceMs = 0;             // ...the first NAK for it
   size_t position = 0, blockStart = 0;
   uint8_t data[kSerialBlockData];
   for (;;) {
@@ -231,13 +228,27 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
     if (!firstSent) {
       clock_.SleepMs(kBeforeFirstBlockMs);
     } else {
-      switch (AwaitAnswer(options_.answerTimeoutMs)) {
-        case Answer::kAck: naks = 0; break;
-        case Answer::kNak:
-        case Answer::kGarbled:  // not an answer: the block goes again, as after a NAK
-          if (++naks >= options_.nakLimit) return Fail(SerialDownloadResult::kTooManyNaks);
+      switch (AwaitByte(kAck, kNak, options_.answerTimeoutMs)) {
+        case Answer::kAck:
+          refusing = noticed = false;
+          break;
+        case Answer::kNak: {
+          // A NAK repeats the block. Only a device that refuses it for the whole window
+          // ends the download; past a second the user is told why it does not advance.
+          const uint32_t now = clock_.TickMs();
+          if (!refusing) {
+            refusing = true;
+            refusedSinceMs = now;
+          }
+          const uint32_t refusedMs = now - refusedSinceMs;
+          if (refusedMs >= options_.refusalWindowMs) return Fail(SerialDownloadResult::kRefused);
+          if (!noticed && refusedMs >= kRefusingNoticeAfterMs) {
+            noticed = true;
+            observer_.OnDeviceRefusing(kDeviceRefusingText);
+          }
           repeat = true;
           break;
+        }
         case Answer::kTimeout: return Fail(SerialDownloadResult::kNoAnswer);
         case Answer::kCancelled: return Fail(SerialDownloadResult::kCancelled);
       }
@@ -271,7 +282,8 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
     }
     clock_.SleepUntilUs(pauseEnd);
     // Only what follows this block answers it: whatever came before (a late or repeated
-    // answer, console text, line noise) is dropped now.
+    // answer, console text, line noise) is dropped now, so an ACK meant for an earlier
+    // block cannot pass this one.
     DrainInput();
     // A line that takes no more bytes fails the download now, rather than after the wait
     // for an answer that cannot come.

@@ -54,13 +54,30 @@ class SerialDownloadObserver {
   virtual void ResumeReader() = 0;  // the link's reader may read again
   // The download has ended, whatever the outcome: the very last report.
   virtual void OnEnded() = 0;
+  // The device has refused one block for about a second and the block keeps going again:
+  // `text` is the notice to show, once per refused stretch (not a progress-list line).
+  virtual void OnDeviceRefusing(const std::string& /*text*/) {}
 };
 
+// The loader's waits were counted in 1 ms sleeps, and each sleep lasted one scheduler tick
+// of Windows' default timer (15.625 ms): the times below are what those counts gave the
+// device, and a device made for them may need all of it.
+constexpr uint32_t kSerialSleepTickUs = 15625;
+constexpr uint32_t SerialPollsMs(uint32_t polls) {
+  return static_cast<uint32_t>((uint64_t{polls} * kSerialSleepTickUs + 999) / 1000);
+}
+constexpr uint32_t kSerialStartPolls = 1002;    // polls for the device's "C"
+constexpr uint32_t kSerialRefusalPolls = 3002;  // attempts the USB transfer gives one block
+constexpr uint32_t kSerialStartWaitMs = SerialPollsMs(kSerialStartPolls);      // 15657
+constexpr uint32_t kSerialRefusalWindowMs = SerialPollsMs(kSerialRefusalPolls);  // 46907
+
 struct SerialDownloadOptions {
-  uint32_t startWaitMs = 1002;      // for the device's "C"
-  uint32_t answerTimeoutMs = 10000; // for each ACK or NAK
-  unsigned nakLimit = 10;           // refusals of one block before giving up (a NAK, or
-                                    // a first byte that is neither ACK nor NAK)
+  uint32_t startWaitMs = kSerialStartWaitMs;  // for the device's "C"
+  // For each ACK or NAK: a device may be busy (erasing) before it answers.
+  uint32_t answerTimeoutMs = kSerialRefusalWindowMs;
+  // A NAK repeats the block; one block refused without a break for this long ends the
+  // download, so a device that refuses for ever cannot hold it.
+  uint32_t refusalWindowMs = kSerialRefusalWindowMs;
 };
 
 enum class SerialDownloadResult {
@@ -70,7 +87,7 @@ enum class SerialDownloadResult {
   kFileOpenError,  // "File Open Error!"
   kNoStart,        // no "C": "Error..."
   kNoAnswer,       // no ACK/NAK within the time-out: "Error..."
-  kTooManyNaks,    // one block refused (or answered garbage) nakLimit times: "Error..."
+  kRefused,        // one block refused for the whole refusal window: "Error..."
   kLineFailed,     // the line took no more bytes (a block or the EOT): "Error..."
   kCancelled,      // Cancel(): stopped between two steps, nothing more sent
   kNoThread,       // Start() could not start its thread: the progress list says why
@@ -100,7 +117,7 @@ class SerialDownload {
   void Cancel() { cancel_ = true; }
 
  private:
-  enum class Answer { kAck, kNak, kGarbled, kTimeout, kCancelled };
+  enum class Answer { kAck, kNak, kTimeout, kCancelled };
   // The file as it was when the download was started.
   struct FileSnapshot {
     bool named = false;     // a path was given
@@ -112,10 +129,9 @@ class SerialDownload {
   void StartWith(bool connected, FileSnapshot file);
   SerialDownloadResult RunWith(bool connected, const FileSnapshot& file);
   SerialDownloadResult Body(bool connected, const FileSnapshot& file);
-  // Reads single bytes until the device's "C" arrives (kAck); others are dropped.
-  Answer WaitForStart(uint32_t timeoutMs);
-  // The device's answer to a block: the first byte that arrives after it.
-  Answer AwaitAnswer(uint32_t timeoutMs);
+  // Reads single bytes until `accept` (kAck) or `refuse` (kNak; -1 for none) arrives;
+  // every other byte is dropped. Ends on time however much the line chatters.
+  Answer AwaitByte(uint8_t accept, int refuse, uint32_t timeoutMs);
   // Drops what the line holds (bounded, so endless chatter cannot keep it here).
   void DrainInput();
   SerialDownloadResult Fail(SerialDownloadResult result);

@@ -1,7 +1,7 @@
 // The serial code download against a device that answers with any bytes: the input is
 // everything the line delivers, in order. The download ends (no hang: time runs on the
 // injected clock), enables the update button last, and reports success only when the
-// last block it sent was answered with an ACK, as the first byte after it.
+// last block it sent was answered with an ACK: the first ACK or NAK after it.
 #include <vector>
 
 #include "common/Clock.h"
@@ -34,8 +34,8 @@ class ScriptedLine final : public edog::SerialLink {
     const uint8_t b = data_[pos_++];
     *static_cast<uint8_t*>(buffer) = b;
     clock_.now += 1;
-    // Only the first byte after a block answers it.
-    if (awaiting) {
+    // The first ACK or NAK after a block answers it; other bytes are dropped.
+    if (awaiting && (b == edog::kAck || b == edog::kNak)) {
       awaiting = false;
       answered = b == edog::kAck;
       if (answered) ++acks;
@@ -48,8 +48,8 @@ class ScriptedLine final : public edog::SerialLink {
     return false;
   }
   unsigned blocks = 0, acks = 0;
-  bool awaiting = false;  // a block went out and nothing has been read since
-  bool answered = true;   // the first byte after the last block was an ACK
+  bool awaiting = false;  // a block went out and no ACK or NAK has been read since
+  bool answered = true;   // the answer to the last block was an ACK
 
  private:
   const uint8_t* data_;
@@ -87,9 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   StepClock clock;
   ScriptedLine line(data, size, clock);
   Recorder recorder;
-  SerialDownloadOptions options;
-  options.nakLimit = 3;
-  SerialDownload download(line, recorder, clock, options);
+  SerialDownload download(line, recorder, clock);
   const SerialDownloadResult result = download.Run(true, PayloadFile());
   FUZZ_CHECK(recorder.enabled);
   if (result == SerialDownloadResult::kDone) {

@@ -3,12 +3,15 @@
 // checks each block and records the bytes the download put on the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
+#include <optional>
 #include <thread>
 
 #include "device/Comm.h"
 #include "device/SerialDownload.h"
 #include "device/SerialTestSupport.h"
+#include "device/UsbTransfer.h"
 #include "support/TestSupport.h"
 
 namespace edog {
@@ -31,8 +34,16 @@ class DownloadOverPty : public ::testing::Test {
                                 std::function<bool(size_t)> refuse = [](size_t) { return false; },
                                 size_t silentAfter = SIZE_MAX, SerialDownloadOptions options = {},
                                 const std::string& hello = {}) {
+    test::LoaderScript script;
+    script.refuse = std::move(refuse);
+    script.silentAfter = silentAfter;
+    script.hello = hello;
+    return Download(data, peer, script, options);
+  }
+  SerialDownloadResult Download(const std::vector<uint8_t>& data, PeerResult& peer,
+                                const test::LoaderScript& script, SerialDownloadOptions options = {}) {
     test::WriteFile(dir_ / "file.bin", data);
-    std::thread device([&] { peer = PlayLoader(pty_, refuse, silentAfter, hello); });
+    std::thread device([&] { peer = PlayLoader(pty_, script); });
     comm_.SuspendReader();
     SerialDownload dl(comm_, observer_, clock_, options);
     dl.Start(true, dir_ / "file.bin");
@@ -131,6 +142,108 @@ TEST_F(DownloadOverPty, SilentLoaderEndsWithErrorWithinTheTimeOut) {
   EXPECT_EQ(observer_.rec.List().back(), "Error...");
   const auto events = observer_.rec.Events();
   EXPECT_EQ(events.back(), "enable");
+}
+
+// Loaders that take their time, talk before they answer or refuse blocks for a while must
+// still receive every block whole: only an ACK or a NAK answers a block, the "C" may come
+// late, and a NAK repeats the block until the device takes it.
+TEST_F(DownloadOverPty, PatientWithLoadersThatTalkWaitOrRefuse) {
+  struct Case {
+    const char* what;
+    int startDelayMs;
+    std::string beforeAnswer;
+    uint32_t refuseForMs;  // every block received in this time (on the download's clock) is refused
+  } cases[] = {
+      {"a dot before each ACK", 0, ".", 0},
+      {"a text line before each ACK", 0, "\r\nblock ok\r\n", 0},
+      {"the C only after 2.5 s", 2500, "", 0},
+      {"every block refused for 5 s, then taken", 0, "", 5000},
+  };
+  const auto data = test::RandomBytes(5000, 13);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::PtyPair pty;
+    TextCollector console;
+    CComm comm;
+    comm.SetParams(pty.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
+    ASSERT_EQ(comm.CreateEvents(), 1);
+    comm.SetNotifyWnd(&console);
+    ASSERT_NE(comm.Open(), 0);
+    test::LoaderScript script;
+    script.startDelayMs = c.startDelayMs;
+    script.beforeAnswer = c.beforeAnswer;
+    if (c.refuseForMs > 0) {
+      // Time on the download's clock, which the refusal window is measured on; the peer
+      // thread is the only one that touches `since`.
+      script.refuse = [this, c, since = std::optional<uint32_t>()](size_t) mutable {
+        if (!since) since = clock_.TickMs();
+        return clock_.TickMs() - *since < c.refuseForMs;
+      };
+    }
+    test::WriteFile(dir_ / "file.bin", data);
+    PeerResult peer;
+    std::thread device([&] { peer = PlayLoader(pty, script); });
+    ReaderResumer observer(comm);
+    comm.SuspendReader();
+    SerialDownload dl(comm, observer, clock_);
+    dl.Start(true, dir_ / "file.bin");
+    EXPECT_EQ(dl.Wait(), SerialDownloadResult::kDone);
+    device.join();
+    EXPECT_EQ(peer.problem, "");
+    ASSERT_EQ(peer.accepted.size(), 5u);
+    for (size_t i = 0; i < 5; ++i) {
+      const size_t n = std::min<size_t>(1024, data.size() - i * 1024);
+      EXPECT_EQ(peer.accepted[i], test::ExpectedBlock(static_cast<unsigned>(i), &data[i * 1024], n))
+          << "block " << i;
+    }
+    EXPECT_EQ(peer.tail, kTail);
+    EXPECT_EQ(observer.rec.List().back(), "Code Download End...");
+    const auto events = observer.rec.Events();
+    const auto notices = std::count(events.begin(), events.end(),
+                                    std::string("refusing:") + kDeviceRefusingText);
+    EXPECT_EQ(notices, c.refuseForMs > 0 ? 1 : 0) << "once for the one refused stretch";
+    if (c.refuseForMs > 0) {
+      EXPECT_GT(peer.blocks.size(), 5u);
+    }
+  }
+}
+
+// Cancel ends the long waits (for the "C", for an answer) at once: the download reports
+// kCancelled, not the time-out it would have reached otherwise.
+TEST_F(DownloadOverPty, CancelEndsTheLongWaits) {
+  for (const size_t answered : {size_t{0}, size_t{1}}) {
+    SCOPED_TRACE(answered == 0 ? "waiting for the C" : "waiting for an answer");
+    test::PtyPair pty;
+    TextCollector console;
+    CComm comm;
+    comm.SetParams(pty.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
+    ASSERT_EQ(comm.CreateEvents(), 1);
+    comm.SetNotifyWnd(&console);
+    ASSERT_NE(comm.Open(), 0);
+    test::WriteFile(dir_ / "file.bin", test::RandomBytes(4096, 3));
+    ReaderResumer observer(comm);
+    comm.SuspendReader();
+    SerialDownload dl(comm, observer, clock_);
+    std::thread device;
+    dl.Start(true, dir_ / "file.bin");
+    if (answered == 0) {
+      ASSERT_EQ(pty.Receive(8).size(), 8u);  // the command; no "C" follows
+    } else {
+      // Block 0 is answered, block 1 never: the loader falls silent, then gives up itself.
+      device = std::thread([&] { PlayLoader(pty, [](size_t) { return false; }, 1); });
+      const auto blockOneSent = [&] {
+        const auto list = observer.rec.List();
+        return list.size() >= 3 && list[2] == "Download Size... 2048 bytes";
+      };
+      for (int i = 0; i < 2000 && !blockOneSent(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      EXPECT_TRUE(blockOneSent());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    dl.Cancel();
+    EXPECT_EQ(dl.Wait(), SerialDownloadResult::kCancelled);
+    if (device.joinable()) device.join();
+  }
 }
 
 }  // namespace

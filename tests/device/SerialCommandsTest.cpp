@@ -5,6 +5,8 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -83,11 +85,33 @@ TEST(SendSerialCommand, FailuresAndBadOptions) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ListLines(r.out), (std::vector<std::string>{"File Open Error!"}));
   EXPECT_TRUE(pty.Receive(1, 50).empty()) << "nothing goes on the line";
+}
 
-  // No "C": the bounded wait ends with "Error...".
-  r = test::RunTool({"send-serial", "--port", pty.SlavePath(), "--baud", "57600", dir / "fw.bin"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(ListLines(r.out), (std::vector<std::string>{"File Size: 3 bytes", "Error..."}));
+// A device that refuses a block for a while: the notice comes once, on a line of its own,
+// and the list still shows only the latest "Download Size..." line.
+TEST(SendSerialCommand, RefusedBlockIsNoticedOnceAndSentUntilTaken) {
+  test::TempDir dir;
+  test::PtyPair pty;
+  const auto data = test::RandomBytes(3000, 78);
+  test::WriteFile(dir / "fw.hdr", data);
+  test::LoaderScript script;
+  script.refuse = [since = std::optional<std::chrono::steady_clock::time_point>()](size_t i) mutable {
+    if (i == 0) return false;
+    if (!since) since = std::chrono::steady_clock::now();
+    return std::chrono::steady_clock::now() - *since < std::chrono::milliseconds(1500);
+  };
+  PeerResult peer;
+  std::thread device([&] { peer = PlayLoader(pty, script); });
+  const auto r = test::RunTool({"send-serial", "--port", pty.SlavePath(), "--baud", "57600", dir / "fw.hdr"});
+  device.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListLines(r.out),
+            (std::vector<std::string>{"File Size: 3000 bytes", "Code Download Start...",
+                                      "设备拒绝接收数据，正在重试...", "Download Size... 3072 bytes",
+                                      "Code Download End...", "File Transfer is completed!"}));
+  ASSERT_EQ(peer.accepted.size(), 3u);
+  EXPECT_EQ(peer.accepted[1], test::ExpectedBlock(1, data.data() + 1024, 1024));
+  EXPECT_GT(peer.blocks.size(), 3u);
 }
 
 // Runs edogtool without waiting; its output goes to files in `dir`.

@@ -4,9 +4,12 @@
 
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 
 #include "device/SerialDownload.h"
 #include "device/SerialTestSupport.h"
+#include "device/UsbTransfer.h"
 #include "support/TestSupport.h"
 
 namespace edog {
@@ -46,6 +49,7 @@ class ScriptedDevice final : public SerialLink {
       for (uint8_t b : beforeStart) incoming_.push_back(b);
       if (answerStart) incoming_.push_back('C');
     } else if (length == kSerialBlockSize) {
+      clock_.AdvanceMs(answerDelayMs);
       const int answer = blocksSeen_ < answers.size() ? answers[blocksSeen_] : kAck;
       ++blocksSeen_;
       for (uint8_t b : noise) incoming_.push_back(b);
@@ -90,6 +94,7 @@ class ScriptedDevice final : public SerialLink {
   std::vector<uint8_t> noise;        // bytes ahead of every answer
   std::vector<uint8_t> trailing;     // bytes after every answer given (before the next block)
   std::vector<int> answers;          // per block: kAck, kNak or -1 (silence)
+  uint32_t answerDelayMs = 0;        // how long the device takes over each block
 
  private:
   FakeClock& clock_;
@@ -188,8 +193,9 @@ TEST_F(DownloadOnScript, NoStartCharacterEndsWithErrorAfterTheBoundedWait) {
   EXPECT_EQ(observer_.Events(), (std::vector<std::string>{"progress:0", "append:File Size: 3000 bytes",
                                                           "append:Error...", "resume", "enable"}));
   EXPECT_EQ(device_.Writes(), (std::vector<std::vector<uint8_t>>{kUpgrade}));
-  EXPECT_GE(clock_.TickMs(), 1002u);
-  EXPECT_LT(clock_.TickMs(), 1002u + 60u);
+  // At least the 1002 polls of a 15.625 ms tick the device was once given.
+  EXPECT_GE(clock_.TickMs(), 1002u * 15625u / 1000u);
+  EXPECT_LT(clock_.TickMs(), 1002u * 15625u / 1000u + 60u);
 }
 
 TEST_F(DownloadOnScript, StartCharacterAfterConsoleTextIsFound) {
@@ -197,7 +203,7 @@ TEST_F(DownloadOnScript, StartCharacterAfterConsoleTextIsFound) {
   EXPECT_EQ(Run(File(100)), SerialDownloadResult::kDone);
 }
 
-TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
+TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTheRefusalWindow) {
   device_.answers = {kAck, -1};  // answers block 0, then nothing
   EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
   const auto events = observer_.Events();
@@ -205,17 +211,18 @@ TEST_F(DownloadOnScript, SilentDeviceEndsWithErrorAfterTenSeconds) {
             (std::vector<std::string>{"append:Error...", "resume", "enable"}));
   EXPECT_EQ(observer_.List().back(), "Error...");
   EXPECT_EQ(device_.Writes().size(), 3u) << "command, block 0, block 1; no end of file";
-  // 10 s after block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
-  EXPECT_GE(clock_.TickMs(), 802u + 10000u);
-  EXPECT_LT(clock_.TickMs(), 802u + 10000u + 60u);
+  // A busy device gets as long as a refusing one: 3002 polls of a 15.625 ms tick after
+  // block 1 went out (before it: 100 + 700 + 1 + 1 of pauses).
+  EXPECT_GE(clock_.TickMs(), 802u + 3002u * 15625u / 1000u);
+  EXPECT_LT(clock_.TickMs(), 802u + 3002u * 15625u / 1000u + 60u);
 }
 
 TEST_F(DownloadOnScript, ChatteringLineEndsTheWaitsOnTime) {
   device_.chatter = true;
   device_.answers = std::vector<int>(20, -1);
   device_.answers[0] = kAck;  // answers block 0, then only chatters
-  // Chatter where block 1's answer belongs is no answer: the block goes again until the limit.
-  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kTooManyNaks);
+  // Chatter where block 1's answer belongs is dropped: the answer wait runs out.
+  EXPECT_EQ(Run(File(5000)), SerialDownloadResult::kNoAnswer);
   EXPECT_EQ(observer_.List().back(), "Error...");
 
   ScriptedDevice noStart(clock_);
@@ -238,10 +245,12 @@ TEST_F(DownloadOnScript, NakRepeatsTheBlockUnderItsNumberWithoutCountingItTwice)
   EXPECT_EQ(observer_.Percents(), (std::vector<unsigned>{0, 50, 100, 100}));
 }
 
-// Only the first byte after a block answers it; what came before the block is dropped.
-// A device that answers noise must never make a download count as complete.
-TEST_F(DownloadOnScript, OnlyTheByteAfterABlockAnswersIt) {
-  const std::vector<uint8_t> random = test::RandomBytes(24, 7);
+// The first ACK or NAK after a block answers it; every other byte is dropped, and what
+// came before the block was written never answers it.
+TEST_F(DownloadOnScript, OnlyAnAckOrANakAfterABlockAnswersIt) {
+  std::vector<uint8_t> random = test::RandomBytes(64, 7);
+  random.erase(std::remove_if(random.begin(), random.end(), [](uint8_t b) { return b == kAck || b == kNak; }),
+               random.end());
   struct Case {
     const char* what;
     std::vector<uint8_t> noise, trailing;
@@ -249,13 +258,14 @@ TEST_F(DownloadOnScript, OnlyTheByteAfterABlockAnswersIt) {
     SerialDownloadResult result;
     size_t blocksWritten;
   } cases[] = {
-      {"an ACK buried in noise", {'x', 0x00, 0x43, 0x7F}, {}, {}, SerialDownloadResult::kTooManyNaks, 10},
-      {"random bytes and no answer", random, {}, std::vector<int>(40, -1), SerialDownloadResult::kTooManyNaks, 10},
-      {"a NAK behind noise", {0x18}, {}, std::vector<int>(40, kNak), SerialDownloadResult::kTooManyNaks, 10},
-      {"a late second ACK before a silent block", {}, {kAck}, {kAck, -1}, SerialDownloadResult::kNoAnswer, 2},
-      {"console text and repeated C between blocks", {}, {'C', 'C', '\r', '\n', kNak}, {},
+      {"a dot and a text line before each ACK", {'.', '\r', '\n', 'o', 'k', '\r', '\n'}, {}, {},
        SerialDownloadResult::kDone, 3},
-      {"one garbled answer, then sound ones", {}, {}, {'?'}, SerialDownloadResult::kDone, 4},
+      {"an ACK behind bytes holding C and NUL", {'x', 0x00, 0x43, 0x7F}, {}, {}, SerialDownloadResult::kDone, 3},
+      {"a NAK behind noise", {0x18}, {}, {kNak}, SerialDownloadResult::kDone, 4},
+      {"random bytes and no answer", random, {}, {-1}, SerialDownloadResult::kNoAnswer, 1},
+      {"a late second ACK before a silent block", {}, {kAck}, {kAck, -1}, SerialDownloadResult::kNoAnswer, 2},
+      {"console text, repeated C and a NAK between blocks", {}, {'C', 'C', '\r', '\n', kNak}, {},
+       SerialDownloadResult::kDone, 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -306,26 +316,37 @@ TEST_F(DownloadOnScript, PauseBetweenBlocksRunsFromTheAnswer) {
   }
 }
 
-TEST_F(DownloadOnScript, TenRefusalsOfOneBlockEndTheDownload) {
-  device_.answers = std::vector<int>(50, kNak);
-  EXPECT_EQ(Run(File(1500)), SerialDownloadResult::kTooManyNaks);
+// A NAK repeats the block for as long as the device refuses it, up to 3002 polls of a
+// 15.625 ms tick without a break; the notice comes once per refused stretch.
+TEST_F(DownloadOnScript, RefusalsEndTheDownloadOnlyAfterTheWholeWindow) {
+  const uint32_t windowMs = 3002u * 15625u / 1000u;
+  const std::string notice = std::string("refusing:") + kDeviceRefusingText;
+  device_.answerDelayMs = 1000;  // a device busy for a second over each block
+  device_.answers = std::vector<int>(100, kNak);
+  EXPECT_EQ(Run(File(1500)), SerialDownloadResult::kRefused);
   const auto writes = device_.Writes();
-  ASSERT_EQ(writes.size(), 1u + 10u) << "block 0 and its nine repeats";
+  ASSERT_GT(writes.size(), 1u + windowMs / 1001u) << "block 0 and a repeat a second";
   for (size_t i = 1; i < writes.size(); ++i) EXPECT_EQ(writes[i], Block(0, 0));
+  // Refused from its first NAK, a second after block 0 went out, until the end.
+  EXPECT_GE(clock_.NowUs() - device_.WriteTimesUs()[1] - 1000000u, uint64_t{windowMs} * 1000u);
   EXPECT_EQ(observer_.List().back(), "Error...");
-  const auto events = observer_.Events();
+  auto events = observer_.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), notice), 1);
   EXPECT_EQ(events.back(), "enable");
   EXPECT_EQ(events[events.size() - 2], "resume");
 
-  // Refusals spread over blocks do not add up.
+  // Refused stretches of different blocks do not add up, each just short of the window.
   test::DownloadRecordingObserver spread;
   ScriptedDevice device(clock_);
+  device.answerDelayMs = 1000;
   for (int b = 0; b < 3; ++b) {
-    for (int i = 0; i < 9; ++i) device.answers.push_back(kNak);
+    for (uint32_t i = 0; i < windowMs / 1001u; ++i) device.answers.push_back(kNak);
     device.answers.push_back(kAck);
   }
   SerialDownload dl(device, spread, clock_);
   EXPECT_EQ(dl.Run(true, File(3072)), SerialDownloadResult::kDone);
+  events = spread.Events();
+  EXPECT_EQ(std::count(events.begin(), events.end(), notice), 3);
 }
 
 TEST_F(DownloadOnScript, Block257CarriesNumberZeroAgain) {
@@ -340,17 +361,24 @@ TEST_F(DownloadOnScript, Block257CarriesNumberZeroAgain) {
   EXPECT_EQ(observer_.List()[2], "Download Size... 265216 bytes");
 }
 
-TEST_F(DownloadOnScript, PercentOfAFileBeyond42MegabytesDoesNotWrap) {
-  // 41946 blocks: 100 x 1024 x 41946 exceeds 32 bits; the bar must still reach 100 with
-  // the last block, not fall back and stay at 99.
-  const size_t blocks = 41946;
-  test::WriteFile(dir_ / "big.bin", std::vector<uint8_t>(blocks * 1024, 0x5A));
+// No device size bounds the file: one past 128 MiB and a header block goes whole. Its
+// percent (100 x 1024 per block exceeds 32 bits past 42 MB) still rises to 100 with the
+// last block, not falling back to stay at 99.
+TEST_F(DownloadOnScript, FileBeyondAnyFlashGoesWholeAndItsPercentDoesNotWrap) {
+  const uint64_t size = (uint64_t{128} << 20) + 1024 + 1;
+  {
+    std::ofstream(dir_ / "big.bin", std::ios::binary).put('\x5A');
+  }
+  std::filesystem::resize_file(dir_ / "big.bin", size);  // sparse: zeros after the first byte
   device_.keepWrites = false;
   EXPECT_EQ(Run(dir_ / "big.bin"), SerialDownloadResult::kDone);
   const auto percents = observer_.Percents();
   ASSERT_EQ(percents.size(), 102u) << "0, 1 .. 100 as the blocks go, and the final 100";
   for (unsigned p = 0; p <= 100; ++p) ASSERT_EQ(percents[p], p);
-  EXPECT_EQ(observer_.List()[2], "Download Size... 42952704 bytes");
+  const uint64_t blocks = (size + 1023) / 1024;
+  EXPECT_EQ(device_.WriteTimesUs().size(), 1u + blocks + 2u);
+  EXPECT_EQ(observer_.List()[0], "File Size: " + std::to_string(size) + " bytes");
+  EXPECT_EQ(observer_.List()[2], "Download Size... " + std::to_string(blocks * 1024) + " bytes");
 }
 
 TEST_F(DownloadOnScript, CancelStopsWithoutErrorLineOrEndOfFile) {

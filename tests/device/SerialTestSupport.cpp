@@ -1,6 +1,8 @@
 #include "device/SerialTestSupport.h"
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "support/TestSupport.h"
 
@@ -30,14 +32,16 @@ std::vector<uint16_t> PythonCrcs(const std::vector<std::vector<uint8_t>>& record
 }
 
 #ifndef _WIN32
-PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, size_t silentAfter,
-                      const std::string& hello) {
+PeerResult PlayLoader(const PtyPair& pty, const LoaderScript& script) {
+  const size_t silentAfter = script.silentAfter;
   PeerResult r;
   r.command = pty.Receive(8);
   if (r.command != std::vector<uint8_t>{'u', 'p', 'g', 'r', 'a', 'd', 'e', '\r'}) {
     r.problem = "no upgrade command";
     return r;
   }
+  if (script.startDelayMs > 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(script.startDelayMs));
   pty.Send("C");
   // A silent loader ends its own wait soon after the download has given up.
   const int idleMs = silentAfter == SIZE_MAX ? 3000 : 500;
@@ -51,7 +55,7 @@ PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, si
       r.tail = {0x04};
       const auto rest = pty.Receive(2);
       r.tail.insert(r.tail.end(), rest.begin(), rest.end());
-      if (!hello.empty()) pty.Send(hello);
+      if (!script.hello.empty()) pty.Send(script.hello);
       return r;
     }
     auto rest = pty.Receive(1028);
@@ -64,7 +68,10 @@ PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse, si
     }
     r.blocks.push_back(block);
     if (r.blocks.size() > silentAfter) continue;
-    const uint8_t answer = refuse(r.blocks.size() - 1) ? 0x15 : 0x06;
+    const bool refused = script.refuse && script.refuse(r.blocks.size() - 1);
+    if (!refused) r.accepted.push_back(block);
+    const uint8_t answer = refused ? 0x15 : 0x06;
+    if (!script.beforeAnswer.empty()) pty.Send(script.beforeAnswer);
     pty.Send(&answer, 1);
   }
 }

@@ -118,6 +118,7 @@ class DownloadRecordingObserver final : public SerialDownloadObserver {
   void OnTransferCompleted() override { Add(std::string("box:") + kTransferDoneText); }
   void ResumeReader() override { Add("resume"); }
   void OnEnded() override { Add("enable"); }
+  void OnDeviceRefusing(const std::string& text) override { Add("refusing:" + text); }
 
   std::vector<std::string> Events() {
     std::lock_guard<std::mutex> lock(m_);
@@ -156,6 +157,7 @@ class ReaderResumer final : public SerialDownloadObserver {
     comm_.ResumeReader();
   }
   void OnEnded() override { rec.OnEnded(); }
+  void OnDeviceRefusing(const std::string& t) override { rec.OnDeviceRefusing(t); }
   DownloadRecordingObserver rec;
 
  private:
@@ -211,17 +213,32 @@ inline std::vector<uint8_t> ExpectedBlock(unsigned number, const uint8_t* data, 
 struct PeerResult {
   std::vector<uint8_t> command;               // the bytes before the "C"
   std::vector<std::vector<uint8_t>> blocks;   // every 1029-byte block as received
+  std::vector<std::vector<uint8_t>> accepted; // the blocks answered with ACK, in order
   std::vector<uint8_t> tail;                  // the end sequence
   std::string problem;                        // the first thing the loader objected to
 };
 
 #ifndef _WIN32
+// How a loader behaves beyond the protocol's bare bones.
+struct LoaderScript {
+  std::function<bool(size_t)> refuse;  // NAK the i-th block received (empty: never)
+  size_t silentAfter = SIZE_MAX;       // blocks answered before it falls silent
+  std::string hello;                   // text sent after the end sequence
+  int startDelayMs = 0;                // the "C" comes this long after the command
+  std::string beforeAnswer;            // text sent ahead of every ACK or NAK
+};
 // A device loader written independently of the product: answers "C" to "upgrade" CR,
 // checks each block (STX, number, complement, CRC) and answers it, takes the end sequence
-// and then sends `hello`. `refuse(i)` makes it NAK the i-th block received; after
-// `silentAfter` blocks it stops answering.
-PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse,
-                      size_t silentAfter = SIZE_MAX, const std::string& hello = {});
+// and then sends the script's `hello`.
+PeerResult PlayLoader(const PtyPair& pty, const LoaderScript& script);
+inline PeerResult PlayLoader(const PtyPair& pty, std::function<bool(size_t)> refuse,
+                             size_t silentAfter = SIZE_MAX, const std::string& hello = {}) {
+  LoaderScript script;
+  script.refuse = std::move(refuse);
+  script.silentAfter = silentAfter;
+  script.hello = hello;
+  return PlayLoader(pty, script);
+}
 #endif
 
 // CRC-16 of each record by Python's binascii.crc_hqx(data, 0), a CRC written by others.

@@ -323,7 +323,7 @@ class FaultMatrix : public ::testing::Test {
   std::unique_ptr<sim::Simulator> sim_;
   CComm comm_;
   Console console_;
-  SerialDownloadOptions serialOptions_{1002, 500, 10};
+  SerialDownloadOptions serialOptions_{1002, 500, 500};  // "C", answer, refusals
   std::unique_ptr<MatrixHost> host_;
   Bytes voice_, software_;
 };
@@ -373,7 +373,7 @@ TEST_F(FaultMatrix, UsbDeviceGoneBeforeTheTransferSaysSo) {
 
 TEST_F(FaultMatrix, SerialNakOnEveryBlockGivesUp) {
   ExpectSoftwareFailed(RunSoftware([](sim::SerialFaults& f) { f.nakEvery = 1; }),
-                       SerialDownloadResult::kTooManyNaks);
+                       SerialDownloadResult::kRefused);
 }
 
 TEST_F(FaultMatrix, SerialCorruptedBlockIsSentAgain) {
