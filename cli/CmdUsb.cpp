@@ -199,8 +199,9 @@ int SendUsb(int argc, char** argv) {
             "Sends a headered image to the device over USB as the download status window does:\n"
             "the 20-byte command block on PIPE00, then the payload (everything after the\n"
             "1024-byte header block) in blocks of at most 2048 bytes, read from the file as they\n"
-            "go. A refused block is tried 3002 times and for at least 47 s. On a terminal a bar shows percent, KB sent, speed and time left;\n"
-            "otherwise one line per 10 %. Ctrl-C cancels after the current block (exit 130).\n"
+            "go. A refused block is tried 3002 times and for at least 47 s. On a terminal a\n"
+            "bar shows percent, KB sent, speed and time left; otherwise one line per 10 %.\n"
+            "Ctrl-C cancels after the current block (exit 130).\n"
             "Exit 0 only when the device took the command block and the whole payload and\n"
             "confirmed at the end that it stored them. The header's fields are the device's\n"
             "to judge: only a file shorter than its header block is refused.");
