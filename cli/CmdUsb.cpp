@@ -68,11 +68,8 @@ class TerminalTransferObserver final : public UsbTransferObserver {
   void OnSpeedText(const std::string& text) override { speed_ = text; }
   void OnPercent(uint32_t percent) override { percent_ = percent; }
   void OnInfoText(const std::string& text) override { infos_.push_back(text); }
-  void OnDeviceRefusing(const std::string& text) override {
-    display_.Finish();  // a line of its own; the bar goes on below it
-    std::printf("%s", TerminalLine(text).c_str());
-    std::fflush(stdout);
-  }
+  void OnDeviceRefusing(const std::string& text) override { Notice(text); }
+  void OnPresenceProbeMissed(const std::string& text) override { Notice(text); }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt,
                bool accepted) override {
     if (kind == UsbWriteKind::kPayload && accepted) sent_ = uint64_t(offset) + size;
@@ -82,6 +79,11 @@ class TerminalTransferObserver final : public UsbTransferObserver {
                  offset, size, attempt, accepted ? "accepted" : "refused");
   }
   void Finish() { display_.Finish(); }
+  void Notice(const std::string& text) {
+    display_.Finish();  // a line of its own; the bar goes on below it
+    std::printf("%s", TerminalLine(text).c_str());
+    std::fflush(stdout);
+  }
   const std::vector<std::string>& Infos() const { return infos_; }
 
  private:
@@ -108,11 +110,12 @@ UsbSendOutcome SendPrepared(UsbTransferTurns& turns, const Result<UsbSetupStatus
     outcome.setupMessage = setup.message;
     return outcome;
   }
-  if (const std::string info = UsbInfoLine(job.file.data()); !info.empty()) {
-    std::printf("%s\n", info.c_str());
+  uint8_t command[kCommandBlockSize] = {};
+  if (ReadCommandBlock(job, command)) {
+    if (const std::string info = UsbInfoLine(command); !info.empty()) std::printf("%s\n", info.c_str());
   }
   auto observer = std::make_shared<TerminalTransferObserver>(
-      label, static_cast<uint32_t>(job.file.size() - kHeaderBlockSize), trace);
+      label, static_cast<uint32_t>(job.size - kHeaderBlockSize), trace);
   UsbTransferWorker worker(turns, std::move(job), observer);
   if (!worker.Start()) {
     outcome.result = worker.Wait();
@@ -147,6 +150,10 @@ UsbSendOutcome SendOverUsb(UsbTransferTurns& turns, const KeptFile& file,
 }
 
 std::string AbortedText(const UsbTransferResult& r) {
+  if (r.fileReadFailed)
+    return Format("the file could not be read on after %u of %u bytes", r.sent, r.payloadSize);
+  if (r.partBlock)
+    return Format("the device %s after %u of %u bytes", kPartBlockText, r.sent, r.payloadSize);
   return Format(r.deviceGone ? "the device has gone or stopped answering after %u of %u bytes"
                              : "the device stopped taking data after %u of %u bytes",
                 r.sent, r.payloadSize);
@@ -191,12 +198,13 @@ int SendUsb(int argc, char** argv) {
   Args args("edogtool send-usb [--trace] [--label TEXT] [--device usb|sim] [--detach-driver] FILE",
             "Sends a headered image to the device over USB as the download status window does:\n"
             "the 20-byte command block on PIPE00, then the payload (everything after the\n"
-            "1024-byte header block) in blocks of at most 2048 bytes. A refused block is tried\n"
-            "3002 times. On a terminal a bar shows percent, KB sent, speed and time left;\n"
-            "otherwise one line per 10 %. Ctrl-C cancels after the current block (exit 130).\n"
+            "1024-byte header block) in blocks of at most 2048 bytes, read from the file as they\n"
+            "go. A refused block is tried 3002 times and for at least 47 s. On a terminal a\n"
+            "bar shows percent, KB sent, speed and time left; otherwise one line per 10 %.\n"
+            "Ctrl-C cancels after the current block (exit 130).\n"
             "Exit 0 only when the device took the command block and the whole payload and\n"
-            "confirmed at the end that it stored them. An image whose header does not match\n"
-            "its payload or the device's flash is refused before anything is sent.");
+            "confirmed at the end that it stored them. The header's fields are the device's\n"
+            "to judge: only a file shorter than its header block is refused.");
   args.Flag("--trace", &trace, "log every pipe write and its result, time-stamped, to stderr");
   args.Option("--label", &label, "TEXT", "name shown for the file (default: the file's name)");
   AddDeviceOption(args, &device);

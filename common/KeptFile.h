@@ -34,6 +34,9 @@ class KeptFile {
   size_t ReadAt(uint64_t offset, void* data, size_t size) const;
   // The whole file when it holds at most `maxSize` bytes (statuses as ReadRegularFile's).
   BoundedRead ReadAll(uint64_t maxSize) const;
+  // A second handle on the same open file, kept out of child processes: whoever takes it
+  // reads on after this one is closed. Not open when the system cannot make one.
+  KeptFile Duplicate() const;
   void Close();
 
  private:

@@ -44,6 +44,12 @@ size_t KeptFile::ReadAt(uint64_t offset, void* data, size_t size) const {
   }
 }
 
+KeptFile KeptFile::Duplicate() const {
+  if (!IsOpen()) return KeptFile();
+  const int fd = ::fcntl(static_cast<int>(handle_), F_DUPFD_CLOEXEC, 0);
+  return fd < 0 ? KeptFile() : KeptFile(fd, path_);
+}
+
 void KeptFile::Close() {
   if (IsOpen()) ::close(static_cast<int>(handle_));
   handle_ = kNoHandle;

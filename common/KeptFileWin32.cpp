@@ -60,6 +60,16 @@ size_t KeptFile::ReadAt(uint64_t offset, void* data, size_t size) const {
   return 0;
 }
 
+KeptFile KeptFile::Duplicate() const {
+  if (!IsOpen()) return KeptFile();
+  HANDLE copy = nullptr;
+  // Not inheritable, with the original's access: reads at explicit offsets, like this one.
+  if (!DuplicateHandle(GetCurrentProcess(), AsHandle(handle_), GetCurrentProcess(), &copy, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return KeptFile();
+  return KeptFile(reinterpret_cast<intptr_t>(copy), path_);
+}
+
 void KeptFile::Close() {
   if (IsOpen()) CloseHandle(AsHandle(handle_));
   handle_ = kNoHandle;

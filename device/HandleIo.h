@@ -10,7 +10,8 @@ namespace edog {
 
 // True only when the whole block was accepted; `written` gets the count accepted. A failed
 // write sets `gone` (when given) where no retry can succeed: the device end has closed or
-// broken the pipe, or stayed silent until the pipe was shut.
+// broken the pipe, or stayed silent until the pipe was shut, or took only part of the block
+// (`written` then says how much; the block must not be sent again).
 bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* written,
                  bool* gone = nullptr);
 // One device block of at most `size` bytes; true with its length (which may be 0).

@@ -82,8 +82,14 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
   // send() so a pipe the device has shut answers EPIPE instead of raising SIGPIPE.
   ssize_t n = ::send(Fd(handle), data, size, MSG_NOSIGNAL);
   if (n < 0 && errno == ENOTSOCK) n = ::write(Fd(handle), data, size);
-  if (n < 0 || static_cast<uint32_t>(n) != size) {
-    if (gone && n < 0) *gone = PeerGone(Fd(handle), errno);
+  if (n < 0) {
+    if (gone) *gone = PeerGone(Fd(handle), errno);
+    return false;
+  }
+  if (static_cast<uint32_t>(n) != size) {
+    // Part of the block went: sending it again would store those bytes twice.
+    if (written) *written = static_cast<uint32_t>(n);
+    if (gone) *gone = n > 0;
     return false;
   }
   // Like a bulk write, done only once the device has the block, not when a buffer does.

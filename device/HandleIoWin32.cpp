@@ -55,7 +55,12 @@ bool HandleWrite(UsbHandle handle, const void* data, uint32_t size, uint32_t* wr
     if (gone) *gone = PeerGone(::GetLastError());
     return false;
   }
-  if (n != size) return false;
+  if (n != size) {
+    // Part of the block went: sending it again would store those bytes twice.
+    if (written) *written = n;
+    if (gone) *gone = n > 0;
+    return false;
+  }
   // Like a bulk write, done only once the device has the block, not when a buffer does.
   bool lost = false;
   if (IsAnsweringPipe(handle) && !BlockTaken(handle, lost)) {

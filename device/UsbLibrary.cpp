@@ -82,7 +82,7 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
     ops_ = o.ops_;
     library_ = std::move(o.library_);
     gone_ = o.gone_;
-    absentProbes_ = o.absentProbes_;
+    partlyTaken_ = o.partlyTaken_;
     o.handle_ = USB_INVALID_HANDLE;
   }
   return *this;
@@ -90,23 +90,28 @@ UsbPipe& UsbPipe::operator=(UsbPipe&& o) noexcept {
 
 bool UsbPipe::Write(const uint8_t* data, uint32_t size) {
   uint32_t written = 0;
+  partlyTaken_ = 0;
+  bool ok = false;
   if (!ops_.Own()) {
     bool gone = false;
-    const bool ok = HandleWrite(handle_, data, size, &written, &gone);
+    ok = HandleWrite(handle_, data, size, &written, &gone);
     if (gone) gone_ = true;
-    return ok;
+  } else {
+    if (handle_ == USB_INVALID_HANDLE || gone_) return false;
+    const int r = ops_.write(handle_, data, size, &written);
+    gone_ = r == USB_IO_GONE;
+    ok = r == USB_IO_DONE && written == size;
   }
-  if (handle_ == USB_INVALID_HANDLE || gone_) return false;
-  const int r = ops_.write(handle_, data, size, &written);
-  gone_ = r == USB_IO_GONE;
-  return r == USB_IO_DONE && written == size;
+  if (!ok && written > 0 && written < size) {
+    // Sending the block again would store its first bytes twice.
+    partlyTaken_ = written;
+    gone_ = true;
+  }
+  return ok;
 }
 
-void UsbPipe::ProbeDevice() {
-  // A library's open_dev finds no device that has left the bus, whatever its pipe says.
-  if (gone_ || !library_) return;
-  absentProbes_ = library_->DevicePresent() ? 0 : absentProbes_ + 1;
-  if (absentProbes_ >= kAbsentProbesForGone) gone_ = true;
+bool UsbPipe::AnswersPresenceProbe() {
+  return !library_ || library_->DevicePresent();
 }
 
 bool UsbPipe::ConfirmStored() {

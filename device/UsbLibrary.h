@@ -60,8 +60,6 @@ class UsbLibrary : public std::enable_shared_from_this<UsbLibrary> {
   bool standIn_ = false;
 };
 
-constexpr int kAbsentProbesForGone = 4;
-
 // Where a transfer writes its blocks: the "PIPE00" handle, or a stand-in in tests.
 class UsbBlockSink {
  public:
@@ -70,12 +68,16 @@ class UsbBlockSink {
   virtual bool Write(const uint8_t* data, uint32_t size) = 0;
   // After the last block: true once the device confirms it stored everything written.
   virtual bool ConfirmStored() { return true; }
-  // The device has gone or stopped answering: no retry of a write can succeed.
+  // The system says the device has gone (or the pipe can carry nothing more): no retry of
+  // a write can succeed.
   virtual bool Gone() const { return false; }
-  // After a refused write: asks whether the device is still attached (the library's
-  // open_dev); Gone() answers true from then on once kAbsentProbesForGone probes in a row
-  // found no device (one probe missed on a busy machine proves nothing).
-  virtual void ProbeDevice() {}
+  // After a failed write: how many bytes of that block the device kept (0: none). A block
+  // partly taken is never sent again; Gone() is true then.
+  virtual uint32_t PartlyTaken() const { return 0; }
+  // While a block is refused: whether the library's presence probe (open_dev) still finds
+  // the device. Only a hint: a driver that allows one open handle fails it while this pipe
+  // is held, so a miss proves nothing.
+  virtual bool AnswersPresenceProbe() { return true; }
 };
 
 // Owns one pipe handle of the library and closes it when done; `owner` (the library that
@@ -90,7 +92,7 @@ class UsbPipe final : public UsbBlockSink {
   UsbPipe& operator=(const UsbPipe&) = delete;
   UsbPipe(UsbPipe&& o) noexcept
       : handle_(o.handle_), ops_(o.ops_), library_(std::move(o.library_)), gone_(o.gone_),
-        absentProbes_(o.absentProbes_) {
+        partlyTaken_(o.partlyTaken_) {
     o.handle_ = USB_INVALID_HANDLE;
   }
   UsbPipe& operator=(UsbPipe&& o) noexcept;
@@ -101,7 +103,8 @@ class UsbPipe final : public UsbBlockSink {
   bool ConfirmStored() override;
   bool Read(uint8_t* data, uint32_t size, uint32_t* got);
   bool Gone() const override { return gone_; }
-  void ProbeDevice() override;
+  uint32_t PartlyTaken() const override { return partlyTaken_; }
+  bool AnswersPresenceProbe() override;
   void Close();
 
  private:
@@ -109,7 +112,7 @@ class UsbPipe final : public UsbBlockSink {
   UsbHandleOps ops_;
   std::shared_ptr<const UsbLibrary> library_;  // set when ops_ point into it
   bool gone_ = false;
-  int absentProbes_ = 0;  // ProbeDevice's answers "no device" in a row
+  uint32_t partlyTaken_ = 0;  // of the last failed write
 };
 
 // Loads the library and opens one pipe, as the status window does; the pipe holds the

@@ -30,7 +30,8 @@ typedef UsbHandle(USB_LIBRARY_CALL* UsbOpenFileFn)(const char* pipeName);
  * libusb library). When "edog_handle_write", "edog_handle_read" and "edog_handle_close" are
  * all present, every handle of the library goes through them instead of the file calls.
  * Write and read answer USB_IO_DONE, USB_IO_FAILED (try again) or USB_IO_GONE (the device
- * has gone or stopped answering: no retry will help). */
+ * has gone or stopped answering: no retry will help). A write the device took only in part
+ * answers USB_IO_GONE with `written` set to the part it took. */
 #define USB_IO_DONE 1
 #define USB_IO_FAILED 0
 #define USB_IO_GONE (-1)

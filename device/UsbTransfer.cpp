@@ -1,6 +1,8 @@
 #include "device/UsbTransfer.h"
 
 #include <algorithm>
+#include <optional>
+#include <vector>
 
 #include "common/Bytes.h"
 #include "common/ThreadStart.h"
@@ -11,65 +13,81 @@
 namespace edog {
 
 const char* const kDeviceRefusingText = "设备拒绝接收数据，正在重试...\r\n";
+const char* const kPresenceProbeMissedText = "设备未响应在线检测，仍在重试...\r\n";
+const char* const kPartBlockText = "took only part of a block; the transfer cannot go on";
 
 namespace {
 
-// `read` reads the file once the pipe is open; `why` gets the reason of a header mismatch,
-// from the very bytes that were read.
-template <typename ReadFile>
-UsbSetupStatus Prepare(const ReadFile& read, const std::string& label, UsbTransferJob& job,
-                       const std::string& library, std::string& why) {
+// Reads exactly `size` bytes at `offset`; false on an error or a file that ended early.
+bool ReadExactly(const KeptFile& file, uint64_t offset, uint8_t* data, size_t size) {
+  while (size > 0) {
+    const size_t got = file.ReadAt(offset, data, size);
+    if (got == 0) return false;
+    offset += got;
+    data += got;
+    size -= got;
+  }
+  return true;
+}
+
+// `open` gives the transfer's own handle on the file once the pipe is open.
+template <typename OpenFile>
+UsbSetupStatus Prepare(const OpenFile& open, const std::string& label, UsbTransferJob& job,
+                       const std::string& library) {
   auto pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, library));
   if (!pipe->IsOpen()) return UsbSetupStatus::kNoDevice;
-  // Read only up to the largest image the device can hold (the pipe closes with `pipe`).
-  BoundedRead file = read(kLargestHeaderedImage);
-  switch (file.status) {
-    case BoundedRead::kOk: break;
-    case BoundedRead::kNotRegular: return UsbSetupStatus::kNotRegular;
-    case BoundedRead::kTooLarge: return UsbSetupStatus::kTooLarge;
-    default: return UsbSetupStatus::kCannotRead;
-  }
-  if (file.data.size() < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
-  const HeaderFields fields = ParseHeaderFields(file.data.data());
-  if (const ImageFit fit = CheckImageFit(fields, file.data.size()); fit != ImageFit::kOk) {
-    why = ImageFitMessage(fit, fields, file.data.size());
-    return UsbSetupStatus::kHeaderMismatch;
-  }
-  job.file = std::move(file.data);
-  job.pipe = std::move(pipe);
-  job.label = label;
+  RegularOpen why;
+  UsbTransferJob ready;
+  ready.file = open(why);  // the pipe closes with `pipe` on every return below
+  if (!ready.file.IsOpen())
+    return why.status == RegularOpen::kNotRegular ? UsbSetupStatus::kNotRegular
+                                                  : UsbSetupStatus::kCannotRead;
+  const std::optional<uint64_t> size = ready.file.Size();
+  if (!size) return UsbSetupStatus::kCannotRead;
+  if (*size < kHeaderBlockSize) return UsbSetupStatus::kTooShort;
+  if (*size - kHeaderBlockSize > UINT32_MAX) return UsbSetupStatus::kTooLarge;
+  ready.size = *size;
+  uint8_t command[kCommandBlockSize];
+  if (!ReadCommandBlock(ready, command)) return UsbSetupStatus::kCannotRead;
+  ready.pipe = std::move(pipe);
+  ready.label = label;
+  job = std::move(ready);
   return UsbSetupStatus::kReady;
 }
 
-std::string MismatchMessage(const std::string& path, const std::string& why) {
-  return path + " is not sent: " + why + ", so the device would not store it as announced.\n";
-}
-
-template <typename ReadFile>
-Result<UsbSetupStatus> PrepareFrom(const ReadFile& read, const std::string& path,
+template <typename OpenFile>
+Result<UsbSetupStatus> PrepareFrom(const OpenFile& open, const std::string& path,
                                    const std::string& label, UsbTransferJob& job,
                                    const std::string& library) {
   Result<UsbSetupStatus> result;
-  std::string why;
-  result.status = Prepare(read, label, job, library, why);
-  result.message = result.status == UsbSetupStatus::kHeaderMismatch
-                       ? MismatchMessage(path, why)
-                       : UsbSetupMessage(result.status, path);
+  result.status = Prepare(open, label, job, library);
+  result.message = UsbSetupMessage(result.status, path);
   return result;
 }
 
 }  // namespace
 
+bool ReadCommandBlock(const UsbTransferJob& job, uint8_t* block) {
+  return job.file.IsOpen() && job.size >= kHeaderBlockSize &&
+         ReadExactly(job.file, 0, block, kCommandBlockSize);
+}
+
 Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
                                           UsbTransferJob& job, const std::string& library) {
-  const auto read = [&](uint64_t max) { return ReadRegularFile(path, max); };
-  return PrepareFrom(read, path, label, job, library);
+  const auto open = [&](RegularOpen& why) { return KeptFile::OpenRegular(path, &why); };
+  return PrepareFrom(open, path, label, job, library);
 }
 
 Result<UsbSetupStatus> PrepareUsbTransfer(const KeptFile& file, const std::string& label,
                                           UsbTransferJob& job, const std::string& library) {
-  const auto read = [&](uint64_t max) { return file.ReadAll(max); };
-  return PrepareFrom(read, file.Path(), label, job, library);
+  // A handle of the transfer's own: the job cleans up its files while a worker left after
+  // Esc may still be reading.
+  const auto open = [&](RegularOpen& why) {
+    KeptFile own = file.Duplicate();
+    why.status = own.IsOpen() ? RegularOpen::kOk : RegularOpen::kCannotOpen;
+    return own;
+  };
+  return PrepareFrom(open, file.Path(), label, job, library);
 }
 
 std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
@@ -80,17 +98,9 @@ std::string UsbSetupMessage(UsbSetupStatus status, const std::string& path) {
     case UsbSetupStatus::kTooShort:
       return path + " is shorter than the 1024-byte header block of a device file.\n";
     case UsbSetupStatus::kTooLarge:
-      return Format("%s is too large: a device file is at most %llu bytes (its header block and "
-                    "the largest flash).\n",
-                    path.c_str(), (unsigned long long)kLargestHeaderedImage);
+      return path + " is too large: its payload is beyond the transfer's 32-bit byte count.\n";
     case UsbSetupStatus::kNotRegular:
       return path + " is not a regular file: a device or pipe has no size to send.\n";
-    case UsbSetupStatus::kHeaderMismatch: {
-      const HeaderRead header = ReadHeaderFields(path);
-      const uint64_t length = FileSize(path).value_or(0);
-      return MismatchMessage(path, ImageFitMessage(CheckImageFit(header.fields, length),
-                                                   header.fields, length));
-    }
   }
   return {};
 }
@@ -129,35 +139,46 @@ bool DeviceTookWholeFile(const UsbTransferResult& result) {
 
 namespace {
 
-// Writes one block, retrying a refused write after a sleep: true once the device took it.
-// A device that refuses is retried as long as ever; one that has gone is not: its pipe says
-// so at once, and the library's presence probe (at the first refusal, then every
-// kGoneProbeMs) catches a library whose pipe cannot tell.
-bool WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size, UsbWriteKind kind,
-                      uint32_t offset, uint32_t sleepMs, UsbTransferObserver& observer,
-                      Clock& clock) {
+enum class BlockEnd { kTaken, kRefused, kGone, kCancelled };
+
+// Writes one block, retrying a refused write after a short sleep until the device takes it.
+// A refused block is given up only after kUsbWriteAttempts attempts and kUsbRetryWindowMs
+// (a sleep follows every refused attempt, the last one included). The pipe's word that the
+// device has gone, or kept part of the block, ends it at once, and so does the cancel flag.
+// The presence probe is asked while the block is refused, for a hint only: a driver that
+// allows one handle fails it while the pipe is held.
+BlockEnd WriteWithRetries(UsbBlockSink& pipe, const uint8_t* data, uint32_t size,
+                          UsbWriteKind kind, uint32_t offset, uint32_t sleepMs,
+                          const std::atomic<int>& cancel, UsbTransferObserver& observer,
+                          Clock& clock) {
   uint32_t firstRefusal = 0;
   uint32_t lastProbe = 0;
   bool noticed = false;
-  for (uint32_t attempt = 1; attempt <= kUsbWriteAttempts; ++attempt) {
+  bool probeMissed = false;
+  for (uint32_t attempt = 1;; ++attempt) {
     const bool ok = pipe.Write(data, size);
     observer.OnWrite(kind, offset, size, attempt, ok);
-    if (ok) return true;
-    if (pipe.Gone()) return false;  // unplugged or silent for good: retries cannot help
+    if (ok) return BlockEnd::kTaken;
+    if (pipe.Gone()) return BlockEnd::kGone;  // unplugged, or part of the block is in
     const uint32_t now = clock.TickMs();
-    if (attempt == 1 || now - lastProbe >= kGoneProbeMs) {
-      lastProbe = now;
-      pipe.ProbeDevice();
-      if (pipe.Gone()) return false;
-    }
     if (attempt == 1) firstRefusal = now;
-    clock.SleepMs(sleepMs);  // also after the last attempt
-    if (!noticed && clock.TickMs() - firstRefusal >= kRefusingNoticeAfterMs) {
+    if (!probeMissed && (attempt == 1 || now - lastProbe >= kPresenceProbeMs)) {
+      lastProbe = now;
+      if (!pipe.AnswersPresenceProbe()) {
+        probeMissed = true;
+        observer.OnPresenceProbeMissed(kPresenceProbeMissedText);
+      }
+    }
+    if (cancel.load() == 1) return BlockEnd::kCancelled;
+    clock.SleepMs(sleepMs);
+    const uint32_t refusedFor = clock.TickMs() - firstRefusal;
+    if (!noticed && refusedFor >= kRefusingNoticeAfterMs) {
       noticed = true;
       observer.OnDeviceRefusing(kDeviceRefusingText);
     }
+    if (attempt >= kUsbWriteAttempts && refusedFor >= kUsbRetryWindowMs) return BlockEnd::kRefused;
+    if (cancel.load() == 1) return BlockEnd::kCancelled;
   }
-  return false;
 }
 
 long AsLong(uint32_t v) { return static_cast<long>(v); }
@@ -167,25 +188,36 @@ long AsLong(uint32_t v) { return static_cast<long>(v); }
 UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& cancel,
                                  UsbTransferObserver& observer, Clock& clock) {
   UsbTransferResult r;
-  if (job.file.size() < kHeaderBlockSize || !job.pipe) {
+  uint8_t header[kCommandBlockSize];
+  const bool countable = job.size >= kHeaderBlockSize && job.size - kHeaderBlockSize <= UINT32_MAX;
+  if (!job.pipe || !countable || !ReadCommandBlock(job, header)) {
     r.outcome = UsbTransferResult::kAborted;
+    r.fileReadFailed = job.pipe && countable && job.file.IsOpen();
+    job.file.Close();
     job.pipe.reset();
     observer.OnFinished(r);
     return r;
   }
-  const uint8_t* header = job.file.data();
-  const uint8_t* payload = header + kHeaderBlockSize;
-  const uint32_t payloadSize = static_cast<uint32_t>(job.file.size() - kHeaderBlockSize);
+  const uint32_t payloadSize = static_cast<uint32_t>(job.size - kHeaderBlockSize);
   r.payloadSize = payloadSize;
   uint32_t divisor = payloadSize / 100;
   if (divisor == 0) divisor = 1;
 
   if (const std::string info = UsbInfoLine(header); !info.empty()) observer.OnInfoText(info);
 
-  // A command block refused every time is given up on, and the payload goes anyway.
-  r.commandBlockAccepted =
-      WriteWithRetries(*job.pipe, header, kCommandBlockSize, UsbWriteKind::kCommandBlock, 0,
-                       kCommandRetrySleepMs, observer, clock);
+  // A command block refused every time is given up on, and the payload goes anyway; one
+  // the device has gone from, or kept in part, ends the transfer.
+  const BlockEnd command = WriteWithRetries(*job.pipe, header, kCommandBlockSize,
+                                            UsbWriteKind::kCommandBlock, 0, kCommandRetrySleepMs,
+                                            cancel, observer, clock);
+  r.commandBlockAccepted = command == BlockEnd::kTaken;
+  if (command == BlockEnd::kGone) {
+    r.outcome = UsbTransferResult::kAborted;
+    r.deviceGone = true;
+    r.partBlock = job.pipe->PartlyTaken() > 0;
+  } else if (command == BlockEnd::kCancelled) {
+    r.outcome = UsbTransferResult::kCancelled;
+  }
   observer.OnCountText(Format("0K/%ldK", AsLong(payloadSize >> 10)));
 
   const uint32_t t0 = clock.TickMs();
@@ -193,16 +225,33 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
   uint32_t lastSpeedCount = 0;
   uint32_t sent = 0;
   uint32_t percent = 0;
+  // One block of the file at a time, read just before it goes.
+  std::vector<uint8_t> block(kUsbTxBlockSize);
   // At least one write, so an empty payload gives one zero-length write.
-  do {
-    const uint32_t block = std::min(kUsbTxBlockSize, payloadSize - sent);
-    if (!WriteWithRetries(*job.pipe, payload + sent, block, UsbWriteKind::kPayload, sent,
-                          kPayloadRetrySleepMs, observer, clock)) {
+  while (r.outcome == UsbTransferResult::kCompleted) {
+    const uint32_t size = std::min(kUsbTxBlockSize, payloadSize - sent);
+    if (!ReadExactly(job.file, kHeaderBlockSize + uint64_t(sent), block.data(), size)) {
+      // The file cannot be read on: what went is no whole file.
       r.outcome = UsbTransferResult::kAborted;
-      r.deviceGone = job.pipe->Gone();
+      r.fileReadFailed = true;
       break;
     }
-    sent += block;
+    const BlockEnd end = WriteWithRetries(*job.pipe, block.data(), size, UsbWriteKind::kPayload,
+                                          sent, kPayloadRetrySleepMs, cancel, observer, clock);
+    if (end == BlockEnd::kCancelled) {
+      r.outcome = UsbTransferResult::kCancelled;
+      break;
+    }
+    if (end != BlockEnd::kTaken) {
+      r.outcome = UsbTransferResult::kAborted;
+      r.deviceGone = end == BlockEnd::kGone;
+      // A block taken in part is never sent again; the count says what the device has.
+      const uint32_t part = end == BlockEnd::kGone ? job.pipe->PartlyTaken() : 0;
+      r.partBlock = part > 0;
+      sent += std::min(part, size);
+      break;
+    }
+    sent += size;
     percent = sent / divisor;
     observer.OnPercent(percent);
     const uint32_t now = clock.TickMs();
@@ -218,7 +267,8 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
       if (sent < payloadSize) r.outcome = UsbTransferResult::kCancelled;
       break;
     }
-  } while (sent < payloadSize);
+    if (sent >= payloadSize) break;
+  }
   // Everything went: the device's word that it stored it (a bounded wait).
   if (r.outcome == UsbTransferResult::kCompleted && sent == payloadSize)
     r.stored = job.pipe->ConfirmStored();
@@ -232,8 +282,8 @@ UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& can
   r.percent = percent;
   r.elapsedMs = elapsed;
   r.rateKBs = rate;
-  // Release the buffer and the pipe before telling anyone the transfer is over.
-  Bytes().swap(job.file);
+  // Release the file and the pipe before telling anyone the transfer is over.
+  job.file.Close();
   job.pipe.reset();
   observer.OnFinished(r);
   if (percent == 100) observer.OnFullPercent();

@@ -26,12 +26,20 @@ constexpr uint32_t kUsbTxBlockSize = 2048;
 constexpr uint32_t kUsbWriteAttempts = 3002;
 constexpr uint32_t kCommandRetrySleepMs = 5;
 constexpr uint32_t kPayloadRetrySleepMs = 1;
-// Retries of one block can last a minute on a slow tick: after this long of consecutive
-// refusals the front ends say once that the device is refusing.
+// A refused block is tried kUsbWriteAttempts times and for at least this long: the attempts
+// were counted in sleeps of one timer tick (15.625 ms), and a device busy with its flash
+// is owed that whole time however fine the tick here.
+constexpr uint32_t kUsbRetryWindowMs = (kUsbWriteAttempts * 15625 + 999) / 1000;
+// Retries of one block last most of a minute: after this long of consecutive refusals the
+// front ends say once that the device is refusing.
 constexpr uint32_t kRefusingNoticeAfterMs = 1000;
-// While a block is refused, whether the device is still attached is asked this often.
-constexpr uint32_t kGoneProbeMs = 250;
+// While a block is refused, whether the library's presence probe still finds the device is
+// asked this often, until it misses once (a hint for the user, never a verdict).
+constexpr uint32_t kPresenceProbeMs = 1000;
 extern const char* const kDeviceRefusingText;
+extern const char* const kPresenceProbeMissedText;
+// The libusb library's word for a block the device took only in part.
+extern const char* const kPartBlockText;
 
 enum class UsbWriteKind { kCommandBlock, kPayload };
 
@@ -40,9 +48,11 @@ struct UsbTransferResult {
   Outcome outcome = kCompleted;
   bool commandBlockAccepted = false;
   uint32_t payloadSize = 0;
-  uint32_t sent = 0;        // payload bytes the device accepted
+  uint32_t sent = 0;        // payload bytes the device accepted (a part block's part included)
   bool stored = false;      // at the end the device confirmed it stored everything sent
   bool deviceGone = false;  // aborted because the device went away or stopped answering
+  bool partBlock = false;   // aborted because the device took only part of a block
+  bool fileReadFailed = false;  // aborted because the file could not be read on
   uint32_t percent = 0;     // last reported percentage (can exceed 100 for small payloads)
   uint32_t elapsedMs = 0;
   uint32_t rateKBs = 0;     // as shown in the summary line
@@ -66,6 +76,8 @@ class UsbTransferObserver {
   virtual void OnLabel(const std::string& /*label*/) {}
   // The device has refused one block for kRefusingNoticeAfterMs; the retries go on.
   virtual void OnDeviceRefusing(const std::string& /*text*/) {}
+  // While a block is refused, the presence probe found no device; the retries go on.
+  virtual void OnPresenceProbeMissed(const std::string& /*text*/) {}
   // Every write on the pipe and whether the device took it (for tracing).
   virtual void OnWrite(UsbWriteKind /*kind*/, uint32_t /*offset*/, uint32_t /*size*/,
                        uint32_t /*attempt*/, bool /*accepted*/) {}
@@ -76,29 +88,29 @@ class UsbTransferObserver {
   virtual void OnFullPercent() {}
 };
 
-// What one transfer owns: the whole file (header block included) and the pipe.
+// What one transfer owns: its own handle on the file (read one block at a time, so the
+// memory used does not grow with the file), the file's length at the setup, and the pipe.
 struct UsbTransferJob {
-  Bytes file;
+  KeptFile file;
+  uint64_t size = 0;
   std::unique_ptr<UsbBlockSink> pipe;
   std::string label;
 };
 
-enum class UsbSetupStatus {
-  kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular, kHeaderMismatch
-};
+enum class UsbSetupStatus { kReady, kNoDevice, kCannotRead, kTooShort, kTooLarge, kNotRegular };
 
-// The status window's initialisation: opens "PIPE00" through the library, then reads the
-// file. A file shorter than the 1024-byte header block is refused (kTooShort), as is one
-// larger than a headered image can be (header block and the largest flash: kTooLarge),
-// anything but a regular file (a device or pipe never ends: kNotRegular), and an image
-// the device would not store as its header says (size field, flash code or range:
-// kHeaderMismatch). On any failure the pipe is closed again at once. The message is the
-// text to show for a failed setup (UsbSetupMessage).
+// The status window's initialisation: opens "PIPE00" through the library, then the file.
+// A file shorter than the 1024-byte header block is refused (kTooShort), as is one whose
+// payload the transfer's 32-bit count cannot hold (kTooLarge), anything but a regular file
+// (a device or pipe never ends: kNotRegular) and one whose command block cannot be read.
+// The header's fields are the device's to judge. On any failure the pipe is closed again
+// at once. The message is the text to show for a failed setup (UsbSetupMessage).
 Result<UsbSetupStatus> PrepareUsbTransfer(const std::string& path, const std::string& label,
                                           UsbTransferJob& job,
                                           const std::string& library = USB_LIBRARY_NAME);
-// The same for a file already open (the update job's extracted files): read through its
-// handle, never by its name, so the bytes sent are those the job checked.
+// The same for a file already open (the update job's extracted files): read through a
+// handle of its own on the same file, never by its name, so the bytes sent are those the
+// job checked, and the transfer reads on when the job has let its files go.
 Result<UsbSetupStatus> PrepareUsbTransfer(const KeptFile& file, const std::string& label,
                                           UsbTransferJob& job,
                                           const std::string& library = USB_LIBRARY_NAME);
@@ -115,8 +127,12 @@ std::string UsbInfoLine(const uint8_t* header);
 // The closing summary's rate in KB/s. A transfer that took 0 ms counts as 1 ms.
 uint32_t UsbSummaryRate(uint32_t payloadSize, uint32_t elapsedMs);
 
+// The command block (the file's first 20 bytes) into `block`; false when it cannot be read.
+bool ReadCommandBlock(const UsbTransferJob& job, uint8_t* block);
+
 // The transfer worker's body, run on the calling thread. `cancel` equal to 1 stops it
-// after the current block. Releases the job's buffer and pipe before OnFinished.
+// after the current block, or at once while a block is being retried. Releases the job's
+// file and pipe before OnFinished.
 UsbTransferResult RunUsbTransfer(UsbTransferJob job, const std::atomic<int>& cancel,
                                  UsbTransferObserver& observer, Clock& clock);
 

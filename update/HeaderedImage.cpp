@@ -139,47 +139,4 @@ uint64_t FlashByteAddress(uint8_t flash, uint32_t startField) {
   return flash == kFlashNand ? uint64_t(startField) * kNandBlockSize : startField;
 }
 
-// still used by device/ until merged
-namespace {
-uint64_t FlashCapacity(uint8_t flash) {
-  switch (flash) {
-    case kFlashE: return 64 * 1024;
-    case kFlashSerial: return 16 * 1024 * 1024;
-    case kFlashNand: return 128ull * 1024 * 1024;
-    default: return 0;
-  }
-}
-}  // namespace
-
-ImageFit CheckImageFit(const HeaderFields& f, uint64_t fileLength) {
-  if (fileLength < kHeaderBlockSize) return ImageFit::kNoHeaderBlock;
-  if (fileLength - kHeaderBlockSize != f.fileSize) return ImageFit::kSizeMismatch;
-  const uint64_t capacity = FlashCapacity(f.flash);
-  if (capacity == 0) return ImageFit::kUnknownFlash;
-  const uint64_t start = FlashByteAddress(f.flash, f.startAddress);
-  if (start > capacity || f.fileSize > capacity - start) return ImageFit::kOutsideFlash;
-  return ImageFit::kOk;
-}
-
-std::string ImageFitMessage(ImageFit fit, const HeaderFields& f, uint64_t fileLength) {
-  const auto ull = [](uint64_t v) { return static_cast<unsigned long long>(v); };
-  switch (fit) {
-    case ImageFit::kOk: return {};
-    case ImageFit::kNoHeaderBlock:
-      return Format("the file has %llu bytes, fewer than its 1024-byte header block", ull(fileLength));
-    case ImageFit::kSizeMismatch:
-      return Format("the header announces %u payload bytes but %llu follow the header block",
-                    f.fileSize, ull(fileLength - kHeaderBlockSize));
-    case ImageFit::kUnknownFlash:
-      return Format("the header names flash memory %u, which the device does not have",
-                    unsigned(f.flash));
-    case ImageFit::kOutsideFlash: {
-      const uint64_t start = FlashByteAddress(f.flash, f.startAddress);
-      return Format("%u bytes at 0x%08llX run past the end of the %s (%llu bytes)", f.fileSize,
-                    ull(start), FlashName(f.flash), ull(FlashCapacity(f.flash)));
-    }
-  }
-  return {};
-}
-
 }  // namespace edog

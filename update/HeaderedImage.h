@@ -79,10 +79,4 @@ const char* FlashName(uint8_t flash);  // "e-flash", "Serial flash", "NAND flash
 // The byte address a header's start field names: NAND counts 512-byte blocks.
 uint64_t FlashByteAddress(uint8_t flash, uint32_t startField);
 
-// still used by device/ until merged
-constexpr uint64_t kLargestHeaderedImage = kHeaderBlockSize + 128ull * 1024 * 1024;
-enum class ImageFit { kOk, kNoHeaderBlock, kSizeMismatch, kUnknownFlash, kOutsideFlash };
-ImageFit CheckImageFit(const HeaderFields& fields, uint64_t fileLength);
-std::string ImageFitMessage(ImageFit fit, const HeaderFields& fields, uint64_t fileLength);
-
 }  // namespace edog

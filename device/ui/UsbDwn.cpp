@@ -35,6 +35,10 @@ class CUsbDwn::Reports final : public UsbTransferObserver {
   void OnDeviceRefusing(const std::string& text) override {
     if (refusing_) refusing_(text);
   }
+  // The same road as the refusing notice: a hint while the retries go on.
+  void OnPresenceProbeMissed(const std::string& text) override {
+    if (refusing_) refusing_(text);
+  }
   void OnFinished(const UsbTransferResult& result) override {
     ui_->Send([&] { dlg_->RecordResult(result); });
     if (ended_) ended_();
@@ -144,12 +148,12 @@ void CUsbDwn::OnInitDialog(wxInitDialogEvent&) {
   path_ = transferPath_;
   label_ = transferLabel_;
   fileNameText_ = transferLabel_;
-  // 3-6. "PIPE00" through the library, then the whole file.
+  // 3-6. "PIPE00" through the library, then the file (read block by block as it goes).
   UsbTransferJob job;
   const edog::Result<edog::UsbSetupStatus> setup =
       transferFile_ ? edog::PrepareUsbTransfer(*transferFile_, label_, job, options_.usbLibrary)
                     : edog::PrepareUsbTransfer(path_, label_, job, options_.usbLibrary);
-  transferFile_ = nullptr;  // read whole: the window needs it no more
+  transferFile_ = nullptr;  // the transfer has its own handle: the window needs it no more
   setup_ = setup.status;
   if (setup_ == UsbSetupStatus::kNoDevice) {
     ShowMessageBox(U8(kCantOpenUsbDevice), U8(kUsbErrorCaption), wxOK | wxICON_INFORMATION, this);

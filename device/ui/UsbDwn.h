@@ -28,8 +28,8 @@ struct UsbDwnOptions {
   std::shared_ptr<edog::Clock> clock;  // null: the system clock
   // The end notification (WM_USER+2 to the main window); called on the worker's thread.
   std::function<void()> onTransferEnded;
-  // The device has been refusing a block for a second (the text for the update log);
-  // called on the worker's thread.
+  // The device has been refusing a block for a second, or the presence probe missed it
+  // while it refused (the text for the update log); called on the worker's thread.
   std::function<void(const std::string&)> onDeviceRefusing;
 };
 

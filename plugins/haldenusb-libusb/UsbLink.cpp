@@ -273,6 +273,7 @@ int UsbLink::Write(UsbHandle handle, const void* data, uint32_t size, uint32_t* 
   if (done > 0) {
     // Part of the block is in the device: sending it again would double those bytes.
     pipe->broken = true;
+    if (written) *written = static_cast<uint32_t>(done);  // what the device has, for the count
     std::lock_guard<std::mutex> lock(mutex_);
     SetProblem("the USB device " + dev.name + " took only part of a block; the transfer cannot go on");
     return USB_IO_GONE;

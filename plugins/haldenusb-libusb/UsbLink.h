@@ -21,8 +21,10 @@ namespace edog::usb {
 
 // Bounded waits: a write the device does not take within kWriteTimeoutMs fails (the
 // caller retries it); a device that has taken nothing for kSilentLimitMs counts as gone.
+// That limit is no shorter than the caller's own retry window for one block (3002 refusals
+// of 15.625 ms each), so a busy device is never given up on before the caller would.
 constexpr unsigned kWriteTimeoutMs = 1000;
-constexpr unsigned kSilentLimitMs = 3000;
+constexpr unsigned kSilentLimitMs = 46907;
 constexpr unsigned kReadTimeoutMs = 200;  // as the stand-in: a read with nothing fails
 
 // The configured device, opened and its interface claimed; closed with its last pipe.

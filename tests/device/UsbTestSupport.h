@@ -21,6 +21,7 @@ class FakeClock final : public Clock {
   uint32_t TickMs() override { return now_.load(); }
   void SleepMs(uint32_t ms) override;
   void Advance(uint32_t ms) { now_ += ms; }
+  uint32_t Now() const { return now_.load(); }
   std::vector<uint32_t> Sleeps() const;
 
  private:
@@ -44,6 +45,7 @@ class UsbRecordingObserver : public UsbTransferObserver {
   void OnInfoText(const std::string& t) override { Add("info:" + t); }
   void OnLabel(const std::string& t) override { Add("label:" + t); }
   void OnDeviceRefusing(const std::string& t) override { Add("refusing:" + t); }
+  void OnPresenceProbeMissed(const std::string& t) override { Add("probe:" + t); }
   void OnWrite(UsbWriteKind kind, uint32_t offset, uint32_t size, uint32_t attempt, bool ok) override;
   void OnFinished(const UsbTransferResult& r) override;
   void OnFullPercent() override { Add("close"); }

@@ -23,6 +23,7 @@ struct FakePipe final : UsbBlockSink {
     std::vector<Bytes> accepted;
     uint32_t attempts = 0;
     bool released = false;
+    uint32_t probes = 0;
   };
   explicit FakePipe(std::shared_ptr<Log> log) : log_(std::move(log)) {}
   ~FakePipe() override { log_->released = true; }
@@ -33,8 +34,17 @@ struct FakePipe final : UsbBlockSink {
     if (onWrite) onWrite();
     return ok;
   }
+  bool Gone() const override { return gone || partlyTaken > 0; }
+  uint32_t PartlyTaken() const override { return partlyTaken; }
+  bool AnswersPresenceProbe() override {
+    ++log_->probes;
+    return present;
+  }
   std::function<bool(uint32_t attempt, uint32_t size)> accept;
   std::function<void()> onWrite;
+  bool gone = false;
+  uint32_t partlyTaken = 0;
+  bool present = true;
   std::shared_ptr<FakePipe::Log> log_;
 };
 
@@ -48,7 +58,8 @@ struct TransferRun {
 
   UsbTransferJob Job(const Bytes& image) {
     UsbTransferJob job;
-    job.file = image;
+    job.file = test::KeptBytes(image);
+    job.size = image.size();
     auto p = std::make_unique<FakePipe>(log);
     pipe = p.get();
     job.pipe = std::move(p);
@@ -159,60 +170,179 @@ TEST(UsbTransfer, SummaryRateKeepsTheIntegerStepsAndSurvivesZeroMs) {
   EXPECT_EQ(UsbSummaryRate(500, 1000), 0u);
 }
 
-TEST(UsbTransfer, RefusedCommandBlockIsTried3002TimesThenThePayloadGoesAnyway) {
-  for (const uint32_t refusals : {3001u, 3002u}) {
-    SCOPED_TRACE(refusals);
+struct WindowCase {
+  const char* name;
+  UsbWriteKind refused;  // the block the device refuses for good
+  uint32_t writeMs;      // how long each write takes
+  uint32_t sleepMs;      // between attempts
+};
+
+TEST(UsbTransfer, RefusedBlockIsRetried3002TimesAndForTheWholeWindowThenGivenUp) {
+  const WindowCase cases[] = {
+      {"command block, quick refusals", UsbWriteKind::kCommandBlock, 0, 5},
+      {"payload block, quick refusals", UsbWriteKind::kPayload, 0, 1},
+      {"payload block, slow refusals", UsbWriteKind::kPayload, 20, 1},  // the count binds
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     TransferRun run;
-    const Bytes payload = test::RandomBytes(3000, 9);
+    const Bytes payload = test::RandomBytes(5000, 9);
     auto job = run.Job(MakeImage(kFlashNand, 4, payload));
-    run.pipe->accept = [&](uint32_t attempt, uint32_t) { return attempt > refusals; };
+    const bool command = c.refused == UsbWriteKind::kCommandBlock;
+    // Command block refused for good; or the command block and one payload block taken.
+    run.pipe->accept = [&](uint32_t attempt, uint32_t size) {
+      return command ? size != kCommandBlockSize : attempt <= 2;
+    };
+    uint32_t firstRefusal = 0;
+    run.pipe->onWrite = [&] {
+      run.clock.Advance(c.writeMs);
+      if (run.log->attempts == (command ? 1u : 3u)) firstRefusal = run.clock.Now();
+    };
     run.Go(std::move(job));
-    const auto writes = run.observer.Writes();
-    size_t commandAttempts = 0;
-    for (const auto& w : writes) commandAttempts += w.kind == UsbWriteKind::kCommandBlock;
-    EXPECT_EQ(commandAttempts, std::min(refusals + 1, 3002u));
-    EXPECT_EQ(run.result.commandBlockAccepted, refusals < 3002);
-    // A 5 ms sleep after every refused attempt, the last one included.
+    uint32_t attempts = 0;
+    for (const auto& w : run.observer.Writes()) attempts += w.kind == c.refused && !w.accepted;
+    EXPECT_GE(attempts, kUsbWriteAttempts);
+    // The device had at least 3002 ticks of 15.625 ms to take the block.
+    EXPECT_GE(uint64_t(run.clock.Now() - firstRefusal) * 1000, uint64_t(kUsbWriteAttempts) * 15625);
+    // No attempt more than the window and the count need.
+    EXPECT_LT(uint64_t(attempts - 1) * (c.writeMs + c.sleepMs),
+              std::max<uint64_t>(kUsbRetryWindowMs, uint64_t(kUsbWriteAttempts) * (c.writeMs + c.sleepMs)));
     const auto sleeps = run.clock.Sleeps();
-    EXPECT_EQ(sleeps.size(), refusals);
-    EXPECT_TRUE(std::all_of(sleeps.begin(), sleeps.end(), [](uint32_t s) { return s == 5; }));
-    EXPECT_EQ(run.result.outcome, UsbTransferResult::kCompleted);
-    EXPECT_EQ(Concat(run.log->accepted, refusals < 3002 ? 1 : 0), payload);
-    // 15 s of refusals are not silent: one notice, once a second of them has passed.
+    EXPECT_EQ(sleeps.size(), attempts);  // a sleep after every refusal, the last one included
+    EXPECT_TRUE(std::all_of(sleeps.begin(), sleeps.end(), [&](uint32_t s) { return s == c.sleepMs; }));
     EXPECT_EQ(run.observer.EventsOf("refusing"), std::vector<std::string>{kDeviceRefusingText});
+    EXPECT_FALSE(run.result.deviceGone);
+    if (command) {
+      // The payload goes anyway, whole.
+      EXPECT_FALSE(run.result.commandBlockAccepted);
+      EXPECT_EQ(run.result.outcome, UsbTransferResult::kCompleted);
+      EXPECT_EQ(Concat(run.log->accepted, 0), payload);
+    } else {
+      // The transfer stops; no report for the refused block, the summary still comes.
+      EXPECT_EQ(run.result.outcome, UsbTransferResult::kAborted);
+      EXPECT_EQ(run.result.sent, 2048u);
+      EXPECT_EQ(run.observer.EventsOf("percent"), std::vector<std::string>{"40"});
+      EXPECT_EQ(run.observer.Events().back(), "finished");
+      EXPECT_TRUE(run.log->released);
+    }
   }
 }
 
-TEST(UsbTransfer, RefusedPayloadBlockAbortsAfter3002AttemptsAndStillEndsCleanly) {
-  TransferRun run;
-  const Bytes payload = test::RandomBytes(20000, 5);
-  auto job = run.Job(MakeImage(kFlashSerial, 0, payload));
-  // Command block and two payload blocks go through, then the device takes nothing more.
-  run.pipe->accept = [](uint32_t attempt, uint32_t) { return attempt <= 3; };
-  bool releasedBeforeEnd = false;
-  struct Observer : UsbRecordingObserver {
-    std::function<void()> atEnd;
-    void OnFinished(const UsbTransferResult& r) override {
-      atEnd();
-      UsbRecordingObserver::OnFinished(r);
-    }
-  } observer;
-  observer.atEnd = [&] { releasedBeforeEnd = run.log->released; };
-  run.result = RunUsbTransfer(std::move(job), run.cancel, observer, run.clock);
+TEST(UsbTransfer, CancelEndsTheRetriesAtOnce) {
+  for (const UsbWriteKind refused : {UsbWriteKind::kCommandBlock, UsbWriteKind::kPayload}) {
+    const bool command = refused == UsbWriteKind::kCommandBlock;
+    SCOPED_TRACE(command ? "command block" : "payload block");
+    TransferRun run;
+    auto job = run.Job(MakeImage(kFlashSerial, 0, test::RandomBytes(5000, 2)));
+    run.pipe->accept = [&](uint32_t attempt, uint32_t) { return !command && attempt <= 2; };
+    const uint32_t cancelAt = command ? 10 : 12;  // the tenth attempt at the refused block
+    run.pipe->onWrite = [&] {
+      if (run.log->attempts == cancelAt) run.cancel = 1;
+    };
+    run.Go(std::move(job));
+    EXPECT_EQ(run.result.outcome, UsbTransferResult::kCancelled);
+    EXPECT_EQ(run.log->attempts, cancelAt);  // not one write more
+    EXPECT_EQ(run.clock.Sleeps().size(), 9u);
+    EXPECT_EQ(run.result.sent, command ? 0u : 2048u);
+    EXPECT_EQ(run.observer.Events().back(), "finished");
+  }
+}
 
+TEST(UsbTransfer, MissedPresenceProbesOnlyHintAndNeverEndTheWindowEarly) {
+  // The presence probe misses all along (a driver that allows one handle, held by the pipe).
+  for (const uint32_t takenAfterMs : {40000u, 0u}) {  // 0: refused for good
+    SCOPED_TRACE(takenAfterMs);
+    TransferRun run;
+    const Bytes payload = test::RandomBytes(5000, 4);
+    auto job = run.Job(MakeImage(kFlashSerial, 0, payload));
+    run.pipe->present = false;
+    uint32_t refusedFrom = 0;
+    run.pipe->accept = [&](uint32_t attempt, uint32_t) {
+      if (attempt <= 2) return true;
+      if (attempt == 3) refusedFrom = run.clock.Now();
+      return takenAfterMs && run.clock.Now() - refusedFrom >= takenAfterMs;
+    };
+    run.Go(std::move(job));
+    EXPECT_GE(run.log->probes, 1u);
+    EXPECT_EQ(run.observer.EventsOf("probe"), std::vector<std::string>{kPresenceProbeMissedText});
+    EXPECT_FALSE(run.result.deviceGone);
+    if (takenAfterMs) {
+      EXPECT_TRUE(DeviceTookWholeFile(run.result));
+      EXPECT_EQ(Concat(run.log->accepted, 1), payload);
+    } else {
+      EXPECT_EQ(run.result.outcome, UsbTransferResult::kAborted);
+      EXPECT_GE(run.clock.Now() - refusedFrom, kUsbRetryWindowMs);
+    }
+  }
+}
+
+TEST(UsbTransfer, PipeThatSaysGoneEndsAtOnceAndAPartBlockIsNeverSentAgain) {
+  struct Case {
+    const char* name;
+    uint32_t failingAttempt;  // the write the pipe answers with its verdict
+    uint32_t partlyTaken;     // 0: gone
+    uint32_t sent;
+  };
+  const Case cases[] = {
+      {"gone at the command block", 1, 0, 0},
+      {"gone at the second payload block", 3, 0, 2048},
+      {"command block taken in part", 1, 7, 0},
+      {"second payload block taken in part", 3, 1000, 2048 + 1000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TransferRun run;
+    auto job = run.Job(MakeImage(kFlashSerial, 0, test::RandomBytes(9000, 5)));
+    run.pipe->accept = [&](uint32_t attempt, uint32_t) { return attempt != c.failingAttempt; };
+    run.pipe->onWrite = [&] {
+      if (run.log->attempts != c.failingAttempt) return;
+      run.pipe->gone = c.partlyTaken == 0;
+      run.pipe->partlyTaken = c.partlyTaken;
+    };
+    run.Go(std::move(job));
+    EXPECT_EQ(run.log->attempts, c.failingAttempt);  // no retry, no resend, no later block
+    EXPECT_TRUE(run.clock.Sleeps().empty());
+    EXPECT_EQ(run.result.outcome, UsbTransferResult::kAborted);
+    EXPECT_TRUE(run.result.deviceGone);
+    EXPECT_EQ(run.result.partBlock, c.partlyTaken > 0);
+    EXPECT_EQ(run.result.sent, c.sent);
+    EXPECT_FALSE(DeviceTookWholeFile(run.result));
+  }
+}
+
+// A library whose write takes 1000 bytes of any block and then fails, as a bulk write that
+// timed out part way.
+int PartWrite(UsbHandle, const void*, uint32_t, uint32_t* written) {
+  *written = 1000;
+  return USB_IO_FAILED;
+}
+int NoRead(UsbHandle, void*, uint32_t, uint32_t*) { return USB_IO_FAILED; }
+int NoClose(UsbHandle) { return 1; }
+
+TEST(UsbTransfer, LibraryPipeThatTookPartOfABlockSaysSo) {
+  UsbHandleOps ops;
+  ops.write = PartWrite;
+  ops.read = NoRead;
+  ops.close = NoClose;
+  UsbPipe pipe((UsbHandle)(intptr_t)5, ops);
+  const Bytes block(2048, 1);
+  EXPECT_FALSE(pipe.Write(block.data(), 2048));
+  EXPECT_TRUE(pipe.Gone());
+  EXPECT_EQ(pipe.PartlyTaken(), 1000u);
+}
+
+TEST(UsbTransfer, FileThatCannotBeReadOnStopsTheTransferAsFailed) {
+  TransferRun run;
+  const Bytes image = MakeImage(kFlashSerial, 0, test::RandomBytes(9000, 6));
+  // The file ends 5000 bytes into the payload, short of the length found at the setup.
+  auto job = run.Job(Bytes(image.begin(), image.begin() + kHeaderBlockSize + 5000));
+  job.size = image.size();
+  run.Go(std::move(job));
   EXPECT_EQ(run.result.outcome, UsbTransferResult::kAborted);
+  EXPECT_TRUE(run.result.fileReadFailed);
   EXPECT_EQ(run.result.sent, 4096u);
-  EXPECT_EQ(run.log->attempts, 3u + 3002u);
-  const auto writes = observer.Writes();
-  EXPECT_EQ(writes.back().offset, 4096u);
-  EXPECT_EQ(writes.back().attempt, 3002u);
-  EXPECT_EQ(run.clock.Sleeps(), std::vector<uint32_t>(3002, 1));
-  EXPECT_EQ(observer.EventsOf("refusing"), std::vector<std::string>{kDeviceRefusingText});
-  // No report for the refused block; the summary still comes, with the whole payload size.
-  EXPECT_EQ(observer.EventsOf("percent"), (std::vector<std::string>{"10", "20"}));
-  EXPECT_EQ(observer.EventsOf("info").back(), "3002ms, 5KB/s");  // (20000 / 3002) * 1000 >> 10
-  EXPECT_EQ(observer.Events().back(), "finished");            // no close: percent is not 100
-  EXPECT_TRUE(releasedBeforeEnd);
+  EXPECT_EQ(run.log->attempts, 3u);  // the command block and two whole blocks, nothing more
+  EXPECT_FALSE(DeviceTookWholeFile(run.result));
 }
 
 TEST(UsbTransfer, CancelStopsAfterTheCurrentBlock) {
@@ -245,7 +375,9 @@ TEST(UsbTransferWorker, TransfersTakeTurnsAndAnEarlyCancelIsKept) {
       return true;
     };
     UsbTransferJob job;
-    job.file = MakeImage(kFlashSerial, 0, test::RandomBytes(5000, id));
+    const Bytes image = MakeImage(kFlashSerial, 0, test::RandomBytes(5000, id));
+    job.file = test::KeptBytes(image);
+    job.size = image.size();
     job.pipe = std::move(pipe);
     job.label = "file" + std::to_string(id);
     return job;

@@ -1,6 +1,7 @@
 // Inputs that never end (a device such as /dev/zero, a FIFO without a writer) or that are
 // far larger than the format allows are refused at once, before anything is read into
-// memory: a picture cannot exceed 255 x 255 pixels, a package entry its 32-bit size field.
+// memory: a picture cannot exceed 255 x 255 pixels, a package entry its 32-bit size field,
+// and a USB payload the transfer's 32-bit count.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,7 +48,11 @@ TEST(EndlessInput, DevicesPipesAndHugeFilesAreRefused) {
   cases.push_back({{"images", "-o", dir / "i.hdr", huge}, "too large for a picture (4294967296"});
   cases.push_back({{"pack", "-o", dir / "p.dll", huge, dir / "b", dir / "c"},
                    huge + " is too large: 4294967296 bytes, at most 4294967295 fit"});
-  cases.push_back({{"send-usb", huge}, huge + " is too large"});
+  // One byte of payload past the 32-bit count the transfer keeps.
+  const std::string beyond = dir / "beyond";
+  WriteFile(beyond, std::string("$"));
+  std::filesystem::resize_file(beyond, (4ull << 30) + 1024);
+  cases.push_back({{"send-usb", beyond}, beyond + " is too large"});
 
   for (const Case& c : cases) {
     const auto r = RunTool(c.args);

@@ -82,7 +82,9 @@ TEST_F(StoredAsAnnounced, TransfersSucceedOnlyWithTheDevicesWordThatItStored) {
     if (c.vanishAfter) faults.vanish = {true, c.vanishAfter, 0};
     StartSim("state" + std::to_string(round++), c.bytesPerSecond, faults);
     UsbTransferJob job;
-    job.file = Image(kFlashSerial, 0x2000, c.sizeField, kPayload);
+    const Bytes image = Image(kFlashSerial, 0x2000, c.sizeField, kPayload);
+    job.file = test::KeptBytes(image);
+    job.size = image.size();
     job.pipe = std::make_unique<UsbPipe>(OpenUsbPipe(USB_PIPE_OUT, test::StandInLibrary()));
     ASSERT_TRUE(static_cast<UsbPipe&>(*job.pipe).IsOpen());
     UsbTransferObserver quiet;

@@ -75,7 +75,9 @@ bool Mentions(const std::vector<std::string>& texts, const std::string& what) {
 
 UsbTransferJob Job(uint64_t* bytes) {
   UsbTransferJob job;
-  job.file = MakeHeaderedContent(Port::Usb, kFlashE, 0x1000, 4000, 1).file;
+  const Bytes image = MakeHeaderedContent(Port::Usb, kFlashE, 0x1000, 4000, 1).file;
+  job.file = test::KeptBytes(image);
+  job.size = image.size();
   job.pipe = std::make_unique<CountingSink>(bytes);
   job.label = "软件文件";
   return job;

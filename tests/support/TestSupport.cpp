@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -65,6 +67,16 @@ std::string ForwardSlashes(std::string path) {
     if (c == '\\') c = '/';
 #endif
   return path;
+}
+
+KeptFile KeptBytes(const std::vector<uint8_t>& data) {
+  static TempDir dir;  // removed at exit, after every test's files are closed
+  static std::atomic<unsigned> count{0};
+  const std::string path = dir / ("kept" + std::to_string(count++));
+  WriteFile(path, data);
+  KeptFile file = KeptFile::OpenRegular(path);
+  std::remove(path.c_str());
+  return file;
 }
 
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/KeptFile.h"
+
 namespace edog::test {
 
 // A fresh folder removed with everything in it at the end of the scope.
@@ -88,5 +90,9 @@ class FileSizeLimit {
 
 // Deterministic pseudo-random bytes.
 std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed);
+
+// `data` in a scratch file, open for reading; its name is removed where the system allows,
+// so only the handle reaches it.
+KeptFile KeptBytes(const std::vector<uint8_t>& data);
 
 }  // namespace edog::test
