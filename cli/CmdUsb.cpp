@@ -129,7 +129,16 @@ UsbSendOutcome SendPrepared(UsbTransferTurns& turns, const Result<UsbSetupStatus
   }
   outcome.result = worker.Wait();
   observer->Finish();
-  if (!observer->Infos().empty()) std::printf("%s\n", observer->Infos().back().c_str());
+  if (!observer->Infos().empty()) {
+    // The window's line rates the whole payload also when the transfer ended early; the
+    // terminal says beside it what the device confirmed, and at what rate.
+    std::string line = observer->Infos().back();
+    const UsbTransferResult& r = outcome.result;
+    if (r.sent < r.payloadSize)
+      line += Format(" (the device took %u of %u bytes, %uKB/s)", r.sent, r.payloadSize,
+                     UsbSummaryRate(r.sent, r.elapsedMs));
+    std::printf("%s\n", line.c_str());
+  }
   return outcome;
 }
 

@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (r.Text("kind") != "download") continue;
     const std::string outcome = r.Text("outcome");
     FUZZ_CHECK(!outcome.empty());
-    if (outcome == "complete") FUZZ_CHECK(r.Number("received") == r.Number("size"));
+    // Complete: at least what the header announced arrived (more is stored as sent).
+    if (outcome == "complete") FUZZ_CHECK(r.Number("received") >= r.Number("size"));
   }
   return 0;
 }

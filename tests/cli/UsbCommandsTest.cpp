@@ -121,6 +121,11 @@ TEST_F(UsbCommands, SendUsbCountsOnlyWhatTheDeviceTook) {
   EXPECT_NE(r.err.find("after " + std::to_string(took) + " of " + std::to_string(payload.size()) + " bytes"),
             std::string::npos)
       << r.err;
+  // The summary rates the whole payload, as the window's does; beside it what the device took.
+  EXPECT_TRUE(std::regex_search(r.out, std::regex("\\d+ms, \\d+KB/s \\(the device took " + std::to_string(took) +
+                                                  " of " + std::to_string(payload.size()) +
+                                                  " bytes, \\d+KB/s\\)\n")))
+      << r.out;
   std::regex line("send f\\.hdr (\\d+)% (\\d+)K/42K");
   int lines = 0;
   for (auto it = std::sregex_iterator(r.out.begin(), r.out.end(), line); it != std::sregex_iterator(); ++it) {
