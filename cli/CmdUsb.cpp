@@ -351,14 +351,12 @@ int UsbSetup(int argc, char** argv) {
   args.Positionals(&choice, "N|VID:PID", 0, 1, "the device to set up: its number in the list or its ids");
   args.Epilog(std::string("Configuration file: ") + UsbConfigPath());
   if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
-  const auto library = UsbLibrary::Load(kUsbDeviceLibraryName);
-  std::string listing;
-  if (!library || !library->ListDevices(listing)) {
-    std::fprintf(stderr, "edogtool usb-setup: the USB device library %s cannot be loaded\n",
-                 DynamicLibrary::PlatformFileName(kUsbDeviceLibraryName).c_str());
+  std::vector<UsbSetupCandidate> candidates;
+  std::string why;
+  if (!ListUsbSetupCandidates(candidates, &why)) {
+    std::fprintf(stderr, "edogtool usb-setup: %s\n", why.c_str());
     return kExitFailed;
   }
-  const std::vector<UsbSetupCandidate> candidates = UsbSetupCandidates(listing);
   if (candidates.empty()) {
     std::fprintf(stderr, "edogtool usb-setup: no attached USB device has a vendor-specific "
                          "interface with bulk endpoints; attach the device ('edogtool usb-list' "
@@ -371,7 +369,6 @@ int UsbSetup(int argc, char** argv) {
     std::printf("set one up with 'edogtool usb-setup N' or 'edogtool usb-setup VID:PID'\n");
     return kExitOk;
   }
-  std::string why;
   const int at = ChooseUsbSetupCandidate(candidates, choice[0], &why);
   if (at < 0) {
     std::fprintf(stderr, "edogtool usb-setup: %s\n", why.c_str());

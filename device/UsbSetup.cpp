@@ -14,7 +14,10 @@
 #include "common/Files.h"
 #include "common/FsPath.h"
 #include "common/Paths.h"
+#include "common/DynamicLibrary.h"
+#include "device/DeviceLibraryChoice.h"
 #include "device/UsbConfig.h"
+#include "device/UsbLibrary.h"
 
 namespace edog {
 
@@ -77,6 +80,20 @@ std::vector<UsbSetupCandidate> UsbSetupCandidates(const std::string& listing) {
     found.push_back({e.vendor, e.product, entry, place});
   }
   return found;
+}
+
+bool ListUsbSetupCandidates(std::vector<UsbSetupCandidate>& candidates, std::string* why) {
+  candidates.clear();
+  std::string listing;
+  const auto library = UsbLibrary::Load(kUsbDeviceLibraryName);
+  if (!library || !library->ListDevices(listing)) {
+    if (why)
+      *why = "the USB device library " + DynamicLibrary::PlatformFileName(kUsbDeviceLibraryName) +
+             " cannot be loaded";
+    return false;
+  }
+  candidates = UsbSetupCandidates(listing);
+  return true;
 }
 
 int ChooseUsbSetupCandidate(const std::vector<UsbSetupCandidate>& candidates,

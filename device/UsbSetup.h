@@ -22,6 +22,10 @@ struct UsbSetupCandidate {
 // the listing offers an "EDOG_USB_ID=" line.
 std::vector<UsbSetupCandidate> UsbSetupCandidates(const std::string& listing);
 
+// The candidates attached now, as the real device's library (HaldenUSB-usb) lists them.
+// False with the reason when the library cannot be loaded or cannot list.
+bool ListUsbSetupCandidates(std::vector<UsbSetupCandidate>& candidates, std::string* why);
+
 // The candidate that `choice` names: its number in the list (from 1) or its vid:pid.
 // -1 with the reason in `why` when it names none, or more than one.
 int ChooseUsbSetupCandidate(const std::vector<UsbSetupCandidate>& candidates,

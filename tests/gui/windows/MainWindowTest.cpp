@@ -93,7 +93,7 @@ TEST_F(MainWindow, RealDeviceLibraryWithoutIdsTellsInTheLogWhatToDo) {
   MainWindowOptions options;
   options.usbLibrary = library;
   auto dlg = Open(options);
-  const std::string hint = "no USB device is configured: with the device attached, run 'edogtool usb-list'";
+  const std::string hint = "no USB device is configured: with the device attached, run 'edogtool usb-setup'";
   const bool said = RunLoopUntil([&] { return Peer(*dlg).UpdateLog().find(hint) != std::string::npos; });
   // Two more polls (800 ms apart) say nothing new.
   RunLoopUntil([] { return false; }, 1800);
