@@ -167,11 +167,10 @@ bool FindAttached(const DoctorInputs& in, const UsbConfig& config, UsbNode& foun
       if (d.find(':') != std::string::npos) continue;  // an interface
       if (ReadSmall(d + "/idVendor") != Hex4(e.vendor) || ReadSmall(d + "/idProduct") != Hex4(e.product))
         continue;
-      char node[48];
-      std::snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d",
-                    std::atoi(ReadSmall(d + "/busnum").c_str()),
+      char node[16];
+      std::snprintf(node, sizeof node, "/%03d/%03d", std::atoi(ReadSmall(d + "/busnum").c_str()),
                     std::atoi(ReadSmall(d + "/devnum").c_str()));
-      found = {d, node, e};
+      found = {d, in.usbDeviceNodes + node, e};
       return true;
     }
   }
@@ -251,7 +250,9 @@ bool LinuxUsbChecks(const DoctorInputs& in, std::vector<DoctorCheck>& out) {
     out.push_back(Ok("udev rule", rule));
   }
   struct stat st{};
-  if (::access(dev.node.c_str(), R_OK | W_OK) == 0) {
+  const bool canOpen = in.canReadWrite ? in.canReadWrite(dev.node)
+                                        : ::access(dev.node.c_str(), R_OK | W_OK) == 0;
+  if (canOpen) {
     out.push_back(Ok("USB device node", dev.node + ": read and write"));
   } else if (!rule.empty() && ::stat(dev.node.c_str(), &st) == 0 && !GroupWithReadWrite(st).empty()) {
     const std::string group = GroupWithReadWrite(st);

@@ -33,6 +33,9 @@ struct DoctorInputs {
   std::vector<std::string> udevRuleDirs = {"/etc/udev/rules.d", "/usr/lib/udev/rules.d",
                                            "/lib/udev/rules.d"};
   std::string sysfsUsbDevices = "/sys/bus/usb/devices";
+  std::string usbDeviceNodes = "/dev/bus/usb";
+  // Whether this user may read and write a device node; default: the system's answer.
+  std::function<bool(const std::string& node)> canReadWrite;
   std::function<std::vector<std::string>()> serialPorts;             // default: the system's
   std::function<SerialAccess(const std::string& port)> serialAccess;  // default: the system's
 };
