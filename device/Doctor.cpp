@@ -43,12 +43,6 @@ std::string FileNameOf(const std::string& path) { return path.substr(FileNameSta
 DoctorCheck Ok(const std::string& what, const std::string& text) { return {what, true, text}; }
 DoctorCheck Fix(const std::string& what, const std::string& text) { return {what, false, text}; }
 
-std::string Hex4(unsigned v) {
-  char s[8];
-  std::snprintf(s, sizeof s, "%04x", v & 0xffff);
-  return s;
-}
-
 // Where a library named by base name would be found first: the program's folder, then the
 // installed ../lib/edog/ (a path is itself). Empty when neither holds it.
 std::string LibraryFile(const std::string& nameOrPath) {
@@ -126,6 +120,12 @@ DoctorCheck PackageCheck(const DoctorInputs& in) {
 }
 
 #ifndef _WIN32
+std::string Hex4(unsigned v) {
+  char s[8];
+  std::snprintf(s, sizeof s, "%04x", v & 0xffff);
+  return s;
+}
+
 // The group whose members may read and write `path`: only where joining it would help
 // (the group has read and write, and it is not root's).
 std::string GroupWithReadWrite(const struct stat& st) {
