@@ -57,8 +57,8 @@ CUsbSetupDlg::CUsbSetupDlg(wxWindow* parent, const std::string& reason)
   copy_->Disable();
   top->Add(buttons, 0, wxALL, 10);
 
-  report_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(wrap_, 120),
-                           wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL);
+  report_ = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxSize(wrap_, 180),
+                           wxTE_MULTILINE | wxTE_READONLY);
   report_->Hide();
   top->Add(report_, 1, wxEXPAND | wxLEFT | wxRIGHT | wxBOTTOM, 10);
   SetSizer(top);

@@ -159,8 +159,15 @@ bool WriteUsbConfigEntry(const std::string& path, const UsbSetupCandidate& devic
 }
 
 std::string UdevRuleText(uint16_t vendor, uint16_t product, const std::string& templateText) {
-  std::string text = templateText.find("@VID@") != std::string::npos ? templateText : kRuleLine;
-  return Replace(Replace(text, "@VID@", Hex4(vendor)), "@PID@", Hex4(product));
+  // The template's rule lines; its comments tell how to fill it in, which is done here.
+  std::string rules;
+  std::istringstream in(templateText);
+  for (std::string line; std::getline(in, line);)
+    if (line.find("@VID@") != std::string::npos && Trim(line)[0] != '#') rules += line + "\n";
+  if (rules.empty()) rules = kRuleLine;
+  return "# Lets the users at the seat, and the members of the plugdev group, open the USB device " +
+         Hex4(vendor) + ":" + Hex4(product) + " for edog's updates.\n" +
+         Replace(Replace(rules, "@VID@", Hex4(vendor)), "@PID@", Hex4(product));
 }
 
 std::string UdevRuleText(uint16_t vendor, uint16_t product) {

@@ -96,7 +96,11 @@ TEST(UsbSetup, RuleForTheDeviceMatchesItAndNoOther) {
   EXPECT_TRUE(UdevRuleMatches(rule, 0x1d6b, 0x0f17));
   EXPECT_FALSE(UdevRuleMatches(rule, 0x1d6b, 0x0f18));
   EXPECT_FALSE(UdevRuleMatches(tmpl, 0x1d6b, 0x0f17));
-  EXPECT_FALSE(UdevRuleMatches("# " + UdevRuleText(0x1d6b, 0x0f17, ""), 0x1d6b, 0x0f17));  // commented out
+  EXPECT_FALSE(UdevRuleMatches("# ATTR{idVendor}==\"1d6b\", ATTR{idProduct}==\"0f17\"\n", 0x1d6b,
+                               0x0f17));  // commented out
+  // The template's instructions are done, not copied: one comment, then its rule.
+  EXPECT_EQ(rule.find("Replace"), std::string::npos) << rule;
+  EXPECT_EQ(rule.find("\nSUBSYSTEM==\"usb\""), rule.find('\n')) << rule;
   // Without a template the rule line is the same.
   EXPECT_TRUE(UdevRuleMatches(UdevRuleText(0x1d6b, 0x0f17, ""), 0x1d6b, 0x0f17));
 }
