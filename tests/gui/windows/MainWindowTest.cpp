@@ -614,7 +614,7 @@ TEST_F(MainWindow, RightClickMenuOffersTheAboutItem) {
       driver.Stop();
       about->EndModal(wxID_OK);
     } else if (menus > 0 && ++ticksWithMenu == 3) {
-      wxUIActionSimulator keys;  // the menu is up: take its only item
+      wxUIActionSimulator keys;  // the menu is up: take its first item, About
       keys.Char(WXK_DOWN);
       keys.Char(WXK_RETURN);
     } else if (ticksWithMenu > 60) {
