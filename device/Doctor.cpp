@@ -109,7 +109,7 @@ DoctorCheck PackageCheck(const DoctorInputs& in) {
     else if (FolderPart(lookup.path) == in.packagePlaces.programDir)
       why = "beside the program: trusted as the program is";
     else
-      why = "yours, and no other user can change it or its folder";
+      why = "no other user than you or root can change it or its folder";
     return Ok(what, lookup.path + " (" + why + ")");
   }
   if (!lookup.refusal.empty())
