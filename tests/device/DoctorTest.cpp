@@ -2,6 +2,7 @@
 // gives one FIX, in its own check, naming the fix; a whole setup passes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -137,6 +138,23 @@ INSTANTIATE_TEST_SUITE_P(
                  test::SetEnv("TMP", s.dir / "open");
                },
                "temp folder", "set TMP to a folder of your own"},
+#else
+        Broken{"DllOfTheOtherProcessor",
+               [](Scratch& s) {
+                 // A PE header of the other word size, as the wrong build's DLL has.
+                 std::vector<uint8_t> pe(0x88, 0);
+                 pe[0] = 'M';
+                 pe[1] = 'Z';
+                 pe[0x3C] = 0x80;
+                 std::copy_n("PE\0\0", 4, pe.begin() + 0x80);
+                 const uint16_t machine = sizeof(void*) == 8 ? 0x014C : 0x8664;
+                 pe[0x84] = static_cast<uint8_t>(machine);
+                 pe[0x85] = static_cast<uint8_t>(machine >> 8);
+                 test::WriteFile(s.dir / "Other.dll", pe);
+                 s.in.deviceLibrary = s.dir / "Other.dll";
+               },
+               "device library", sizeof(void*) == 8 ? "it is a 32-bit DLL and this program is 64-bit"
+                                                    : "it is a 64-bit DLL and this program is 32-bit"},
 #endif
         Broken{"NoPackage", [](Scratch& s) { s.in.packagePlaces.chosen = s.dir / "none/qzkt.dll"; },
                "update package", "not found; looked at"}),
