@@ -17,6 +17,9 @@ enum MainWindowId : int {
   IDB_DEVICE = 153,
   IDB_BACKGROUND = 1024,
   IDM_ABOUTBOX = 0x0010,
+  // Our own items beside About (system-menu ids: multiples of 16 below 0xF000).
+  IDM_DOCTOR = 0x0020,
+  IDM_USB_SETUP = 0x0030,
 
   IDC_PROGRESS_LIST = 1003,
   IDC_RESET = 1006,

@@ -27,7 +27,13 @@ void MainWindowUpdateHost::OnFailure(const std::string& text) {
   // library says why it found none: the user is told after the not-connected box, and the
   // log keeps it.
   if (const std::string why = dlg_.DeviceProblem(); text == kNotConnectedText && !why.empty()) {
-    dlg_.ShowMessage(why);
+    // Nothing configured: the setup dialog says so readably and sets the device up, once
+    // until the device is found; later presses leave it to the log and the right-click menu.
+    if (dlg_.NeedsUsbSetup()) {
+      if (!dlg_.UsbSetupShown()) dlg_.RunUsbSetup();
+    } else {
+      dlg_.ShowMessage(why);
+    }
     AppendLog(why + "\r\n");
   }
 }

@@ -22,10 +22,13 @@
 #endif
 
 #include "app/AboutDlg.h"
+#include "app/DoctorDlg.h"
+#include "app/UsbSetupDlg.h"
 #include "app/MainWindowLogic.h"
 #include "app/Resources.h"
 #include "common/DynamicLibrary.h"
 #include "common/LineEnds.h"
+#include "device/UsbConfig.h"
 #include "widgets/DialogLayout.h"
 #include "widgets/EventLoop.h"
 #include "widgets/GradientProgressCtrl.h"
@@ -89,8 +92,9 @@ CRS232TestDlg::CRS232TestDlg(wxWindow* parent, MainWindowOptions options)
     e.Skip();
     OnShowOrSize();
   });
-  Bind(wxEVT_MENU, [this](wxCommandEvent& e) { OnSysCommand(static_cast<unsigned>(e.GetId())); },
-       IDM_ABOUTBOX);
+  for (int id : {IDM_ABOUTBOX, IDM_DOCTOR, IDM_USB_SETUP})
+    Bind(wxEVT_MENU, [this](wxCommandEvent& e) { OnSysCommand(static_cast<unsigned>(e.GetId())); },
+         id);
 
   auto onButton = [this](int id, void (CRS232TestDlg::*handler)()) {
     Bind(wxEVT_BUTTON, [this, handler](wxCommandEvent&) { (this->*handler)(); }, id);
@@ -374,6 +378,7 @@ void CRS232TestDlg::OnTimer(wxTimerEvent& event) {
     loggedDeviceProblem_ = why;
     if (!why.empty()) updateLog_ += why + "\r\n";
   }
+  if (outcome.connected) usbSetupShown_ = false;
   if (!outcome.connected) {
     readUsbButton_->Disable();
   } else if (outcome.readUsbEnabled) {
@@ -389,16 +394,43 @@ void CRS232TestDlg::OnContextMenu(wxContextMenuEvent& event) {
   return;
 #endif
   (void)event;
-  const wxString about = LoadResourceString(IDS_ABOUTBOX);
-  if (about.empty()) return;
   wxMenu menu;
-  menu.Append(IDM_ABOUTBOX, about);
+  if (const wxString about = LoadResourceString(IDS_ABOUTBOX); !about.empty())
+    menu.Append(IDM_ABOUTBOX, about);
+  menu.Append(IDM_DOCTOR, U8(kDoctorItem));
+  menu.Append(IDM_USB_SETUP, U8(kUsbSetupItem));
   PopupMenu(&menu);
 }
 
 void CRS232TestDlg::OnSysCommand(unsigned id) {
-  if ((id & 0xFFF0) == IDM_ABOUTBOX) RunAboutBox();
-  // Other system commands (move, minimise, close) are the window manager's own here.
+  switch (id & 0xFFF0) {
+    case IDM_ABOUTBOX: RunAboutBox(); break;
+    case IDM_DOCTOR: RunDoctor(); break;
+    case IDM_USB_SETUP: RunUsbSetup(); break;
+    default: break;  // move, minimise, close: the window manager's own here
+  }
+}
+
+bool CRS232TestDlg::NeedsUsbSetup() const {
+#ifdef _WIN32
+  return false;  // the device maker's library finds its device itself
+#else
+  // Only the real device's library reads the ids; the stand-in plays edog-sim.
+  return usb_ && !usb_->StandIn() && !LoadUsbConfig().Configured();
+#endif
+}
+
+void CRS232TestDlg::RunDoctor() {
+  CDoctorDlg doctor(this, options_.usbLibrary, options_.packagePath);
+  doctor.ShowModal();
+}
+
+void CRS232TestDlg::RunUsbSetup(const std::string& reason) {
+  usbSetupShown_ = true;
+  CUsbSetupDlg setup(this, reason);
+  setup.ShowModal();
+  // The next probe reads the configuration again: no restart.
+  pollTimer_.Start(kFirstPollMs);
 }
 
 #ifdef __WXMSW__
@@ -408,10 +440,12 @@ void CRS232TestDlg::AppendAboutToSystemMenu() {
   if (!menu || about.empty()) return;
   ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   ::AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, about.wc_str());
+  ::AppendMenuW(menu, MF_STRING, IDM_DOCTOR, U8(kDoctorItem).wc_str());
 }
 
 WXLRESULT CRS232TestDlg::MSWWindowProc(WXUINT message, WXWPARAM wParam, WXLPARAM lParam) {
-  if (message == WM_SYSCOMMAND && (static_cast<unsigned>(wParam) & 0xFFF0) == IDM_ABOUTBOX) {
+  if (message == WM_SYSCOMMAND && ((static_cast<unsigned>(wParam) & 0xFFF0) == IDM_ABOUTBOX ||
+                                   (static_cast<unsigned>(wParam) & 0xFFF0) == IDM_DOCTOR)) {
     OnSysCommand(static_cast<unsigned>(wParam));
     return 0;
   }

@@ -89,8 +89,19 @@ class CRS232TestDlg : public wxDialog {
   // True once every serial code download started from this window has ended.
   bool SerialDownloadsFinished() const { return serialLink_.DownloadsFinished(); }
 
-  // System command: id 16 (masked with 0xFFF0) opens the About box.
+  // System command: id 16 (masked with 0xFFF0) opens the About box; 32 诊断..., 48 the USB
+  // device setup.
   void OnSysCommand(unsigned id);
+  // The right-click menu's items beside About (and 诊断... in the system menu on Windows).
+  static constexpr const char* kDoctorItem = "诊断...";
+  static constexpr const char* kUsbSetupItem = "USB设备设置...";
+  // The real device's library is in use and no device is configured (Linux).
+  bool NeedsUsbSetup() const;
+  // The USB device setup dialog, modal; `reason` says why it opens.
+  void RunUsbSetup(const std::string& reason = {});
+  void RunDoctor();
+  // Whether the setup was shown since the device was last found: 更新 opens it once.
+  bool UsbSetupShown() const { return usbSetupShown_; }
 
   // Values that later engines and tests read.
   int EncryptionMethod() const { return encryptionMethod_; }
@@ -175,6 +186,7 @@ class CRS232TestDlg : public wxDialog {
   std::string updateLog_;
   std::string usbLibraryProblem_;  // a device library that is there but unusable: why
   std::string loggedDeviceProblem_;  // the last reason for no device the log was given
+  bool usbSetupShown_ = false;       // since the device was last found
   int methodRadio_;
   // The voice data generator's generation lists and settings: the next opening shows
   // the files of the last OK again.

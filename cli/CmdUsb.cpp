@@ -16,6 +16,7 @@
 #include "common/Format.h"
 #include "device/DeviceLibraryChoice.h"
 #include "device/UsbConfig.h"
+#include "device/UsbSetup.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceSocketTrust.h"
 #include "device/DeviceTextReader.h"
@@ -351,8 +352,57 @@ int UsbList(int argc, char** argv) {
   return kExitOk;
 }
 
+int UsbSetup(int argc, char** argv) {
+  std::vector<std::string> choice;
+  Args args("edogtool usb-setup [N|VID:PID]",
+            "Sets up a real device for --device usb. Without an argument it lists the attached\n"
+            "USB devices that have a vendor-specific interface with a bulk OUT and a bulk IN\n"
+            "endpoint (what usb-list offers a line for; a device of a standard class, such as\n"
+            "a memory stick or a keyboard, is never offered), numbered from 1. With the\n"
+            "device's number or its vid:pid it writes the device into the configuration file\n"
+            "(a line for the same vid:pid is replaced, others stay), saves the udev rule that\n"
+            "lets users open it beside that file, and prints the rule and the one command that\n"
+            "installs it (pkexec where it is installed, else sudo). The programs find the\n"
+            "device from then on, a running window too, without a restart.\n"
+            "Exit 1 when no device can be offered or the choice names none.");
+  args.Positionals(&choice, "N|VID:PID", 0, 1, "the device to set up: its number in the list or its ids");
+  args.Epilog(std::string("Configuration file: ") + UsbConfigPath());
+  if (auto r = args.Parse(argc, argv); r != Args::kOk) return Args::ExitCode(r);
+  std::vector<UsbSetupCandidate> candidates;
+  std::string why;
+  if (!ListUsbSetupCandidates(candidates, &why)) {
+    std::fprintf(stderr, "edogtool usb-setup: %s\n", why.c_str());
+    return kExitFailed;
+  }
+  if (candidates.empty()) {
+    std::fprintf(stderr, "edogtool usb-setup: no attached USB device has a vendor-specific "
+                         "interface with bulk endpoints; attach the device ('edogtool usb-list' "
+                         "shows every device)\n");
+    return kExitFailed;
+  }
+  if (choice.empty()) {
+    for (size_t i = 0; i < candidates.size(); ++i)
+      std::printf("%zu  %s  %s\n", i + 1, candidates[i].Id().c_str(), candidates[i].place.c_str());
+    std::printf("set one up with 'edogtool usb-setup N' or 'edogtool usb-setup VID:PID'\n");
+    return kExitOk;
+  }
+  const int at = ChooseUsbSetupCandidate(candidates, choice[0], &why);
+  if (at < 0) {
+    std::fprintf(stderr, "edogtool usb-setup: %s\n", why.c_str());
+    return kExitFailed;
+  }
+  UsbSetupResult result;
+  if (!SetUpUsbDevice(candidates[static_cast<size_t>(at)], result, &why)) {
+    std::fprintf(stderr, "edogtool usb-setup: %s\n", why.c_str());
+    return kExitFailed;
+  }
+  std::printf("%s", result.Report().c_str());
+  return kExitOk;
+}
+
 }  // namespace
 
+EDOG_COMMAND("usb-setup", "set up a real USB device: usb.conf and its udev rule", UsbSetup);
 EDOG_COMMAND("usb-list", "list attached USB devices and their bulk endpoints", UsbList);
 EDOG_COMMAND("send-usb", "send a headered image to the device over USB", SendUsb);
 EDOG_COMMAND("read-usb", "copy the device's text to standard output", ReadUsb);

@@ -151,12 +151,11 @@ std::string UdevRuleTemplatePath() {
 
 std::string UsbConfigHint() {
   std::string hint = std::string("no USB device is configured: with the device attached, run "
-                                 "'edogtool usb-list' and write its id (vid:pid, e.g. 1d6b:0f17) "
-                                 "as a line of ") +
+                                 "'edogtool usb-setup', which writes its id into ") +
                      UsbConfigPath() + " (or set " + kUsbIdEnv + "=vid:pid)";
 #ifndef _WIN32
-  hint += ", and let users open the device with the udev rule " + UdevRuleTemplatePath() +
-          " (the same ids in place of @VID@ and @PID@, saved as /etc/udev/rules.d/60-edog-usb.rules)";
+  hint += " and gives the udev rule (" + UdevRuleTemplatePath() +
+          " with its ids) that lets users open it";
 #endif
   return hint;
 }

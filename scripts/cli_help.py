@@ -10,7 +10,9 @@ import subprocess
 
 def run_help(argv):
     """The text a program prints for --help (standard output, exit status 0)."""
-    env = dict(os.environ, LC_ALL="C.UTF-8", COLUMNS="80")
+    # Paths under the user's home read as "~/..." whoever renders the page.
+    env = dict(os.environ, LC_ALL="C.UTF-8", COLUMNS="80", HOME="~")
+    env.pop("XDG_CONFIG_HOME", None)
     done = subprocess.run(argv + ["--help"], capture_output=True, env=env, timeout=60)
     if done.returncode != 0:
         raise SystemExit(f"{' '.join(argv)} --help ended with status {done.returncode}")

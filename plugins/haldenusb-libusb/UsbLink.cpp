@@ -33,11 +33,11 @@ std::string NodePath(libusb_device* dev) {
 
 // A device the user may not open: what to do about it.
 std::string PermissionText(libusb_device* dev, const UsbDeviceEntry& e) {
+  const std::string id = Hex4(e.vendor) + ":" + Hex4(e.product);
   return "no permission to open the USB device " + DeviceName(dev, e) + " (" + NodePath(dev) +
-         "): install the udev rule for these ids (" + UdevRuleTemplatePath() + " with " +
-         "VID=" + Hex4(e.vendor) + " PID=" + Hex4(e.product) +
-         ", as /etc/udev/rules.d/60-edog-usb.rules, then replug), or join the group that " +
-         "owns the device node (often 'plugdev') and log in again";
+         "): install the udev rule for these ids ('edogtool usb-setup " + id +
+         "' writes it and prints the command that installs it; 'edogtool doctor' checks it), " +
+         "or join the group that owns the device node (often 'plugdev') and log in again";
 }
 
 bool Unplugged(int r) { return r == LIBUSB_ERROR_NO_DEVICE; }

@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <regex>
+#include <sstream>
+#include <sys/stat.h>
 #include <thread>
 
 #include "device/DeviceSocket.h"
@@ -197,6 +200,49 @@ TEST_F(UsbCommands, CtrlCCancelsAfterTheCurrentBlockAndExits130) {
   const uint64_t got = rec.Number("received");
   EXPECT_GT(got, 0u);
   EXPECT_EQ(sim_->ReadFlash(kFlashSerial, 0, got), std::vector<uint8_t>(payload.begin(), payload.begin() + got));
+}
+
+// doctor on the build against the simulator: every line OK or FIX, the device's line
+// following the simulator, and the exit status saying whether all hold.
+TEST_F(UsbCommands, DoctorSeesTheSimulatorAndNamesTheFixWithout) {
+  // Folders of its own for the program (the device socket is the fixture's).
+  std::vector<std::pair<std::string, const char*>> old;
+  for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "XDG_CONFIG_HOME", "HOME"}) {
+    const char* value = std::getenv(name);
+    old.emplace_back(name, value ? strdup(value) : nullptr);
+    ::mkdir((dir_ / name).c_str(), 0700);
+    setenv(name, (dir_ / name).c_str(), 1);
+  }
+  test::WriteFile(dir_ / "qzkt.dll", std::string("package"));
+  const std::vector<std::string> args = {"doctor", "--device", "sim", "--package", dir_ / "qzkt.dll"};
+  const auto absent = RunTool(args);
+  EXPECT_EQ(absent.status, 1) << absent.out;
+  EXPECT_NE(absent.out.find("\nFIX  device: no device answered through "), std::string::npos) << absent.out;
+  EXPECT_NE(absent.out.find("start it (edog-sim, or edogtool sim) and run again\n"), std::string::npos);
+  StartSim();
+  const auto r = RunTool(args);
+  EXPECT_NE(r.out.find("OK   device library: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("OK   update package: " + (dir_ / "qzkt.dll") + " (named on the command line"),
+            std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nOK   device: answers through "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("OK   temp folder: " + (dir_ / "TMPDIR")), std::string::npos) << r.out;
+  std::regex line("(OK   |FIX  )[^:\n]+: .+");
+  size_t fixes = 0, lines = 0;
+  std::istringstream in(r.out);
+  for (std::string l; std::getline(in, l);) {
+    if (l == "all checks passed" || l == "some checks need a fix (FIX lines)") continue;
+    ++lines;
+    EXPECT_TRUE(std::regex_match(l, line)) << l;
+    if (l.rfind("FIX", 0) == 0) ++fixes;
+  }
+  EXPECT_GE(lines, 5u);
+  // This machine's serial ports may need a fix of their own; nothing else may.
+  EXPECT_EQ(r.status, fixes == 0 ? 0 : 1) << r.out;
+  EXPECT_EQ(r.out.find("FIX  device"), std::string::npos) << r.out;
+  for (auto& [name, value] : old) {
+    value ? setenv(name.c_str(), value, 1) : unsetenv(name.c_str());
+    std::free(const_cast<char*>(value));
+  }
 }
 
 TEST_F(UsbCommands, ReadUsbPrintsTheDeviceText) {

@@ -78,7 +78,7 @@ if [ $usb_library = yes ]; then
   # Installed programs reach the real device unless told otherwise; with no ids configured
   # the update says what to do, naming the installed udev rule template.
   if "$root/bin/edogtool" update --voice >"$work/real.log" 2>&1; then fail "update without a device succeeded"; fi
-  grep -qF "no USB device is configured: with the device attached, run 'edogtool usb-list'" "$work/real.log" ||
+  grep -qF "no USB device is configured: with the device attached, run 'edogtool usb-setup'" "$work/real.log" ||
     fail "the installed update did not use the real device's library: $(cat "$work/real.log")"
   grep -qF "$root/share/edog/udev/60-edog-usb.rules.in" "$work/real.log" ||
     fail "the hint does not name the installed udev rule: $(cat "$work/real.log")"

@@ -9,8 +9,13 @@
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <optional>
+#include <utility>
+#include <vector>
 
+#include "common/Files.h"
 #include "device/UsbConfig.h"
+#include "device/UsbLibrary.h"
 #include "support/HeaderedContent.h"
 #include "support/TestSupport.h"
 #include "update/Package.h"
@@ -153,12 +158,12 @@ TEST_F(LibusbDevice, WithoutConfigurationSaysOnceHowToConfigure) {
   const auto voice = test::MakeHeaderedContent(Port::Usb, kFlashSerial, 0, 100, 3);
   const auto r = test::RunTool({"update", "--voice", "--device", "usb", "--package", Pack(voice)});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(Count(r.err, "no USB device is configured: with the device attached, run 'edogtool usb-list'"), 1u)
+  EXPECT_EQ(Count(r.err, "no USB device is configured: with the device attached, run 'edogtool usb-setup'"), 1u)
       << r.err;
   // The one sentence names the udev rule template, and the build folder has it there.
   const std::string rule = std::filesystem::path(test::BinDir()).parent_path().string() +
                            "/share/edog/udev/60-edog-usb.rules.in";
-  EXPECT_NE(r.err.find("with the udev rule " + rule + " "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("gives the udev rule (" + rule + " "), std::string::npos) << r.err;
   EXPECT_TRUE(std::filesystem::is_regular_file(rule)) << rule;
   EXPECT_TRUE(device.Received().empty());
 }
@@ -187,6 +192,49 @@ TEST_F(LibusbDevice, UsbListShowsTheDeviceAndTheLineToConfigure) {
             std::string::npos)
       << r.out;
   EXPECT_NE(r.out.find("configured: 1d6b:0f17 (EDOG_USB_ID)"), std::string::npos) << r.out;
+}
+
+// usb-setup offers the emulated vendor-class device, writes it into usb.conf and gives its
+// rule; a library loaded before finds it from then on, and doctor sees it set up.
+TEST_F(LibusbDevice, UsbSetupMakesTheDevicePresentWithoutARestart) {
+  test::UnsetEnv(kUsbIdEnv);
+  // The programs get folders of their own (XDG_CONFIG_HOME is the fixture's).
+  struct OwnEnv {
+    std::vector<std::pair<std::string, std::optional<std::string>>> old;
+    OwnEnv(std::initializer_list<std::pair<const char*, std::string>> vars) {
+      for (const auto& [name, value] : vars) {
+        old.emplace_back(name, EnvironmentValue(name));
+        test::SetEnv(name, value);
+      }
+    }
+    ~OwnEnv() {
+      for (const auto& [name, value] : old)
+        value ? test::SetEnv(name, *value) : test::UnsetEnv(name);
+    }
+  } env{{"HOME", dir_.Path()}, {"XDG_RUNTIME_DIR", tmp_.Path()}, {"TMPDIR", tmp_.Path()}};
+  MockUsbDevice device;
+  ASSERT_TRUE(device.Ok()) << device.Error();
+  const auto library = UsbLibrary::Load(test::PluginPath("HaldenUSB-usb"));
+  ASSERT_TRUE(library);
+  EXPECT_FALSE(library->DevicePresent());
+  const auto list = test::RunTool({"usb-setup"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(list.out, "1  1d6b:0f17  Bus 001 Device 007\n"
+                      "set one up with 'edogtool usb-setup N' or 'edogtool usb-setup VID:PID'\n");
+  const auto setup = test::RunTool({"usb-setup", "1d6b:0f17"});
+  ASSERT_EQ(setup.status, 0) << setup.err;
+  EXPECT_EQ(test::ReadText(ConfigFile()), "1d6b:0f17:0:0x02:0x81\n");
+  EXPECT_NE(setup.out.find("ATTR{idVendor}==\"1d6b\", ATTR{idProduct}==\"0f17\""), std::string::npos)
+      << setup.out;
+  EXPECT_NE(setup.out.find("sh -c 'install -m 0644 '\\''" + dir_.Path() + "/config/edog/60-edog-usb.rules"),
+            std::string::npos) << setup.out;
+  EXPECT_TRUE(test::ProbeWithRetries([&] { return library->DevicePresent(); }));
+  const auto doctor = test::RunTool({"doctor", "--device", "usb"});
+  EXPECT_NE(doctor.out.find("OK   USB ids: 1d6b:0f17 (" + ConfigFile() + ":1)\n"), std::string::npos) << doctor.out;
+  EXPECT_NE(doctor.out.find("OK   USB device attached: 1d6b:0f17 at /dev/bus/usb/001/007\n"), std::string::npos)
+      << doctor.out;
+  EXPECT_NE(doctor.out.find("OK   device: answers through "), std::string::npos) << doctor.out;
+  EXPECT_TRUE(device.Received().empty());
 }
 
 TEST_F(LibusbDevice, ReadUsbCopiesTheDeviceText) {

@@ -93,7 +93,7 @@ TEST_F(MainWindow, RealDeviceLibraryWithoutIdsTellsInTheLogWhatToDo) {
   MainWindowOptions options;
   options.usbLibrary = library;
   auto dlg = Open(options);
-  const std::string hint = "no USB device is configured: with the device attached, run 'edogtool usb-list'";
+  const std::string hint = "no USB device is configured: with the device attached, run 'edogtool usb-setup'";
   const bool said = RunLoopUntil([&] { return Peer(*dlg).UpdateLog().find(hint) != std::string::npos; });
   // Two more polls (800 ms apart) say nothing new.
   RunLoopUntil([] { return false; }, 1800);
@@ -614,7 +614,7 @@ TEST_F(MainWindow, RightClickMenuOffersTheAboutItem) {
       driver.Stop();
       about->EndModal(wxID_OK);
     } else if (menus > 0 && ++ticksWithMenu == 3) {
-      wxUIActionSimulator keys;  // the menu is up: take its only item
+      wxUIActionSimulator keys;  // the menu is up: take its first item, About
       keys.Char(WXK_DOWN);
       keys.Char(WXK_RETURN);
     } else if (ticksWithMenu > 60) {
