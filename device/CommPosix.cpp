@@ -90,12 +90,7 @@ int CComm::CreateEvents() {
   return 1;
 }
 
-namespace {
-
-// The group whose members may open the device node, by name: its group when that group
-// may read and write it (joining any other group, or root's, would not help); empty when
-// there is none or it cannot be told.
-std::string OwningGroup(const std::string& path) {
+std::string GroupThatMayOpen(const std::string& path) {
   struct stat st{};
   if (::stat(path.c_str(), &st) != 0) return {};
   if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || st.st_gid == 0) return {};
@@ -106,14 +101,12 @@ std::string OwningGroup(const std::string& path) {
   return found->gr_name;
 }
 
-}  // namespace
-
 bool CComm::OpenPort() {
   if (os_->wake[0] < 0 || portName_.empty()) return false;
   UniqueFd fd(::open(portName_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   if (!fd.IsValid()) {
     if (errno == EACCES || errno == EPERM)
-      openFailure_ = SerialPermissionText(portName_, OwningGroup(portName_));
+      openFailure_ = SerialPermissionText(portName_, GroupThatMayOpen(portName_));
     return false;
   }
   if (!::isatty(fd.Get())) return false;

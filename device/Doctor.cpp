@@ -22,8 +22,6 @@
 #include "device/UsbSetup.h"
 
 #ifndef _WIN32
-#include <grp.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -126,22 +124,10 @@ std::string Hex4(unsigned v) {
   return s;
 }
 
-// The group whose members may read and write `path`: only where joining it would help
-// (the group has read and write, and it is not root's).
-std::string GroupWithReadWrite(const struct stat& st) {
-  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || st.st_gid == 0) return {};
-  std::vector<char> buf(16384);
-  group g{};
-  group* found = nullptr;
-  if (::getgrgid_r(st.st_gid, &g, buf.data(), buf.size(), &found) != 0 || !found) return {};
-  return found->gr_name;
-}
-
 SerialAccess SystemSerialAccess(const std::string& port) {
   SerialAccess a;
   a.canOpen = ::access(port.c_str(), R_OK | W_OK) == 0;
-  struct stat st{};
-  if (::stat(port.c_str(), &st) == 0) a.group = GroupWithReadWrite(st);
+  a.group = GroupThatMayOpen(port);
   return a;
 }
 
@@ -249,13 +235,12 @@ bool LinuxUsbChecks(const DoctorInputs& in, std::vector<DoctorCheck>& out) {
   } else {
     out.push_back(Ok("udev rule", rule));
   }
-  struct stat st{};
   const bool canOpen = in.canReadWrite ? in.canReadWrite(dev.node)
                                         : ::access(dev.node.c_str(), R_OK | W_OK) == 0;
   if (canOpen) {
     out.push_back(Ok("USB device node", dev.node + ": read and write"));
-  } else if (!rule.empty() && ::stat(dev.node.c_str(), &st) == 0 && !GroupWithReadWrite(st).empty()) {
-    const std::string group = GroupWithReadWrite(st);
+  } else if (const std::string group = rule.empty() ? "" : GroupThatMayOpen(dev.node);
+             !group.empty()) {
     out.push_back(Fix("USB device node", dev.node + " belongs to group " + group +
                                              ", which you are not a member of: add yourself with "
                                              "\"sudo usermod -aG " + group + " $USER\" and log in again"));

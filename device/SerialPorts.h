@@ -36,5 +36,11 @@ int PortNumberFromName(const std::string& name);
 // Why the user may not open `port` and the fix: membership of `group`, the group that
 // owns the device (dialout for most serial adapters); without a group, access to it.
 std::string SerialPermissionText(const std::string& port, const std::string& group);
+#ifndef _WIN32
+// The group whose members may open the node `path` (a port or a USB device): its group
+// when that group may read and write it and is not root's (joining any other would not
+// help); empty when there is none or it cannot be told.
+std::string GroupThatMayOpen(const std::string& path);
+#endif
 
 }  // namespace edog
