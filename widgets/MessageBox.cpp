@@ -3,6 +3,7 @@
 #include <wx/msgdlg.h>  // before the generic box, which builds on it
 #include <wx/generic/msgdlgg.h>
 #include <wx/dcclient.h>
+#include <wx/dialog.h>
 #include <wx/sizer.h>
 #include <wx/toplevel.h>
 #include <wx/weakref.h>
@@ -49,6 +50,23 @@ class CaptionedBox : public wxGenericMessageDialog {
   }
 };
 
+// True while a modal window made after `owner` (the next box in a row, a dialog) is up: it
+// keeps the front and the focus. Without a window manager nothing keeps a box above its
+// owner, so raising the owner then would hide that box, mapped but never painted, and
+// leave the display deaf to clicks until a blind Enter closes it.
+bool LaterModalWindowShown(const wxWindow* owner) {
+  bool afterOwner = false;
+  for (wxWindow* window : wxTopLevelWindows) {  // in the order they were made
+    if (window == owner) {
+      afterOwner = true;
+    } else if (auto* dialog = dynamic_cast<wxDialog*>(window);
+               afterOwner && dialog && dialog->IsModal() && dialog->IsShown()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 wxString ApplicationCaption() { return wxString::FromUTF8("GPS更新服务"); }
@@ -80,7 +98,7 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
 }
 
 void RestoreFocus(wxWindow* owner, wxWindow* focused) {
-  if (!owner || !owner->IsShown()) return;
+  if (!owner || !owner->IsShown() || LaterModalWindowShown(owner)) return;
   owner->Raise();
   if (focused && wxGetTopLevelParent(focused) == owner && focused->IsShownOnScreen() &&
       focused->IsEnabled()) {
