@@ -10,7 +10,9 @@ import subprocess
 
 def run_help(argv):
     """The text a program prints for --help (standard output, exit status 0)."""
-    env = dict(os.environ, LC_ALL="C.UTF-8", COLUMNS="80")
+    # The help names the user's configuration file: as every user's, not the one of
+    # whoever builds (a test runs this with a configuration folder of its own).
+    env = dict(os.environ, LC_ALL="C.UTF-8", COLUMNS="80", XDG_CONFIG_HOME="~/.config")
     done = subprocess.run(argv + ["--help"], capture_output=True, env=env, timeout=60)
     if done.returncode != 0:
         raise SystemExit(f"{' '.join(argv)} --help ended with status {done.returncode}")

@@ -18,6 +18,9 @@ extern char** environ;
 
 namespace {
 
+constexpr auto kPassThrough = std::filesystem::perms::owner_all | std::filesystem::perms::group_exec |
+                              std::filesystem::perms::others_exec;
+
 class HermeticEnvironment {
  public:
   HermeticEnvironment() {
@@ -28,6 +31,9 @@ class HermeticEnvironment {
       std::abort();
     }
     root_ = root;
+    // Others may pass through root and temp folder (never list or change them): a test
+    // opens a scratch folder to another user playing an intruder.
+    std::filesystem::permissions(root_, kPassThrough);
     std::vector<std::string> dropped;
     for (char** e = environ; *e; ++e) {
       const std::string name(*e, std::strcspn(*e, "="));
@@ -39,7 +45,8 @@ class HermeticEnvironment {
                                        {"XDG_DATA_HOME", "data"}, {"HOME", "home"}}) {
       const std::string path = root_ + "/" + folder;
       std::filesystem::create_directories(path);
-      std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+      std::filesystem::permissions(path, std::string(folder) == "tmp" ? kPassThrough
+                                                                      : std::filesystem::perms::owner_all);
       setenv(name, path.c_str(), 1);
     }
   }
