@@ -75,6 +75,11 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   if (Handler()) return Handler()(text, caption, style, parent);
   wxWindow* owner = parent ? wxGetTopLevelParent(parent) : nullptr;
   wxWindowRef focused(wxWindow::FindFocus());
+  // Right after a box of the same owner the focus is still in that box, or nowhere: this
+  // one gives back what that one took.
+  static wxWindowRef lastOwner, lastFocused;
+  if (owner && lastOwner.get() == owner && (!focused || wxGetTopLevelParent(focused.get()) != owner))
+    focused = lastFocused;
   // wx's own box rather than GTK's: a GTK box closed with the mouse leaves its owner deaf
   // to the keyboard until the next click in it. Destroyed once its last events are done.
   // The texts end their lines with CR LF, which GTK would show as two line breaks.
@@ -83,6 +88,8 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   auto* box = new CaptionedBox(parent, shown, caption, style);
   const int code = box->ShowModal();
   box->Destroy();
+  lastOwner = owner;
+  lastFocused = focused;
   const int answer = code == wxID_OK    ? wxOK
                      : code == wxID_YES ? wxYES
                      : code == wxID_NO  ? wxNO
