@@ -3,6 +3,7 @@
 #include <wx/msgdlg.h>  // before the generic box, which builds on it
 #include <wx/generic/msgdlgg.h>
 #include <wx/dcclient.h>
+#include <wx/dialog.h>
 #include <wx/sizer.h>
 #include <wx/toplevel.h>
 #include <wx/weakref.h>
@@ -49,6 +50,23 @@ class CaptionedBox : public wxGenericMessageDialog {
   }
 };
 
+// True while a modal window made after `owner` (the next box in a row, a dialog) is up: it
+// keeps the front and the focus. Without a window manager nothing keeps a box above its
+// owner, so raising the owner then would hide that box, mapped but never painted, and
+// leave the display deaf to clicks until a blind Enter closes it.
+bool LaterModalWindowShown(const wxWindow* owner) {
+  bool afterOwner = false;
+  for (wxWindow* window : wxTopLevelWindows) {  // in the order they were made
+    if (window == owner) {
+      afterOwner = true;
+    } else if (auto* dialog = dynamic_cast<wxDialog*>(window);
+               afterOwner && dialog && dialog->IsModal() && dialog->IsShown()) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 wxString ApplicationCaption() { return wxString::FromUTF8("GPS更新服务"); }
@@ -57,6 +75,11 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   if (Handler()) return Handler()(text, caption, style, parent);
   wxWindow* owner = parent ? wxGetTopLevelParent(parent) : nullptr;
   wxWindowRef focused(wxWindow::FindFocus());
+  // Right after a box of the same owner the focus is still in that box, or nowhere: this
+  // one gives back what that one took.
+  static wxWindowRef lastOwner, lastFocused;
+  if (owner && lastOwner.get() == owner && (!focused || wxGetTopLevelParent(focused.get()) != owner))
+    focused = lastFocused;
   // wx's own box rather than GTK's: a GTK box closed with the mouse leaves its owner deaf
   // to the keyboard until the next click in it. Destroyed once its last events are done.
   // The texts end their lines with CR LF, which GTK would show as two line breaks.
@@ -65,6 +88,8 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
   auto* box = new CaptionedBox(parent, shown, caption, style);
   const int code = box->ShowModal();
   box->Destroy();
+  lastOwner = owner;
+  lastFocused = focused;
   const int answer = code == wxID_OK    ? wxOK
                      : code == wxID_YES ? wxYES
                      : code == wxID_NO  ? wxNO
@@ -80,7 +105,7 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style, wx
 }
 
 void RestoreFocus(wxWindow* owner, wxWindow* focused) {
-  if (!owner || !owner->IsShown()) return;
+  if (!owner || !owner->IsShown() || LaterModalWindowShown(owner)) return;
   owner->Raise();
   if (focused && wxGetTopLevelParent(focused) == owner && focused->IsShownOnScreen() &&
       focused->IsEnabled()) {

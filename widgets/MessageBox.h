@@ -19,6 +19,8 @@ int ShowMessageBox(const wxString& text, const wxString& caption, long style = w
                    wxWindow* parent = nullptr);
 // Gives the keyboard focus back to `owner` after a box it owned: to `focused` when that
 // is still one of its shown, enabled controls, else to its first control that takes focus.
+// Nothing while a modal window made after `owner` is up (the next box): that one keeps
+// the front, and gives the focus back when it closes.
 void RestoreFocus(wxWindow* owner, wxWindow* focused);
 
 // Replaces the real box; an empty handler restores it. Returns the previous handler.

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
 #include <regex>
 #include <utility>
 #include <vector>
@@ -218,17 +217,8 @@ TEST_F(UpdateCommand, TheDemoPackageOfAFolderBuiltUnderUmask002IsUsed) {
   ::umask(before);
   ASSERT_EQ(::chmod(bin.c_str(), 0775), 0);
   ASSERT_EQ(::chmod((bin + "/qzkt.dll").c_str(), 0664), 0);
-  // The programs' own runtime, temp, config and data folders: never the user's simulator.
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved;
-  for (const char* name : {"XDG_RUNTIME_DIR", "TMPDIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "HOME"}) {
-    const char* value = std::getenv(name);
-    saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-    setenv(name, dir_.Path().c_str(), 1);
-  }
   auto& sim = StartSim();
   const auto r = test::RunProgram(bin + "/edogtool", {"update", "--voice"});
-  for (const auto& [name, value] : saved)
-    value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("更新包: " + bin + "/qzkt.dll"), std::string::npos) << r.out;
   const auto records = sim.JournalRecords();

@@ -121,16 +121,19 @@ wxBitmap Capture(wxWindow* window) {
   window->Refresh();
   window->Update();
   Flush();
-  const wxRect rect = window->GetScreenRect();
+  return wxBitmap(CaptureScreen(window->GetScreenRect()), 24);
+}
+
+wxImage CaptureScreen(const wxRect& rect) {
   // Read straight from the display over a connection of our own: wxScreenDC keeps
   // showing its first picture of the screen on GTK 3, so later shots would miss what
   // changed since.
+  wxImage image(rect.width, rect.height);
   Display* display = XOpenDisplay(nullptr);
-  if (!display) return wxBitmap();
+  if (!display) return image;
   XImage* shot = XGetImage(display, DefaultRootWindow(display), rect.x, rect.y,
                            static_cast<unsigned>(rect.width), static_cast<unsigned>(rect.height),
                            AllPlanes, ZPixmap);
-  wxImage image(rect.width, rect.height);
   if (shot) {
     for (int y = 0; y < rect.height; ++y) {
       for (int x = 0; x < rect.width; ++x) {
@@ -141,7 +144,7 @@ wxBitmap Capture(wxWindow* window) {
     XDestroyImage(shot);
   }
   XCloseDisplay(display);
-  return wxBitmap(image, 24);
+  return image;
 }
 
 std::string SaveArtifact(const wxBitmap& bitmap, const std::string& name) {

@@ -3,6 +3,7 @@
 // and saving what a window shows.
 #include <wx/bitmap.h>
 #include <wx/event.h>
+#include <wx/image.h>
 #include <wx/window.h>
 
 #include <functional>
@@ -40,8 +41,10 @@ wxRect FindProgramWindow(const std::string& programName);
 std::vector<std::string> ClippedControls(wxWindow* window,
                                          const std::function<bool(wxWindow*)>& skip = {});
 
-// What the window shows on screen, read back from the display.
+// What the window shows on screen, read back from the display (the window raised first).
 wxBitmap Capture(wxWindow* window);
+// What the display shows in `rect` of the screen as it is, nothing raised or repainted.
+wxImage CaptureScreen(const wxRect& rect);
 // Saves a PNG under the build's artifacts folder; returns its path.
 std::string SaveArtifact(const wxBitmap& bitmap, const std::string& name);
 

@@ -6,6 +6,8 @@
 #include <wx/display.h>
 #include <wx/fontenum.h>
 #include <wx/listbox.h>
+#include <wx/msgdlg.h>  // before the generic box, which builds on it
+#include <wx/generic/msgdlgg.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -13,11 +15,13 @@
 #include <wx/timer.h>
 #include <wx/uiaction.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "GuiTestSupport.h"
 #include "gui/LayoutChecks.h"
@@ -29,6 +33,7 @@
 #include "sim/Simulator.h"
 #include "support/TestSupport.h"
 #include "widgets/GradientProgressCtrl.h"
+#include "widgets/MessageBox.h"
 #include "widgets/WxText.h"
 
 namespace edog {
@@ -591,6 +596,63 @@ TEST_F(MainWindow, AboutItemOpensTheAboutBoxOtherSystemCommandsDoNot) {
   EXPECT_TRUE(dlg->IsShown());
   // The main window shows its picture again where the About box was.
   EXPECT_GT(BackgroundShownShare(*dlg), 0.9);
+}
+
+// Share of the pixels that are the same in two pictures of one size.
+double SameShare(const wxImage& a, const wxImage& b) {
+  if (a.GetSize() != b.GetSize() || a.GetWidth() * a.GetHeight() == 0) return 0.0;
+  const size_t bytes = static_cast<size_t>(a.GetWidth()) * a.GetHeight() * 3;
+  size_t same = 0;
+  for (size_t i = 0; i < bytes; i += 3) {
+    same += std::equal(a.GetData() + i, a.GetData() + i + 3, b.GetData() + i);
+  }
+  return static_cast<double>(same) / static_cast<double>(bytes / 3);
+}
+
+// Two boxes in a row over the window (the summary after "USB disconnect!"): the second is
+// on screen as the first was. Run without a window manager, where nothing but the program
+// keeps a box above its owner.
+TEST_F(MainWindow, ASecondBoxInARowIsPaintedAboveTheWindow) {
+  auto dlg = Open();
+  ASSERT_TRUE(RunLoopUntil([&] { return dlg->IsShownOnScreen(); }));
+  Peer(*dlg).UpdateButton()->SetFocus();
+  ASSERT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == Peer(*dlg).UpdateButton(); }));
+  const MessageBoxHandler real = SetMessageBoxHandler({});
+  std::vector<wxRect> places;
+  std::vector<wxImage> shown;
+  wxGenericMessageDialog* box = nullptr;
+  int ticks = 0;
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) {
+    if (!box) {
+      for (wxWindow* w : wxTopLevelWindows) {
+        auto* b = dynamic_cast<wxGenericMessageDialog*>(w);
+        if (b && b->IsModal() && b->IsShownOnScreen()) box = b;
+      }
+      ticks = 0;
+      return;
+    }
+    // The box has been up for a while: whatever its opening and the last box's closing
+    // queued has run.
+    if (++ticks < 8) return;
+    places.push_back(box->GetScreenRect());
+    shown.push_back(guitest::CaptureScreen(places.back()));
+    box->EndModal(wxID_OK);
+    box = nullptr;
+  });
+  timer.Start(50);
+  for (int i = 0; i < 2; ++i) ShowMessageBox("USB disconnect!", ApplicationCaption(), wxOK, dlg.get());
+  timer.Stop();
+  SetMessageBoxHandler(real);
+  ASSERT_EQ(shown.size(), 2u);
+  guitest::Flush();
+  const wxImage window = guitest::CaptureScreen(places[0]);
+  guitest::SaveArtifact(wxBitmap(shown[1], 24), "second-box-in-a-row.png");
+  EXPECT_EQ(places[1], places[0]);
+  EXPECT_LT(SameShare(shown[0], window), 0.5) << "the first box is not on screen";
+  EXPECT_GT(SameShare(shown[1], shown[0]), 0.95) << "the second box is not on screen";
+  // And the keys go where they went before the boxes.
+  EXPECT_TRUE(RunLoopUntil([&] { return wxWindow::FindFocus() == Peer(*dlg).UpdateButton(); }));
 }
 
 TEST_F(MainWindow, RightClickMenuOffersTheAboutItem) {
