@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/PrivateGroup.h"
+
 namespace edog {
 
 struct TempFolderChoice {
@@ -32,25 +34,18 @@ struct TrustWords {
   std::string harm;  // "swap the extracted files"
   std::string fix;   // "set TMP to a folder of your own"
 };
-// A group as the system's group database lists it (getgrgid): its name and the users it
-// names as members besides those whose primary group it is.
-struct GroupEntry {
-  std::string name;
-  std::vector<std::string> members;
-};
-using GroupLookup = std::function<std::optional<GroupEntry>(unsigned long gid)>;
 
-// Who counts as another user that may write. By default as for the temp folder: on POSIX any
-// write permission of the group counts as others'; on Windows only the owner is looked at.
-// With `byWhoMayWrite` only those who may actually write count: on POSIX a group that is your
-// user-private group (its gid is your primary gid, its name is your name and it lists no
-// other member, as many distributions make one per user; Debian's OpenSSH accepts the same)
-// is yours; on Windows the ACL decides (a write grant to another account, or the owner being
-// another account of this machine), not the owner alone.
+// Who counts as another user that may write. On POSIX a group that is your user-private
+// group (its gid is your primary gid, its name is your name and it lists no other member, as
+// many distributions make one per user; Debian's OpenSSH accepts the same) is yours; any
+// other group's write permission counts as others'. On Windows by default only the owner is
+// looked at (the temp folder); with `byWhoMayWrite` the ACL decides (a write grant to
+// another account, or the owner being another account of this machine), not the owner alone.
 struct TrustRule {
   bool byWhoMayWrite = false;
   GroupLookup groups;  // empty: the system's group database (tests put a fake here)
 };
+
 
 // Why another user could swap what is in `folder`: it belongs to another user than you or
 // root, or others may write to it and it is not sticky. Empty when nothing is wrong or

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/Files.h"
+#include "common/PrivateGroup.h"
 #include "common/TempFolder.h"
 #include "common/TempFolderOs.h"
 #include "common/UniqueFd.h"
@@ -84,57 +85,15 @@ std::string OwnerProblem(const std::string& path, const struct stat& st, const T
          ") or root, who could " + w.harm + "; " + w.fix;
 }
 
-std::optional<GroupEntry> SystemGroup(unsigned long gid) {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    struct group entry {};
-    struct group* found = nullptr;
-    const int error =
-        ::getgrgid_r(static_cast<gid_t>(gid), &entry, buffer.data(), buffer.size(), &found);
-    if (error == ERANGE && buffer.size() < (1u << 24)) {
-      buffer.resize(buffer.size() * 2);
-      continue;
-    }
-    if (error != 0 || !found) return std::nullopt;
-    GroupEntry group{entry.gr_name ? entry.gr_name : "", {}};
-    for (char** member = entry.gr_mem; member && *member; ++member) group.members.push_back(*member);
-    return group;
-  }
-}
-
-// This user's name and primary group; false when the user database does not know them.
-bool Me(std::string& name, gid_t& primary) {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    struct passwd entry {};
-    struct passwd* found = nullptr;
-    const int error = ::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found);
-    if (error == ERANGE && buffer.size() < (1u << 24)) {
-      buffer.resize(buffer.size() * 2);
-      continue;
-    }
-    if (error != 0 || !found || !entry.pw_name) return false;
-    name = entry.pw_name;
-    primary = entry.pw_gid;
-    return true;
-  }
-}
-
 // Who besides you (and root) may write to what `st` describes, for the refusal's words;
 // empty when no one may. A group write permission is harmless under `byWhoMayWrite` when
 // the group is your user-private group: no one but you is in it.
 std::string OtherWriters(const struct stat& st, const TrustRule& rule) {
   if (st.st_mode & S_IWOTH) return "others";
   if (!(st.st_mode & S_IWGRP)) return {};
-  if (!rule.byWhoMayWrite) return "others";
+  if (edog::IsOwnPrivateGroup(st.st_gid, rule.groups)) return {};
   const std::optional<GroupEntry> group =
-      rule.groups ? rule.groups(st.st_gid) : SystemGroup(st.st_gid);
-  std::string me;
-  gid_t primary = 0;
-  if (group && Me(me, primary) && primary == st.st_gid && group->name == me &&
-      std::all_of(group->members.begin(), group->members.end(),
-                  [&](const std::string& member) { return member == me; }))
-    return {};
+      rule.groups ? rule.groups(st.st_gid) : edog::SystemGroup(st.st_gid);
   const std::string name =
       group && !group->name.empty() ? group->name
                                     : std::to_string(static_cast<unsigned long>(st.st_gid));

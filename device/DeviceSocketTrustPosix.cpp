@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/PrivateGroup.h"
 #include "common/UniqueFd.h"
 #include "device/DeviceSocket.h"
 #include "device/DeviceSocketTrust.h"
@@ -32,6 +33,13 @@ std::string Mode(mode_t mode) {
   return text;
 }
 
+// Others may write (or, for a socket, connect): everyone, or a group that is not the
+// user's own private group (a umask of 002 gives that group write).
+bool OthersMayWrite(const struct stat& st) {
+  if (st.st_mode & S_IWOTH) return true;
+  return (st.st_mode & S_IWGRP) && !IsOwnPrivateGroup(st.st_gid);
+}
+
 // `label` and `entries` name the folder and what others could swap in it.
 std::string CheckFolder(const std::string& folder, const char* label = "the device socket's folder ",
                         const char* entries = "the socket") {
@@ -52,7 +60,7 @@ std::string CheckFolder(const std::string& folder, const char* label = "the devi
   if (!S_ISDIR(st.st_mode)) return what + " is " + FileKindText(st.st_mode) + ", not a folder";
   if (!Trusted(st.st_uid))
     return what + " belongs to " + User(st.st_uid) + ", not to " + You() + " or root";
-  if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+  if (OthersMayWrite(st) && !(st.st_mode & S_ISVTX))
     return what + " lets other users replace " + entries + " (mode " + Mode(st.st_mode) +
            ": writable by others and not sticky)";
   return {};
@@ -75,7 +83,7 @@ std::string StateFileProblem(const std::string& path) {
   if (::lstat(path.c_str(), &st) != 0) return {};
   if (!S_ISREG(st.st_mode)) return path + " is " + FileKindText(st.st_mode) + ", not a regular file";
   if (!Trusted(st.st_uid)) return path + " belongs to " + User(st.st_uid) + ", not to " + You();
-  if (st.st_mode & (S_IWGRP | S_IWOTH))
+  if (OthersMayWrite(st))
     return path + " may be changed by other users (mode " + Mode(st.st_mode) + ")";
   return {};
 }
@@ -87,7 +95,7 @@ std::string DeviceSocketPathProblem(const std::string& socketPath) {
   const std::string what = "the device socket " + socketPath;
   if (!S_ISSOCK(st.st_mode)) return what + " is " + FileKindText(st.st_mode) + ", not a socket";
   if (!Trusted(st.st_uid)) return what + " belongs to " + User(st.st_uid) + ", not to " + You();
-  if (st.st_mode & (S_IWGRP | S_IWOTH))
+  if (OthersMayWrite(st))
     return what + " lets other users in (mode " + Mode(st.st_mode) + ")";
   return {};
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/TempFolder.h"
 #include "device/DeviceSocket.h"
 #include "sim/Simulator.h"
 #include "support/HeaderedContent.h"
@@ -30,28 +31,33 @@ struct FolderRow {
   const char* what;
   mode_t mode;
   uid_t owner;        // 0 here stands for the test's own user
+  gid_t group;        // 0: the test's own primary group
   const char* refusal;  // empty: the folder is used
 };
 
 TEST(TempFolderTrust, FoldersOthersMayChangeAreRefusedWithTheFix) {
   const FolderRow rows[] = {
-      {"open to all, not sticky", 0777, 0, "writable by others and not sticky"},
-      {"group-writable, not sticky", 0770, 0, "writable by others and not sticky"},
-      {"another user's", 0755, kOther, "belongs to user 65534"},
-      {"open to all and sticky", 01777, 0, ""},
-      {"private", 0700, 0, ""},
+      {"open to all, not sticky", 0777, 0, 0, "writable by others and not sticky"},
+      {"writable by a shared group, not sticky", 0770, 0, kOther,
+       "which is not your own private group, and not sticky"},
+      {"writable by the user's private group (umask 002)", 0775, 0, 0, ""},
+      {"another user's", 0755, kOther, kOther, "belongs to user 65534"},
+      {"open to all and sticky", 01777, 0, 0, ""},
+      {"private", 0700, 0, 0, ""},
   };
   TempDir dir;
   const auto key = KeyForMethod(3);
   ASSERT_EQ(WritePackage(dir / "p.dll", {{"a", {1}}, {"b", {2}}, {"c", {3}}}, key), "");
   for (const FolderRow& row : rows) {
     SCOPED_TRACE(row.what);
-    if (row.owner != 0 && ::getuid() != 0) continue;  // needs root to give a folder away
+    if ((row.owner != 0 || row.group != 0) && ::getuid() != 0) continue;  // needs root to give it away
+    if (row.group == 0 && row.mode & S_IWGRP && !IsOwnPrivateGroup(::getgid())) continue;
     const std::string tmp = dir / (std::string("t") + std::to_string(&row - rows));
     fs::create_directory(tmp);
     ::chmod(tmp.c_str(), row.mode);
-    if (row.owner) {
-      ASSERT_EQ(::chown(tmp.c_str(), row.owner, row.owner), 0);
+    if (row.owner || row.group) {
+      ASSERT_EQ(::chown(tmp.c_str(), row.owner ? row.owner : ::getuid(),
+                        row.group ? row.group : ::getgid()), 0);
     }
     SetEnv("TMP", tmp);
     const auto r = RunTool({"unpack", dir / "p.dll"});
