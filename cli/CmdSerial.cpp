@@ -35,6 +35,9 @@ class TracingLink final : public SerialLink {
     return n;
   }
   bool WaitReadable(uint32_t ms) override { return inner_.WaitReadable(ms); }
+  uint32_t LineBaud() const override { return inner_.LineBaud(); }
+  std::string LineName() const override { return inner_.LineName(); }
+  void HoldLowLatency(bool on) override { inner_.HoldLowLatency(on); }
 
  private:
   static void Log(const char* dir, const void* data, size_t n, const char* note) {
