@@ -315,7 +315,7 @@ bool TcpBridge::Start(std::string* error) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never reachable from another machine
   if (::bind(impl_->listenFd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
     return fail(("TCP port 127.0.0.1:" + std::to_string(impl_->port)).c_str());
-  if (::listen(impl_->listenFd, 64) != 0) return fail("TCP listen");
+  if (::listen(impl_->listenFd, kListenBacklog) != 0) return fail("TCP listen");
   socklen_t len = sizeof addr;
   if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
     impl_->port = ntohs(addr.sin_port);
