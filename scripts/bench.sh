@@ -530,7 +530,7 @@ FLOOD_RUNS=${FLOOD_RUNS:-20}
 FLOOD_HOLD=1000
 flood_series() {  # NAME: sets FLOOD_LOCAL, FLOOD_TCP and FLOOD_STATS
   local name="$1" port i fpid
-  port=$((20000 + RANDOM % 30000))
+  port=$((20000 + RANDOM % 12000))  # below the ephemeral ports the flood itself uses
   start_sim "$name" --no-serial --tcp-port "$port"
   python3 "$ROOT/bench/flood.py" "$port" 2000000 60 "$FLOOD_HOLD" >"$WORK/$name-flood.txt" &
   fpid=$!; PIDS+=("$fpid")
