@@ -13,9 +13,10 @@ figure. For each block it notes when its first byte arrived, when its last byte 
 and when the ACK went, on the monotonic clock, the same way for both senders.
 
 Prints one line of key=value pairs (microseconds, medians over the blocks):
-  gap_us      ACK written -> the next block's first byte (the sender's turn-around)
+  gap_us      ACK about to be written -> the next block's first byte (the sender's
+              turn-around and the ACK's way there)
   arrive_us   a block's first byte -> its last byte (the pty carrying 1029 bytes)
-  receiver_us a block's last byte -> its ACK written (this receiver's own cost)
+  receiver_us a block's last byte -> its ACK about to be written (this receiver's own cost)
   blocks      blocks taken
 Exits 1 when the sender failed, a block was damaged or BOUND_S passed.
 """
@@ -113,8 +114,10 @@ def main():
                     binascii.crc_hqx(data_part, 0) != crc:
                 send(NAK)
                 continue
-            send(ACK)
+            # Stamped before the write: a receiver put aside after writing must not find
+            # the next block there already and call the sender's turn-around nothing.
             ack_at = now_us()
+            send(ACK)
             arrivals.append(t - first_at)
             costs.append(ack_at - t)
             expected += 1
