@@ -76,6 +76,13 @@ class CRS232TestDlg::DownloadReports final : public SerialDownloadObserver {
       dlg_.UpdateData(false);
     });
   }
+  // Where the blocks' time went, and what would shorten it, in the update log.
+  void OnLineTiming(const SerialLineTiming& timing) override {
+    ui_->Send([&] {
+      for (const auto& line : SerialTimingLines(timing)) dlg_.updateLog_ += line + "\r\n";
+      dlg_.UpdateData(false);
+    });
+  }
 
  private:
   // A message box with its OK button; the download waits until it is closed.

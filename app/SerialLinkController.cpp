@@ -40,6 +40,7 @@ struct SerialLinkController::Download final : SerialDownloadObserver {
   }
   void OnEnded() override { reports->OnEnded(); }
   void OnDeviceRefusing(const std::string& text) override { reports->OnDeviceRefusing(text); }
+  void OnLineTiming(const SerialLineTiming& timing) override { reports->OnLineTiming(timing); }
 
   CComm& comm;
   std::unique_ptr<SerialDownloadObserver> reports;

@@ -35,6 +35,9 @@ class TracingLink final : public SerialLink {
     return n;
   }
   bool WaitReadable(uint32_t ms) override { return inner_.WaitReadable(ms); }
+  uint32_t LineBaud() const override { return inner_.LineBaud(); }
+  std::string LineName() const override { return inner_.LineName(); }
+  void HoldLowLatency(bool on) override { inner_.HoldLowLatency(on); }
 
  private:
   static void Log(const char* dir, const void* data, size_t n, const char* note) {
@@ -66,7 +69,9 @@ int SendSerial(int argc, char** argv) {
   Args args("edogtool send-serial --port PATH [--baud 115200|57600] [--trace] FILE",
             "Sends FILE whole to the device's loader over a serial line: \"upgrade\", then\n"
             "1024-byte blocks with CRC-16, each answered by the device, then the end.\n"
-            "Prints the progress-list lines and the message-box texts. Exit status 0 only\n"
+            "Prints the progress-list lines and the message-box texts, then where the\n"
+            "blocks' time went (the line, the pause, the device's answer, this program) and,\n"
+            "when the answers come late, what would speed them up. Exit status 0 only\n"
             "after \"Code Download End...\"; Ctrl-C stops between blocks (status 130).");
   args.Option("-p,--port", &port, "PATH", "the serial port (a device path such as /dev/ttyUSB0)");
   AddBaudOption(args, &baudText);

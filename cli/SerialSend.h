@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "cli/Terminal.h"
 #include "common/Format.h"
@@ -38,7 +39,13 @@ class TerminalSerialObserver final : public SerialDownloadObserver {
   void ResumeReader() override {
     if (resumeReader_) resumeReader_();
   }
-  void OnEnded() override { Flush(); }
+  // The account of the line's time comes last, after the message-box text.
+  void OnEnded() override {
+    Flush();
+    for (const auto& line : timing_) std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  }
+  void OnLineTiming(const SerialLineTiming& timing) override { timing_ = SerialTimingLines(timing); }
   // A line of its own, printed at once: the "Download Size..." line still waiting is the
   // list's last line, which the next block replaces, so it stays pending.
   void OnDeviceRefusing(const std::string& text) override {
@@ -82,6 +89,7 @@ class TerminalSerialObserver final : public SerialDownloadObserver {
   unsigned percent_ = 0;
   std::string pending_, last_;
   bool hasPending_ = false;
+  std::vector<std::string> timing_;
   std::function<void()> resumeReader_;
 };
 

@@ -45,6 +45,14 @@ class SerialLink {
   virtual int Read(void* buffer, int maxCount) = 0;
   // Waits up to `ms` for a byte to arrive; true when one is waiting.
   virtual bool WaitReadable(uint32_t ms) = 0;
+  // The port's speed in baud, for the download's account of the line; 0 when unknown.
+  virtual uint32_t LineBaud() const { return 0; }
+  // The port's name as the user knows it (a device path), for advice; empty when none.
+  virtual std::string LineName() const { return {}; }
+  // A download asks the port to hand on received bytes at once (a USB adapter otherwise
+  // holds them for its latency timer) and gives the old setting back at its end. A port
+  // or driver that cannot do it keeps its setting, silently.
+  virtual void HoldLowLatency(bool /*on*/) {}
 
   // Downloads over one link take turns: each holds the turn for its whole run.
   // Take waits for it and gives up (false) once `cancel` is set.
@@ -109,6 +117,14 @@ class CComm final : public SerialLink {
   int Read(void* buffer, int maxCount) override;
   int Write(const void* data, size_t length) override;
   bool WaitReadable(uint32_t ms) override;
+  uint32_t LineBaud() const override { return baudRate_; }
+  std::string LineName() const override { return portName_; }
+  // Linux: the driver's low-latency flag (what `setserial low_latency` sets); the old flags
+  // come back with HoldLowLatency(false) or Close. Elsewhere nothing can be set.
+  void HoldLowLatency(bool on) override;
+  // What the last request for low latency found.
+  enum class LowLatency { kNotAsked, kRefused, kGranted, kAlreadyOn };
+  LowLatency LowLatencyState() const { return lowLatency_; }
   // Stops the reader, drops DTR, purges the queues and closes the port. Returns 1.
   int Close();
   // Builds the text from the last block read and hands it to the notify sink.
@@ -153,6 +169,7 @@ class CComm final : public SerialLink {
   uint32_t baudRate_ = 115200;
   uint8_t readBuf_[kReadBlock] = {};
   int bytesRead_ = 0;
+  LowLatency lowLatency_ = LowLatency::kNotAsked;
 
   std::thread reader_;
   std::string readerStartError_;

@@ -7,6 +7,9 @@
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>  // serial_struct, ASYNC_LOW_LATENCY
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -22,6 +25,7 @@ namespace edog {
 struct CComm::Os {
   int fd = -1;
   int wake[2] = {-1, -1};  // self-pipe: Close and SuspendReader end the reader's poll()
+  bool lowLatencyHeld = false;  // we set the driver's low-latency flag and owe it back
   ~Os() {
     if (fd >= 0) ::close(fd);
     for (int& w : wake)
@@ -256,9 +260,46 @@ void CComm::ReaderThread() {
   }
 }
 
+void CComm::HoldLowLatency(bool on) {
+  const int fd = os_->fd;
+  if (fd < 0) return;
+#ifdef __linux__
+  serial_struct ss{};
+  if (!on) {
+    if (!os_->lowLatencyHeld) return;
+    os_->lowLatencyHeld = false;
+    if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) return;
+    ss.flags &= ~ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &ss);
+    return;
+  }
+  if (os_->lowLatencyHeld) return;
+  // A pseudo-terminal or a driver without the setting refuses: the download runs as it is.
+  if (::ioctl(fd, TIOCGSERIAL, &ss) != 0) {
+    lowLatency_ = LowLatency::kRefused;
+    return;
+  }
+  if (ss.flags & ASYNC_LOW_LATENCY) {
+    lowLatency_ = LowLatency::kAlreadyOn;  // the user's setting: nothing to give back
+    return;
+  }
+  ss.flags |= ASYNC_LOW_LATENCY;
+  if (::ioctl(fd, TIOCSSERIAL, &ss) != 0) {
+    lowLatency_ = LowLatency::kRefused;
+    return;
+  }
+  lowLatency_ = LowLatency::kGranted;
+  os_->lowLatencyHeld = true;
+#else
+  (void)on;
+  lowLatency_ = LowLatency::kRefused;
+#endif
+}
+
 void CComm::ClosePort() {
   const int fd = os_->fd;
   if (fd < 0) return;
+  HoldLowLatency(false);
   int dtr = TIOCM_DTR;
   ::ioctl(fd, TIOCMBIC, &dtr);
   ::tcflush(fd, TCIOFLUSH);

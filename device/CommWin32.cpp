@@ -135,6 +135,10 @@ int CComm::Write(const void* data, size_t length) {
   return done == length ? 1 : 0;
 }
 
+// The COM API has no such setting: an adapter's latency timer lives in its driver's
+// advanced port settings, which the download's advice names.
+void CComm::HoldLowLatency(bool) {}
+
 bool CComm::WaitReadable(uint32_t ms) {
   if (os_->port == INVALID_HANDLE_VALUE) return false;
   // The steady clock, not GetTickCount: that one moves in whole scheduler ticks.

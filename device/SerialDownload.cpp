@@ -64,6 +64,65 @@ SerialBlock BuildSerialBlock(uint8_t number, const uint8_t* data, size_t length)
   return block;
 }
 
+namespace {
+
+// Nearest rank; `v` is sorted here.
+SerialSpread Spread(std::vector<uint64_t>& v) {
+  SerialSpread s;
+  if (v.empty()) return s;
+  std::sort(v.begin(), v.end());
+  s.median = v[(v.size() - 1) / 2];
+  s.p99 = v[(v.size() * 99 + 99) / 100 - 1];
+  return s;
+}
+
+std::string Ms(uint64_t us) { return Format("%.2f", static_cast<double>(us) / 1000); }
+std::string FineMs(uint64_t us) { return Format("%.3f", static_cast<double>(us) / 1000); }
+
+// The adapter's name for the advice: the port's own when it is a USB adapter's.
+std::string AdapterName(const std::string& port) {
+  const size_t slash = port.find_last_of("/\\");
+  const std::string base = slash == std::string::npos ? port : port.substr(slash + 1);
+#ifdef _WIN32
+  return base.rfind("COM", 0) == 0 ? base : "COMn";
+#else
+  return base.rfind("ttyUSB", 0) == 0 ? base : "ttyUSBn";
+#endif
+}
+
+}  // namespace
+
+std::vector<std::string> SerialTimingLines(const SerialLineTiming& t) {
+  std::vector<std::string> lines;
+  std::string head = "Serial line: ";
+  if (t.baud) head += Format("%.1f %% of %u baud used, ", t.sharePercent, t.baud);
+  head += Format("%llu blocks, per block %s ms (median), %s ms (99th percentile)",
+                 static_cast<unsigned long long>(t.blocks), Ms(t.period.median).c_str(),
+                 Ms(t.period.p99).c_str());
+  lines.push_back(head);
+  lines.push_back(Format("  line %s ms, pause %s ms, device's answer %s / %s ms, host %s / %s ms "
+                         "(median / 99th percentile)",
+                         Ms(t.lineUs).c_str(), Ms(t.pauseUs).c_str(), Ms(t.answer.median).c_str(),
+                         Ms(t.answer.p99).c_str(), FineMs(t.host.median).c_str(),
+                         FineMs(t.host.p99).c_str()));
+  if (t.answer.median > kSlowAnswerUs) {
+    const std::string name = AdapterName(t.port);
+#ifdef _WIN32
+    lines.push_back(Format("  The device's answers come %s ms late: most likely a USB serial "
+                           "adapter's latency timer (16 ms by default). Fix: Device Manager, %s, "
+                           "Port Settings, Advanced, Latency Timer (msec): 1.",
+                           Ms(t.answer.median).c_str(), name.c_str()));
+#else
+    lines.push_back(Format("  The device's answers come %s ms late: most likely a USB serial "
+                           "adapter's latency timer (16 ms by default). Fix: setserial /dev/%s "
+                           "low_latency, or write 1 to "
+                           "/sys/bus/usb-serial/devices/%s/latency_timer (as root).",
+                           Ms(t.answer.median).c_str(), name.c_str(), name.c_str()));
+#endif
+  }
+  return lines;
+}
+
 SerialDownload::SerialDownload(SerialLink& link, SerialDownloadObserver& observer, Clock& clock,
                                SerialDownloadOptions options)
     : link_(link), observer_(observer), clock_(clock), options_(options) {}
@@ -204,6 +263,13 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   // held while the line is in use, given back before the completion box, which may stay.
   std::optional<FineTimerResolution> fineTimer;
   fineTimer.emplace();
+  // An adapter that holds the device's answers for its latency timer would add its delay
+  // to every block: ask the port to pass them on at once, for this download only.
+  link_.HoldLowLatency(true);
+  struct LatencyHeld {
+    SerialLink& link;
+    ~LatencyHeld() { link.HoldLowLatency(false); }
+  } latencyHeld{link_};
   link_.Write(kUpgradeCommand, sizeof kUpgradeCommand);
   switch (AwaitByte(kStartChar, -1, options_.startWaitMs)) {
     case Answer::kAck: break;
@@ -223,12 +289,26 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   uint32_t refusedSinceMs = 0;             // ...the first NAK for it
   size_t position = 0, blockStart = 0;
   uint8_t data[kSerialBlockData];
+  // Where each block's time goes: the line's bits, the pause, the device's answer, ours.
+  SerialLineTiming timing;
+  timing.baud = link_.LineBaud();
+  timing.port = link_.LineName();
+  timing.pauseUs = kBlockPauseUs;
+  if (timing.baud) timing.lineUs = uint64_t{kSerialBlockSize} * 10 * 1000000 / timing.baud;
+  std::vector<uint64_t> answerUs, hostUs, periodUs;
+  uint64_t firstWriteUs = 0, writeUs = 0, answeredUs = 0;
   for (;;) {
     bool repeat = false;
     if (!firstSent) {
       clock_.SleepMs(kBeforeFirstBlockMs);
     } else {
-      switch (AwaitByte(kAck, kNak, options_.answerTimeoutMs)) {
+      const Answer answer = AwaitByte(kAck, kNak, options_.answerTimeoutMs);
+      answeredUs = clock_.NowUs();
+      if (answer == Answer::kAck || answer == Answer::kNak) {
+        const uint64_t roundTrip = answeredUs - writeUs;
+        answerUs.push_back(roundTrip > timing.lineUs ? roundTrip - timing.lineUs : 0);
+      }
+      switch (answer) {
         case Answer::kAck:
           refusing = noticed = false;
           break;
@@ -255,7 +335,7 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
     }
     // The pause before the next block runs from here; building the block and reporting
     // its progress happen inside it.
-    const uint64_t pauseEnd = clock_.NowUs() + kBlockPauseUs;
+    const uint64_t pauseEnd = (firstSent ? answeredUs : clock_.NowUs()) + kBlockPauseUs;
     if (repeat) {
       // The refused block goes again, under its own number, as XMODEM receivers expect.
       position = blockStart;
@@ -285,6 +365,15 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
     // answer, console text, line noise) is dropped now, so an ACK meant for an earlier
     // block cannot pass this one.
     DrainInput();
+    const uint64_t nowUs = clock_.NowUs();
+    if (firstSent) {
+      const uint64_t gap = nowUs - answeredUs;
+      hostUs.push_back(gap > kBlockPauseUs ? gap - kBlockPauseUs : 0);
+      periodUs.push_back(nowUs - writeUs);
+    } else {
+      firstWriteUs = nowUs;
+    }
+    writeUs = nowUs;
     // A line that takes no more bytes fails the download now, rather than after the wait
     // for an answer that cannot come.
     if (!link_.Write(block.data(), block.size())) return Fail(SerialDownloadResult::kLineFailed);
@@ -299,6 +388,19 @@ SerialDownloadResult SerialDownload::Body(bool connected, const FileSnapshot& fi
   clock_.SleepMs(kBeforeQuitMs);
   link_.Write(&kQuit, 1);
   fineTimer.reset();
+  if (!answerUs.empty()) {
+    timing.blocks = answerUs.size();
+    // One block alone: its period is its answer and the pause.
+    if (periodUs.empty()) periodUs.push_back(answeredUs - writeUs + kBlockPauseUs);
+    const uint64_t spanUs = answeredUs - firstWriteUs;
+    if (spanUs > 0)
+      timing.sharePercent = 100.0 * static_cast<double>(timing.lineUs * timing.blocks) /
+                            static_cast<double>(spanUs);
+    timing.answer = Spread(answerUs);
+    timing.host = Spread(hostUs);
+    timing.period = Spread(periodUs);
+    observer_.OnLineTiming(timing);
+  }
   observer_.AppendLine(kDownloadEndLine);
   observer_.SetProgress(100);
   observer_.OnTransferCompleted();

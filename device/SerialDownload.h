@@ -38,6 +38,30 @@ extern const char* const kDownloadErrorLine;  // "Error..."
 extern const char* const kFileOpenErrorText;  // "File Open Error!"
 extern const char* const kTransferDoneText;   // "File Transfer is completed!"
 
+// Where the blocks' time went, in microseconds per block: the median and the 99th
+// percentile of what was measured.
+struct SerialSpread {
+  uint64_t median = 0, p99 = 0;
+};
+struct SerialLineTiming {
+  uint32_t baud = 0;       // the port's speed; 0 when unknown (no line time, no share)
+  std::string port;        // the port's name, for the advice
+  uint64_t blocks = 0;     // blocks answered, repeats included
+  uint64_t lineUs = 0;     // one block's bits at the port's speed (10 a byte)
+  uint64_t pauseUs = 0;    // the pause before each block after the device's answer
+  SerialSpread answer;     // first byte written to the answer read, less the line's time
+  // Answer read to the next block's first byte, less the pause: what building the block
+  // (done inside the pause) and waking up cost beyond it.
+  SerialSpread host;
+  SerialSpread period;     // first byte of one block to the first byte of the next
+  double sharePercent = 0; // the blocks' line time of the time from first byte to last answer
+};
+// Answers later than this (median) are not the device's own pace: an adapter holds them.
+constexpr uint64_t kSlowAnswerUs = 3000;
+// The summary a download ends with: the share and the split, then, when the answers are
+// slow, one line with the likely cause and its fix.
+std::vector<std::string> SerialTimingLines(const SerialLineTiming& timing);
+
 // What the download reports, in the order it happens. Called on the download's thread.
 class SerialDownloadObserver {
  public:
@@ -57,6 +81,9 @@ class SerialDownloadObserver {
   // The device has refused one block for about a second and the block keeps going again:
   // `text` is the notice to show, once per refused stretch (not a progress-list line).
   virtual void OnDeviceRefusing(const std::string& /*text*/) {}
+  // Every block was answered and the end sent: where the blocks' time went (once, before
+  // "Code Download End..."; not after a download that sent no block).
+  virtual void OnLineTiming(const SerialLineTiming& /*timing*/) {}
 };
 
 // The loader's waits were counted in 1 ms sleeps, and each sleep lasted one scheduler tick

@@ -5,7 +5,8 @@
 #
 #   scripts/bench.sh [--reps N] [--out FILE] [--build DIR] [--no-build] [--only LIST]
 #
-# LIST is a comma-separated subset of: micro,unpack,hex,serial,serial-paced,usb,voice.
+# LIST is a comma-separated subset of: micro,unpack,hex,serial,anchor,serial-paced,usb,flood,
+# voice.
 # The HEX comparison takes real firmware from tests/corpus/hex; EDOG_CORPUS_DIR (environment)
 # may name an extra folder laid out the same whose hex/ firmware joins it.
 # Needs: cmake, ninja, srecord (srec_cat), binutils (objcopy), lrzsz (sx, rx), socat, sox,
@@ -20,7 +21,7 @@ BUILD="$ROOT/build-bench"
 OUT="$ROOT/docs/BENCHMARKS.md"
 REPS=5
 DO_BUILD=1
-ONLY="micro,unpack,hex,serial,serial-paced,usb,voice"
+ONLY="micro,unpack,hex,serial,anchor,serial-paced,usb,flood,voice"
 
 usage() { awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; }
 while [[ $# -gt 0 ]]; do
@@ -100,14 +101,16 @@ make_image() {  # make_image PATH TOTAL_BYTES PORT
 }
 
 # Starts the simulator with its own state folder and socket; sets SIM_PID, SIM_STATE,
-# SIM_SOCKET and SIM_LINE (the serial line, when it has one).
+# SIM_SOCKET and SIM_LINE (the serial line, when it has one). SIM_WRAP (a command that
+# execs the rest, such as prlimit) runs it.
+SIM_WRAP=()
 start_sim() {  # start_sim NAME OPTIONS...
   local name="$1"; shift
   SIM_STATE="$WORK/sim-$name"
   SIM_SOCKET="$WORK/sim-$name.sock"
   JOURNALED=0
   mkdir -p "$SIM_STATE"
-  "$SIM" --state "$SIM_STATE" --socket "$SIM_SOCKET" "$@" >"$WORK/sim-$name.log" 2>&1 &
+  "${SIM_WRAP[@]}" "$SIM" --state "$SIM_STATE" --socket "$SIM_SOCKET" "$@" >"$WORK/sim-$name.log" 2>&1 &
   SIM_PID=$!
   PIDS+=("$SIM_PID")
   local i
@@ -312,6 +315,50 @@ if want serial; then
   rm -f "$WORK"/serial-*.img
 fi
 
+# ---- a fair anchor: both senders against one receiver of our own -----------------------
+
+# bench/xmodem_receiver.py on a pty, the same receiver for edogtool and `sx -k`: what each
+# sender spends from the receiver's ACK to its next block's first byte, medians over the
+# blocks, then the median of ANCHOR_REPS runs. A run that fails counts as missing.
+ANCHOR_REPS=5
+anchor_series() {  # MODE FILE: sets ANC_GAP, ANC_ARRIVE, ANC_RECV (µs) and ANC_FAILED
+  local mode="$1" file="$2" i out g=() a=() c=()
+  ANC_FAILED=0
+  for i in $(seq "$ANCHOR_REPS"); do
+    if out=$(EDOGTOOL="$EDOG" python3 "$ROOT/bench/xmodem_receiver.py" "$mode" "$file" 60); then
+      unset kv; declare -A kv
+      for p in $out; do kv[${p%%=*}]=${p#*=}; done
+      g+=("${kv[gap_us]}"); a+=("${kv[arrive_us]}"); c+=("${kv[receiver_us]}")
+    else
+      ANC_FAILED=$((ANC_FAILED + 1))
+    fi
+  done
+  ANC_GAP=$(echo "${g[*]}" | median); ANC_ARRIVE=$(echo "${a[*]}" | median)
+  ANC_RECV=$(echo "${c[*]}" | median)
+  ANC_RUNS="${g[*]}"
+}
+if want anchor; then
+  log "fair anchor: edogtool and sx -k against one receiver of the bench's own on a pty"
+  head -c $((1 << 20)) /dev/urandom >"$WORK/anchor.bin"
+  anchor_series edog "$WORK/anchor.bin"
+  R[anc_edog_gap_us]=$ANC_GAP R[anc_edog_failed]=$ANC_FAILED R[anc_edog_runs]=$ANC_RUNS
+  R[anc_edog_host_us]=$(calc "%.0f" "$ANC_GAP - 1000")
+  R[anc_edog_block_us]=$(calc "%.0f" "$ANC_GAP + $ANC_ARRIVE + $ANC_RECV")
+  R[anc_recv_us]=$ANC_RECV
+  anchor_series sx "$WORK/anchor.bin"
+  R[anc_sx_gap_us]=$ANC_GAP R[anc_sx_failed]=$ANC_FAILED R[anc_sx_recv_us]=$ANC_RECV
+  R[anc_sx_runs]=$ANC_RUNS
+  R[anc_verdict]=$(verdict "${R[anc_edog_host_us]} <= ${R[anc_sx_gap_us]}")
+  echo "edogtool: ${R[anc_edog_gap_us]} us from ACK to next block (${R[anc_edog_host_us]} beyond the 1 ms pause); sx -k: ${R[anc_sx_gap_us]} us; receiver ${R[anc_recv_us]} us"
+  # The simulator's own cost per block: edogtool + simulator per block less edogtool +
+  # this receiver per block, plus what this receiver spends.
+  if [[ -n "${R[ser_block_us]:-}" ]]; then
+    R[anc_sim_us]=$(calc "%.0f" "${R[ser_block_us]} - ${R[anc_edog_block_us]} + $ANC_RECV")
+    echo "simulator's own cost: ${R[anc_sim_us]} us per block"
+  fi
+  rm -f "$WORK/anchor.bin"
+fi
+
 # ---- serial download paced at 115200 baud ----------------------------------------------
 
 CEILING=11453   # data bytes/s: 1029 bytes on the wire plus the ACK per 1024 data bytes
@@ -330,8 +377,28 @@ stop_load() {
   for pid in "${LOAD_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   LOAD_PIDS=()
 }
-paced_share() {  # NAME: sets PACED_BLOCK_MS, PACED_RATE, PACED_SHARE
+paced_share() {  # NAME: sets PACED_BLOCK_MS, PACED_RATE, PACED_SHARE, PACED_SPLIT, PACED_LIMIT
   serial_series "$1" 115200 3 $P1 $P2
+  # One more download of the large image: send-serial's own account of where each
+  # block's time went (the line, the pause, the simulator's answer, edogtool's cost).
+  start_sim "$1-split" --serial-baud 115200
+  "$EDOG" send-serial --port "$SIM_LINE" "$WORK/$1-large.img" >"$WORK/$1-split.out" 2>&1 || true
+  stop_sim
+  local out="$WORK/$1-split.out" share split
+  share=$(sed -n 's/^Serial line: \([0-9.]*\) % of .*/\1/p' "$out")
+  split=$(sed -n 's/^  line \(.*\) (median \/ 99th percentile)$/line \1/p' "$out")
+  PACED_SPLIT="${share:-n/a} % of the line by its own clock; $split (median / 99th percentile)"
+  # Which side holds the line up beyond its bits and the pause: the simulator's answer or
+  # edogtool's own turn-around, by their 99th percentiles.
+  local answer host
+  answer=$(sed -n "s/.*device's answer [0-9.]* \/ \([0-9.]*\) ms.*/\1/p" "$out")
+  host=$(sed -n 's/.*host [0-9.]* \/ \([0-9.]*\) ms.*/\1/p' "$out")
+  if [[ -n "$answer" && -n "$host" ]]; then
+    if awk "BEGIN { exit !($answer >= $host) }"; then PACED_LIMIT="the simulator's answers"
+    else PACED_LIMIT="edogtool's own turn-around"; fi
+  else
+    PACED_LIMIT="n/a"
+  fi
   PACED_BLOCK_MS=$(calc "%.2f" "($LARGE_MS - $SMALL_MS) / (($P2 - $P1) / 1024)")
   PACED_RATE=$(calc "%.0f" "($P2 - $P1) / (($LARGE_MS - $SMALL_MS) / 1000)")
   PACED_SHARE=$(calc "%.1f" "100 * $PACED_RATE / $CEILING")
@@ -341,12 +408,14 @@ if want serial-paced; then
   log "serial download, simulator pacing 115200 baud, quiet"
   paced_share paced
   R[paced_block_ms]=$PACED_BLOCK_MS R[paced_rate]=$PACED_RATE R[paced_share]=$PACED_SHARE
+  R[paced_split]=$PACED_SPLIT R[paced_limit]=$PACED_LIMIT
   echo "quiet:  $PACED_BLOCK_MS ms/block, $PACED_RATE B/s, $PACED_SHARE % of $CEILING"
   log "serial download, simulator pacing 115200 baud, $(nproc) busy processes at nice 10"
   start_load
   paced_share paced-load
   stop_load
   R[paced_load_block_ms]=$PACED_BLOCK_MS R[paced_load_rate]=$PACED_RATE R[paced_load_share]=$PACED_SHARE
+  R[paced_load_split]=$PACED_SPLIT R[paced_load_limit]=$PACED_LIMIT
   echo "loaded: $PACED_BLOCK_MS ms/block, $PACED_RATE B/s, $PACED_SHARE % of $CEILING"
   R[paced_verdict]=$(verdict "${R[paced_share]} >= 98.5 && ${R[paced_load_share]} >= 98.5")
   rm -f "$WORK"/paced-*.img
@@ -449,6 +518,53 @@ if want voice; then
   printf '%s' "$VOICE_ROWS"
 fi
 
+# ---- the owner under a connection flood ------------------------------------------------
+
+# Another local user floods the TCP door (bench/flood.py: one process, 127.0.0.1 only, no
+# token, the latest FLOOD_HOLD connections kept open, bounded to 60 s) while the owner,
+# FLOOD_RUNS times with 0.2 s between, sends a small image through the local socket
+# (send-usb, bounded by 20 s) and knocks on the TCP door with the token (bench/tcp_owner.py:
+# "OPEN PIPE00" answered "OK" within 5 s). Once with the simulator's usual descriptor
+# limit, once with 64.
+FLOOD_RUNS=${FLOOD_RUNS:-20}
+FLOOD_HOLD=1000
+flood_series() {  # NAME: sets FLOOD_LOCAL, FLOOD_TCP and FLOOD_STATS
+  local name="$1" port i fpid
+  port=$((20000 + RANDOM % 12000))  # below the ephemeral ports the flood itself uses
+  start_sim "$name" --no-serial --tcp-port "$port"
+  python3 "$ROOT/bench/flood.py" "$port" 2000000 60 "$FLOOD_HOLD" >"$WORK/$name-flood.txt" &
+  fpid=$!; PIDS+=("$fpid")
+  sleep 1
+  FLOOD_LOCAL=0 FLOOD_TCP=0
+  for i in $(seq "$FLOOD_RUNS"); do
+    if EDOG_DEVICE_SOCKET="$SIM_SOCKET" timeout 20 "$EDOG" send-usb "$WORK/flood.img" \
+        >/dev/null 2>>"$WORK/$name-owner.err"; then
+      FLOOD_LOCAL=$((FLOOD_LOCAL + 1))
+    fi
+    if python3 "$ROOT/bench/tcp_owner.py" "$port" "$SIM_STATE/tcp-token" 5; then
+      FLOOD_TCP=$((FLOOD_TCP + 1))
+    fi
+    sleep 0.2
+  done
+  kill -TERM "$fpid" 2>/dev/null || true; wait "$fpid" 2>/dev/null || true
+  stop_sim
+  FLOOD_STATS=$(cat "$WORK/$name-flood.txt")
+}
+if want flood; then
+  log "the owner through the local socket and the TCP door while another user floods the door"
+  make_image "$WORK/flood.img" $((17 << 10)) usb
+  flood_series flood
+  R[flood_local]=$FLOOD_LOCAL R[flood_tcp]=$FLOOD_TCP R[flood_stats]=$FLOOD_STATS
+  echo "usual limit: local $FLOOD_LOCAL, TCP $FLOOD_TCP of $FLOOD_RUNS ($FLOOD_STATS)"
+  SIM_WRAP=(prlimit --nofile=64:64 --)
+  flood_series flood64
+  SIM_WRAP=()
+  R[flood64_local]=$FLOOD_LOCAL R[flood64_tcp]=$FLOOD_TCP R[flood64_stats]=$FLOOD_STATS
+  echo "64 descriptors: local $FLOOD_LOCAL, TCP $FLOOD_TCP of $FLOOD_RUNS ($FLOOD_STATS)"
+  R[flood_verdict]=$(verdict "${R[flood_local]} == $FLOOD_RUNS && ${R[flood64_local]} == $FLOOD_RUNS")
+  rm -f "$WORK/flood.img"
+fi
+
 # ---- docs/BENCHMARKS.md ----------------------------------------------------------------
 
 LOAD_AFTER="$(cut -d' ' -f1-3 /proc/loadavg)"
@@ -500,9 +616,11 @@ with so both see the same load.
 | extraction of a $(calc "%.0f" "$(r unpack_size) / 1048576") MiB package vs \`cp\` | $(r unpack_ms) ms vs $(r cp_ms) ms: **$(r unpack_ratio)×** | within 2× | $(r unpack_verdict) |
 | HEX → flat image vs \`srec_cat\` and \`objcopy\` | see the HEX table | faster than both | $(r hex_verdict) |
 | serial download, pty, no pacing: cost per 1 KiB block beyond the prescribed 1 ms pause | $(r ser_extra_us) µs (of $(r ser_block_us) µs) vs lrzsz over a pty, clean runs, $(r lrz_pty_block_us) µs: **$(r ser_ratio)×** | ≤ lrzsz's | $(r ser_verdict) |
+| serial sender's own cost per block, same receiver (\`bench/xmodem_receiver.py\`) on a pty | edogtool $(r anc_edog_host_us) µs beyond the 1 ms pause ($(r anc_edog_gap_us) µs from ACK to next block) vs \`sx -k\` $(r anc_sx_gap_us) µs | ≤ sx's | $(r anc_verdict) |
 | serial download at 115200 baud: share of 11 453 B/s, quiet and under load | quiet $(r paced_rate) B/s = **$(r paced_share) %** ($(r paced_block_ms) ms per block); $(nproc) busy processes at nice 10: $(r paced_load_rate) B/s = **$(r paced_load_share) %** ($(r paced_load_block_ms) ms per block) | ≥ 98.5 % both | $(r paced_verdict) |
 | USB 16 MiB, unlimited | $(r usb_rate) MB/s ($(r usb_ms) ms); edogtool CPU $(r usb_cpu) s ($(r usb_cpu_pct) % of the time), simulator CPU $(r usb_simcpu) s | — | — |
 | USB 16 MiB, simulator at full speed (1 MiB/s) | $(r fs_rate) B/s = **$(r fs_share) %** | ≥ 95 % | $(r fs_verdict) |
+| the owner while another user floods the TCP door: transfers through the local socket; openings through the TCP door | usual descriptor limit: local **$(r flood_local) of $FLOOD_RUNS**, TCP $(r flood_tcp) of $FLOOD_RUNS; 64 descriptors: local **$(r flood64_local) of $FLOOD_RUNS**, TCP $(r flood64_tcp) of $FLOOD_RUNS | all local ones | $(r flood_verdict) |
 | ADPCM 4 bits: speed | $(calc "%.1f" "$(r voice_rate) / 1e6") M samples/s | compared with sox's ima, ms, oki | $(r voice_verdict_rate) |
 | ADPCM 4 bits: SNR | $(r voice_snr) dB | compared with sox's ima, ms, oki | $(r voice_verdict_snr) |
 
@@ -513,8 +631,15 @@ What limits each figure:
 * HEX: process start-up; the files are small.
 * Serial without pacing: the prescribed 1 ms pause per block, then the wake-ups on both
   sides of the pty.
-* Serial at 115200 baud: the line (89.4 ms per block); the pause and the wake-ups take
-  the rest.
+* Serial sender against one receiver: each sender's wake-up on the receiver's ACK and its
+  write of the next block (ours after the prescribed 1 ms pause); the runs below show how
+  far one run lies from the next. The simulator's own
+  cost per block, taken apart from ours: $(r anc_sim_us) µs.
+* Serial at 115200 baud: the line (89.4 ms per block), then the 1 ms pause; beyond them,
+  quiet: $(r paced_limit); under load: $(r paced_load_limit) (the side with the larger
+  99th percentile in edogtool's own account of one 288 KiB download, below).
+* Flood: the local door is the owner's alone and keeps its descriptors; through the TCP
+  door the owner's connection is one newcomer among the flood's (see below).
 * USB unlimited: one round trip per block, as the device confirms each block before the
   next; USB at full speed: the simulator's pacing.
 * ADPCM: the encoder's search over every code per sample.
@@ -563,6 +688,31 @@ the pause and the pty's and the simulator's latency.
 
 DOC
   fi
+  if want anchor; then
+    cat <<DOC
+### Serial senders against one receiver
+
+The earlier table pairs each sender with its own receiver (ours with the simulator, sx
+with rx), which mixes our simulator into our figure. Here \`bench/xmodem_receiver.py\`, a
+small XMODEM-1K receiver of the bench's own, is the other end of a fresh pty for both:
+it answers "C", checks every block's number and CRC-16, answers ACK at once and notes, per
+block, when its first byte came, when its last byte came and when the ACK went. A 1 MiB
+file, $ANCHOR_REPS runs each, medians over the blocks and then over the runs.
+
+| sender | ACK → next block's first byte | beyond the 1 ms pause | failed runs |
+| --- | --- | --- | --- |
+| \`edogtool send-serial\` | $(r anc_edog_gap_us) µs | $(r anc_edog_host_us) µs | $(r anc_edog_failed) of $ANCHOR_REPS |
+| \`sx -k\` (lrzsz) | $(r anc_sx_gap_us) µs | — | $(r anc_sx_failed) of $ANCHOR_REPS |
+
+The runs' medians, µs from ACK to next block: edogtool $(r anc_edog_runs); sx
+$(r anc_sx_runs). The receiver's own cost (last byte of a block to its ACK) was $(r anc_recv_us) µs with
+edogtool and $(r anc_sx_recv_us) µs with sx. The simulator's own cost per block is what
+edogtool and the simulator take per block (the slope above, $(r ser_block_us) µs) less
+what edogtool and this receiver take per block ($(r anc_edog_block_us) µs), plus the
+receiver's own cost: $(r anc_sim_us) µs.
+
+DOC
+  fi
   if want serial-paced; then
     cat <<DOC
 ### Serial download at 115200 baud
@@ -584,6 +734,14 @@ at once, which is why the loaded share is the higher one; spinning through the w
 the block or the answer, in edogtool, in the simulator or both, did not move the quiet
 share beyond its noise.
 
+\`edogtool send-serial\` ends with its own account of each block, here of one more
+288 KiB download: quiet, $(r paced_split); under load, $(r paced_load_split). The "device's
+answer" (from the block's first byte written to the answer read, less the line's 89.32 ms)
+is the simulator's: its wake-ups and the end of its pacing. On a real port with a
+USB adapter that part also holds the adapter's latency timer (16 ms by default on FTDI
+chips), which the download asks the port to lower on Linux and names, with its fix, when
+the answers' median is over 3 ms (\`edog-sim --answer-latency 16ms\` plays it).
+
 DOC
   fi
   if want usb; then
@@ -599,6 +757,26 @@ simulator does with a block before it answers (the CPU figures above show how bu
 side is). At full
 speed the simulator's pacing is the limit, and the share shows what the round trips leave
 of it.
+
+DOC
+  fi
+  if want flood; then
+    cat <<DOC
+### The owner under a connection flood
+
+\`bench/flood.py\` plays another local user: one process that opens connections to the
+simulator's TCP door on 127.0.0.1 as fast as it can, keeps the latest $FLOOD_HOLD open and
+never shows the token, for at most 60 s. Meanwhile the owner, $FLOOD_RUNS times, sends an
+image of 16 KiB payload through the local socket (\`send-usb\`, bounded by 20 s) and opens
+PIPE00 through the TCP door with the token (\`bench/tcp_owner.py\`, bounded by 5 s). The
+flood: $(r flood_stats) with the usual descriptor limit; $(r flood64_stats) with 64
+(\`prlimit --nofile=64\`). Both doors listen with a queue of 4096 (the kernel's cap,
+net.core.somaxconn, may be lower); the TCP door's acceptor has a thread of its own and
+keeps at most an eighth of the descriptor limit (and no more than 64) of peers yet to show
+the token, the oldest making room for a newcomer, so the flood cannot take the local
+door's descriptors. Through the TCP door the owner is one newcomer among the flood's: its
+connection waits in the same queue and its place among the pending peers lasts only until
+that many newer ones have come, so what reaches the device there is not promised.
 
 DOC
   fi

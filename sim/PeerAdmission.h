@@ -19,6 +19,10 @@ constexpr size_t kPendingPeersAtMost = 64;
 constexpr int64_t kAcceptPauseUs = 100'000;
 // Peers accepted in one go before the pending ones are read again.
 constexpr int kAcceptsPerWake = 16;
+// Each door's listen queue: deep, so that a burst of connections waits there to be taken
+// and dropped rather than turning the owner's connect away (the kernel caps it at
+// net.core.somaxconn).
+constexpr int kListenBacklog = 4096;
 
 // Pending peers a door keeps: kPendingPeersAtMost, or an eighth of the process's descriptor
 // limit when that is less, so that both doors' pending peers leave most descriptors to

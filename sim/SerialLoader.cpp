@@ -227,6 +227,11 @@ struct SerialLoader::Impl {
 
   void Answer(uint8_t b) {
     if (b == kNak) ++job.naks;
+    // An adapter passes received bytes on only when its timer runs out.
+    if (options.answerLatencyUs) {
+      const int64_t period = int64_t{options.answerLatencyUs} * 1000;
+      PauseUntilNs((NowUs() * 1000 / period + 1) * period);
+    }
     SendByte(b);
   }
 

@@ -30,6 +30,9 @@ struct SerialLoaderOptions {
   uint32_t consoleIntervalMs = 1000; // period of the console lines while idle
   uint32_t blockGapMs = 1000;        // a block broken off for this long is dropped with a NAK
   uint32_t abandonMs = 15000;        // a job that hears nothing for this long is given up
+  // Plays a USB serial adapter's latency timer: each ACK or NAK waits for the next
+  // multiple of this many microseconds on the steady clock (0: answers go at once).
+  uint32_t answerLatencyUs = 0;
   SerialFaults faults;
 };
 

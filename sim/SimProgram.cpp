@@ -68,6 +68,23 @@ bool ParseMs(const std::string& text, uint32_t& out) {
   return true;
 }
 
+// A duration in microseconds: "16ms", "500us", or a bare number of milliseconds.
+bool ParseDurationUs(const std::string& text, uint32_t& out) {
+  std::string digits = text;
+  uint64_t scale = 1000;
+  if (text.size() > 2 && text.compare(text.size() - 2, 2, "ms") == 0) {
+    digits = text.substr(0, text.size() - 2);
+  } else if (text.size() > 2 && text.compare(text.size() - 2, 2, "us") == 0) {
+    digits = text.substr(0, text.size() - 2);
+    scale = 1;
+  }
+  uint32_t v = 0;
+  if (!ParseMs(digits, v)) return false;
+  if (uint64_t{v} * scale > UINT32_MAX) return TooLarge(UINT32_MAX / scale);
+  out = static_cast<uint32_t>(uint64_t{v} * scale);
+  return true;
+}
+
 struct OptionDef {
   const char* name;
   const char* metavar;  // null for a flag
@@ -153,6 +170,10 @@ const std::vector<OptionDef>& OptionTable() {
       {"--serial-baud", "RATE", "pace of the serial line in baud, 10 bits a byte (default 115200; "
        "0 = as fast as the host writes)",
        [](const std::string& v, SimulatorOptions& o) { return ParseMs(v, o.serial.baud); }},
+      {"--answer-latency", "TIME", "the serial loader's answers wait for the next tick of a timer "
+       "of this period, as a USB serial adapter's latency timer holds them (e.g. 16ms; 500us; "
+       "default 0 = at once)",
+       [](const std::string& v, SimulatorOptions& o) { return ParseDurationUs(v, o.serial.answerLatencyUs); }},
       {"--serial-console", "MS", "period of the serial console lines while idle (default 1000)",
        [](const std::string& v, SimulatorOptions& o) {
          return ParseMs(v, o.serial.consoleIntervalMs) && o.serial.consoleIntervalMs > 0;

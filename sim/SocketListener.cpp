@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "device/DeviceSocketTrust.h"
+#include "sim/PeerAdmission.h"
 
 namespace edog::sim {
 namespace {
@@ -55,7 +56,7 @@ int SocketListener::Listen(const std::string& path, std::string* error) {
   if (!fd.IsValid() || ::bind(fd.Get(), sa, sizeof(addr)) != 0)
     return fail("cannot listen on " + path + ": " + std::strerror(errno));
   // Only the user may connect, whatever the umask made of the new file.
-  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd.Get(), 64) != 0 ||
+  if (::chmod(path.c_str(), 0600) != 0 || ::listen(fd.Get(), kListenBacklog) != 0 ||
       ::lstat(path.c_str(), &st) != 0) {
     const int err = errno;
     ::unlink(path.c_str());

@@ -210,7 +210,7 @@ struct TcpBridge::Impl {
 
   // Takes the waiting peers (PeerAdmission.h): a full table of pending peers, or of
   // descriptors, costs the oldest pending peer its place.
-  void AcceptPeers(int64_t now) {
+  void AcceptPeers(int64_t now, const std::string& expected) {
     for (int k = 0; k < kAcceptsPerWake; ++k) {
       int fd = -1;
       const Admission a = AcceptPeer(listenFd, SOCK_NONBLOCK | SOCK_CLOEXEC, &fd);
@@ -223,8 +223,20 @@ struct TcpBridge::Impl {
         DropPending(0);
         continue;
       }
+      // A peer sends its token at once, so it is often here already: one that has it (or
+      // has gone) is settled now, before a flood of newcomers can push it out of the table.
+      PendingPeer peer{fd, now + kPendingPeerWaitUs, {}};
+      const Proof proof = ReadProof(peer, expected);
+      if (proof == Proof::kProven) {
+        Bridge(fd);
+        continue;
+      }
+      if (proof == Proof::kRefused) {
+        ::close(fd);
+        continue;
+      }
       if (pending.size() >= maxPending) DropPending(0);
-      pending.push_back({fd, now + kPendingPeerWaitUs, {}});
+      pending.push_back(std::move(peer));
     }
   }
 
@@ -268,7 +280,7 @@ struct TcpBridge::Impl {
         pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(i));
         Bridge(tcp);
       }
-      if (fds[1].revents) AcceptPeers(now);
+      if (fds[1].revents) AcceptPeers(now, expected);
     }
     for (const auto& p : pending) ::close(p.fd);
     pending.clear();
@@ -315,7 +327,7 @@ bool TcpBridge::Start(std::string* error) {
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);  // never reachable from another machine
   if (::bind(impl_->listenFd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr) != 0)
     return fail(("TCP port 127.0.0.1:" + std::to_string(impl_->port)).c_str());
-  if (::listen(impl_->listenFd, 64) != 0) return fail("TCP listen");
+  if (::listen(impl_->listenFd, kListenBacklog) != 0) return fail("TCP listen");
   socklen_t len = sizeof addr;
   if (::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
     impl_->port = ntohs(addr.sin_port);

@@ -188,6 +188,7 @@ TEST_F(UpdateCommand, SoftwareOverUartGoesThroughTheSerialLoader) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("-> port: UART\n"), std::string::npos);
   EXPECT_NE(r.out.find("Code Download End..."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nSerial line: "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("File Transfer is completed!"), std::string::npos);
   EXPECT_NE(r.out.find("Result:\n"), std::string::npos);
   ASSERT_TRUE(sim.WaitForJournal(1, 5000));

@@ -82,6 +82,13 @@ TEST_F(DownloadOverPty, File2500BytesGoesOutInThreeCheckedBlocks) {
                                                             "Download Size... 3072 bytes",
                                                             "Code Download End..."}));
   EXPECT_EQ(observer_.rec.Percents(), (std::vector<unsigned>{0, 40, 81, 122, 100}));
+  // The port was asked for low latency; a pty refuses, and the refusal says nothing.
+  EXPECT_EQ(comm_.LowLatencyState(), CComm::LowLatency::kRefused);
+  const auto timing = observer_.rec.Timing();
+  ASSERT_TRUE(timing.has_value());
+  EXPECT_EQ(timing->blocks, 3u);
+  EXPECT_EQ(timing->baud, 115200u);
+  EXPECT_EQ(timing->lineUs, uint64_t{1029} * 10 * 1000000 / 115200);
   // Every block's CRC as Python's binascii.crc_hqx computes it.
   std::vector<std::vector<uint8_t>> fields;
   for (const auto& b : peer.blocks) fields.emplace_back(b.begin() + 3, b.begin() + 1027);

@@ -200,6 +200,36 @@ TEST_F(SerialLoaderTest, EdogtoolFindsAndUsesTheSimulatorsLine) {
   EXPECT_EQ(r.out.find(line + "\n"), std::string::npos);
 }
 
+// The loader plays a USB adapter's latency timer: send-serial ends with where the blocks'
+// time went and, only when the answers come late, the likely cause and its fix.
+TEST_F(SerialLoaderTest, AdapterLatencyTimerIsNamedWithItsFix) {
+  const auto payload = test::RandomBytes(7 * 1024, 6);
+  test::WriteFile(dir_ / "fw.hdr", UartImage(kFlashSerial, 0, payload));
+  // With the timer the line is paced at the port's 115200 baud; without it the loader
+  // answers as soon as it has a block, unpaced, so that a busy machine's late wake-ups
+  // cannot pass for an adapter's timer.
+  for (const uint32_t latencyUs : {16000u, 0u}) {
+    sim::SerialLoaderOptions serial;
+    serial.answerLatencyUs = latencyUs;
+    if (latencyUs == 0) serial.baud = 0;
+    StartSimulator(serial);
+    comm_.Close();  // the command opens the line itself
+    const auto r = test::RunTool({"send-serial", "--port", sim_->SerialLinePath(), dir_ / "fw.hdr"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    const size_t summary = r.out.find("File Transfer is completed!\nSerial line: ");
+    ASSERT_NE(summary, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("% of 115200 baud used, 8 blocks, per block ", summary), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  line 89.32 ms, pause 1.00 ms, device's answer ", summary),
+              std::string::npos) << r.out;
+    const bool advised = r.out.find("latency timer", summary) != std::string::npos;
+    EXPECT_EQ(advised, latencyUs != 0) << r.out;
+    if (advised) {
+      EXPECT_NE(r.out.find("setserial /dev/ttyUSBn low_latency", summary), std::string::npos);
+    }
+    EXPECT_EQ(LastJob().Text("outcome"), "complete");
+  }
+}
+
 TEST(SerialLoaderStart, UsbSideRunsOnWhenTheLineCannotBeAnnounced) {
   test::TempDir dir;
   ASSERT_TRUE(MakeDirectory(dir / "state"));
@@ -218,7 +248,8 @@ TEST(SerialLoaderStart, UsbSideRunsOnWhenTheLineCannotBeAnnounced) {
 TEST(SerialLoaderOptions, ParsedFromTheSimulatorsCommandLine) {
   std::vector<std::string> words = {"edog-sim", "--serial-baud", "57600", "--serial-nak-first",
                                     "--serial-nak-every=3", "--serial-corrupt", "2",
-                                    "--serial-silent-after", "9", "--serial-console", "250"};
+                                    "--serial-silent-after", "9", "--serial-console", "250",
+                                    "--answer-latency", "16ms"};
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   sim::SimulatorOptions o;
@@ -230,10 +261,12 @@ TEST(SerialLoaderOptions, ParsedFromTheSimulatorsCommandLine) {
   EXPECT_EQ(o.serial.faults.corruptBlock, 2);
   EXPECT_EQ(o.serial.faults.silentAfter, 9);
   EXPECT_EQ(o.serial.consoleIntervalMs, 250u);
+  EXPECT_EQ(o.serial.answerLatencyUs, 16000u);
 
   for (std::vector<std::string> bad : {std::vector<std::string>{"edog-sim", "--serial-nak-first=1"},
                                        {"edog-sim", "--serial-corrupt", "x"},
-                                       {"edog-sim", "--serial-console", "0"}}) {
+                                       {"edog-sim", "--serial-console", "0"},
+                                       {"edog-sim", "--answer-latency", "16s"}}) {
     std::vector<char*> a;
     for (auto& w : bad) a.push_back(w.data());
     sim::SimulatorOptions ignored;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,16 @@ class DownloadRecordingObserver final : public SerialDownloadObserver {
   void ResumeReader() override { Add("resume"); }
   void OnEnded() override { Add("enable"); }
   void OnDeviceRefusing(const std::string& text) override { Add("refusing:" + text); }
+  void OnLineTiming(const SerialLineTiming& timing) override {
+    std::lock_guard<std::mutex> lock(m_);
+    timing_ = timing;
+  }
 
+  // The account of the line's time, when the download gave one.
+  std::optional<SerialLineTiming> Timing() {
+    std::lock_guard<std::mutex> lock(m_);
+    return timing_;
+  }
   std::vector<std::string> Events() {
     std::lock_guard<std::mutex> lock(m_);
     return events_;
@@ -141,6 +151,7 @@ class DownloadRecordingObserver final : public SerialDownloadObserver {
   std::mutex m_;
   std::vector<std::string> events_, list_;
   std::vector<unsigned> percents_;
+  std::optional<SerialLineTiming> timing_;
 };
 
 // Records the reports and resumes the link's reader as the main window does.
@@ -158,6 +169,7 @@ class ReaderResumer final : public SerialDownloadObserver {
   }
   void OnEnded() override { rec.OnEnded(); }
   void OnDeviceRefusing(const std::string& t) override { rec.OnDeviceRefusing(t); }
+  void OnLineTiming(const SerialLineTiming& t) override { rec.OnLineTiming(t); }
   DownloadRecordingObserver rec;
 
  private:

@@ -204,5 +204,35 @@ TEST(OwnerLockOut, TheOwnerIsServedWhileTokenlessPeersConnectAndHold) {
   ::setrlimit(RLIMIT_NOFILE, &own);
 }
 
+// The owner's token is already waiting when a burst of silent peers, more than the
+// door keeps waiting, lands in the listen queue with it: the owner is let in, not pushed
+// out by the newcomers behind it. The simulator is held stopped while they all queue.
+TEST(OwnerLockOut, AnOwnerWhoseTokenWaitsIsNotPushedOutByABurstBehindIt) {
+  TempDir dir;
+  const uint16_t port = FreePort();
+  ASSERT_NE(port, 0);
+  const pid_t sim = StartSim(dir.Path(), port, 64);  // 8 waiting peers at most
+  ASSERT_GT(sim, 0);
+  const std::string tokenFile = dir / "state/tcp-token";
+  struct stat st {};
+  for (int i = 0; i < 250 && (::stat(tokenFile.c_str(), &st) != 0 || st.st_size < 64); ++i) ::usleep(20000);
+  const std::string token = ReadText(tokenFile).substr(0, 64);
+  ASSERT_EQ(token.size(), 64u);
+
+  ASSERT_EQ(::kill(sim, SIGSTOP), 0);
+  const UniqueFd owner(ConnectWithin5s(port));
+  ASSERT_TRUE(owner.IsValid());
+  ASSERT_TRUE(SendMessage(owner.Get(), kDeviceTcpTokenPrefix + token));
+  std::vector<UniqueFd> burst;
+  for (int i = 0; i < 100; ++i) {
+    burst.emplace_back(ConnectWithin5s(port));
+    ASSERT_TRUE(burst.back().IsValid()) << i;
+  }
+  ASSERT_EQ(::kill(sim, SIGCONT), 0);
+  EXPECT_EQ(Ask(owner.Get(), "OPEN PIPE00"), "OK");
+  burst.clear();
+  EXPECT_TRUE(StopsCleanly(sim));
+}
+
 }  // namespace
 }  // namespace edog::test

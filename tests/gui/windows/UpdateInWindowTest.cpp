@@ -502,6 +502,8 @@ TEST_F(UpdateInWindow, SerialRouteConnectsAndDownloadsTheSoftwareOverThePty) {
                                       "Code Download End..."}));
   EXPECT_EQ(Peer(dlg).ProgressBar()->GetPos(), 100);
   EXPECT_TRUE(Peer(dlg).UpdateButton()->IsEnabled());
+  // The update log says where the blocks' time went, as send-serial does.
+  EXPECT_NE(Peer(dlg).UpdateLog().find("Serial line: "), std::string::npos) << Peer(dlg).UpdateLog();
   ASSERT_TRUE(sim.WaitForJournal(1, 5000));
   EXPECT_EQ(sim.ReadFlash(kFlashSerial, 0x20000, soft.payload.size()), soft.payload);
 
