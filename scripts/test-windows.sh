@@ -417,9 +417,9 @@ PY
   if (cd "$work/bitness" && timeout 300 "${WINE[@]}" edogtool.exe voice 提示音.wav) >"$work/bitness.log" 2>&1; then
     cat "$work/bitness.log"; fail "voice succeeded with a 64-bit Kova100.dll"
   fi
-  grep -q "it is a 64-bit DLL and this program is 32-bit (x86); use the 64-bit build" "$work/bitness.log" ||
+  grep -q "it is a 64-bit DLL and this program is 32-bit (x86); put the device maker's 32-bit DLL in its place" "$work/bitness.log" ||
     { cat "$work/bitness.log"; fail "voice with a 64-bit Kova100.dll did not name its bitness"; }
-  log "a 64-bit Kova100.dll beside the x86 program: named ($(took))"
+  log "a 64-bit Kova100.dll beside the x86 program: named, with what to do ($(took))"
 fi
 
 begin
