@@ -30,8 +30,12 @@ std::string WrongMachineReason(LibraryMachine dll, bool program64Bit) {
       return Format("it is a 32-bit DLL and this program is %s; use the 32-bit build "
                     "(edog-windows-x86) with it", program);
     case LibraryMachine::kX64:
-      return Format("it is a 64-bit DLL and this program is %s; use the 64-bit build "
-                    "(edog-windows-x64) with it", program);
+      // The 32-bit build is the one offered for the device maker's DLLs, which are 32-bit.
+      return program64Bit ? Format("it is a 64-bit DLL and this program is %s; use the 64-bit "
+                                   "build (edog-windows-x64) with it", program)
+                          : Format("it is a 64-bit DLL and this program is %s; put the device "
+                                   "maker's 32-bit DLL in its place (a 64-bit DLL needs the "
+                                   "64-bit build, edog-windows-x64)", program);
     case LibraryMachine::kArm64:
       return Format("it is an ARM64 DLL and this program is %s; no build of ours can load it",
                     program);

@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Cross-builds edog for Windows on Debian and packs the zips into dist/.
 #
-#   scripts/build-windows.sh [x86|x64]          packages, libraries (first time), programs, zips
-#   scripts/build-windows.sh [x86|x64] --deps   packages and libraries only
+#   scripts/build-windows.sh [x86|x64]            packages, libraries (first time), programs,
+#                                                 zips (x86; the x64 zips: below)
+#   scripts/build-windows.sh [x86|x64] --deps     packages and libraries only
+#   scripts/build-windows.sh [x86|x64] --no-gui   without wxWidgets: edogtool, the libraries,
+#                                                 the stand-ins and the tests; no window, no zip
 #
 # x86 (the default) is the build users get: it runs on 32- and 64-bit Windows and loads the
-# vendor's 32-bit DLLs. x64 is kept as a second target. Build folders build-windows-x86/
-# and build-windows/ (presets windows-x86 and windows).
+# vendor's 32-bit DLLs. x64 is kept as a second target; its zips are made by
+# scripts/test-windows.sh x64 once the window it built has opened and done its update, so
+# no x64 zip exists that no test opened. Build folders build-windows-x86/ and
+# build-windows/ (presets windows-x86 and windows).
 #
 # Debian packages only: MinGW-w64 (posix threads), wine to run the results, zlib for MinGW,
 # qemu and busybox for the 32-bit guest (scripts/guest32.sh).
@@ -32,10 +37,10 @@ JOBS=${EDOG_WIN_JOBS:-2}
 NICE=(nice -n 19)
 if [ "$ARCH" = x64 ]; then
   HOST=x86_64-w64-mingw32 PREFIX=$CACHE/mingw WX=$CACHE/wx-msw WXBUILD=$CACHE/wx-build
-  PRESET=windows TOOLCHAIN=mingw-w64-x86_64.cmake
+  PRESET=windows TOOLCHAIN=mingw-w64-x86_64.cmake BUILDDIR=build-windows
 else
   HOST=i686-w64-mingw32 PREFIX=$CACHE/mingw-x86 WX=$CACHE/wx-msw-x86 WXBUILD=$CACHE/wx-build-x86
-  PRESET=windows-x86 TOOLCHAIN=mingw-w64-i686.cmake
+  PRESET=windows-x86 TOOLCHAIN=mingw-w64-i686.cmake BUILDDIR=build-windows-x86
 fi
 
 SUDO=""
@@ -254,13 +259,22 @@ wine32_root_fixup() {
 # Sourced (for one step at a time): define only.
 [ "${BASH_SOURCE[0]}" != "$0" ] && return 0
 
+DEPS_ONLY=0 GUI=ON
+for a in "$@"; do
+  case "$a" in
+    --deps) DEPS_ONLY=1 ;;
+    --no-gui) GUI=OFF ;;
+    *) echo "usage: scripts/build-windows.sh [x86|x64] [--deps] [--no-gui]" >&2; exit 2 ;;
+  esac
+done
+
 install_packages
 enable_sources
 stage_headers
 build_gtest
-build_wx
-[ "$ARCH" = x86 ] && wine32_root
-[ "${1:-}" = "--deps" ] && exit 0
+[ "$GUI" = OFF ] || build_wx
+if [ "$ARCH" = x86 ]; then wine32_root; fi
+[ "$DEPS_ONLY" = 1 ] && exit 0
 
 export CCACHE_BASEDIR=$ROOT
 launcher=()
@@ -279,6 +293,14 @@ elif ! "$ROOT/scripts/wine32.sh" --check; then
 else
   demo=(-DEDOG_DEMO_TOOL=)
 fi
-cmake --preset "$PRESET" -G Ninja -DEDOG_WIN_CACHE="$CACHE" "${launcher[@]}" "${demo[@]}" >/dev/null
+cmake --preset "$PRESET" -G Ninja -DEDOG_WIN_CACHE="$CACHE" -DEDOG_GUI="$GUI" "${launcher[@]}" "${demo[@]}" >/dev/null
+# A window of an earlier configuration is no window of this build.
+[ "$GUI" = ON ] || rm -f "$BUILDDIR/bin/edog.exe" "$BUILDDIR/tests/edog-window-driver.exe"
 "${NICE[@]}" cmake --build --preset "$PRESET" -j"$JOBS"
-"$ROOT/scripts/pack-windows.sh" "$ARCH"
+if [ "$GUI" = OFF ]; then
+  log "built without wxWidgets: no window and no zip"
+elif [ "$ARCH" = x64 ]; then
+  log "the x64 zips are made by scripts/test-windows.sh x64 once its window has run"
+else
+  "$ROOT/scripts/pack-windows.sh" "$ARCH"
+fi

@@ -10,8 +10,9 @@
 # never installed) under qemu-system-x86_64 with TCG (no KVM: a nested KVM guest hangs at
 # boot on these machines), booted with an initramfs of busybox-static. It mounts this
 # machine's whole tree over virtio-9p and runs COMMAND chrooted there, in the same folder,
-# with the same environment, as root; /tmp, /run and /dev/shm are the guest's own (the
-# simulator's sockets and wine's server socket cannot live on 9p), with the folders under
+# with the same environment, as root, except TMPDIR=/tmp; /tmp, /run and /dev/shm are the
+# guest's own (the simulator's sockets and wine's server socket cannot live on 9p, so the
+# caller's TMPDIR, TMP and TEMP are not passed in), with the folders under
 # /tmp that the run reaches bound back into it, and its loopback is up.
 # COMMAND's output is the guest's console, shown here. The guest has no network.
 # --local DIR: the guest sees a copy of DIR in its memory instead of DIR over 9p (wine
@@ -175,7 +176,10 @@ case "$run" in *[[:space:]]*) fail "the folder $run has a space in its name" ;; 
 trap 'rm -rf "$run"' EXIT
 {
   echo 'set -e'
-  export -p | grep -v -E '^declare -x (OLDPWD|PWD|SHLVL|_|TERM|DISPLAY|XAUTHORITY)='
+  export -p | grep -v -E '^declare -x (OLDPWD|PWD|SHLVL|_|TERM|DISPLAY|XAUTHORITY|TMPDIR|TMP|TEMP)='
+  # The guest's own temp folder, whatever the caller's is: a socket (wine's server, the
+  # simulator's) cannot live on 9p.
+  echo 'export TMPDIR=/tmp'
   printf 'cd %q\n' "$PWD"
   printf 'exec'
   printf ' %q' "$@"

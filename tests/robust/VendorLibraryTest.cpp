@@ -33,7 +33,8 @@ TEST(VendorLibrary, MachineOfAWrongDllNamesTheBuildToUse) {
     const char* advice;  // in the 32-bit program's reason
   };
   const Case cases[] = {
-      {PeHead(0x80, "PE\0\0", 0x8664), LibraryMachine::kX64, "use the 64-bit build (edog-windows-x64)"},
+      {PeHead(0x80, "PE\0\0", 0x8664), LibraryMachine::kX64,
+       "put the device maker's 32-bit DLL in its place"},
       {PeHead(0x100, "PE\0\0", 0x014C), LibraryMachine::kX86, "use the 32-bit build (edog-windows-x86)"},
       {PeHead(0x80, "PE\0\0", 0xAA64), LibraryMachine::kArm64, "no build of ours"},
       {PeHead(0x80, "NE\0\0", 0x8664), LibraryMachine::kUnknown, "bad image format"},
