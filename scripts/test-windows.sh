@@ -28,7 +28,7 @@
 #     and en_US.UTF-8, built privately with localedef into $EDOG_WIN_CACHE/locales, LOCPATH):
 #     the encoded file it keeps (--keep-temp) tells which code page the program saw: the
 #     Chinese name under 936, an 8.3 short name under 1252;
-#   * x86: a 64-bit Kova100.dll beside edogtool.exe: voice names its bitness and the build to use;
+#   * x86: a 64-bit Kova100.dll beside edogtool.exe: voice and doctor name its bitness and the fix;
 #   * edogtool.exe send-serial over the COM port: a complete serial job in the journal;
 #   * edog.exe on Xvfb, driven by tests/windows/WindowDriver.cpp as a person would: its status
 #     line reads 成功 against the simulator; 语音, 数据 and 软件 ticked and 更新 pressed give
@@ -424,6 +424,14 @@ PY
   grep -q "it is a 64-bit DLL and this program is 32-bit (x86); put the device maker's 32-bit DLL in its place" "$work/bitness.log" ||
     { cat "$work/bitness.log"; fail "voice with a 64-bit Kova100.dll did not name its bitness"; }
   log "a 64-bit Kova100.dll beside the x86 program: named, with what to do ($(took))"
+  # The same through doctor: that check fails and names the fix.
+  begin
+  if (cd "$work/bitness" && timeout 300 "${WINE[@]}" edogtool.exe doctor) >"$work/doctor.log" 2>&1; then
+    cat "$work/doctor.log"; fail "doctor passed with a 64-bit Kova100.dll"
+  fi
+  grep -q "^FIX  voice encoder library: .*it is a 64-bit DLL and this program is 32-bit (x86); put the device maker's 32-bit DLL in its place" "$work/doctor.log" ||
+    { cat "$work/doctor.log"; fail "doctor did not name the 64-bit Kova100.dll and its fix"; }
+  log "doctor beside a 64-bit Kova100.dll: $(grep '^FIX  voice encoder library' "$work/doctor.log" | head -n 1) ($(took))"
 fi
 
 begin
