@@ -23,11 +23,13 @@ using test::TextCollector;
 
 class DownloadOverPty : public ::testing::Test {
  protected:
-  void SetUp() override {
-    comm_.SetParams(pty_.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
-    ASSERT_EQ(comm_.CreateEvents(), 1);
-    comm_.SetNotifyWnd(&console_);
-    ASSERT_NE(comm_.Open(), 0);
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(Connect(pty_, comm_, console_)); }
+  // Opens `comm` on the pty's far end at 115200 8N1, its text going to `console`.
+  static void Connect(test::PtyPair& pty, CComm& comm, TextCollector& console) {
+    comm.SetParams(pty.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
+    ASSERT_EQ(comm.CreateEvents(), 1);
+    comm.SetNotifyWnd(&console);
+    ASSERT_NE(comm.Open(), 0);
   }
   // Runs one download of `data` against the loader as the update job does it.
   SerialDownloadResult Download(const std::vector<uint8_t>& data, PeerResult& peer,
@@ -172,10 +174,7 @@ TEST_F(DownloadOverPty, PatientWithLoadersThatTalkWaitOrRefuse) {
     test::PtyPair pty;
     TextCollector console;
     CComm comm;
-    comm.SetParams(pty.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
-    ASSERT_EQ(comm.CreateEvents(), 1);
-    comm.SetNotifyWnd(&console);
-    ASSERT_NE(comm.Open(), 0);
+    ASSERT_NO_FATAL_FAILURE(Connect(pty, comm, console));
     test::LoaderScript script;
     script.startDelayMs = c.startDelayMs;
     script.beforeAnswer = c.beforeAnswer;
@@ -223,10 +222,7 @@ TEST_F(DownloadOverPty, CancelEndsTheLongWaits) {
     test::PtyPair pty;
     TextCollector console;
     CComm comm;
-    comm.SetParams(pty.SlavePath(), 115200, 8, kOneStopBit, kNoParity);
-    ASSERT_EQ(comm.CreateEvents(), 1);
-    comm.SetNotifyWnd(&console);
-    ASSERT_NE(comm.Open(), 0);
+    ASSERT_NO_FATAL_FAILURE(Connect(pty, comm, console));
     test::WriteFile(dir_ / "file.bin", test::RandomBytes(4096, 3));
     ReaderResumer observer(comm);
     comm.SuspendReader();
