@@ -25,7 +25,8 @@
 #   mingw-x86/, mingw/      GoogleTest (from /usr/src/googletest) and the stb_image header.
 # For x86 also the private 32-bit wine root wine32/root (see wine32_root below and
 # scripts/wine32.sh). The stand-in voice encoder has its own G.726 model: no codec library
-# for MinGW. Heavy builds run under `nice -n 19` so that other builds keep priority.
+# for MinGW. Heavy builds run under `nice -n 19` so that other builds keep priority
+# (EDOG_BUILD_NICE sets another niceness: CI's run gives 0, its budget comes first).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$PWD
@@ -34,7 +35,7 @@ case "${1:-}" in x86|x64) ARCH=$1; shift ;; esac
 CACHE=${EDOG_WIN_CACHE:-$HOME/.cache/edog}
 SRC=$CACHE/src
 JOBS=${EDOG_WIN_JOBS:-2}
-NICE=(nice -n 19)
+NICE=(nice -n "${EDOG_BUILD_NICE:-19}")
 if [ "$ARCH" = x64 ]; then
   HOST=x86_64-w64-mingw32 PREFIX=$CACHE/mingw WX=$CACHE/wx-msw WXBUILD=$CACHE/wx-build
   PRESET=windows TOOLCHAIN=mingw-w64-x86_64.cmake BUILDDIR=build-windows
