@@ -89,7 +89,7 @@ if [ "$WHERE" = native ]; then
   if [ ! -x build/bin/edog-sim ]; then
     cmake --preset dev -G Ninja >/dev/null
   fi
-  nice -n 19 cmake --build build -j2 --target edog-sim >/dev/null
+  nice -n "${EDOG_BUILD_NICE:-19}" cmake --build build -j2 --target edog-sim >/dev/null
 fi
 
 if [ "$ARCH" = x86 ]; then
